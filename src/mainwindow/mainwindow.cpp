@@ -1,0 +1,186 @@
+#include "mainwindow/mainwindow.h"
+
+#include "ui_mainwindow.h"
+
+#include "app/globals.h"
+#include "mainwindow/gameversioncheck.h"
+#include "mainwindow/updatedialog.h"
+#include "protocol/requestcode.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSettings>
+#include <QSoundEffect>
+#include <QUrl>
+
+// The bell lies in the working directory of an installed client; a development run finds the
+// copy the build puts beside the executable.
+static QUrl bellLocation()
+{
+    const QString name = "bell.wav";
+    if (QFileInfo::exists(name))
+        return QUrl::fromLocalFile(QFileInfo(name).absoluteFilePath());
+    return QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/" + name);
+}
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+    while (ui->tabWidget->count() > 0)
+        delete ui->tabWidget->widget(0);
+    ui->splitterAll->setStretchFactor(0, 100);
+    ui->splitterAll->setStretchFactor(1, 1);
+    ui->splitterSub->setStretchFactor(0, 30);
+    ui->splitterSub->setStretchFactor(1, 1);
+
+    connect(ui->action_X, &QAction::triggered, this, &MainWindow::close);
+    ui->buttonWaitBattle->hide();
+    ui->buttonOfferBattle->hide();
+
+    // Enabled for good once the login is over; until then each login command disables it.
+    setEnabled(false);
+
+    connect(this, &MainWindow::started, this, &MainWindow::doStart, Qt::QueuedConnection);
+
+    bell = new QSoundEffect(this);
+    bell->setSource(bellLocation());
+
+    emit started();
+}
+
+MainWindow::~MainWindow()
+{
+    delete bell;
+    delete socket;
+    delete ui;
+}
+
+void MainWindow::playBell()
+{
+    bell->play();
+}
+
+void MainWindow::setOwnName(const QString& name)
+{
+    ownNameText = name;
+}
+
+void MainWindow::appendAllRoomsLog(uint roomId, const QString& text)
+{
+    ui->textLog->appendPlainText(QString("(%1) %2").arg(roomId).arg(text));
+}
+
+void MainWindow::doStart()
+{
+    socket = new ProtocolSocket(this);
+    connect(socket, &ProtocolSocket::close, this, &MainWindow::doSocketClosed);
+    connect(socket, &ProtocolSocket::connected, this, &MainWindow::doSocketConnected,
+            Qt::QueuedConnection);
+    socket->connectToServer();
+}
+
+void MainWindow::doSocketConnected()
+{
+    sendAuthenticate();
+}
+
+void MainWindow::sendAuthenticate()
+{
+    socket->beginCommand(this, SLOT(doSocketRecvAuthenticateReply()));
+    socket->writeUInt32(Authenticate);
+    socket->writeString(userSettings->value("account/id", "").toString());
+    socket->writeString(userSettings->value("account/password", "").toString());
+    socket->sendCommand();
+}
+
+void MainWindow::sendGetOwnName()
+{
+    socket->beginCommand(this, SLOT(doSocketRecvCheckNameReply()));
+    socket->writeUInt32(GetName);
+    socket->writeUInt32(ownUserId);
+    socket->sendCommand();
+}
+
+void MainWindow::doSocketRecvAuthenticateReply()
+{
+    socket->prepareRecvReply(true);
+    const quint32 result = socket->readUInt32();
+    ownUserId = socket->readUInt32();
+    const quint32 count = socket->readUInt32();
+    const QString message = socket->readString();
+    socket->endCommand();
+
+    if (result == 0) {
+        ui->lineSysMessage->setText(message);
+        connectionCount = count;
+        sendGetOwnName();
+        return;
+    }
+    QMessageBox::warning(this, "アカウント情報",
+                         "ログインに失敗しました。\nアカウント名、パスワードを確認してください。",
+                         QMessageBox::Ok);
+    sendAuthenticate();
+}
+
+void MainWindow::doSocketRecvCheckNameReply()
+{
+    socket->prepareRecvReply(true);
+    const quint32 result = socket->readUInt32();
+    const QString name = socket->readString();
+    setOwnName(name);
+    socket->endCommand();
+
+    if (result != 0)
+        fatalError("なぜか自分の名前が取得できなかった");
+    finishLogin();
+}
+
+void MainWindow::finishLogin()
+{
+    checkGameVersions(this, latestGameVersions());
+    setEnabled(true);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    event->ignore();
+    if (!isEnabled() || !socket)
+        return;
+    socket->sendQuit();
+    setEnabled(false);
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        ui->retranslateUi(this);
+    QMainWindow::changeEvent(event);
+}
+
+void MainWindow::doSocketClosed(ProtocolSocket::CloseReason cr)
+{
+    switch (cr) {
+    case ProtocolSocket::NormalClose:
+        exitProcess(0);
+    case ProtocolSocket::ServerShutdown:
+        fatalError("サーバーが終了しました。\nメンテナンスの可能性があるため、tileParlorを終了します。\n"
+                   "しばらくしてから再度起動しなおしてください。");
+    case ProtocolSocket::DuplicateLogin:
+        fatalError("他のtileParlorから同じアカウントにログインされたため、サーバーから切断されました。"
+                   "\ntileParlorを終了します。");
+    case ProtocolSocket::VersionMismatch: {
+        UpdateDialog notice(this,
+                            "新しいtileParlorがリリースされています。\n"
+                            "TILEWORKのホームページで新しいtileParlorを入手して、\n"
+                            "tileParlorをバージョンアップしてください。",
+                            "\nこのtileParlorは終了します。");
+        notice.exec();
+        exitProcess(1);
+    }
+    default:
+        fatalError("サーバーから切断されました。\nネットワークが不安定のため、tileParlorを終了します。\n"
+                   "しばらくしてから再度起動しなおしてください。");
+    }
+}

@@ -1,0 +1,16 @@
+#include "protocol/lobbyaddress.h"
+
+#include <QtGlobal>
+
+QString lobbyHost()
+{
+    const QString host = qEnvironmentVariable("TILEPARLOR_LOBBY_HOST");
+    return host.isEmpty() ? QStringLiteral(TILEPARLOR_LOBBY_HOST) : host;
+}
+
+quint16 lobbyPort()
+{
+    bool ok = false;
+    const uint port = qEnvironmentVariable("TILEPARLOR_LOBBY_PORT").toUInt(&ok);
+    return ok && port > 0 && port <= 65535 ? quint16(port) : quint16(14142);
+}

@@ -1,0 +1,409 @@
+#include "protocol/protocolsocket.h"
+
+#include "app/globals.h"
+#include "protocol/lobbyaddress.h"
+#include "protocol/requestcode.h"
+
+#include <QDebug>
+#include <QTcpSocket>
+#include <QtEndian>
+
+#include <cstring>
+
+namespace {
+constexpr quint32 helloMagic = 0x4B574A30; // "0JWK" on the wire
+constexpr quint32 protocolVersion = 2;
+constexpr int lengthPrefix = 4;
+
+enum PacketType : quint8 {
+    ReplyPacket = 0,
+    NotifyPacket = 1,
+};
+} // namespace
+
+bool checkUtf8Length(const QString& text, int limit)
+{
+    return text.toUtf8().size() < limit;
+}
+
+ProtocolSocket::ProtocolSocket(QObject* parent) : QObject(parent) {}
+
+ProtocolSocket::~ProtocolSocket()
+{
+    delete socket;
+    qDeleteAll(bufferPool);
+    qDeleteAll(replyQueue);
+    qDeleteAll(notifyQueue);
+    qDeleteAll(sendQueue);
+    for (PacketBuffer* held : {recvBuffer, readBuffer, inFlight, sendBuffer})
+        delete held;
+}
+
+ProtocolSocket::PacketBuffer* ProtocolSocket::takeBuffer()
+{
+    PacketBuffer* buffer = bufferPool.isEmpty() ? new PacketBuffer : bufferPool.takeLast();
+    buffer->size = -1;
+    return buffer;
+}
+
+void ProtocolSocket::giveBack(PacketBuffer* buffer)
+{
+    bufferPool.append(buffer);
+}
+
+void ProtocolSocket::startReceiving()
+{
+    recvBuffer = takeBuffer();
+    recvReceived = 0;
+    recvNeeded = lengthPrefix;
+}
+
+void ProtocolSocket::connectToServer()
+{
+    if (socket)
+        return;
+    startReceiving();
+    closeReason = ConnectionError;
+    socket = new QTcpSocket(this);
+    connect(socket, &QTcpSocket::errorOccurred, this, &ProtocolSocket::doError);
+    connect(socket, &QTcpSocket::disconnected, this, &ProtocolSocket::doDisconnected);
+    connect(socket, &QTcpSocket::connected, this, &ProtocolSocket::doConnected);
+    connect(socket, &QTcpSocket::readyRead, this, &ProtocolSocket::doReadyRead);
+    connect(socket, &QTcpSocket::bytesWritten, this, &ProtocolSocket::doBytesWritten);
+    socket->connectToHost(lobbyHost(), lobbyPort(), QIODevice::ReadWrite);
+}
+
+void ProtocolSocket::beginCommand(QObject* receiver, const char* replySlot, QObject* target,
+                                  const char* targetSlot)
+{
+    if (commandOpen)
+        fatalError("[ProtocolSocket] すでにコマンド通信中");
+    commandOpen = true;
+    connect(this, SIGNAL(changeCommandState(bool)), target, targetSlot, Qt::QueuedConnection);
+    connect(this, SIGNAL(recvReply()), receiver, replySlot, Qt::QueuedConnection);
+    beginMessage();
+}
+
+void ProtocolSocket::beginCommand(QObject* receiver, const char* replySlot, const char* targetSlot)
+{
+    beginCommand(receiver, replySlot, receiver, targetSlot);
+}
+
+void ProtocolSocket::beginCommand(QObject* receiver, const char* replySlot)
+{
+    beginCommand(receiver, replySlot, receiver, SLOT(setEnabled(bool)));
+}
+
+void ProtocolSocket::sendCommand()
+{
+    if (!commandOpen)
+        fatalError("[ProtocolSocket] まだコマンド通信を行っていない");
+    sendMessage();
+    emit changeCommandState(false);
+}
+
+void ProtocolSocket::endCommand()
+{
+    if (!commandOpen)
+        fatalError("[ProtocolSocket] まだコマンド通信を行っていない");
+    commandOpen = false;
+    releaseRecvBuffer();
+    emit changeCommandState(true);
+    disconnect(this, SIGNAL(changeCommandState(bool)), nullptr, nullptr);
+    disconnect(this, SIGNAL(recvReply()), nullptr, nullptr);
+}
+
+void ProtocolSocket::beginMessage()
+{
+    if (!socket || (flags & Invalidated) || sendBuffer)
+        return;
+    sendBuffer = takeBuffer();
+    sendLength = 0;
+}
+
+void ProtocolSocket::writeBytes(const void* data, int n)
+{
+    if (!sendBuffer)
+        return;
+    if (sendLength + n > maxPayload)
+        fatalError("[ProtocolSocket] send buffer overflow");
+    std::memcpy(sendBuffer->data + lengthPrefix + sendLength, data, size_t(n));
+    sendLength += n;
+}
+
+void ProtocolSocket::writeUInt32(quint32 value)
+{
+    const quint32 wire = qToLittleEndian(value);
+    writeBytes(&wire, sizeof wire);
+}
+
+void ProtocolSocket::writeString(const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    writeBytes(utf8.constData(), int(utf8.size()));
+    const char nul = '\0';
+    writeBytes(&nul, 1);
+}
+
+void ProtocolSocket::sendMessage()
+{
+    if (!sendBuffer)
+        return;
+    PacketBuffer* frame = sendBuffer;
+    sendBuffer = nullptr;
+    if (sendLength == 0) {
+        giveBack(frame);
+        return;
+    }
+    qToLittleEndian(quint32(sendLength), frame->data);
+    frame->size = sendLength + lengthPrefix;
+    // Only one frame is handed to the socket at a time, so frames leave in call order.
+    if (inFlight) {
+        sendQueue.append(frame);
+        return;
+    }
+    writeInFlight(frame);
+}
+
+void ProtocolSocket::writeInFlight(PacketBuffer* buffer)
+{
+    inFlight = buffer;
+    inFlightWritten = 0;
+    inFlightOutstanding = buffer->size;
+    if (socket->write(buffer->data, buffer->size) < 0)
+        invalidate();
+}
+
+void ProtocolSocket::sendQuit()
+{
+    beginMessage();
+    writeUInt32(Quit);
+    sendMessage();
+}
+
+bool ProtocolSocket::prepareRecv(QList<PacketBuffer*>& queue)
+{
+    if (!socket || (flags & Invalidated) || queue.isEmpty())
+        return false;
+    if (!readBuffer) {
+        readBuffer = queue.takeFirst();
+        readPosition = 1; // past the type byte
+    }
+    return true;
+}
+
+bool ProtocolSocket::prepareRecvReply(bool required)
+{
+    if (prepareRecv(replyQueue))
+        return true;
+    if (required)
+        fatalError("[ProtocolSocket] prepare recv reply");
+    return false;
+}
+
+bool ProtocolSocket::prepareRecvNotify(bool required)
+{
+    if (prepareRecv(notifyQueue))
+        return true;
+    if (required)
+        fatalError("[ProtocolSocket] prepare recv notify");
+    return false;
+}
+
+void ProtocolSocket::failRead(const char* message)
+{
+    invalidate();
+    fatalError(message);
+}
+
+void ProtocolSocket::readBytes(void* data, int n)
+{
+    if (!readBuffer)
+        failRead("[ProtocolSocket] invalidated recv buffer");
+    // Only the bytes of this packet are valid: a shorter packet than its layout is a protocol
+    // violation, never a read of what an earlier packet left in the buffer.
+    if (n < 0 || readPosition + n > readBuffer->size)
+        failRead("[ProtocolSocket] recv buffer overflow");
+    std::memcpy(data, readBuffer->data + readPosition, size_t(n));
+    readPosition += n;
+}
+
+quint32 ProtocolSocket::readUInt32()
+{
+    uchar wire[4];
+    readBytes(wire, sizeof wire);
+    return qFromLittleEndian<quint32>(wire);
+}
+
+QString ProtocolSocket::readString()
+{
+    if (!readBuffer)
+        failRead("[ProtocolSocket] invalidated recv buffer");
+    const char* start = readBuffer->data + readPosition;
+    const qint64 left = readBuffer->size - readPosition;
+    const void* nul = left > 0 ? std::memchr(start, '\0', size_t(left)) : nullptr;
+    if (!nul)
+        failRead("[ProtocolSocket] recv buffer overflow");
+    const qint64 length = static_cast<const char*>(nul) - start;
+    readPosition += length + 1;
+    return QString::fromUtf8(start, length);
+}
+
+void ProtocolSocket::releaseRecvBuffer()
+{
+    if (!readBuffer)
+        return;
+    giveBack(readBuffer);
+    readBuffer = nullptr;
+}
+
+void ProtocolSocket::invalidate()
+{
+    qDebug() << "[ProtocolSocket] invalidate";
+    if (flags & Invalidated)
+        return;
+    flags |= Invalidated;
+    emit close(closeReason);
+}
+
+void ProtocolSocket::doConnected()
+{
+    qDebug() << "[ProtocolSocket] connected.";
+    beginMessage();
+    writeUInt32(helloMagic);
+    writeUInt32(protocolVersion);
+    sendMessage();
+}
+
+void ProtocolSocket::doDisconnected()
+{
+    qDebug() << "[ProtocolSocket] disconnected";
+    doReadyRead();
+    invalidate();
+}
+
+void ProtocolSocket::doError(QAbstractSocket::SocketError)
+{
+    qDebug() << "[ProtocolSocket] error" << socket->errorString();
+    doReadyRead();
+    invalidate();
+}
+
+void ProtocolSocket::doBytesWritten(qint64 bytes)
+{
+    if ((flags & Invalidated) || !inFlight)
+        return;
+    inFlightWritten += bytes;
+    inFlightOutstanding -= bytes;
+    // The socket took the whole frame on the first write; partial reports only count down.
+    if (inFlightOutstanding > 0)
+        return;
+    giveBack(inFlight);
+    inFlight = nullptr;
+    if (!sendQueue.isEmpty())
+        writeInFlight(sendQueue.takeFirst());
+}
+
+bool ProtocolSocket::handleServerHello(PacketBuffer* packet)
+{
+    if (packet->size != 4) {
+        qDebug() << "[ProtocolSocket] Server Hello: NG";
+        invalidate();
+        return false;
+    }
+    switch (qFromLittleEndian<quint32>(packet->data)) {
+    case 0:
+        qDebug() << "[ProtocolSocket] Server Hello: PASS";
+        flags |= HelloPassed;
+        giveBack(packet);
+        return true;
+    case 1:
+        qDebug() << "[ProtocolSocket] Server Hello: Invalid Version";
+        closeReason = VersionMismatch;
+        invalidate();
+        return false;
+    default:
+        qDebug() << "[ProtocolSocket] Server Hello: Unknown error";
+        invalidate();
+        return false;
+    }
+}
+
+bool ProtocolSocket::dispatchPacket(PacketBuffer* packet, bool& reply, bool& notify)
+{
+    if (packet->size == 0) {
+        invalidate();
+        return false;
+    }
+    const quint8 type = quint8(packet->data[0]);
+    if (type == ReplyPacket) {
+        replyQueue.append(packet);
+        reply = true;
+        return true;
+    }
+    if (type != NotifyPacket) {
+        invalidate();
+        return false;
+    }
+    if (packet->size < 5)
+        failRead("[ProtocolSocket] recv buffer overflow");
+    const quint32 kind = qFromLittleEndian<quint32>(packet->data + 1);
+    if (kind != CloseNotice) {
+        notifyQueue.append(packet);
+        notify = true;
+        return true;
+    }
+    if (packet->size < 9)
+        failRead("[ProtocolSocket] recv buffer overflow");
+    const quint32 reason = qFromLittleEndian<quint32>(packet->data + 5);
+    closeReason = reason < quint32(VersionMismatch) ? CloseReason(reason) : ConnectionError;
+    invalidate();
+    return false;
+}
+
+void ProtocolSocket::doReadyRead()
+{
+    if (flags & Invalidated)
+        return;
+    bool connectedMark = false, replyMark = false, notifyMark = false;
+    while (socket->bytesAvailable() != 0) {
+        const qint64 got = socket->read(recvBuffer->data + recvReceived, recvNeeded);
+        if (got < 0) {
+            invalidate();
+            return;
+        }
+        recvReceived += got;
+        recvNeeded -= got;
+        if (recvNeeded > 0)
+            continue;
+        if (recvBuffer->size == -1) {
+            const quint32 length = qFromLittleEndian<quint32>(recvBuffer->data);
+            if (length > quint32(maxPayload))
+                fatalError("[ProtocolSocket] 受信サイズがでかすぎます");
+            recvBuffer->size = length;
+            recvReceived = 0;
+            recvNeeded = length;
+            if (length != 0)
+                continue;
+        }
+        PacketBuffer* packet = recvBuffer;
+        recvBuffer = nullptr;
+        if (!(flags & HelloPassed)) {
+            if (!handleServerHello(packet)) {
+                giveBack(packet);
+                return;
+            }
+            connectedMark = true;
+        } else if (!dispatchPacket(packet, replyMark, notifyMark)) {
+            giveBack(packet);
+            return;
+        }
+        startReceiving();
+    }
+    if (connectedMark)
+        emit connected();
+    if (replyMark)
+        emit recvReply();
+    if (notifyMark)
+        emit recvNotify();
+}

@@ -1,0 +1,120 @@
+#pragma once
+
+#include <QAbstractSocket>
+#include <QList>
+#include <QObject>
+#include <QVector>
+
+class QTcpSocket;
+
+// True when the UTF-8 form of text and its NUL fit in limit bytes.
+bool checkUtf8Length(const QString& text, int limit);
+
+// The one framed connection to the lobby server: hello, packet framing in both directions,
+// reply and notification queues, and the one-command-at-a-time request API.
+class ProtocolSocket : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum CloseReason {
+        NormalClose = 0,
+        ServerShutdown = 1,
+        DuplicateLogin = 2,
+        VersionMismatch = 3,
+        ConnectionError = 4,
+    };
+    Q_ENUM(CloseReason)
+
+    static constexpr int maxPayload = 1024;
+
+    explicit ProtocolSocket(QObject* parent);
+    ~ProtocolSocket() override;
+
+    void connectToServer();
+
+    bool isCommandOpen() const { return commandOpen; }
+    void beginCommand(QObject* receiver, const char* replySlot, QObject* target,
+                      const char* targetSlot);
+    void beginCommand(QObject* receiver, const char* replySlot, const char* targetSlot);
+    void beginCommand(QObject* receiver, const char* replySlot);
+    void sendCommand();
+    void endCommand();
+
+    void beginMessage();
+    void writeBytes(const void* data, int n);
+    void writeUInt32(quint32 value);
+    void writeString(const QString& text);
+    void sendMessage();
+    void sendQuit();
+
+    bool prepareRecvReply(bool required);
+    bool prepareRecvNotify(bool required);
+    void readBytes(void* data, int n);
+    quint32 readUInt32();
+    QString readString();
+    void releaseRecvBuffer();
+
+    void invalidate();
+
+signals:
+    void connected();
+    void recvReply();
+    void recvNotify();
+    void close(ProtocolSocket::CloseReason cr);
+    void changeCommandState(bool valid);
+
+protected slots:
+    void doError(QAbstractSocket::SocketError socketError);
+    void doDisconnected();
+    void doConnected();
+    void doReadyRead();
+    void doBytesWritten(qint64 bytes);
+
+private:
+    // One frame: on the send side a 4-byte length prefix then the payload; on the receive side
+    // the prefix is read first and the payload is then read over it from offset 0.
+    struct PacketBuffer {
+        qint64 size = -1;
+        char data[4 + maxPayload];
+    };
+
+    enum Flag : quint32 {
+        Invalidated = 1u << 0,
+        HelloPassed = 1u << 1,
+    };
+
+    PacketBuffer* takeBuffer();
+    void giveBack(PacketBuffer* buffer);
+    void startReceiving();
+    void writeInFlight(PacketBuffer* buffer);
+    bool handleServerHello(PacketBuffer* packet);
+    bool dispatchPacket(PacketBuffer* packet, bool& reply, bool& notify);
+    bool prepareRecv(QList<PacketBuffer*>& queue);
+    [[noreturn]] void failRead(const char* message);
+
+    quint32 flags = 0;
+    CloseReason closeReason = ConnectionError;
+    QTcpSocket* socket = nullptr;
+    QVector<PacketBuffer*> bufferPool;
+    QList<PacketBuffer*> replyQueue;
+    QList<PacketBuffer*> notifyQueue;
+
+    PacketBuffer* recvBuffer = nullptr;
+    qint64 recvReceived = 0;
+    qint64 recvNeeded = 0;
+
+    PacketBuffer* readBuffer = nullptr;
+    qint64 readPosition = 0;
+
+    QList<PacketBuffer*> sendQueue;
+
+    PacketBuffer* inFlight = nullptr;
+    qint64 inFlightWritten = 0;
+    qint64 inFlightOutstanding = 0;
+
+    PacketBuffer* sendBuffer = nullptr;
+    qint64 sendLength = 0;
+
+    bool commandOpen = false;
+};

@@ -1,0 +1,33 @@
+#include "support/childscenario.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+
+ScenarioResult runScenario(const QString& name, const QStringList& extraEnvironment, int timeoutMs)
+{
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString& entry : extraEnvironment) {
+        const int split = int(entry.indexOf('='));
+        environment.insert(entry.left(split), entry.mid(split + 1));
+    }
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(), {"--scenario", name});
+    ScenarioResult result;
+    result.finished = child.waitForFinished(timeoutMs);
+    if (!result.finished)
+        child.kill();
+    child.waitForFinished();
+    result.exitCode = child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+    result.stdErr = QString::fromUtf8(child.readAllStandardError());
+    return result;
+}
+
+QString scenarioName(int argc, char** argv)
+{
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (QByteArray(argv[i]) == "--scenario")
+            return QString::fromUtf8(argv[i + 1]);
+    }
+    return "";
+}

@@ -1,0 +1,66 @@
+#include "support/modalanswer.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+
+#include <cstdio>
+
+ModalWatcher::ModalWatcher(Handler handler, bool everyWindow)
+    : handler(std::move(handler)), everyWindow(everyWindow)
+{
+    connect(&timer, &QTimer::timeout, this, &ModalWatcher::poll);
+    timer.start(10);
+}
+
+void ModalWatcher::poll()
+{
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible() || modal == lastHandled)
+        return;
+    if (!handler(modal))
+        return;
+    ++handledCount;
+    lastHandled = modal;
+    if (!everyWindow)
+        timer.stop();
+}
+
+std::unique_ptr<ModalWatcher> answerMessageBox(SeenBox* seen, QMessageBox::StandardButton button)
+{
+    return std::make_unique<ModalWatcher>([seen, button](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box)
+            return false;
+        seen->icon = box->icon();
+        seen->title = box->windowTitle();
+        seen->text = box->text();
+        if (QAbstractButton* pressed = box->button(button))
+            pressed->click();
+        return true;
+    });
+}
+
+std::unique_ptr<ModalWatcher> answerEveryModalWindow()
+{
+    return std::make_unique<ModalWatcher>(
+        [](QWidget* modal) {
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                std::fprintf(stderr, "[box] %s | %s\n", qPrintable(box->windowTitle()),
+                             qPrintable(box->text()));
+                std::fflush(stderr);
+                const auto buttons = box->buttons();
+                if (!buttons.isEmpty())
+                    buttons.first()->click();
+                return true;
+            }
+            if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+                std::fprintf(stderr, "[dialog] %s\n", modal->metaObject()->className());
+                std::fflush(stderr);
+                dialog->accept();
+                return true;
+            }
+            return false;
+        },
+        true);
+}

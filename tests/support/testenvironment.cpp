@@ -1,0 +1,40 @@
+#include "support/testenvironment.h"
+
+#include "app/globals.h"
+#include "app/startup.h"
+
+#include <QSettings>
+#include <QTextCodec>
+
+TestEnvironment::TestEnvironment()
+{
+    const QString user = dir.filePath("user");
+    const QString system = dir.filePath("system");
+    qputenv("XDG_CONFIG_HOME", user.toLocal8Bit());
+    qputenv("XDG_CONFIG_DIRS", system.toLocal8Bit());
+    // QSettings reads the XDG variables once per process; later environments need setPath.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, user);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, system);
+    delete userSettings;
+    delete machineSettings;
+    openSettingsStores();
+    localCodec = QTextCodec::codecForName("UTF-8");
+}
+
+TestEnvironment::~TestEnvironment()
+{
+    delete userSettings;
+    delete machineSettings;
+    userSettings = nullptr;
+    machineSettings = nullptr;
+}
+
+QString TestEnvironment::userSettingsFile() const
+{
+    return userSettings->fileName();
+}
+
+QString TestEnvironment::machineSettingsFile() const
+{
+    return machineSettings->fileName();
+}

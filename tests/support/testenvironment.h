@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+// Fresh settings stores in a temporary folder, opened the way the program opens them, and a
+// local codec. Child processes started afterwards see the same folders through XDG_CONFIG_*.
+class TestEnvironment
+{
+public:
+    TestEnvironment();
+    ~TestEnvironment();
+
+    QString userSettingsFile() const;
+    QString machineSettingsFile() const;
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+private:
+    QTemporaryDir dir;
+};
