@@ -18,7 +18,8 @@ QString gameTitle(uint gameId)
 QString gameFilePath(uint gameId, const QString& fileName)
 {
     if (gameId != knownGameId)
-        fatalError(QString("なぜか知らないゲームのファイルを探そうとした (game id %1)").arg(gameId));
+        fatalError(
+            QString("なぜか知らないゲームのファイルを探そうとした (game id %1)").arg(gameId));
     QString path = machineSettings->value("SeikanEmbu", "").toString();
     if (path.isEmpty())
         return "";

@@ -21,15 +21,16 @@ static void checkGameVersion(QWidget* parent, const GameVersion& game)
     const QString failed = title + "のバージョンチェックに失敗しました。\n";
     QFile file(path);
     if (!file.exists()) {
-        QMessageBox::information(parent, "バージョンチェック",
-                                 failed + "(インストールしたフォルダから手動で移動したりすると発生します)",
-                                 QMessageBox::Ok);
+        QMessageBox::information(
+            parent, "バージョンチェック",
+            failed + "(インストールしたフォルダから手動で移動したりすると発生します)",
+            QMessageBox::Ok);
         return;
     }
     uchar bytes[4];
     if (!file.open(QIODevice::ReadOnly) || file.read(reinterpret_cast<char*>(bytes), 4) != 4) {
-        QMessageBox::information(parent, "バージョンチェック", failed + "ファイルが読み込めません。",
-                                 QMessageBox::Ok);
+        QMessageBox::information(parent, "バージョンチェック",
+                                 failed + "ファイルが読み込めません。", QMessageBox::Ok);
         return;
     }
     if (qFromBigEndian<quint32>(bytes) == game.latestVersion)

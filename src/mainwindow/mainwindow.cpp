@@ -165,11 +165,13 @@ void MainWindow::doSocketClosed(ProtocolSocket::CloseReason cr)
     case ProtocolSocket::NormalClose:
         exitProcess(0);
     case ProtocolSocket::ServerShutdown:
-        fatalError("サーバーが終了しました。\nメンテナンスの可能性があるため、tileParlorを終了します。\n"
-                   "しばらくしてから再度起動しなおしてください。");
+        fatalError(
+            "サーバーが終了しました。\nメンテナンスの可能性があるため、tileParlorを終了します。\n"
+            "しばらくしてから再度起動しなおしてください。");
     case ProtocolSocket::DuplicateLogin:
-        fatalError("他のtileParlorから同じアカウントにログインされたため、サーバーから切断されました。"
-                   "\ntileParlorを終了します。");
+        fatalError(
+            "他のtileParlorから同じアカウントにログインされたため、サーバーから切断されました。"
+            "\ntileParlorを終了します。");
     case ProtocolSocket::VersionMismatch: {
         UpdateDialog notice(this,
                             "新しいtileParlorがリリースされています。\n"
@@ -180,7 +182,8 @@ void MainWindow::doSocketClosed(ProtocolSocket::CloseReason cr)
         exitProcess(1);
     }
     default:
-        fatalError("サーバーから切断されました。\nネットワークが不安定のため、tileParlorを終了します。\n"
-                   "しばらくしてから再度起動しなおしてください。");
+        fatalError(
+            "サーバーから切断されました。\nネットワークが不安定のため、tileParlorを終了します。\n"
+            "しばらくしてから再度起動しなおしてください。");
     }
 }

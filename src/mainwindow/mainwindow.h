@@ -6,7 +6,8 @@
 
 class QSoundEffect;
 
-namespace Ui {
+namespace Ui
+{
 class MainWindow;
 }
 
@@ -16,7 +17,7 @@ class MainWindow : public QMainWindow
 {
     Q_OBJECT
 
-public:
+  public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
@@ -25,21 +26,21 @@ public:
     QString ownName() const { return ownNameText; }
     void appendAllRoomsLog(uint roomId, const QString& text);
 
-signals:
+  signals:
     void started();
 
-protected slots:
+  protected slots:
     void doSocketClosed(ProtocolSocket::CloseReason cr);
     void doStart();
     void doSocketConnected();
     void doSocketRecvAuthenticateReply();
     void doSocketRecvCheckNameReply();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
-private:
+  private:
     void sendAuthenticate();
     void sendGetOwnName();
     void finishLogin();

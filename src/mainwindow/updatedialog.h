@@ -2,7 +2,8 @@
 
 #include <QDialog>
 
-namespace Ui {
+namespace Ui
+{
 class UpdateDialog;
 }
 
@@ -11,18 +12,18 @@ class UpdateDialog : public QDialog
 {
     Q_OBJECT
 
-public:
+  public:
     UpdateDialog(QWidget* parent, const QString& message, const QString& trailer);
     ~UpdateDialog() override;
 
     static QUrl homepage();
 
-private slots:
+  private slots:
     void on_linkTilework_clicked();
 
-protected:
+  protected:
     void changeEvent(QEvent* event) override;
 
-private:
+  private:
     Ui::UpdateDialog* ui;
 };

@@ -10,7 +10,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 constexpr quint32 helloMagic = 0x4B574A30; // "0JWK" on the wire
 constexpr quint32 protocolVersion = 2;
 constexpr int lengthPrefix = 4;

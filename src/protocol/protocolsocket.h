@@ -16,7 +16,7 @@ class ProtocolSocket : public QObject
 {
     Q_OBJECT
 
-public:
+  public:
     enum CloseReason {
         NormalClose = 0,
         ServerShutdown = 1,
@@ -57,21 +57,21 @@ public:
 
     void invalidate();
 
-signals:
+  signals:
     void connected();
     void recvReply();
     void recvNotify();
     void close(ProtocolSocket::CloseReason cr);
     void changeCommandState(bool valid);
 
-protected slots:
+  protected slots:
     void doError(QAbstractSocket::SocketError socketError);
     void doDisconnected();
     void doConnected();
     void doReadyRead();
     void doBytesWritten(qint64 bytes);
 
-private:
+  private:
     // One frame: on the send side a 4-byte length prefix then the payload; on the receive side
     // the prefix is read first and the payload is then read over it from offset 0.
     struct PacketBuffer {

@@ -50,7 +50,8 @@ void FakeLobbyServer::collect()
 static QString hexAround(const QByteArray& bytes, int at)
 {
     const int from = qMax(0, at - 8);
-    return QString::fromLatin1(bytes.mid(from, 24).toHex(' ')) + QString(" (from byte %1)").arg(from);
+    return QString::fromLatin1(bytes.mid(from, 24).toHex(' ')) +
+           QString(" (from byte %1)").arg(from);
 }
 
 bool FakeLobbyServer::expect(const QByteArray& expected, int timeoutMs)

@@ -14,7 +14,7 @@ class FakeLobbyServer : public QObject
 {
     Q_OBJECT
 
-public:
+  public:
     FakeLobbyServer();
     ~FakeLobbyServer() override;
 
@@ -37,7 +37,7 @@ public:
     void sendSplit(const QByteArray& bytes);
     void disconnectClient();
 
-private:
+  private:
     void collect();
 
     QTcpServer* server;
@@ -46,4 +46,5 @@ private:
     QString lastFailure;
 };
 
-#define EXPECT_CLIENT_BYTES(server, bytes) QVERIFY2((server).expect(bytes), qPrintable((server).failure()))
+#define EXPECT_CLIENT_BYTES(server, bytes)                                                         \
+    QVERIFY2((server).expect(bytes), qPrintable((server).failure()))

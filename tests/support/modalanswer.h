@@ -14,7 +14,7 @@ class ModalWatcher : public QObject
 {
     Q_OBJECT
 
-public:
+  public:
     // handler returns true when it took care of the widget; the watcher then stops, unless it was
     // told to answer every modal window.
     using Handler = std::function<bool(QWidget* modal)>;
@@ -22,7 +22,7 @@ public:
 
     int handled() const { return handledCount; }
 
-private:
+  private:
     void poll();
 
     Handler handler;
@@ -39,8 +39,8 @@ struct SeenBox {
 };
 
 // Presses button on the next message box and records it in seen.
-std::unique_ptr<ModalWatcher> answerMessageBox(SeenBox* seen,
-                                               QMessageBox::StandardButton button = QMessageBox::Ok);
+std::unique_ptr<ModalWatcher>
+answerMessageBox(SeenBox* seen, QMessageBox::StandardButton button = QMessageBox::Ok);
 
 // Calls action with the next modal dialog of type Dialog.
 template <class Dialog>

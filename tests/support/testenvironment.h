@@ -7,7 +7,7 @@
 // local codec. Child processes started afterwards see the same folders through XDG_CONFIG_*.
 class TestEnvironment
 {
-public:
+  public:
     TestEnvironment();
     ~TestEnvironment();
 
@@ -15,6 +15,6 @@ public:
     QString machineSettingsFile() const;
     QString path(const QString& name) const { return dir.filePath(name); }
 
-private:
+  private:
     QTemporaryDir dir;
 };

@@ -6,7 +6,7 @@
 // Builds lobby wire data for tests: little-endian u32, NUL-terminated UTF-8 strings.
 class Wire
 {
-public:
+  public:
     Wire& u32(quint32 value);
     Wire& byte(quint8 value);
     Wire& str(const QString& text);
@@ -14,7 +14,7 @@ public:
     QByteArray bytes() const { return data; }
     operator QByteArray() const { return data; }
 
-private:
+  private:
     QByteArray data;
 };
 
