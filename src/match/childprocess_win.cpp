@@ -1,0 +1,53 @@
+// Windows process layer: a thin wrapper over the Win32 process functions.
+
+#include "match/childprocess_native.h"
+
+#include <windows.h>
+
+struct ChildProcess {
+    // INVALID_HANDLE_VALUE when the object holds no process.
+    HANDLE process;
+};
+
+ChildProcess* startNativeProcess(const char* path, const char* commandLine)
+{
+    // CreateProcessA may write into the command line, so it gets its own copy.
+    char buffer[commandLineBufferSize];
+    copyCommandLine(buffer, commandLine);
+
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info;
+    ZeroMemory(&info, sizeof info);
+
+    // Inheritance is on: the engine finds its pipe handles by the numbers on its command line.
+    if (!CreateProcessA(path, buffer, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+        return nullptr;
+    CloseHandle(info.hThread);
+    return new ChildProcess{info.hProcess};
+}
+
+bool isNativeProcessRunning(ChildProcess* process)
+{
+    if (WaitForSingleObject(process->process, pollWaitMs) == WAIT_TIMEOUT)
+        return true;
+    // A failed wait counts as an end too; make sure the program really is gone then.
+    TerminateProcess(process->process, forcedExitCode);
+    return false;
+}
+
+void closeNativeProcess(ChildProcess* process, std::uint32_t timeoutMs)
+{
+    if (process->process != INVALID_HANDLE_VALUE) {
+        if (WaitForSingleObject(process->process, timeoutMs) != WAIT_OBJECT_0)
+            TerminateProcess(process->process, forcedExitCode);
+        CloseHandle(process->process);
+    }
+    delete process;
+}
+
+void ignoreBrokenPipeSignal()
+{
+    // Windows has no such signal: WriteFile into a closed pipe just fails.
+}
