@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+static const char* const answeredMark = "answeredByTest";
+
 ModalWatcher::ModalWatcher(Handler handler, bool everyWindow)
     : handler(std::move(handler)), everyWindow(everyWindow)
 {
@@ -16,14 +18,26 @@ ModalWatcher::ModalWatcher(Handler handler, bool everyWindow)
 void ModalWatcher::poll()
 {
     QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || !modal->isVisible() || modal == lastHandled)
+    if (!modal || !modal->isVisible() || modal->property(answeredMark).toBool())
         return;
-    if (!handler(modal))
+    // Marked until hidden, so that a window still closing is not answered twice while a new one
+    // at the same address is.
+    modal->setProperty(answeredMark, true);
+    modal->installEventFilter(this);
+    if (!handler(modal)) {
+        modal->setProperty(answeredMark, false);
         return;
+    }
     ++handledCount;
-    lastHandled = modal;
     if (!everyWindow)
         timer.stop();
+}
+
+bool ModalWatcher::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Hide)
+        watched->setProperty(answeredMark, false);
+    return false;
 }
 
 std::unique_ptr<ModalWatcher> answerMessageBox(SeenBox* seen, QMessageBox::StandardButton button)

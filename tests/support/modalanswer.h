@@ -22,13 +22,15 @@ class ModalWatcher : public QObject
 
     int handled() const { return handledCount; }
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void poll();
 
     Handler handler;
     bool everyWindow;
     int handledCount = 0;
-    QWidget* lastHandled = nullptr;
     QTimer timer;
 };
 
