@@ -139,8 +139,8 @@ void MainWindow::doSocketRecvCheckNameReply()
 
 void MainWindow::finishLogin()
 {
+    // The window is enabled by the end of the GetName command, after this returns.
     checkGameVersions(this, latestGameVersions());
-    setEnabled(true);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -31,6 +31,9 @@ ProtocolSocket::ProtocolSocket(QObject* parent) : QObject(parent) {}
 
 ProtocolSocket::~ProtocolSocket()
 {
+    // Tearing the socket down reports a disconnect that nobody may act on any more.
+    if (socket)
+        socket->disconnect(this);
     delete socket;
     qDeleteAll(bufferPool);
     qDeleteAll(replyQueue);

@@ -1,0 +1,249 @@
+#include "app/globals.h"
+#include "mainwindow/mainwindow.h"
+#include "protocol/requestcode.h"
+#include "support/childscenario.h"
+#include "support/fakelobbyserver.h"
+#include "support/modalanswer.h"
+#include "support/testenvironment.h"
+#include "support/wire.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <memory>
+
+namespace
+{
+
+QByteArray authenticateRequest(const QString& account, const QString& password)
+{
+    return frame(Wire().u32(Authenticate).str(account).str(password));
+}
+
+QByteArray authenticateReply(quint32 result, quint32 userId, const QString& message)
+{
+    return replyFrame(Wire().u32(result).u32(userId).u32(12).str(message));
+}
+
+QByteArray getNameRequest(quint32 userId)
+{
+    return frame(Wire().u32(GetName).u32(userId));
+}
+
+QByteArray nameReply(quint32 result, const QString& name)
+{
+    return replyFrame(Wire().u32(result).str(name));
+}
+
+// A main window started against a fake lobby, with an account stored.
+struct Run {
+    TestEnvironment env;
+    FakeLobbyServer server;
+    std::unique_ptr<MainWindow> window;
+
+    Run()
+    {
+        userSettings->setValue("account/id", "player1");
+        userSettings->setValue("account/password", "pass word");
+        server.exportAddress();
+        window = std::make_unique<MainWindow>();
+        mainWindow = window.get();
+        window->show();
+    }
+    ~Run() { mainWindow = nullptr; }
+
+    bool helloPassed()
+    {
+        if (!server.expect(clientHello()))
+            return false;
+        server.send(serverHello(0));
+        return true;
+    }
+
+    // Hello, Authenticate and GetName up to the enabled window.
+    bool loggedIn()
+    {
+        if (!helloPassed() || !server.expect(authenticateRequest("player1", "pass word")))
+            return false;
+        server.send(authenticateReply(0, 77, "本日のお知らせ"));
+        if (!server.expect(getNameRequest(77)))
+            return false;
+        server.send(nameReply(0, "たろう"));
+        return QTest::qWaitFor([this] { return window->isEnabled(); }, 5000);
+    }
+};
+
+} // namespace
+
+class LoginTest : public QObject
+{
+    Q_OBJECT
+
+  private slots:
+    void formMatchesDesign();
+    void loginWithStoredAccount();
+    void refusedLoginWarnsAndTriesAgain();
+    void closingDuringLoginDoesNothing();
+    void closingWhenRunningSendsQuitOnce();
+    void connectionEnd_data();
+    void connectionEnd();
+};
+
+void LoginTest::formMatchesDesign()
+{
+    Run run;
+    MainWindow& w = *run.window;
+    QCOMPARE(w.windowTitle(), QString("tileParlor"));
+    QVERIFY(!w.isEnabled());
+    QCOMPARE(w.findChild<QTabWidget*>("tabWidget")->count(), 0);
+    QCOMPARE(w.findChild<QSplitter*>("splitterAll")->orientation(), Qt::Vertical);
+    QVERIFY(!w.findChild<QSplitter*>("splitterSub")->childrenCollapsible());
+    QVERIFY(w.findChild<QLineEdit*>("lineSysMessage")->isReadOnly());
+    QCOMPARE(w.findChild<QLabel*>("label")->text(), QString("全部屋の発言"));
+    auto* log = w.findChild<QPlainTextEdit*>("textLog");
+    QCOMPARE(log->toolTip(), QString("参加しているすべてのチャットルームでの発言一覧です。"));
+    QCOMPARE(log->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QVERIFY(w.findChild<QPushButton*>("buttonWaitBattle")->isHidden());
+    QCOMPARE(w.findChild<QPushButton*>("buttonOfferBattle")->text(), QString("申し込み開始　"));
+    QVERIFY(w.findChild<QPushButton*>("buttonOfferBattle")->isHidden());
+    QCOMPARE(w.findChild<QAction*>("action_X")->text(), QString("終了(&X)"));
+    QCOMPARE(w.findChild<QAction*>("action_S")->toolTip(), QString("ユーザー環境の設定を行います"));
+    QCOMPARE(w.findChild<QMenu*>("menu_F")->actions().size(), 3);
+    QVERIFY(w.styleSheet().contains("url(:/images/back0.png)"));
+    QCOMPARE(QPixmap(":/images/back0.png").size(), QSize(1024, 1024));
+    QCOMPARE(QPixmap(":/images/guide0.png").size(), QSize(144, 240));
+
+    w.appendAllRoomsLog(12, "こんにちは");
+    QCOMPARE(log->toPlainText(), QString("(12) こんにちは"));
+}
+
+void LoginTest::loginWithStoredAccount()
+{
+    Run run;
+    QVERIFY(run.helloPassed());
+    EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player1", "pass word"));
+    QVERIFY(!run.window->isEnabled());
+    run.server.send(authenticateReply(0, 77, "本日のお知らせ"));
+    EXPECT_CLIENT_BYTES(run.server, getNameRequest(77));
+    QCOMPARE(ownUserId, 77u);
+    run.server.send(nameReply(0, "たろう"));
+    QTRY_VERIFY(run.window->isEnabled());
+    QCOMPARE(run.window->findChild<QLineEdit*>("lineSysMessage")->text(),
+             QString("本日のお知らせ"));
+    QCOMPARE(run.window->ownName(), QString("たろう"));
+}
+
+void LoginTest::refusedLoginWarnsAndTriesAgain()
+{
+    Run run;
+    QVERIFY(run.helloPassed());
+    EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player1", "pass word"));
+    SeenBox seen;
+    auto answer = answerMessageBox(&seen);
+    run.server.send(authenticateReply(3, 0, ""));
+    QTRY_VERIFY(answer->handled());
+    QCOMPARE(seen.icon, QMessageBox::Warning);
+    QCOMPARE(seen.title, QString("アカウント情報"));
+    QCOMPARE(seen.text,
+             QString("ログインに失敗しました。\nアカウント名、パスワードを確認してください。"));
+    EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player1", "pass word"));
+    QVERIFY(!run.window->isEnabled());
+}
+
+void LoginTest::closingDuringLoginDoesNothing()
+{
+    Run run;
+    QVERIFY(!run.window->close());
+    QVERIFY(run.helloPassed());
+    EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player1", "pass word"));
+    QVERIFY(!run.window->close());
+    QVERIFY2(run.server.nothingMoreFrom(run.window.get()), qPrintable(run.server.failure()));
+    QVERIFY(run.window->isVisible());
+}
+
+void LoginTest::closingWhenRunningSendsQuitOnce()
+{
+    Run run;
+    QVERIFY(run.loggedIn());
+    run.window->findChild<QAction*>("action_X")->trigger();
+    EXPECT_CLIENT_BYTES(run.server, QByteArray::fromHex("0400000000000000"));
+    QVERIFY(!run.window->isEnabled());
+    QVERIFY(!run.window->close());
+    QVERIFY2(run.server.nothingMoreFrom(run.window.get()), qPrintable(run.server.failure()));
+}
+
+void LoginTest::connectionEnd_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("normal close") << "notice0" << 0 << QString();
+    QTest::newRow("server shutdown")
+        << "notice1" << 1
+        << "[box] critical error | サーバーが終了しました。\nメンテナンスの可能性があるため、"
+           "tileParlorを終了します。\nしばらくしてから再度起動しなおしてください。";
+    QTest::newRow("duplicate login")
+        << "notice2" << 1
+        << "[box] critical error | 他のtileParlorから同じアカウントにログインされたため、"
+           "サーバーから切断されました。\ntileParlorを終了します。";
+    const QString networkLost =
+        "[box] critical error | サーバーから切断されました。\nネットワークが不安定のため、"
+        "tileParlorを終了します。\nしばらくしてから再度起動しなおしてください。";
+    QTest::newRow("notice 3") << "notice3" << 1 << networkLost;
+    QTest::newRow("notice 9") << "notice9" << 1 << networkLost;
+    QTest::newRow("server gone") << "disconnect" << 1 << networkLost;
+    QTest::newRow("version refused") << "versionRefused" << 1 << "[dialog] UpdateDialog";
+    QTest::newRow("own name unavailable")
+        << "nameFails" << 1 << "[box] critical error | なぜか自分の名前が取得できなかった";
+}
+
+void LoginTest::connectionEnd()
+{
+    QFETCH(QString, scenario);
+    QFETCH(int, exitCode);
+    QFETCH(QString, shown);
+    TestEnvironment env;
+    const ScenarioResult result = runScenario(scenario);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, exitCode);
+    if (shown.isEmpty())
+        QVERIFY2(!result.stdErr.contains("[box]"), qPrintable(result.stdErr));
+    else
+        QVERIFY2(result.stdErr.contains(shown), qPrintable(result.stdErr));
+}
+
+static int runConnectionEnd(const QString& name)
+{
+    Run run;
+    auto answers = answerEveryModalWindow();
+    if (name == "versionRefused") {
+        run.server.expect(clientHello());
+        run.server.send(serverHello(1));
+    } else if (name == "nameFails") {
+        run.helloPassed();
+        run.server.expect(authenticateRequest("player1", "pass word"));
+        run.server.send(authenticateReply(0, 5, ""));
+        run.server.expect(getNameRequest(5));
+        run.server.send(nameReply(1, ""));
+    } else {
+        if (!run.loggedIn())
+            return 90;
+        if (name == "disconnect")
+            run.server.disconnectClient();
+        else
+            run.server.send(notifyFrame(CloseNotice, Wire().u32(name.mid(6).toUInt())));
+    }
+    QApplication::exec();
+    return 91;
+}
+
+TILEPARLOR_TEST_MAIN_WITH_SCENARIOS(LoginTest, runConnectionEnd)
+#include "tst_login.moc"
