@@ -92,16 +92,16 @@ bool openErrorPipe(int fds[2])
     struct sigaction defaultAction = {};
     defaultAction.sa_handler = SIG_DFL;
     sigemptyset(&defaultAction.sa_mask);
-    for (int signal = 1; signal < NSIG; ++signal) {
+    for (int number = 1; number < NSIG; ++number) {
         struct sigaction current = {};
-        if (signal == SIGKILL || signal == SIGSTOP || sigaction(signal, nullptr, &current) != 0)
+        if (number == SIGKILL || number == SIGSTOP || sigaction(number, nullptr, &current) != 0)
             continue;
         // Our handlers must not run in the child before exec replaces them. Ignored signals are
         // passed on as usual, except SIGPIPE: ignoring it is the client's own choice.
         const bool ignored = !(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN;
         const bool isDefault = !(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_DFL;
-        if (!isDefault && (!ignored || signal == SIGPIPE))
-            sigaction(signal, &defaultAction, nullptr);
+        if (!isDefault && (!ignored || number == SIGPIPE))
+            sigaction(number, &defaultAction, nullptr);
     }
     pthread_sigmask(SIG_SETMASK, &callerMask, nullptr);
 
