@@ -130,10 +130,12 @@ int main(int argc, char** argv)
 
     ProtocolSocket socket(nullptr);
     long received = 0;
+    long passes = 0;
     long steadyAllocations = 0;
     QElapsedTimer clock;
     QObject::connect(&socket, &ProtocolSocket::connected, [&] { clock.start(); });
     QObject::connect(&socket, &ProtocolSocket::recvNotify, [&] {
+        ++passes;
         while (socket.prepareRecvNotify(false)) {
             socket.readUInt32();
             socket.releaseRecvBuffer();
@@ -157,6 +159,8 @@ int main(int argc, char** argv)
     std::printf("packets received         %ld\n", received);
     std::printf("packets per second       %.0f\n", received / seconds);
     std::printf("megabytes per second     %.1f\n", rounds * blockBytes / seconds / 1e6);
+    std::printf("read passes              %ld (%.1f packets each)\n", passes,
+                double(received) / double(passes ? passes : 1));
     std::printf("allocations per packet   %.4f (after %ld warm-up packets)\n",
                 steadyPackets > 0 ? double(allocations.load() - steadyAllocations) / steadyPackets
                                   : 0.0,

@@ -15,7 +15,8 @@
 
 static int fileMode(const QString& path)
 {
-    struct stat info {};
+    struct stat info {
+    };
     if (stat(QFile::encodeName(path).constData(), &info) != 0)
         return -1;
     return int(info.st_mode & 0777);
@@ -25,7 +26,7 @@ class StartupTest : public QObject
 {
     Q_OBJECT
 
-private slots:
+  private slots:
     void localCodecFallsBackThroughShiftJisNames_data();
     void localCodecFallsBackThroughShiftJisNames();
     void noUsableCodecIsFatal();
@@ -134,9 +135,12 @@ void StartupTest::gameFilePaths_data()
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("path");
     QTest::newRow("not configured") << QString() << QString();
-    QTest::newRow("no separator") << "/opt/game" << "/opt/game/ver.";
-    QTest::newRow("slash") << "/opt/game/" << "/opt/game/ver.";
-    QTest::newRow("backslash") << "C:\\Game\\" << "C:\\Game\\ver.";
+    QTest::newRow("no separator") << "/opt/game"
+                                  << "/opt/game/ver.";
+    QTest::newRow("slash") << "/opt/game/"
+                           << "/opt/game/ver.";
+    QTest::newRow("backslash") << "C:\\Game\\"
+                               << "C:\\Game\\ver.";
 }
 
 void StartupTest::gameFilePaths()
