@@ -5,6 +5,7 @@
 #include "app/globals.h"
 #include "mainwindow/gameversioncheck.h"
 #include "mainwindow/updatedialog.h"
+#include "match/childprocess.h"
 #include "protocol/requestcode.h"
 
 #include <QCloseEvent>
@@ -13,7 +14,12 @@
 #include <QMessageBox>
 #include <QSettings>
 #include <QSoundEffect>
+#include <QTimer>
 #include <QUrl>
+
+static const char* const upnpTool = "UPnPCJ.exe";
+static const int upnpPollMs = 100;
+static const quint32 upnpReleaseMs = 1000;
 
 // The bell lies in the working directory of an installed client; a development run finds the
 // copy the build puts beside the executable.
@@ -47,6 +53,30 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     bell = new QSoundEffect(this);
     bell->setSource(bellLocation());
 
+    startPortMapping();
+}
+
+// The game's engines need TCP 14141 forwarded on the router before anyone can join a match.
+void MainWindow::startPortMapping()
+{
+    upnpProcess = startProcessIn(QCoreApplication::applicationDirPath(), upnpTool,
+                                 "UPnPCJ.exe /open 14141 TCP");
+    if (!upnpProcess) {
+        emit started();
+        return;
+    }
+    portMapRequested = true;
+    QTimer::singleShot(upnpPollMs, this, &MainWindow::doCheckUpnp);
+}
+
+void MainWindow::doCheckUpnp()
+{
+    if (isProcessRunning(upnpProcess)) {
+        QTimer::singleShot(upnpPollMs, this, &MainWindow::doCheckUpnp);
+        return;
+    }
+    closeProcess(upnpProcess, upnpReleaseMs);
+    upnpProcess = nullptr;
     emit started();
 }
 
@@ -161,6 +191,10 @@ void MainWindow::changeEvent(QEvent* event)
 
 void MainWindow::doSocketClosed(ProtocolSocket::CloseReason cr)
 {
+    // The program ends right below; the closing tool finishes on its own.
+    if (portMapRequested)
+        startProcessIn(QCoreApplication::applicationDirPath(), upnpTool,
+                       "UPnPCJ.exe /close 14141 TCP");
     switch (cr) {
     case ProtocolSocket::NormalClose:
         exitProcess(0);

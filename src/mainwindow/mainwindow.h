@@ -5,6 +5,7 @@
 #include <QMainWindow>
 
 class QSoundEffect;
+struct ChildProcess;
 
 namespace Ui
 {
@@ -31,6 +32,7 @@ class MainWindow : public QMainWindow
 
   protected slots:
     void doSocketClosed(ProtocolSocket::CloseReason cr);
+    void doCheckUpnp();
     void doStart();
     void doSocketConnected();
     void doSocketRecvAuthenticateReply();
@@ -41,6 +43,7 @@ class MainWindow : public QMainWindow
     void changeEvent(QEvent* event) override;
 
   private:
+    void startPortMapping();
     void sendAuthenticate();
     void sendGetOwnName();
     void finishLogin();
@@ -50,4 +53,6 @@ class MainWindow : public QMainWindow
     QString ownNameText;
     quint32 connectionCount = 0;
     QSoundEffect* bell;
+    ChildProcess* upnpProcess = nullptr;
+    bool portMapRequested = false;
 };
