@@ -1,14 +1,9 @@
 #include "app/gameinfo.h"
 
 #include "app/globals.h"
+#include "app/paths.h"
 
 #include <QSettings>
-
-#ifdef Q_OS_WIN
-static const QChar nativeSeparator = '\\';
-#else
-static const QChar nativeSeparator = '/';
-#endif
 
 QString gameTitle(uint gameId)
 {
@@ -20,10 +15,6 @@ QString gameFilePath(uint gameId, const QString& fileName)
     if (gameId != knownGameId)
         fatalError(
             QString("なぜか知らないゲームのファイルを探そうとした (game id %1)").arg(gameId));
-    QString path = machineSettings->value("SeikanEmbu", "").toString();
-    if (path.isEmpty())
-        return "";
-    if (!path.endsWith('/') && !path.endsWith('\\'))
-        path += nativeSeparator;
-    return path + fileName;
+    const QString folder = machineSettings->value("SeikanEmbu", "").toString();
+    return folder.isEmpty() ? QString("") : joinPath(folder, fileName);
 }

@@ -16,10 +16,6 @@ ChildProcess* startProcess(const QString& path, const QString& commandLine);
 ChildProcess* startProcessIn(const QString& dir, const QString& fileName,
                              const QString& commandLine);
 
-// The path startProcessIn starts: dir and fileName joined by the platform's separator unless dir
-// already ends in one; an empty dir leaves the bare file name.
-QString joinProcessPath(const QString& dir, const QString& fileName);
-
 // True while the program runs; returns at once.
 bool isProcessRunning(ChildProcess* process);
 

@@ -22,12 +22,6 @@ constexpr std::uint32_t forcedExitCode = 12345;
 // How long isNativeProcessRunning waits for the program: it must never hold up the GUI thread.
 constexpr std::uint32_t pollWaitMs = 0;
 
-#ifdef _WIN32
-constexpr char nativePathSeparator = '\\';
-#else
-constexpr char nativePathSeparator = '/';
-#endif
-
 // Copies at most commandLineBufferSize - 1 bytes of commandLine, stopping at its NUL, and
 // terminates the copy.
 inline void copyCommandLine(char (&buffer)[commandLineBufferSize], const char* commandLine)

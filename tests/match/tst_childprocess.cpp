@@ -2,6 +2,7 @@
 // it was started with.
 
 #include "app/globals.h"
+#include "app/paths.h"
 #include "match/childprocess.h"
 #include "match/childprocess_posix.h"
 
@@ -172,8 +173,8 @@ class ChildProcessTest : public QObject
     void initTestCase();
     void cleanup();
 
-    void joinProcessPath_data();
-    void joinProcessPath();
+    void joinPath_data();
+    void joinPath();
     void startProcessInFindsProgram_data();
     void startProcessInFindsProgram();
     void commandLineWords_data();
@@ -242,7 +243,7 @@ void ChildProcessTest::setMode(const char* mode)
     qputenv("RUNNERCHILD_OUT", QFile::encodeName(outFile));
 }
 
-void ChildProcessTest::joinProcessPath_data()
+void ChildProcessTest::joinPath_data()
 {
     QTest::addColumn<QString>("dir");
     QTest::addColumn<QString>("fileName");
@@ -265,12 +266,12 @@ void ChildProcessTest::joinProcessPath_data()
                                      << "UPnPCJ.exe";
 }
 
-void ChildProcessTest::joinProcessPath()
+void ChildProcessTest::joinPath()
 {
     QFETCH(QString, dir);
     QFETCH(QString, fileName);
     QFETCH(QString, path);
-    QCOMPARE(::joinProcessPath(dir, fileName), path);
+    QCOMPARE(::joinPath(dir, fileName), path);
 }
 
 void ChildProcessTest::startProcessInFindsProgram_data()

@@ -1,0 +1,14 @@
+#include "app/paths.h"
+
+#ifdef Q_OS_WIN
+static const QChar nativeSeparator = '\\';
+#else
+static const QChar nativeSeparator = '/';
+#endif
+
+QString joinPath(const QString& dir, const QString& fileName)
+{
+    if (dir.isEmpty() || dir.endsWith('/') || dir.endsWith('\\'))
+        return dir + fileName;
+    return dir + nativeSeparator + fileName;
+}
