@@ -1,0 +1,83 @@
+#include "accounts/accountregkeydialog.h"
+
+#include "ui_accountregkeydialog.h"
+
+#include "accounts/giveupquestion.h"
+#include "app/dialogsupport.h"
+#include "protocol/protocolsocket.h"
+#include "protocol/requestcode.h"
+
+namespace
+{
+// Bytes the server keeps for the key, its NUL included.
+constexpr int keyLimit = 96;
+} // namespace
+
+AccountRegKeyDialog::AccountRegKeyDialog(QWidget* parent, ProtocolSocket* socket)
+    : QDialog(parent), ui(new Ui::AccountRegKeyDialog), socket(socket)
+{
+    ui->setupUi(this);
+}
+
+AccountRegKeyDialog::~AccountRegKeyDialog()
+{
+    delete ui;
+}
+
+void AccountRegKeyDialog::on_buttonBox_accepted()
+{
+    const FeatureMessages check(this, "登録キーの確認");
+    const QString key = ui->lineEditKey0->text();
+    if (key.isEmpty()) {
+        check.warning("登録キーを入力してください。");
+        return;
+    }
+    if (key != ui->lineEditKey1->text()) {
+        check.warning("登録キーが間違っています。\n入力しなおしてください。");
+        return;
+    }
+    if (!checkUtf8Length(key, keyLimit)) {
+        check.warning("登録キーが長すぎます。\n入力しなおしてください。");
+        return;
+    }
+    socket->beginCommand(this, SLOT(doRecvReply()));
+    socket->writeUInt32(RegisterKey);
+    socket->writeString(key);
+    socket->sendCommand();
+}
+
+void AccountRegKeyDialog::doRecvReply()
+{
+    socket->prepareRecvReply(true);
+    const quint32 result = socket->readUInt32();
+    socket->endCommand();
+
+    const FeatureMessages account(this, "アカウント情報");
+    const RefusalTexts refusals = {
+        {1, "入力した登録キーはすでに登録されてます。\nご確認ください。"},
+    };
+    if (!acceptResult(result, refusals, account))
+        return;
+    account.information("アカウントの登録が完了しました。\n"
+                        "登録したメールアドレスに、ログイン用の情報が送られています。\n"
+                        "お手数ですがメールをご確認ください。");
+    accept();
+}
+
+void AccountRegKeyDialog::on_buttonBox_rejected()
+{
+    if (confirmGiveUpAccountSetup(this))
+        reject();
+}
+
+void AccountRegKeyDialog::closeEvent(QCloseEvent* event)
+{
+    closeAsCancelWhenIdle(event, this, [this] { on_buttonBox_rejected(); });
+}
+
+void AccountRegKeyDialog::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        ui->retranslateUi(this);
+    QDialog::changeEvent(event);
+}

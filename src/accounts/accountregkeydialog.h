@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QDialog>
+
+class ProtocolSocket;
+
+namespace Ui
+{
+class AccountRegKeyDialog;
+}
+
+// Second registration step: the key from the first mail makes the server create the account and
+// mail its login information.
+class AccountRegKeyDialog : public QDialog
+{
+    Q_OBJECT
+
+  public:
+    AccountRegKeyDialog(QWidget* parent, ProtocolSocket* socket);
+    ~AccountRegKeyDialog() override;
+
+  private slots:
+    void on_buttonBox_accepted();
+    void on_buttonBox_rejected();
+    void doRecvReply();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    Ui::AccountRegKeyDialog* ui;
+    ProtocolSocket* socket;
+};

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QDialog>
+
+class ProtocolSocket;
+
+namespace Ui
+{
+class AccountRegMailDialog;
+}
+
+// First registration step: the server mails a registration key to the address given here.
+class AccountRegMailDialog : public QDialog
+{
+    Q_OBJECT
+
+  public:
+    AccountRegMailDialog(QWidget* parent, ProtocolSocket* socket);
+    ~AccountRegMailDialog() override;
+
+  private slots:
+    void on_buttonBox_accepted();
+    void on_buttonBox_rejected();
+    void doRecvReply();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    Ui::AccountRegMailDialog* ui;
+    ProtocolSocket* socket;
+};

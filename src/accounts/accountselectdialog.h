@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QDialog>
+
+class ProtocolSocket;
+
+namespace Ui
+{
+class AccountSelectDialog;
+}
+
+// The first-run choice between registering a new account, finishing a registration whose key has
+// arrived, and entering an existing account. Accepted once an account is stored.
+class AccountSelectDialog : public QDialog
+{
+    Q_OBJECT
+
+  public:
+    AccountSelectDialog(QWidget* parent, ProtocolSocket* socket);
+    ~AccountSelectDialog() override;
+
+  private slots:
+    void on_buttonBox_accepted();
+    void on_buttonBox_rejected();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    Ui::AccountSelectDialog* ui;
+    ProtocolSocket* socket;
+};

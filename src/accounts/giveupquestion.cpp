@@ -1,0 +1,11 @@
+#include "accounts/giveupquestion.h"
+
+#include <QMessageBox>
+
+bool confirmGiveUpAccountSetup(QWidget* parent)
+{
+    return QMessageBox::question(parent, "アカウント情報",
+                                 "tileParlorを利用するにはアカウント情報が必要です。\n"
+                                 "アカウント情報の設定をやめますか？",
+                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
