@@ -1,0 +1,60 @@
+#include "settings/setmaildialog.h"
+
+#include "ui_setmaildialog.h"
+
+#include "app/dialogsupport.h"
+#include "app/mailaddress.h"
+#include "protocol/protocolsocket.h"
+#include "protocol/requestcode.h"
+
+namespace
+{
+// Bytes the server keeps for a changed address, its NUL included.
+constexpr int mailLimit = 216;
+} // namespace
+
+SetMailDialog::SetMailDialog(QWidget* parent, ProtocolSocket* socket)
+    : QDialog(parent), ui(new Ui::SetMailDialog), socket(socket)
+{
+    ui->setupUi(this);
+}
+
+SetMailDialog::~SetMailDialog()
+{
+    delete ui;
+}
+
+void SetMailDialog::on_buttonBox_accepted()
+{
+    const FeatureMessages check(this, "メールアドレスの設定");
+    const QString mail = ui->lineEdit->text();
+    if (mail.isEmpty()) {
+        check.warning("メールアドレスを入力してください。");
+        return;
+    }
+    if (!checkUtf8Length(mail, mailLimit)) {
+        check.warning("メールアドレスが長すぎます。\n入力しなおしてください。");
+        return;
+    }
+    if (!looksLikeMailAddress(mail)) {
+        check.warning("メールアドレスが間違っています。\n入力しなおしてください。");
+        return;
+    }
+    socket->beginMessage();
+    socket->writeUInt32(SetMail);
+    socket->writeString(mail);
+    socket->sendMessage();
+    accept();
+}
+
+void SetMailDialog::closeEvent(QCloseEvent* event)
+{
+    closeAsCancelWhenIdle(event, this, [this] { reject(); });
+}
+
+void SetMailDialog::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        ui->retranslateUi(this);
+    QDialog::changeEvent(event);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QDialog>
+
+class ProtocolSocket;
+
+namespace Ui
+{
+class SetMailDialog;
+}
+
+// Asks for a new mail address and hands it to the server, which does not answer.
+class SetMailDialog : public QDialog
+{
+    Q_OBJECT
+
+  public:
+    SetMailDialog(QWidget* parent, ProtocolSocket* socket);
+    ~SetMailDialog() override;
+
+  private slots:
+    void on_buttonBox_accepted();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    Ui::SetMailDialog* ui;
+    ProtocolSocket* socket;
+};

@@ -1,0 +1,55 @@
+#include "settings/setnamedialog.h"
+
+#include "ui_setnamedialog.h"
+
+#include "app/dialogsupport.h"
+#include "protocol/protocolsocket.h"
+#include "protocol/requestcode.h"
+
+namespace
+{
+// Bytes the server keeps for a handle name, its NUL included.
+constexpr int nameLimit = 120;
+} // namespace
+
+SetNameDialog::SetNameDialog(QWidget* parent, ProtocolSocket* socket)
+    : QDialog(parent), ui(new Ui::SetNameDialog), socket(socket)
+{
+    ui->setupUi(this);
+}
+
+SetNameDialog::~SetNameDialog()
+{
+    delete ui;
+}
+
+void SetNameDialog::on_buttonBox_accepted()
+{
+    const FeatureMessages check(this, "ハンドル名の設定");
+    const QString name = ui->lineEdit->text();
+    if (name.isEmpty()) {
+        check.warning("ハンドル名を入力してください。");
+        return;
+    }
+    if (!checkUtf8Length(name, nameLimit)) {
+        check.warning("ハンドル名が長すぎます。\n入力しなおしてください。");
+        return;
+    }
+    socket->beginMessage();
+    socket->writeUInt32(SetName);
+    socket->writeString(name);
+    socket->sendMessage();
+    accept();
+}
+
+void SetNameDialog::closeEvent(QCloseEvent* event)
+{
+    closeAsCancelWhenIdle(event, this, [this] { reject(); });
+}
+
+void SetNameDialog::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        ui->retranslateUi(this);
+    QDialog::changeEvent(event);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QDialog>
+
+class ProtocolSocket;
+
+namespace Ui
+{
+class SetNameDialog;
+}
+
+// Asks for a new handle name and hands it to the server, which does not answer.
+class SetNameDialog : public QDialog
+{
+    Q_OBJECT
+
+  public:
+    SetNameDialog(QWidget* parent, ProtocolSocket* socket);
+    ~SetNameDialog() override;
+
+  private slots:
+    void on_buttonBox_accepted();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    Ui::SetNameDialog* ui;
+    ProtocolSocket* socket;
+};

@@ -1,0 +1,82 @@
+#include "settings/setpassdialog.h"
+
+#include "ui_setpassdialog.h"
+
+#include "app/dialogsupport.h"
+#include "app/usersettingsstore.h"
+#include "protocol/protocolsocket.h"
+#include "protocol/requestcode.h"
+
+namespace
+{
+const char* const title = "パスワードの設定";
+// Bytes the server keeps for a password, its NUL included.
+constexpr int passwordLimit = 72;
+} // namespace
+
+SetPassDialog::SetPassDialog(QWidget* parent, ProtocolSocket* socket)
+    : QDialog(parent), ui(new Ui::SetPassDialog), socket(socket)
+{
+    ui->setupUi(this);
+}
+
+SetPassDialog::~SetPassDialog()
+{
+    delete ui;
+}
+
+void SetPassDialog::on_buttonBox_accepted()
+{
+    const FeatureMessages check(this, title);
+    const QString current = ui->lineEditCurrent->text();
+    const QString next = ui->lineEditNew0->text();
+    const QString again = ui->lineEditNew1->text();
+    if (current.isEmpty() || next.isEmpty() || again.isEmpty()) {
+        check.warning("パスワードを入力してください。");
+        return;
+    }
+    if (!checkUtf8Length(current, passwordLimit) || !checkUtf8Length(next, passwordLimit)) {
+        check.warning("パスワード名が長すぎます。\n入力しなおしてください。");
+        return;
+    }
+    if (next != again) {
+        check.warning("新しいパスワードの入力ミスです。\n入力しなおしてください。");
+        return;
+    }
+    socket->beginCommand(this, SLOT(doRecvReply()));
+    socket->writeUInt32(SetPassword);
+    socket->writeString(current);
+    socket->writeString(next);
+    socket->sendCommand();
+}
+
+void SetPassDialog::doRecvReply()
+{
+    socket->prepareRecvReply(true);
+    const quint32 result = socket->readUInt32();
+    socket->endCommand();
+
+    const FeatureMessages messages(this, title);
+    const RefusalTexts refusals = {
+        {1, "現在のパスワードが一致しません。\nご確認ください。"},
+        {2, "入力した新しいパスワードの文字数が長すぎます。\n入力しなおしてください。"},
+    };
+    if (!acceptResult(result, refusals, messages))
+        return;
+    // The next login sends the stored password; it must be the one the server now holds.
+    storeUserSettings({{"account/password", ui->lineEditNew0->text()}});
+    messages.information("パスワードの変更が完了しました。");
+    accept();
+}
+
+void SetPassDialog::closeEvent(QCloseEvent* event)
+{
+    closeAsCancelWhenIdle(event, this, [this] { reject(); });
+}
+
+void SetPassDialog::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        ui->retranslateUi(this);
+    QDialog::changeEvent(event);
+}

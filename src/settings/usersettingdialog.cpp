@@ -1,0 +1,93 @@
+#include "settings/usersettingdialog.h"
+
+#include "ui_usersettingdialog.h"
+
+#include "app/dialogsupport.h"
+#include "app/globals.h"
+#include "mainwindow/mainwindow.h"
+#include "protocol/protocolsocket.h"
+#include "protocol/requestcode.h"
+#include "settings/setmaildialog.h"
+#include "settings/setnamedialog.h"
+#include "settings/setpassdialog.h"
+
+UserSettingDialog::UserSettingDialog(QWidget* parent, ProtocolSocket* socket)
+    : QDialog(parent), ui(new Ui::UserSettingDialog), socket(socket)
+{
+    ui->setupUi(this);
+    fetchUserInfo();
+}
+
+UserSettingDialog::~UserSettingDialog()
+{
+    delete ui;
+}
+
+void UserSettingDialog::fetchUserInfo()
+{
+    socket->beginCommand(this, SLOT(doRecvNameReply()));
+    socket->writeUInt32(GetName);
+    socket->writeUInt32(ownUserId);
+    socket->sendCommand();
+}
+
+void UserSettingDialog::doRecvNameReply()
+{
+    socket->prepareRecvReply(true);
+    const quint32 result = socket->readUInt32();
+    const QString name = socket->readString();
+    ui->lineEditName->setText(name);
+    mainWindow->setOwnName(name);
+    socket->endCommand();
+    if (result != 0)
+        fatalError("なぜか自分の名前が取得できなかった");
+
+    socket->beginCommand(this, SLOT(doRecvMailReply()));
+    socket->writeUInt32(GetMail);
+    socket->sendCommand();
+}
+
+void UserSettingDialog::doRecvMailReply()
+{
+    socket->prepareRecvReply(true);
+    ui->lineEditMail->setText(socket->readString());
+    socket->endCommand();
+}
+
+// SetName and SetMail get no answer, so a refusal shows only in the values fetched afterwards;
+// the refetch runs after Cancel too, which costs nothing and keeps one path.
+void UserSettingDialog::runThenRefetch(QDialog& change)
+{
+    change.exec();
+    fetchUserInfo();
+}
+
+void UserSettingDialog::on_pushButtonPassword_clicked()
+{
+    SetPassDialog dialog(this, socket);
+    runThenRefetch(dialog);
+}
+
+void UserSettingDialog::on_pushButtonName_clicked()
+{
+    SetNameDialog dialog(this, socket);
+    runThenRefetch(dialog);
+}
+
+void UserSettingDialog::on_pushButtonMail_clicked()
+{
+    SetMailDialog dialog(this, socket);
+    runThenRefetch(dialog);
+}
+
+void UserSettingDialog::closeEvent(QCloseEvent* event)
+{
+    closeAsCancelWhenIdle(event, this, [this] { reject(); });
+}
+
+void UserSettingDialog::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        ui->retranslateUi(this);
+    QDialog::changeEvent(event);
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QDialog>
+
+class ProtocolSocket;
+
+namespace Ui
+{
+class UserSettingDialog;
+}
+
+// Shows the handle name and mail address as the server holds them and opens the dialogs that
+// change them or the password.
+class UserSettingDialog : public QDialog
+{
+    Q_OBJECT
+
+  public:
+    UserSettingDialog(QWidget* parent, ProtocolSocket* socket);
+    ~UserSettingDialog() override;
+
+    void fetchUserInfo();
+
+  private slots:
+    void doRecvNameReply();
+    void doRecvMailReply();
+    void on_pushButtonPassword_clicked();
+    void on_pushButtonName_clicked();
+    void on_pushButtonMail_clicked();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    void runThenRefetch(QDialog& change);
+
+    Ui::UserSettingDialog* ui;
+    ProtocolSocket* socket;
+};
