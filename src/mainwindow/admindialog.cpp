@@ -1,0 +1,54 @@
+#include "mainwindow/admindialog.h"
+
+#include "ui_admindialog.h"
+
+#include "app/dialogsupport.h"
+#include "protocol/protocolsocket.h"
+#include "protocol/requestcode.h"
+
+#include <QCloseEvent>
+
+namespace
+{
+// Bytes the server takes for a global message, its NUL included.
+constexpr int messageLimit = 288;
+} // namespace
+
+AdminDialog::AdminDialog(QWidget* parent, ProtocolSocket* socket)
+    : QDialog(parent), ui(new Ui::AdminDialog), socket(socket)
+{
+    ui->setupUi(this);
+}
+
+AdminDialog::~AdminDialog()
+{
+    delete ui;
+}
+
+void AdminDialog::on_pushGmes_clicked()
+{
+    const QString text = ui->lineGmes->text();
+    if (!checkUtf8Length(text, messageLimit)) {
+        FeatureMessages(this, "グローバルメッセージの確認")
+            .warning("グローバルメッセージが長すぎます。\n入力しなおしてください。");
+        return;
+    }
+    // A message, not a command: the server does not answer, so the tool stays usable.
+    socket->beginMessage();
+    socket->writeUInt32(GlobalMessage);
+    socket->writeString(text);
+    socket->sendMessage();
+}
+
+// The main window shows the tool once for the whole run and has no way to bring it back.
+void AdminDialog::closeEvent(QCloseEvent* event)
+{
+    event->ignore();
+}
+
+void AdminDialog::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        ui->retranslateUi(this);
+    QDialog::changeEvent(event);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QDialog>
+
+class ProtocolSocket;
+
+namespace Ui
+{
+class AdminDialog;
+}
+
+// The administrators' tool: sends a line of text to every connected user as a global message.
+class AdminDialog : public QDialog
+{
+    Q_OBJECT
+
+  public:
+    AdminDialog(QWidget* parent, ProtocolSocket* socket);
+    ~AdminDialog() override;
+
+  private slots:
+    void on_pushGmes_clicked();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    Ui::AdminDialog* ui;
+    ProtocolSocket* socket;
+};
