@@ -1,0 +1,103 @@
+#pragma once
+
+// Shared by the dialog tests of the accounts, settings and main window folders.
+
+#include "protocol/protocolsocket.h"
+#include "support/fakelobbyserver.h"
+#include "support/modalanswer.h"
+#include "support/testenvironment.h"
+#include "support/wire.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QtTest>
+
+// Fresh settings stores and a client socket past the hello, the scripted server on the other end.
+struct ConnectedLobby {
+    TestEnvironment env;
+    FakeLobbyServer server;
+    ProtocolSocket socket{nullptr};
+
+    bool open()
+    {
+        server.exportAddress();
+        QSignalSpy connected(&socket, &ProtocolSocket::connected);
+        socket.connectToServer();
+        if (!server.expect(clientHello()))
+            return false;
+        server.send(serverHello(0));
+        return connected.count() == 1 || connected.wait(5000);
+    }
+};
+
+#define OPEN_LOBBY(lobby) QVERIFY2((lobby).open(), qPrintable((lobby).server.failure()))
+#define EXPECT_NOTHING_MORE(lobby)                                                                 \
+    QVERIFY2((lobby).server.nothingMoreFrom(&(lobby).socket), qPrintable((lobby).server.failure()))
+
+// The named child; a missing one means the form is wrong, which no test can go on from.
+template <class T> T* child(const QObject* parent, const char* name)
+{
+    T* found = parent->findChild<T*>(name);
+    if (!found)
+        qFatal("%s has no %s named %s", parent->metaObject()->className(),
+               T::staticMetaObject.className(), name);
+    return found;
+}
+
+inline void typeInto(const QObject* dialog, const char* lineEdit, const QString& text)
+{
+    child<QLineEdit>(dialog, lineEdit)->setText(text);
+}
+
+inline QString textOf(const QObject* dialog, const char* lineEdit)
+{
+    return child<QLineEdit>(dialog, lineEdit)->text();
+}
+
+inline void press(const QObject* dialog, QDialogButtonBox::StandardButton which)
+{
+    child<QDialogButtonBox>(dialog, "buttonBox")->button(which)->click();
+}
+
+// ASCII text of exactly the given number of UTF-8 bytes, ending in tail.
+inline QString textOfBytes(int bytes, const QString& tail = {})
+{
+    return QString(bytes - int(tail.toUtf8().size()), 'a') + tail;
+}
+
+// Hiragana, three UTF-8 bytes each.
+inline QString kana(int count)
+{
+    return QString(count, QChar(0x3042));
+}
+
+// For child scenarios that must end the process: runs the event loop for a bounded time and
+// returns a code the parent does not expect, which only happens when the process did not end.
+inline int keepRunningUntilExit()
+{
+    QDeadlineTimer deadline(20000);
+    while (!deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return 99;
+}
+
+// Checks a scenario's exit through fatalError with the given message.
+#define VERIFY_FATAL_EXIT(result, message)                                                         \
+    do {                                                                                           \
+        QVERIFY((result).finished);                                                                \
+        QCOMPARE((result).exitCode, 1);                                                            \
+        QVERIFY2((result).stdErr.contains(QString("critical error: \"%1\"").arg(message)),         \
+                 qPrintable((result).stdErr));                                                     \
+    } while (false)
+
+#define COMPARE_BOX(seen, expectedIcon, expectedTitle, expectedText)                               \
+    do {                                                                                           \
+        QCOMPARE((seen).icon, expectedIcon);                                                       \
+        QCOMPARE((seen).title, QString(expectedTitle));                                            \
+        QCOMPARE((seen).text, QString(expectedText));                                              \
+    } while (false)
