@@ -1,11 +1,8 @@
-#include "accounts/accountregdialog.h"
 #include "accounts/accountselectdialog.h"
 #include "accounts/dialogtesting.h"
-#include "app/globals.h"
 
 #include <QLabel>
 #include <QRadioButton>
-#include <QSettings>
 #include <QTextDocument>
 
 class AccountSelectDialogTest : public QObject
@@ -16,7 +13,6 @@ class AccountSelectDialogTest : public QObject
     void formOffersThreeChoices();
     void choiceRunsItsStep_data();
     void choiceRunsItsStep();
-    void existingAccountIsStoredAndEndsTheChoice();
     void givingUp_data();
     void givingUp();
 };
@@ -100,29 +96,6 @@ void AccountSelectDialogTest::choiceRunsItsStep()
     EXPECT_NOTHING_MORE(lobby);
 }
 
-void AccountSelectDialogTest::existingAccountIsStoredAndEndsTheChoice()
-{
-    ConnectedLobby lobby;
-    OPEN_LOBBY(lobby);
-    AccountSelectDialog dialog(nullptr, &lobby.socket);
-    QSignalSpy accepted(&dialog, &QDialog::accepted);
-    dialog.show();
-    child<QRadioButton>(&dialog, "rdoExist")->setChecked(true);
-
-    auto entry = answerDialog<AccountRegDialog>([](AccountRegDialog* step) {
-        typeInto(step, "lineEditAccount", "プレイヤー");
-        typeInto(step, "lineEditPassword", "hunter2");
-        press(step, QDialogButtonBox::Ok);
-    });
-    press(&dialog, QDialogButtonBox::Ok);
-
-    QCOMPARE(entry->handled(), 1);
-    QCOMPARE(accepted.count(), 1);
-    const QSettings stored(lobby.env.userSettingsFile(), QSettings::IniFormat);
-    QCOMPARE(stored.value("account/id").toString(), QString("プレイヤー"));
-    QCOMPARE(stored.value("account/password").toString(), QString("hunter2"));
-}
-
 void AccountSelectDialogTest::givingUp_data()
 {
     QTest::addColumn<bool>("closeButton");
@@ -164,9 +137,7 @@ void AccountSelectDialogTest::givingUp()
         QVERIFY(dialog.isVisible());
         QVERIFY(child<QRadioButton>(&dialog, "rdoKey")->isChecked());
     }
-    QVERIFY(!lobby.socket.isCommandOpen());
     EXPECT_NOTHING_MORE(lobby);
-    QVERIFY(!userSettings->contains("account/id"));
 }
 
 QTEST_MAIN(AccountSelectDialogTest)
