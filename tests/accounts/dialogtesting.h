@@ -12,8 +12,10 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -38,6 +40,17 @@ struct ConnectedLobby {
 #define OPEN_LOBBY(lobby) QVERIFY2((lobby).open(), qPrintable((lobby).server.failure()))
 #define EXPECT_NOTHING_MORE(lobby)                                                                 \
     QVERIFY2((lobby).server.nothingMoreFrom(&(lobby).socket), qPrintable((lobby).server.failure()))
+
+// A user setting as the file on disk holds it. QSettings objects of one process share what
+// they have not written yet, so the file is read through a copy.
+inline QVariant valueOnDisk(const TestEnvironment& env, const QString& key)
+{
+    const QString copy = env.path("on-disk.conf");
+    QFile::remove(copy);
+    if (!QFile::copy(env.userSettingsFile(), copy))
+        return {};
+    return QSettings(copy, QSettings::IniFormat).value(key);
+}
 
 // The named child; a missing one means the form is wrong, which no test can go on from.
 template <class T> T* child(const QObject* parent, const char* name)

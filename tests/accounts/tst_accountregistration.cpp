@@ -6,8 +6,6 @@
 #include "protocol/requestcode.h"
 #include "support/childscenario.h"
 
-#include <QSettings>
-
 #include <memory>
 
 namespace
@@ -35,12 +33,6 @@ std::unique_ptr<QDialog> makeStep(const QString& step, ProtocolSocket* socket)
     if (step == "key")
         return std::make_unique<AccountRegKeyDialog>(nullptr, socket);
     return std::make_unique<AccountRegDialog>(nullptr);
-}
-
-// The settings file as it is on disk, not the program's settings object.
-QVariant storedValue(const TestEnvironment& env, const QString& key)
-{
-    return QSettings(env.userSettingsFile(), QSettings::IniFormat).value(key);
 }
 
 const QString enterMail = "メールアドレスを入力してください。";
@@ -367,7 +359,7 @@ void AccountRegistrationTest::accountInput()
     // What a process ending right after the dialog reported success would leave behind.
     QVariantList storedWhenAccepted;
     connect(&dialog, &QDialog::accepted, this, [&] {
-        storedWhenAccepted = {storedValue(env, "account/id"), storedValue(env, "account/password")};
+        storedWhenAccepted = {valueOnDisk(env, "account/id"), valueOnDisk(env, "account/password")};
     });
     SeenBox seen;
     auto box = answerMessageBox(&seen);

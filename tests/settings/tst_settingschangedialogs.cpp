@@ -7,7 +7,6 @@
 #include "support/childscenario.h"
 
 #include <QLabel>
-#include <QSettings>
 
 #include <memory>
 
@@ -21,13 +20,6 @@ std::unique_ptr<QDialog> makeChange(const QString& kind, ProtocolSocket* socket)
     if (kind == "mail")
         return std::make_unique<SetMailDialog>(nullptr, socket);
     return std::make_unique<SetPassDialog>(nullptr, socket);
-}
-
-QString storedPassword(const TestEnvironment& env)
-{
-    return QSettings(env.userSettingsFile(), QSettings::IniFormat)
-        .value("account/password")
-        .toString();
 }
 
 QByteArray setPasswordRequest(const QString& current, const QString& next)
@@ -51,6 +43,30 @@ struct PasswordRun {
         press(&dialog, QDialogButtonBox::Ok);
         return lobby.server.expect(setPasswordRequest("old secret", "new secret"));
     }
+};
+
+// The stored password as the disk holds it when a message box first shows, before its event
+// loop gives QSettings the chance to write pending values on its own.
+class PasswordOnDiskAtBox : public QObject
+{
+  public:
+    explicit PasswordOnDiskAtBox(const TestEnvironment& env) : env(env)
+    {
+        qApp->installEventFilter(this);
+    }
+    QString password;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && qobject_cast<QMessageBox*>(watched) &&
+            password.isNull())
+            password = valueOnDisk(env, "account/password").toString();
+        return false;
+    }
+
+  private:
+    const TestEnvironment& env;
 };
 
 const QString tooLongPassword = "パスワード名が長すぎます。\n入力しなおしてください。";
@@ -241,30 +257,20 @@ void SettingsChangeDialogsTest::passwordReply()
     PasswordRun run;
     OPEN_LOBBY(run.lobby);
     QSignalSpy accepted(&run.dialog, &QDialog::accepted);
-    // The box is where the dialog reports the outcome; a process ending right after it must find
-    // the password that the server now holds.
-    QString storedWhenReported;
+    PasswordOnDiskAtBox storedWhenReported(run.lobby.env);
     SeenBox seen;
-    ModalWatcher reported([&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        if (!box)
-            return false;
-        storedWhenReported = storedPassword(run.lobby.env);
-        seen = {box->icon(), box->windowTitle(), box->text()};
-        box->button(QMessageBox::Ok)->click();
-        return true;
-    });
+    auto reported = answerMessageBox(&seen);
     QVERIFY2(run.send(), qPrintable(run.lobby.server.failure()));
     QTRY_VERIFY(!run.dialog.isEnabled());
     run.lobby.server.send(replyFrame(Wire().u32(result)));
 
-    QTRY_COMPARE(reported.handled(), 1);
+    QTRY_COMPARE(reported->handled(), 1);
     COMPARE_BOX(seen, icon, "パスワードの設定", text);
     QVERIFY(!run.lobby.socket.isCommandOpen());
     QTRY_COMPARE(accepted.count(), changed ? 1 : 0);
     QCOMPARE(run.dialog.isVisible(), !changed);
     QTRY_VERIFY(run.dialog.isEnabled());
-    QCOMPARE(storedWhenReported, QString(changed ? "new secret" : "old secret"));
+    QCOMPARE(storedWhenReported.password, QString(changed ? "new secret" : "old secret"));
     QCOMPARE(userSettings->value("account/password").toString(),
              QString(changed ? "new secret" : "old secret"));
 }
