@@ -13,7 +13,7 @@ AccountSelectDialog::AccountSelectDialog(QWidget* parent, ProtocolSocket* socket
     : QDialog(parent), ui(new Ui::AccountSelectDialog), socket(socket)
 {
     ui->setupUi(this);
-    // Recovering a forgotten account is not offered by the server yet.
+    // A forgotten account has no recovery step yet; the choice waits in the form until it does.
     ui->rdoForget->hide();
 }
 
