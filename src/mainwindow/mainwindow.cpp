@@ -2,11 +2,15 @@
 
 #include "ui_mainwindow.h"
 
+#include "accounts/accountselectdialog.h"
 #include "app/globals.h"
+#include "mainwindow/admindialog.h"
 #include "mainwindow/gameversioncheck.h"
 #include "mainwindow/updatedialog.h"
 #include "match/childprocess.h"
 #include "protocol/requestcode.h"
+#include "settings/setnamedialog.h"
+#include "settings/usersettingdialog.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -113,7 +117,25 @@ void MainWindow::doStart()
 
 void MainWindow::doSocketConnected()
 {
+    askForAccount(false);
     sendAuthenticate();
+}
+
+static bool hasStoredAccount()
+{
+    return !userSettings->value("account/id", "").toString().isEmpty() &&
+           !userSettings->value("account/password", "").toString().isEmpty();
+}
+
+// A user who gives up here has sent Quit; the dialog comes back until the server's close notice
+// ends the program.
+void MainWindow::askForAccount(bool evenIfStored)
+{
+    while (evenIfStored || !hasStoredAccount()) {
+        evenIfStored = false;
+        AccountSelectDialog dialog(this, socket);
+        dialog.exec();
+    }
 }
 
 void MainWindow::sendAuthenticate()
@@ -151,6 +173,7 @@ void MainWindow::doSocketRecvAuthenticateReply()
     QMessageBox::warning(this, "アカウント情報",
                          "ログインに失敗しました。\nアカウント名、パスワードを確認してください。",
                          QMessageBox::Ok);
+    askForAccount(true);
     sendAuthenticate();
 }
 
@@ -164,13 +187,27 @@ void MainWindow::doSocketRecvCheckNameReply()
 
     if (result != 0)
         fatalError("なぜか自分の名前が取得できなかった");
+    if (name.isEmpty()) {
+        SetNameDialog dialog(this, socket);
+        dialog.exec();
+        sendGetOwnName();
+        return;
+    }
     finishLogin();
 }
 
 void MainWindow::finishLogin()
 {
-    // The window is enabled by the end of the GetName command, after this returns.
     checkGameVersions(this, latestGameVersions());
+    if (userSettings->value("admin", "").toString() == "true")
+        (new AdminDialog(this, socket))->show();
+    // The window is enabled by the end of the GetName command, after this returns.
+}
+
+void MainWindow::on_action_S_triggered()
+{
+    UserSettingDialog dialog(this, socket);
+    dialog.exec();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -37,6 +37,7 @@ class MainWindow : public QMainWindow
     void doSocketConnected();
     void doSocketRecvAuthenticateReply();
     void doSocketRecvCheckNameReply();
+    void on_action_S_triggered();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -44,6 +45,7 @@ class MainWindow : public QMainWindow
 
   private:
     void startPortMapping();
+    void askForAccount(bool evenIfStored);
     void sendAuthenticate();
     void sendGetOwnName();
     void finishLogin();

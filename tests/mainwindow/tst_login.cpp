@@ -1,6 +1,10 @@
+#include "accounts/accountselectdialog.h"
 #include "app/globals.h"
+#include "mainwindow/admindialog.h"
 #include "mainwindow/mainwindow.h"
 #include "protocol/requestcode.h"
+#include "settings/setnamedialog.h"
+#include "settings/usersettingdialog.h"
 #include "support/childscenario.h"
 #include "support/fakelobbyserver.h"
 #include "support/modalanswer.h"
@@ -8,6 +12,7 @@
 #include "support/wire.h"
 
 #include <QAction>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -49,10 +54,10 @@ struct Run {
     FakeLobbyServer server;
     std::unique_ptr<MainWindow> window;
 
-    Run()
+    explicit Run(const QString& password = "pass word")
     {
         userSettings->setValue("account/id", "player1");
-        userSettings->setValue("account/password", "pass word");
+        userSettings->setValue("account/password", password);
         server.exportAddress();
         window = std::make_unique<MainWindow>();
         mainWindow = window.get();
@@ -81,6 +86,29 @@ struct Run {
     }
 };
 
+// Stands in for the account dialog's own work: the first `refusals` runs give up without storing
+// anything, the next one stores an account and is accepted.
+std::unique_ptr<ModalWatcher> answerAccountDialogs(int refusals, const QString& account,
+                                                   const QString& password)
+{
+    auto runs = std::make_shared<int>(0);
+    return std::make_unique<ModalWatcher>(
+        [=](QWidget* modal) {
+            auto* dialog = qobject_cast<AccountSelectDialog*>(modal);
+            if (!dialog)
+                return false;
+            if ((*runs)++ < refusals) {
+                dialog->reject();
+                return true;
+            }
+            userSettings->setValue("account/id", account);
+            userSettings->setValue("account/password", password);
+            dialog->accept();
+            return true;
+        },
+        true);
+}
+
 } // namespace
 
 class LoginTest : public QObject
@@ -90,7 +118,12 @@ class LoginTest : public QObject
   private slots:
     void formMatchesDesign();
     void loginWithStoredAccount();
-    void refusedLoginWarnsAndTriesAgain();
+    void refusedLoginAsksForAccountAndTriesAgain();
+    void missingPasswordAsksForAccountUntilStored();
+    void missingHandleNameIsAskedFor();
+    void administratorToolOnlyForExactlyTrue_data();
+    void administratorToolOnlyForExactlyTrue();
+    void settingsMenuOpensUserSettings();
     void closingDuringLoginDoesNothing();
     void closingWhenRunningSendsQuitOnce();
     void connectionEnd_data();
@@ -141,21 +174,98 @@ void LoginTest::loginWithStoredAccount()
     QCOMPARE(run.window->ownName(), QString("たろう"));
 }
 
-void LoginTest::refusedLoginWarnsAndTriesAgain()
+void LoginTest::refusedLoginAsksForAccountAndTriesAgain()
 {
     Run run;
     QVERIFY(run.helloPassed());
     EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player1", "pass word"));
     SeenBox seen;
-    auto answer = answerMessageBox(&seen);
+    auto warning = answerMessageBox(&seen);
+    auto account = answerAccountDialogs(0, "player2", "new pass");
     run.server.send(authenticateReply(3, 0, ""));
-    QTRY_VERIFY(answer->handled());
+    EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player2", "new pass"));
+    QCOMPARE(warning->handled(), 1);
     QCOMPARE(seen.icon, QMessageBox::Warning);
     QCOMPARE(seen.title, QString("アカウント情報"));
     QCOMPARE(seen.text,
              QString("ログインに失敗しました。\nアカウント名、パスワードを確認してください。"));
+    QCOMPARE(account->handled(), 1);
+}
+
+void LoginTest::missingPasswordAsksForAccountUntilStored()
+{
+    Run run("");
+    auto account = answerAccountDialogs(2, "player3", "secret");
+    QVERIFY(run.helloPassed());
+    // Nothing is sent with the incomplete account: the first request carries the stored one.
+    EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player3", "secret"));
+    QCOMPARE(account->handled(), 3);
+}
+
+void LoginTest::missingHandleNameIsAskedFor()
+{
+    Run run;
+    auto naming = answerDialog<SetNameDialog>([](SetNameDialog* dialog) {
+        dialog->findChild<QLineEdit*>("lineEdit")->setText("じろう");
+        dialog->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok)->click();
+    });
+    QVERIFY(run.helloPassed());
     EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player1", "pass word"));
+    run.server.send(authenticateReply(0, 9, ""));
+    EXPECT_CLIENT_BYTES(run.server, getNameRequest(9));
+    run.server.send(nameReply(0, ""));
+    EXPECT_CLIENT_BYTES(run.server, frame(Wire().u32(SetName).str("じろう")) + getNameRequest(9));
     QVERIFY(!run.window->isEnabled());
+    run.server.send(nameReply(0, "じろう"));
+    QTRY_VERIFY(run.window->isEnabled());
+    QCOMPARE(run.window->ownName(), QString("じろう"));
+    QCOMPARE(naming->handled(), 1);
+}
+
+void LoginTest::administratorToolOnlyForExactlyTrue_data()
+{
+    QTest::addColumn<QString>("admin");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("true") << "true" << true;
+    QTest::newRow("True") << "True" << false;
+    QTest::newRow("1") << "1" << false;
+    QTest::newRow("absent") << QString() << false;
+}
+
+void LoginTest::administratorToolOnlyForExactlyTrue()
+{
+    QFETCH(QString, admin);
+    QFETCH(bool, shown);
+    Run run;
+    if (!admin.isNull())
+        userSettings->setValue("admin", admin);
+    QVERIFY(run.loggedIn());
+    const auto tools = run.window->findChildren<AdminDialog*>();
+    QCOMPARE(tools.size(), shown ? 1 : 0);
+    if (shown)
+        QVERIFY(tools[0]->isVisible());
+}
+
+void LoginTest::settingsMenuOpensUserSettings()
+{
+    Run run;
+    QVERIFY(run.loggedIn());
+    QString shownMail;
+    auto settings = answerDialog<UserSettingDialog>([&](UserSettingDialog* dialog) {
+        if (!run.server.expect(getNameRequest(77)))
+            return;
+        run.server.send(nameReply(0, "たろう"));
+        if (!run.server.expect(frame(Wire().u32(GetMail))))
+            return;
+        run.server.send(replyFrame(Wire().str("taro@example.org")));
+        auto* mail = dialog->findChild<QLineEdit*>("lineEditMail");
+        if (QTest::qWaitFor([mail] { return !mail->text().isEmpty(); }, 5000))
+            shownMail = mail->text();
+        dialog->accept();
+    });
+    run.window->findChild<QAction*>("action_S")->trigger();
+    QCOMPARE(settings->handled(), 1);
+    QCOMPARE(shownMail, QString("taro@example.org"));
 }
 
 void LoginTest::closingDuringLoginDoesNothing()
