@@ -1,7 +1,7 @@
 #include "accounts/accountregdialog.h"
 #include "accounts/accountregkeydialog.h"
 #include "accounts/accountregmaildialog.h"
-#include "accounts/dialogtesting.h"
+#include "support/dialogtesting.h"
 #include "app/globals.h"
 #include "protocol/requestcode.h"
 #include "support/childscenario.h"

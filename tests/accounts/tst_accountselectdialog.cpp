@@ -1,5 +1,5 @@
 #include "accounts/accountselectdialog.h"
-#include "accounts/dialogtesting.h"
+#include "support/dialogtesting.h"
 
 #include <QLabel>
 #include <QRadioButton>

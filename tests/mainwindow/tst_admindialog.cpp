@@ -1,4 +1,4 @@
-#include "accounts/dialogtesting.h"
+#include "support/dialogtesting.h"
 #include "mainwindow/admindialog.h"
 #include "protocol/requestcode.h"
 

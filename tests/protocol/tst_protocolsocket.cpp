@@ -1,9 +1,9 @@
 #include "protocol/protocolsocket.h"
 #include "protocol/requestcode.h"
+#include "support/connectedlobby.h"
 #include "support/childscenario.h"
 #include "support/fakelobbyserver.h"
 #include "support/modalanswer.h"
-#include "support/testenvironment.h"
 #include "support/wire.h"
 
 #include <QSignalSpy>
@@ -18,22 +18,9 @@ Q_DECLARE_METATYPE(ProtocolSocket::CloseReason)
 namespace
 {
 
-// A socket connected to a fake server, hello passed.
-struct Session {
-    FakeLobbyServer server;
-    ProtocolSocket socket{nullptr};
+// A connection past the hello that records how it closed.
+struct Session : ConnectedLobby {
     QSignalSpy closed{&socket, &ProtocolSocket::close};
-
-    bool open()
-    {
-        server.exportAddress();
-        QSignalSpy connected(&socket, &ProtocolSocket::connected);
-        socket.connectToServer();
-        if (!server.expect(clientHello()))
-            return false;
-        server.send(serverHello(0));
-        return connected.wait(5000) && connected.count() == 1;
-    }
 };
 
 // Stands in for a form's reply slot.
@@ -415,7 +402,6 @@ void ProtocolSocketTest::fatalPaths()
 // Each scenario must end the process through fatalError; returning means it did not.
 static int runFatalScenario(const QString& name)
 {
-    TestEnvironment env;
     auto answers = answerEveryModalWindow();
     Session s;
     if (!s.open())

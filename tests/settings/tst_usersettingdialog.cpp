@@ -1,4 +1,4 @@
-#include "accounts/dialogtesting.h"
+#include "support/dialogtesting.h"
 #include "app/globals.h"
 #include "mainwindow/mainwindow.h"
 #include "protocol/requestcode.h"

@@ -44,13 +44,13 @@ std::unique_ptr<ModalWatcher> answerMessageBox(SeenBox* seen, QMessageBox::Stand
 {
     return std::make_unique<ModalWatcher>([seen, button](QWidget* modal) {
         auto* box = qobject_cast<QMessageBox*>(modal);
-        if (!box)
+        // A box without the button is somebody else's to answer.
+        if (!box || !box->button(button))
             return false;
         seen->icon = box->icon();
         seen->title = box->windowTitle();
         seen->text = box->text();
-        if (QAbstractButton* pressed = box->button(button))
-            pressed->click();
+        box->button(button)->click();
         return true;
     });
 }

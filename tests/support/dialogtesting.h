@@ -2,7 +2,7 @@
 
 // Shared by the dialog tests of the accounts, settings and main window folders.
 
-#include "protocol/protocolsocket.h"
+#include "support/connectedlobby.h"
 #include "support/fakelobbyserver.h"
 #include "support/modalanswer.h"
 #include "support/testenvironment.h"
@@ -19,25 +19,6 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-// Fresh settings stores and a client socket past the hello, the scripted server on the other end.
-struct ConnectedLobby {
-    TestEnvironment env;
-    FakeLobbyServer server;
-    ProtocolSocket socket{nullptr};
-
-    bool open()
-    {
-        server.exportAddress();
-        QSignalSpy connected(&socket, &ProtocolSocket::connected);
-        socket.connectToServer();
-        if (!server.expect(clientHello()))
-            return false;
-        server.send(serverHello(0));
-        return connected.count() == 1 || connected.wait(5000);
-    }
-};
-
-#define OPEN_LOBBY(lobby) QVERIFY2((lobby).open(), qPrintable((lobby).server.failure()))
 #define EXPECT_NOTHING_MORE(lobby)                                                                 \
     QVERIFY2((lobby).server.nothingMoreFrom(&(lobby).socket), qPrintable((lobby).server.failure()))
 
