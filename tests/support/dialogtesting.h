@@ -3,12 +3,8 @@
 // Shared by the dialog tests of the accounts, settings and main window folders.
 
 #include "support/connectedlobby.h"
-#include "support/fakelobbyserver.h"
 #include "support/modalanswer.h"
-#include "support/testenvironment.h"
-#include "support/wire.h"
 
-#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDialogButtonBox>
@@ -16,8 +12,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
-#include <QSignalSpy>
-#include <QtTest>
 
 #define EXPECT_NOTHING_MORE(lobby)                                                                 \
     QVERIFY2((lobby).server.nothingMoreFrom(&(lobby).socket), qPrintable((lobby).server.failure()))
@@ -58,13 +52,8 @@ inline void press(const QObject* dialog, QDialogButtonBox::StandardButton which)
     child<QDialogButtonBox>(dialog, "buttonBox")->button(which)->click();
 }
 
-// ASCII text of exactly the given number of UTF-8 bytes, ending in tail.
-inline QString textOfBytes(int bytes, const QString& tail = {})
-{
-    return QString(bytes - int(tail.toUtf8().size()), 'a') + tail;
-}
-
-// Hiragana, three UTF-8 bytes each.
+// Hiragana, three UTF-8 bytes each: limits at their edges written with them also fail when the
+// code counts characters instead of bytes.
 inline QString kana(int count)
 {
     return QString(count, QChar(0x3042));
