@@ -5,7 +5,7 @@
 #include "accounts/giveupquestion.h"
 #include "app/dialogsupport.h"
 #include "protocol/protocolsocket.h"
-#include "protocol/requestcode.h"
+#include "lobbywire.h"
 
 namespace
 {

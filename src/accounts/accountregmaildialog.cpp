@@ -6,7 +6,7 @@
 #include "app/dialogsupport.h"
 #include "app/mailaddress.h"
 #include "protocol/protocolsocket.h"
-#include "protocol/requestcode.h"
+#include "lobbywire.h"
 
 namespace
 {

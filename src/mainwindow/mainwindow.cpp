@@ -8,7 +8,7 @@
 #include "mainwindow/gameversioncheck.h"
 #include "mainwindow/updatedialog.h"
 #include "match/childprocess.h"
-#include "protocol/requestcode.h"
+#include "lobbywire.h"
 #include "settings/setnamedialog.h"
 #include "settings/usersettingdialog.h"
 

@@ -1,5 +1,7 @@
 #include "protocol/lobbyaddress.h"
 
+#include "lobbywire.h"
+
 #include <QtGlobal>
 
 QString lobbyHost()
@@ -12,5 +14,5 @@ quint16 lobbyPort()
 {
     bool ok = false;
     const uint port = qEnvironmentVariable("TILEPARLOR_LOBBY_PORT").toUInt(&ok);
-    return ok && port > 0 && port <= 65535 ? quint16(port) : quint16(14142);
+    return ok && port > 0 && port <= 65535 ? quint16(port) : defaultLobbyPort;
 }

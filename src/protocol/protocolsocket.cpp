@@ -2,25 +2,13 @@
 
 #include "app/globals.h"
 #include "protocol/lobbyaddress.h"
-#include "protocol/requestcode.h"
+#include "lobbywire.h"
 
 #include <QDebug>
 #include <QTcpSocket>
 #include <QtEndian>
 
 #include <cstring>
-
-namespace
-{
-constexpr quint32 helloMagic = 0x4B574A30; // "0JWK" on the wire
-constexpr quint32 protocolVersion = 2;
-constexpr int lengthPrefix = 4;
-
-enum PacketType : quint8 {
-    ReplyPacket = 0,
-    NotifyPacket = 1,
-};
-} // namespace
 
 bool checkUtf8Length(const QString& text, int limit)
 {

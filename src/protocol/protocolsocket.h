@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lobbywire.h"
+
 #include <QAbstractSocket>
 #include <QList>
 #include <QObject>
@@ -25,8 +27,6 @@ class ProtocolSocket : public QObject
         ConnectionError = 4,
     };
     Q_ENUM(CloseReason)
-
-    static constexpr int maxPayload = 1024;
 
     explicit ProtocolSocket(QObject* parent);
     ~ProtocolSocket() override;

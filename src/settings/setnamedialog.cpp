@@ -4,7 +4,7 @@
 
 #include "app/dialogsupport.h"
 #include "protocol/protocolsocket.h"
-#include "protocol/requestcode.h"
+#include "lobbywire.h"
 
 namespace
 {

@@ -5,7 +5,7 @@
 #include "app/dialogsupport.h"
 #include "app/usersettingsstore.h"
 #include "protocol/protocolsocket.h"
-#include "protocol/requestcode.h"
+#include "lobbywire.h"
 
 namespace
 {

@@ -6,7 +6,7 @@
 #include "app/globals.h"
 #include "mainwindow/mainwindow.h"
 #include "protocol/protocolsocket.h"
-#include "protocol/requestcode.h"
+#include "lobbywire.h"
 #include "settings/setmaildialog.h"
 #include "settings/setnamedialog.h"
 #include "settings/setpassdialog.h"

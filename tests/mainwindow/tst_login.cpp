@@ -2,7 +2,7 @@
 #include "app/globals.h"
 #include "mainwindow/admindialog.h"
 #include "mainwindow/mainwindow.h"
-#include "protocol/requestcode.h"
+#include "lobbywire.h"
 #include "settings/setnamedialog.h"
 #include "settings/usersettingdialog.h"
 #include "support/childscenario.h"

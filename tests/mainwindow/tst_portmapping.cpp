@@ -3,7 +3,7 @@
 // sleeps as long as it is told.
 #include "app/globals.h"
 #include "mainwindow/mainwindow.h"
-#include "protocol/requestcode.h"
+#include "lobbywire.h"
 #include "support/childscenario.h"
 #include "support/fakelobbyserver.h"
 #include "support/modalanswer.h"

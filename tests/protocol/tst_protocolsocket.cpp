@@ -1,5 +1,5 @@
 #include "protocol/protocolsocket.h"
-#include "protocol/requestcode.h"
+#include "lobbywire.h"
 #include "support/connectedlobby.h"
 #include "support/childscenario.h"
 #include "support/fakelobbyserver.h"
@@ -230,7 +230,7 @@ void ProtocolSocketTest::largestPayloadIsAccepted()
     Session s;
     QVERIFY(s.open());
     QSignalSpy replies(&s.socket, &ProtocolSocket::recvReply);
-    const QByteArray fields = payloadOf(ProtocolSocket::maxPayload - 1, 'x');
+    const QByteArray fields = payloadOf(maxPayload - 1, 'x');
     s.server.send(replyFrame(fields));
     QVERIFY(replies.wait(5000));
     QVERIFY(s.socket.prepareRecvReply(true));
@@ -244,7 +244,7 @@ void ProtocolSocketTest::largestRequestIsSentWhole()
 {
     Session s;
     QVERIFY(s.open());
-    const QByteArray payload = payloadOf(ProtocolSocket::maxPayload, 'q');
+    const QByteArray payload = payloadOf(maxPayload, 'q');
     s.socket.beginMessage();
     s.socket.writeBytes(payload.constData(), int(payload.size()));
     s.socket.sendMessage();
@@ -402,12 +402,12 @@ static int runFatalScenario(const QString& name)
         s.server.send(Wire().u32(1025).raw(QByteArray(1025, 0)));
         QSignalSpy(&s.socket, &ProtocolSocket::recvReply).wait(5000);
     } else if (name == "request1025") {
-        const QByteArray payload(ProtocolSocket::maxPayload, 'q');
+        const QByteArray payload(maxPayload, 'q');
         s.socket.beginMessage();
         s.socket.writeBytes(payload.constData(), int(payload.size()));
         s.socket.writeBytes("!", 1);
     } else if (name == "stringWithoutNul") {
-        reply(QByteArray(ProtocolSocket::maxPayload - 1, 'a'));
+        reply(QByteArray(maxPayload - 1, 'a'));
         s.socket.readString();
     } else if (name == "shortReply") {
         reply(Wire().u32(1).u32(2).u32(3));
