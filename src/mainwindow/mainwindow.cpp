@@ -8,6 +8,7 @@
 #include "mainwindow/gameversioncheck.h"
 #include "mainwindow/updatedialog.h"
 #include "match/childprocess.h"
+#include "rooms/chatroomlistform.h"
 #include "lobbywire.h"
 #include "settings/setnamedialog.h"
 #include "settings/usersettingdialog.h"
@@ -99,6 +100,15 @@ void MainWindow::playBell()
 void MainWindow::setOwnName(const QString& name)
 {
     ownNameText = name;
+    if (ChatRoomListForm* list = roomList())
+        list->setUserName(name);
+}
+
+// The room list is always the last tab; before it exists there are no tabs at all.
+ChatRoomListForm* MainWindow::roomList() const
+{
+    const int count = ui->tabWidget->count();
+    return count > 0 ? qobject_cast<ChatRoomListForm*>(ui->tabWidget->widget(count - 1)) : nullptr;
 }
 
 void MainWindow::appendAllRoomsLog(uint roomId, const QString& text)
@@ -193,21 +203,39 @@ void MainWindow::doSocketRecvCheckNameReply()
         sendGetOwnName();
         return;
     }
-    finishLogin();
+    checkGameVersions(this, latestGameVersions());
+    loadRoomList();
 }
 
-void MainWindow::finishLogin()
+// The list announces itself once the server told it how many rooms there are.
+void MainWindow::loadRoomList()
 {
-    checkGameVersions(this, latestGameVersions());
+    auto* list = new ChatRoomListForm(socket);
+    connect(list, &ChatRoomListForm::created, this, &MainWindow::doChatRoomListCreated,
+            Qt::QueuedConnection);
+    list->requestRoomCount();
+}
+
+void MainWindow::doChatRoomListCreated(ChatRoomListForm* form)
+{
+    form->setConnectionCount(connectionCount);
+    ui->tabWidget->addTab(form, "ルーム一覧");
+    ui->tabWidget->setCurrentIndex(0);
     if (userSettings->value("admin", "").toString() == "true")
         (new AdminDialog(this, socket))->show();
-    // The window is enabled by the end of the GetName command, after this returns.
+    setEnabled(true);
 }
 
 void MainWindow::on_action_S_triggered()
 {
+    // A walk of the list would disable this window, and the settings window with it.
+    ChatRoomListForm* list = roomList();
+    if (list)
+        list->setAutoUpdate(false);
     UserSettingDialog dialog(this, socket);
     dialog.exec();
+    if (list)
+        list->setAutoUpdate(true);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

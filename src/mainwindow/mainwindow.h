@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 
+class ChatRoomListForm;
 class QSoundEffect;
 struct ChildProcess;
 
@@ -37,6 +38,7 @@ class MainWindow : public QMainWindow
     void doSocketConnected();
     void doSocketRecvAuthenticateReply();
     void doSocketRecvCheckNameReply();
+    void doChatRoomListCreated(ChatRoomListForm* form);
     void on_action_S_triggered();
 
   protected:
@@ -48,7 +50,8 @@ class MainWindow : public QMainWindow
     void askForAccount(bool evenIfStored);
     void sendAuthenticate();
     void sendGetOwnName();
-    void finishLogin();
+    void loadRoomList();
+    ChatRoomListForm* roomList() const;
 
     Ui::MainWindow* ui;
     ProtocolSocket* socket = nullptr;
