@@ -8,6 +8,7 @@
 #include "mainwindow/gameversioncheck.h"
 #include "mainwindow/updatedialog.h"
 #include "match/childprocess.h"
+#include "rooms/chatroomform.h"
 #include "rooms/chatroomlistform.h"
 #include "lobbywire.h"
 #include "settings/setnamedialog.h"
@@ -54,6 +55,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     setEnabled(false);
 
     connect(this, &MainWindow::started, this, &MainWindow::doStart, Qt::QueuedConnection);
+    connect(this, &MainWindow::addRoomRequested, this, &MainWindow::doAddRoomRequest,
+            Qt::QueuedConnection);
 
     bell = new QSoundEffect(this);
     bell->setSource(bellLocation());
@@ -92,9 +95,80 @@ MainWindow::~MainWindow()
     delete ui;
 }
 
+bool MainWindow::canStartMatch() const
+{
+    return !recruitDialog && !waitDialog && !battleDialog;
+}
+
 void MainWindow::playBell()
 {
     bell->play();
+}
+
+// The room tabs are all tabs but the last one, the room list.
+ChatRoomForm* MainWindow::roomForm(uint roomId) const
+{
+    for (int i = 0; i < ui->tabWidget->count() - 1; ++i) {
+        auto* form = qobject_cast<ChatRoomForm*>(ui->tabWidget->widget(i));
+        if (form && form->roomId == roomId)
+            return form;
+    }
+    return nullptr;
+}
+
+bool MainWindow::hasRoomTab(uint roomId) const
+{
+    return roomForm(roomId) != nullptr;
+}
+
+bool isRoomOpen(uint roomId)
+{
+    return mainWindow->hasRoomTab(roomId);
+}
+
+QString MainWindow::roomTitle(uint roomId) const
+{
+    const ChatRoomForm* form = roomForm(roomId);
+    return form ? form->title : QString("No Title");
+}
+
+uint MainWindow::roomGameId(uint roomId) const
+{
+    const ChatRoomForm* form = roomForm(roomId);
+    return form ? form->gameId : chatOnlyGameId;
+}
+
+void MainWindow::addRoomRequest(uint roomId, QVector<uint>* userIds)
+{
+    emit addRoomRequested(roomId, userIds);
+}
+
+// The room becomes a tab only when its information and member names are in.
+void MainWindow::doAddRoomRequest(uint roomId, QVector<uint>* userIds)
+{
+    setEnabled(false);
+    auto* form = new ChatRoomForm(socket, roomId, userIds);
+    connect(form, &ChatRoomForm::created, this, &MainWindow::doChatCreated);
+    form->requestRoomInfo();
+}
+
+void MainWindow::doChatCreated(ChatRoomForm* form, uint roomId)
+{
+    const int index = qMax(0, ui->tabWidget->count() - 1);
+    ui->tabWidget->insertTab(index, form, QString("ルーム No.%1").arg(roomId));
+    ui->tabWidget->setCurrentIndex(index);
+    setEnabled(true);
+}
+
+void MainWindow::removeRoomTab(ChatRoomForm* form)
+{
+    const int index = ui->tabWidget->indexOf(form);
+    if (index < 0 || index >= ui->tabWidget->count() - 1)
+        return;
+    ui->tabWidget->removeTab(index);
+    ui->tabWidget->setCurrentIndex(index - 1);
+    // Called from the form's own reply slot.
+    form->deleteLater();
 }
 
 void MainWindow::setOwnName(const QString& name)

@@ -4,7 +4,11 @@
 
 #include <QMainWindow>
 
+class BattleDialog;
+class ChatRecruitMatchDialog;
+class ChatRoomForm;
 class ChatRoomListForm;
+class ChatWaitMatchDialog;
 class QSoundEffect;
 struct ChildProcess;
 
@@ -23,13 +27,21 @@ class MainWindow : public QMainWindow
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    bool canStartMatch() const;
     void playBell();
+    bool hasRoomTab(uint roomId) const;
+    QString roomTitle(uint roomId) const;
+    uint roomGameId(uint roomId) const;
+    // Takes the room's member list (heap-allocated) on to the room's new tab.
+    void addRoomRequest(uint roomId, QVector<uint>* userIds);
     void setOwnName(const QString& name);
     QString ownName() const { return ownNameText; }
     void appendAllRoomsLog(uint roomId, const QString& text);
+    void removeRoomTab(ChatRoomForm* form);
 
   signals:
     void started();
+    void addRoomRequested(uint roomId, QVector<uint>* userIds);
 
   protected slots:
     void doSocketClosed(ProtocolSocket::CloseReason cr);
@@ -39,6 +51,8 @@ class MainWindow : public QMainWindow
     void doSocketRecvAuthenticateReply();
     void doSocketRecvCheckNameReply();
     void doChatRoomListCreated(ChatRoomListForm* form);
+    void doAddRoomRequest(uint roomId, QVector<uint>* userIds);
+    void doChatCreated(ChatRoomForm* form, uint roomId);
     void on_action_S_triggered();
 
   protected:
@@ -52,12 +66,20 @@ class MainWindow : public QMainWindow
     void sendGetOwnName();
     void loadRoomList();
     ChatRoomListForm* roomList() const;
+    ChatRoomForm* roomForm(uint roomId) const;
 
     Ui::MainWindow* ui;
     ProtocolSocket* socket = nullptr;
+    // The local user's match, at most one of the three: while one exists no other may start.
+    ChatRecruitMatchDialog* recruitDialog = nullptr;
+    ChatWaitMatchDialog* waitDialog = nullptr;
+    BattleDialog* battleDialog = nullptr;
     QString ownNameText;
     quint32 connectionCount = 0;
     QSoundEffect* bell;
     ChildProcess* upnpProcess = nullptr;
     bool portMapRequested = false;
 };
+
+// Whether a room tab shows roomId, for the room list.
+bool isRoomOpen(uint roomId);

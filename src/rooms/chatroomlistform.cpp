@@ -2,10 +2,14 @@
 
 #include "ui_chatroomlistform.h"
 
+#include "app/dialogsupport.h"
 #include "app/gameinfo.h"
 #include "app/globals.h"
 #include "mainwindow/mainwindow.h"
 #include "protocol/protocolsocket.h"
+#include "rooms/chatroomcreatedialog.h"
+#include "rooms/chatroomenterpassworddialog.h"
+#include "rooms/roomcapacity.h"
 #include "lobbywire.h"
 
 #include <QCloseEvent>
@@ -17,17 +21,10 @@ namespace
 constexpr int refreshTickMs = 1000;
 // Ticks from the end of one walk to the start of the next.
 constexpr int ticksBetweenWalks = 5;
-// Capacities above this mean the room admits anyone.
-constexpr quint32 largestCapacity = 10000;
 constexpr quint32 lockedFlag = 1u << 0;
 
 const char* const loadingText = "\nloading...\n";
 const char* const noRoomText = "\nno room...\n";
-
-QString capacityText(quint32 capacity)
-{
-    return capacity > largestCapacity ? QString("無制限") : QString::number(capacity);
-}
 
 QString rowText(const RoomEntry& entry, bool open)
 {
@@ -50,6 +47,8 @@ ChatRoomListForm::ChatRoomListForm(ProtocolSocket* socket)
     refreshTimer->setSingleShot(true);
     refreshTimer->setInterval(refreshTickMs);
     connect(refreshTimer, &QTimer::timeout, this, &ChatRoomListForm::doUpdate);
+    // The first row answers clicks even if the list area never gets tall enough for a second.
+    rebuildRows(0);
 }
 
 ChatRoomListForm::~ChatRoomListForm()
@@ -145,6 +144,7 @@ void ChatRoomListForm::rebuildRows(uint wanted)
         connect(row(i), &QPushButton::clicked, mapper, qOverload<>(&QSignalMapper::map));
         mapper->setMapping(row(i), int(i));
     }
+    connect(mapper, &QSignalMapper::mappedInt, this, &ChatRoomListForm::doButtonClicked);
 }
 
 void ChatRoomListForm::placeRows()
@@ -197,8 +197,9 @@ void ChatRoomListForm::finishWalk()
 {
     entryCount = fetchIndex;
     for (uint i = 0; i < entryCount; ++i) {
-        row(i)->setText(rowText(entries[int(i)], false));
-        row(i)->setEnabled(true);
+        const bool open = isRoomOpen(entries[int(i)].roomId);
+        row(i)->setText(rowText(entries[int(i)], open));
+        row(i)->setEnabled(!open);
     }
     for (uint i = entryCount; i <= extraRowCount; ++i) {
         row(i)->setText(noRoomText);
@@ -251,6 +252,87 @@ void ChatRoomListForm::doScrollList()
     countdown = 1;
 }
 
+void ChatRoomListForm::doButtonClicked(int id)
+{
+    if (id < 0 || uint(id) >= entryCount)
+        return;
+    const RoomEntry entry = entries[id];
+    QString password;
+    if (entry.flags & lockedFlag) {
+        busy = true;
+        ChatRoomEnterPasswordDialog dialog(this);
+        const bool given = dialog.exec() == QDialog::Accepted;
+        busy = false;
+        if (!given)
+            return;
+        password = dialog.password();
+    }
+
+    enterRoomId = entry.roomId;
+    pendingMembers = 0;
+    enterUserIds = std::make_unique<QVector<uint>>();
+    socket->beginCommand(this, SLOT(doRecvEnterReply()), mainWindow, SLOT(setEnabled(bool)));
+    socket->writeUInt32(EnterRoom);
+    socket->writeUInt32(enterRoomId);
+    socket->writeString(password);
+    socket->sendCommand();
+    countdown = 1;
+}
+
+// The answer is one packet with the result and the member count, then one packet per member;
+// they may arrive over several reads, so the slot takes what is queued and waits for the rest.
+void ChatRoomListForm::doRecvEnterReply()
+{
+    while (socket->prepareRecvReply(false)) {
+        if (pendingMembers == 0) {
+            const quint32 result = socket->readUInt32();
+            pendingMembers = socket->readUInt32();
+            if (result != 0) {
+                refuseEntry(result);
+                return;
+            }
+        } else {
+            enterUserIds->append(socket->readUInt32());
+            --pendingMembers;
+        }
+        if (pendingMembers > 0) {
+            socket->releaseRecvBuffer();
+            continue;
+        }
+        socket->endCommand();
+        mainWindow->addRoomRequest(enterRoomId, enterUserIds.release());
+        return;
+    }
+}
+
+void ChatRoomListForm::refuseEntry(quint32 result)
+{
+    socket->endCommand();
+    enterUserIds.reset();
+    pendingMembers = 0;
+    QString reason;
+    switch (result) {
+    case 2:
+        reason = "\n満席です。";
+        break;
+    case 3:
+        reason = "\nパスワードが違います。";
+        break;
+    case 5:
+        reason = "\n部屋に入りすぎです。\nほかの部屋を退室してください。";
+        break;
+    }
+    FeatureMessages(this, "チャットルームへ入室").information("入室できませんでした。" + reason);
+}
+
+void ChatRoomListForm::on_pushCreateRoom_clicked()
+{
+    busy = true;
+    ChatRoomCreateDialog dialog(this, socket);
+    dialog.exec();
+    busy = false;
+}
+
 void ChatRoomListForm::resizeEvent(QResizeEvent* event)
 {
     event->accept();
@@ -271,7 +353,10 @@ void ChatRoomListForm::closeEvent(QCloseEvent* event)
 
 void ChatRoomListForm::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::LanguageChange)
+    if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
+        // The rows got the form's own text back; the next tick fills them again.
+        countdown = 1;
+    }
     QWidget::changeEvent(event);
 }

@@ -4,6 +4,8 @@
 #include <QVector>
 #include <QWidget>
 
+#include <memory>
+
 class ProtocolSocket;
 class QPushButton;
 class QSignalMapper;
@@ -48,6 +50,9 @@ class ChatRoomListForm : public QWidget
     void doUpdate();
     void doRecvGetInfoReply();
     void doScrollList();
+    void doButtonClicked(int id);
+    void doRecvEnterReply();
+    void on_pushCreateRoom_clicked();
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -63,6 +68,7 @@ class ChatRoomListForm : public QWidget
     void writeGetRoomInfo();
     void finishWalk();
     void showPlaceholder(const QString& text);
+    void refuseEntry(quint32 result);
 
     Ui::ChatRoomListForm* ui;
     ProtocolSocket* socket;
@@ -77,6 +83,10 @@ class ChatRoomListForm : public QWidget
     uint requestRoom = 0;
     QSignalMapper* mapper = nullptr;
     bool busy = false;
+    uint enterRoomId = 0;
+    quint32 pendingMembers = 0;
+    // Handed to the main window with the room on success, freed on a refusal.
+    std::unique_ptr<QVector<uint>> enterUserIds;
     // One single-shot tick at a time; a walk in flight arms the next one when it ends.
     QTimer* refreshTimer;
 };

@@ -1,3 +1,4 @@
+#include "rooms/chatroomenterpassworddialog.h"
 #include "rooms/chatroomlistform.h"
 #include "support/dialogtesting.h"
 #include "support/lobbyframes.h"
@@ -74,8 +75,6 @@ bool serveWalk(LobbyWindow& run, const QList<quint32>& asked, const QList<RoomIn
 
 #define SERVE_WALK(run, asked, answers)                                                            \
     QVERIFY2(serveWalk(run, asked, answers), qPrintable((run).server.failure()))
-#define EXPECT_NOTHING_SENT(run)                                                                   \
-    QVERIFY2((run).server.nothingMoreFrom((run).window.get()), qPrintable((run).server.failure()))
 
 } // namespace
 
@@ -94,7 +93,25 @@ class ChatRoomListTest : public QObject
     void scrollingShowsPlaceholderAndClamps();
     void refreshPauses_data();
     void refreshPauses();
+    void enteringTakesEveryMemberPacket_data();
+    void enteringTakesEveryMemberPacket();
+    void refusedEntry_data();
+    void refusedEntry();
+    void lockedRoomAsksForPassword_data();
+    void lockedRoomAsksForPassword();
+
+  private:
+    // Logged in with one room in the list, its row ready for a click.
+    bool showOneRoom(LobbyWindow& run, const RoomInfo& info);
 };
+
+bool ChatRoomListTest::showOneRoom(LobbyWindow& run, const RoomInfo& info)
+{
+    if (!run.loggedIn(1))
+        return false;
+    run.tick();
+    return serveWalk(run, {0}, {info});
+}
 
 void ChatRoomListTest::rowsFollowTheListHeight_data()
 {
@@ -122,7 +139,7 @@ void ChatRoomListTest::rowsFollowTheListHeight()
         answers << room(quint32(i + 1));
     }
     SERVE_WALK(run, asked, answers);
-    EXPECT_NOTHING_SENT(run);
+    EXPECT_NOTHING_MORE_FROM(run);
     const QList<QPushButton*> shown = shownRows(run);
     QCOMPARE(shown.size(), rows);
     for (int i = 0; i < rows; ++i) {
@@ -130,6 +147,9 @@ void ChatRoomListTest::rowsFollowTheListHeight()
                  QRect(0, i * rowHeight, shown[i]->parentWidget()->width(), rowHeight));
         QCOMPARE(shown[i]->text(), roomRow(quint32(i)));
     }
+    // Every row, the first one even when nothing else fits, enters its room.
+    shown.last()->click();
+    EXPECT_CLIENT_BYTES(run.server, frame(Wire().u32(EnterRoom).u32(quint32(rows - 1)).str("")));
 }
 
 void ChatRoomListTest::walk_data()
@@ -167,7 +187,7 @@ void ChatRoomListTest::walk()
     setListHeight(run, 3 * rowHeight);
     run.tick();
     SERVE_WALK(run, asked, answers);
-    EXPECT_NOTHING_SENT(run);
+    EXPECT_NOTHING_MORE_FROM(run);
     QCOMPARE(rowTexts(run), rows);
 
     const int filled = int(std::count_if(
@@ -187,6 +207,7 @@ void ChatRoomListTest::walk()
 void ChatRoomListTest::rowText_data()
 {
     QTest::addColumn<RoomInfo>("info");
+    QTest::addColumn<bool>("entered");
     QTest::addColumn<QString>("text");
     RoomInfo info;
     info.title = "対戦部屋";
@@ -194,27 +215,37 @@ void ChatRoomListTest::rowText_data()
     info.gameId = 0;
 
     info.capacity = 10000;
-    QTest::newRow("capacity 10000") << info << "No.0 (2/10000) [Open]\n対戦部屋\n星環演武";
+    const QString game = "No.0 (2/10000) [Open]\n対戦部屋\n星環演武";
+    QTest::newRow("capacity 10000") << info << false << game;
+    QTest::newRow("entered") << info << true << "[入室済] " + game;
     info.capacity = 10001;
-    QTest::newRow("capacity 10001") << info << "No.0 (2/無制限) [Open]\n対戦部屋\n星環演武";
+    QTest::newRow("capacity 10001")
+        << info << false << "No.0 (2/無制限) [Open]\n対戦部屋\n星環演武";
     info.capacity = 8;
     info.flags = 3;
     info.gameId = chatOnlyGameId;
-    QTest::newRow("locked chat room") << info << "No.0 (2/8) [Locked]\n対戦部屋\nチャット専用部屋";
+    QTest::newRow("locked chat room")
+        << info << false << "No.0 (2/8) [Locked]\n対戦部屋\nチャット専用部屋";
     info.flags = 2;
-    QTest::newRow("only bit 0 locks") << info << "No.0 (2/8) [Open]\n対戦部屋\nチャット専用部屋";
+    QTest::newRow("only bit 0 locks")
+        << info << false << "No.0 (2/8) [Open]\n対戦部屋\nチャット専用部屋";
 }
 
 void ChatRoomListTest::rowText()
 {
     QFETCH(RoomInfo, info);
+    QFETCH(bool, entered);
     QFETCH(QString, text);
     LobbyWindow run;
     VERIFY_STEP(run, loggedIn(1));
+    if (entered) {
+        QVERIFY2(run.openRoom(0, info, {}), qPrintable(run.server.failure()));
+        run.tabs()->setCurrentWidget(run.roomList());
+    }
     run.tick();
     SERVE_WALK(run, {0}, {info});
     QCOMPARE(shownRows(run)[0]->text(), text);
-    QVERIFY(shownRows(run)[0]->isEnabled());
+    QCOMPARE(shownRows(run)[0]->isEnabled(), !entered);
 }
 
 void ChatRoomListTest::scrollingShowsPlaceholderAndClamps_data()
@@ -272,7 +303,7 @@ void ChatRoomListTest::refreshPauses()
     pause(true);
     for (int i = 0; i < 3; ++i)
         run.tick();
-    EXPECT_NOTHING_SENT(run);
+    EXPECT_NOTHING_MORE_FROM(run);
     pause(false);
     QTRY_VERIFY(run.window->isEnabled());
     run.tick();
@@ -281,9 +312,105 @@ void ChatRoomListTest::refreshPauses()
     // The next walk comes on the fifth tick after this one ended.
     for (int i = 0; i < 4; ++i)
         run.tick();
-    EXPECT_NOTHING_SENT(run);
+    EXPECT_NOTHING_MORE_FROM(run);
     run.tick();
     EXPECT_CLIENT_BYTES(run.server, getRoomInfoRequest(0));
+}
+
+void ChatRoomListTest::enteringTakesEveryMemberPacket_data()
+{
+    QTest::addColumn<bool>("byteByByte");
+    QTest::newRow("in one read") << false;
+    QTest::newRow("one byte per read") << true;
+}
+
+void ChatRoomListTest::enteringTakesEveryMemberPacket()
+{
+    QFETCH(bool, byteByByte);
+    LobbyWindow run;
+    QVERIFY2(showOneRoom(run, room(noRoom)), qPrintable(run.server.failure()));
+    shownRows(run)[0]->click();
+    EXPECT_CLIENT_BYTES(run.server, frame(Wire().u32(EnterRoom).u32(0).str("")));
+    const QByteArray answer = replyFrame(Wire().u32(0).u32(3)) + replyFrame(Wire().u32(9)) +
+                              replyFrame(Wire().u32(77)) + replyFrame(Wire().u32(5));
+    if (byteByByte)
+        run.server.sendSplit(answer);
+    else
+        run.server.send(answer);
+    // The new room asks for the names of all members, in the order the server sent them.
+    const QList<RoomMember> members{{9, "いち"}, {77, "たろう"}, {5, "ご"}};
+    QVERIFY2(run.serveRoom(0, room(noRoom), members), qPrintable(run.server.failure()));
+    EXPECT_NOTHING_MORE_FROM(run);
+}
+
+void ChatRoomListTest::refusedEntry_data()
+{
+    QTest::addColumn<quint32>("result");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("full") << 2u << "入室できませんでした。\n満席です。";
+    QTest::newRow("wrong password") << 3u << "入室できませんでした。\nパスワードが違います。";
+    QTest::newRow("too many rooms")
+        << 5u << "入室できませんでした。\n部屋に入りすぎです。\nほかの部屋を退室してください。";
+    QTest::newRow("other") << 4u << "入室できませんでした。";
+}
+
+void ChatRoomListTest::refusedEntry()
+{
+    QFETCH(quint32, result);
+    QFETCH(QString, text);
+    LobbyWindow run;
+    QVERIFY2(showOneRoom(run, room(noRoom)), qPrintable(run.server.failure()));
+    shownRows(run)[0]->click();
+    EXPECT_CLIENT_BYTES(run.server, frame(Wire().u32(EnterRoom).u32(0).str("")));
+    SeenBox seen;
+    auto box = answerMessageBox(&seen);
+    // A refusal carries a member count but no member packets.
+    run.server.send(replyFrame(Wire().u32(result).u32(2)));
+    QTRY_COMPARE(box->handled(), 1);
+    COMPARE_BOX(seen, QMessageBox::Information, "チャットルームへ入室", text);
+    QTRY_VERIFY(run.window->isEnabled());
+    EXPECT_NOTHING_MORE_FROM(run);
+    QCOMPARE(run.tabs()->count(), 1);
+}
+
+void ChatRoomListTest::lockedRoomAsksForPassword_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("confirmed");
+    QTest::newRow("cancelled") << "秘密" << false;
+    QTest::newRow("empty") << QString() << true;
+    QTest::newRow("given") << "秘密" << true;
+}
+
+void ChatRoomListTest::lockedRoomAsksForPassword()
+{
+    QFETCH(QString, password);
+    QFETCH(bool, confirmed);
+    LobbyWindow run;
+    RoomInfo locked = room(noRoom);
+    locked.flags = 1;
+    QVERIFY2(showOneRoom(run, locked), qPrintable(run.server.failure()));
+    SeenBox seen;
+    auto warning = answerMessageBox(&seen);
+    auto asked =
+        answerDialog<ChatRoomEnterPasswordDialog>([&](ChatRoomEnterPasswordDialog* dialog) {
+            typeInto(dialog, "linePass", password);
+            press(dialog, confirmed ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
+            // An empty password is refused and the dialog stays for another try.
+            if (dialog->isVisible())
+                press(dialog, QDialogButtonBox::Cancel);
+        });
+    shownRows(run)[0]->click();
+    QCOMPARE(asked->handled(), 1);
+    if (confirmed && !password.isEmpty()) {
+        EXPECT_CLIENT_BYTES(run.server, frame(Wire().u32(EnterRoom).u32(0).str(password)));
+        return;
+    }
+    EXPECT_NOTHING_MORE_FROM(run);
+    QCOMPARE(warning->handled(), password.isEmpty() ? 1 : 0);
+    if (password.isEmpty())
+        COMPARE_BOX(seen, QMessageBox::Warning, "チャットルームへ入室",
+                    "パスワードを入力してください。");
 }
 
 QTEST_MAIN(ChatRoomListTest)

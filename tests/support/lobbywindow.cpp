@@ -1,6 +1,7 @@
 #include "support/lobbywindow.h"
 
 #include "app/globals.h"
+#include "rooms/chatroomform.h"
 #include "rooms/chatroomlistform.h"
 #include "support/lobbyframes.h"
 #include "support/wire.h"
@@ -70,6 +71,42 @@ bool LobbyWindow::listShown(quint32 roomCount)
     list->findChild<QTimer*>("refreshTimer")->setInterval(24 * 3600 * 1000);
     server.send(countReply(roomCount));
     return QTest::qWaitFor([this] { return roomList() && window->isEnabled(); }, 5000);
+}
+
+ChatRoomForm* LobbyWindow::openRoom(quint32 roomId, const RoomInfo& info,
+                                    const QList<RoomMember>& members)
+{
+    auto* userIds = new QVector<uint>;
+    for (const RoomMember& member : members)
+        userIds->append(member.userId);
+    window->addRoomRequest(roomId, userIds);
+    return serveRoom(roomId, info, members);
+}
+
+ChatRoomForm* LobbyWindow::serveRoom(quint32 roomId, const RoomInfo& info,
+                                     const QList<RoomMember>& members)
+{
+    if (!server.expect(getRoomInfoRequest(roomId)))
+        return nullptr;
+    server.send(roomInfoReply(info));
+    for (const RoomMember& member : members) {
+        if (!server.expect(getNameRequest(member.userId)))
+            return nullptr;
+        server.send(nameReply(member.status, member.name));
+    }
+    const bool shown =
+        QTest::qWaitFor([this, roomId] { return room(roomId) && window->isEnabled(); }, 5000);
+    return shown ? room(roomId) : nullptr;
+}
+
+ChatRoomForm* LobbyWindow::room(quint32 roomId) const
+{
+    for (int i = 0; i < tabs()->count(); ++i) {
+        auto* form = qobject_cast<ChatRoomForm*>(tabs()->widget(i));
+        if (form && form->roomId == roomId)
+            return form;
+    }
+    return nullptr;
 }
 
 ChatRoomListForm* LobbyWindow::roomList() const
