@@ -23,6 +23,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <iterator>
+
 static const char* const upnpTool = "UPnPCJ.exe";
 static const int upnpPollMs = 100;
 static const quint32 upnpReleaseMs = 1000;
@@ -90,6 +92,7 @@ void MainWindow::doCheckUpnp()
 
 MainWindow::~MainWindow()
 {
+    qDeleteAll(roomEvents);
     delete bell;
     delete socket;
     delete ui;
@@ -157,6 +160,7 @@ void MainWindow::doChatCreated(ChatRoomForm* form, uint roomId)
     const int index = qMax(0, ui->tabWidget->count() - 1);
     ui->tabWidget->insertTab(index, form, QString("ルーム No.%1").arg(roomId));
     ui->tabWidget->setCurrentIndex(index);
+    runRoomEvents();
     setEnabled(true);
 }
 
@@ -195,6 +199,8 @@ void MainWindow::doStart()
     socket = new ProtocolSocket(this);
     connect(socket, &ProtocolSocket::close, this, &MainWindow::doSocketClosed);
     connect(socket, &ProtocolSocket::connected, this, &MainWindow::doSocketConnected,
+            Qt::QueuedConnection);
+    connect(socket, &ProtocolSocket::recvNotify, this, &MainWindow::doSocketRecvNotify,
             Qt::QueuedConnection);
     socket->connectToServer();
 }
@@ -295,9 +301,138 @@ void MainWindow::doChatRoomListCreated(ChatRoomListForm* form)
     form->setConnectionCount(connectionCount);
     ui->tabWidget->addTab(form, "ルーム一覧");
     ui->tabWidget->setCurrentIndex(0);
+    runRoomEvents();
     if (userSettings->value("admin", "").toString() == "true")
         (new AdminDialog(this, socket))->show();
     setEnabled(true);
+}
+
+void MainWindow::doSocketRecvNotify()
+{
+    while (socket->prepareRecvNotify(false)) {
+        switch (socket->readUInt32()) {
+        case NotifyConnectionCount:
+            // Kept for the room list, which may not exist yet.
+            connectionCount = socket->readUInt32();
+            if (ChatRoomListForm* list = roomList())
+                list->setConnectionCount(connectionCount);
+            break;
+        case NotifySystemMessage:
+            ui->lineSysMessage->setText(socket->readString());
+            break;
+        case NotifyRoomEvent:
+            roomEvents.append(readRoomEvent());
+            break;
+        default:
+            break;
+        }
+        socket->releaseRecvBuffer();
+    }
+    runRoomEvents();
+}
+
+RoomEvent* MainWindow::readRoomEvent()
+{
+    auto* event = new RoomEvent;
+    event->eventKind = socket->readUInt32();
+    event->roomId = socket->readUInt32();
+    event->userId = socket->readUInt32();
+    event->otherId = socket->readUInt32();
+    event->value = socket->readUInt32();
+    event->reserved = socket->readUInt32();
+    event->text = socket->readString();
+    return event;
+}
+
+// Events of all rooms are handled strictly in arrival order: an event its room cannot take yet
+// stays at the head and holds the whole queue until the next run.
+void MainWindow::runRoomEvents()
+{
+    // A handler that runs a nested event loop lets notifications in, and with them calls of
+    // this; the run in progress goes on with them after the handler, so that the head event is
+    // never handled twice.
+    if (runningRoomEvents)
+        return;
+    runningRoomEvents = true;
+    while (!roomEvents.isEmpty()) {
+        const RoomEvent* event = roomEvents.first();
+        // Rooms without a tab (never entered, left, or still loading) and unknown kinds drop.
+        ChatRoomForm* form = roomForm(event->roomId);
+        if (form && event->eventKind <= lastRoomEventKind && !routeRoomEvent(*form, *event))
+            break;
+        delete roomEvents.takeFirst();
+    }
+    runningRoomEvents = false;
+}
+
+bool MainWindow::routeRoomEvent(ChatRoomForm& form, const RoomEvent& event)
+{
+    using Route = bool (MainWindow::*)(ChatRoomForm&, const RoomEvent&);
+    // Indexed by the event kind.
+    static constexpr Route routes[] = {
+        &MainWindow::routeSpeak,        &MainWindow::routeEnter,         &MainWindow::routeLeave,
+        &MainWindow::routeRecruitStart, &MainWindow::routeRecruitCancel, &MainWindow::routeApply,
+        &MainWindow::routeApplyCancel,  &MainWindow::routeGameStart,     &MainWindow::routeGameEnd,
+        &MainWindow::routeGameLeave,
+    };
+    static_assert(std::size(routes) == lastRoomEventKind + 1);
+    return (this->*routes[event.eventKind])(form, event);
+}
+
+bool MainWindow::routeSpeak(ChatRoomForm& form, const RoomEvent& event)
+{
+    return form.handleSpeak(event.userId, event.text);
+}
+
+bool MainWindow::routeEnter(ChatRoomForm& form, const RoomEvent& event)
+{
+    return form.handleEnter(event.userId, event.text);
+}
+
+bool MainWindow::routeLeave(ChatRoomForm& form, const RoomEvent& event)
+{
+    return form.handleLeave(event.userId);
+}
+
+bool MainWindow::routeRecruitStart(ChatRoomForm& form, const RoomEvent& event)
+{
+    return form.handleRecruitStart(event.userId);
+}
+
+bool MainWindow::routeRecruitCancel(ChatRoomForm& form, const RoomEvent& event)
+{
+    return form.handleRecruitCancel(event.userId);
+}
+
+bool MainWindow::routeApply(ChatRoomForm& form, const RoomEvent& event)
+{
+    return form.handleApply(event.otherId, event.userId);
+}
+
+bool MainWindow::routeApplyCancel(ChatRoomForm& form, const RoomEvent& event)
+{
+    return form.handleApplyCancel(event.otherId, event.userId);
+}
+
+bool MainWindow::routeGameStart(ChatRoomForm& form, const RoomEvent& event)
+{
+    return form.handleGameStart(event.userId);
+}
+
+// The battle dialog sees the game's end and a player's leaving before the room writes its line,
+// so the busy check comes before both.
+bool MainWindow::routeGameEnd(ChatRoomForm& form, const RoomEvent& event)
+{
+    if (form.initializing)
+        return false;
+    return form.handleGameEnd(event.userId);
+}
+
+bool MainWindow::routeGameLeave(ChatRoomForm& form, const RoomEvent& event)
+{
+    if (form.initializing)
+        return false;
+    return form.handleGameLeave(event.otherId, event.userId);
 }
 
 void MainWindow::on_action_S_triggered()

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "mainwindow/roomevent.h"
 #include "protocol/protocolsocket.h"
 
+#include <QList>
 #include <QMainWindow>
 
 class BattleDialog;
@@ -38,6 +40,7 @@ class MainWindow : public QMainWindow
     QString ownName() const { return ownNameText; }
     void appendAllRoomsLog(uint roomId, const QString& text);
     void removeRoomTab(ChatRoomForm* form);
+    void runRoomEvents();
 
   signals:
     void started();
@@ -53,6 +56,7 @@ class MainWindow : public QMainWindow
     void doChatRoomListCreated(ChatRoomListForm* form);
     void doAddRoomRequest(uint roomId, QVector<uint>* userIds);
     void doChatCreated(ChatRoomForm* form, uint roomId);
+    void doSocketRecvNotify();
     void on_action_S_triggered();
 
   protected:
@@ -67,9 +71,26 @@ class MainWindow : public QMainWindow
     void loadRoomList();
     ChatRoomListForm* roomList() const;
     ChatRoomForm* roomForm(uint roomId) const;
+    RoomEvent* readRoomEvent();
+    bool routeRoomEvent(ChatRoomForm& form, const RoomEvent& event);
+
+    // One route per event kind. The room's handler goes first (it writes the room's line), the
+    // match dialogs of the event follow it; false holds the event at the head of the queue.
+    bool routeSpeak(ChatRoomForm& form, const RoomEvent& event);
+    bool routeEnter(ChatRoomForm& form, const RoomEvent& event);
+    bool routeLeave(ChatRoomForm& form, const RoomEvent& event);
+    bool routeRecruitStart(ChatRoomForm& form, const RoomEvent& event);
+    bool routeRecruitCancel(ChatRoomForm& form, const RoomEvent& event);
+    bool routeApply(ChatRoomForm& form, const RoomEvent& event);
+    bool routeApplyCancel(ChatRoomForm& form, const RoomEvent& event);
+    bool routeGameStart(ChatRoomForm& form, const RoomEvent& event);
+    bool routeGameEnd(ChatRoomForm& form, const RoomEvent& event);
+    bool routeGameLeave(ChatRoomForm& form, const RoomEvent& event);
 
     Ui::MainWindow* ui;
     ProtocolSocket* socket = nullptr;
+    QList<RoomEvent*> roomEvents;
+    bool runningRoomEvents = false;
     // The local user's match, at most one of the three: while one exists no other may start.
     ChatRecruitMatchDialog* recruitDialog = nullptr;
     ChatWaitMatchDialog* waitDialog = nullptr;

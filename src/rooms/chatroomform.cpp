@@ -12,6 +12,8 @@
 
 #include <QCloseEvent>
 
+#include <utility>
+
 namespace
 {
 // Characters of one chat line; the input field stops there too.
@@ -121,13 +123,19 @@ void ChatRoomForm::finishInitialization()
     emit created(this, roomId);
 }
 
+int ChatRoomForm::memberIndex(uint userId) const
+{
+    for (int i = 0; i < members.size(); ++i) {
+        if (members[i].userId == userId)
+            return i;
+    }
+    return -1;
+}
+
 QString ChatRoomForm::userName(uint userId) const
 {
-    for (const Member& member : members) {
-        if (member.userId == userId)
-            return member.name;
-    }
-    return "Unknown";
+    const int index = memberIndex(userId);
+    return index < 0 ? QString("Unknown") : members[index].name;
 }
 
 void ChatRoomForm::setBattleEnabled(bool on)
@@ -135,22 +143,155 @@ void ChatRoomForm::setBattleEnabled(bool on)
     ui->pushButtonBattle->setEnabled(on);
 }
 
+// A host has at most one recruitment.
+int ChatRoomForm::recruitmentIndex(uint hostId) const
+{
+    for (int i = 0; i < recruitments.size(); ++i) {
+        if (recruitments[i].hostId == hostId)
+            return i;
+    }
+    return -1;
+}
+
+Recruitment* ChatRoomForm::recruitmentOf(uint hostId)
+{
+    const int index = recruitmentIndex(hostId);
+    return index < 0 ? nullptr : &recruitments[index];
+}
+
+void ChatRoomForm::removeRecruitment(uint hostId)
+{
+    const int index = recruitmentIndex(hostId);
+    if (index >= 0)
+        recruitments.removeAt(index);
+}
+
 bool ChatRoomForm::isRecruitmentMember(uint hostId, uint userId) const
 {
-    for (const Recruitment& recruitment : recruitments) {
-        if (recruitment.hostId == hostId)
-            return userId == hostId || recruitment.applicants.contains(userId);
-    }
-    return false;
+    const int index = recruitmentIndex(hostId);
+    return index >= 0 && (userId == hostId || recruitments[index].applicants.contains(userId));
 }
 
 Recruitment& ChatRoomForm::findRecruitment(uint hostId)
 {
-    for (Recruitment& recruitment : recruitments) {
-        if (recruitment.hostId == hostId)
-            return recruitment;
+    Recruitment* recruitment = recruitmentOf(hostId);
+    if (!recruitment)
+        fatalError("なぜか募集が見つからなかった");
+    return *recruitment;
+}
+
+bool ChatRoomForm::handleSpeak(uint userId, const QString& text)
+{
+    if (initializing)
+        return false;
+    appendLine("[" + userName(userId) + "] " + text);
+    return true;
+}
+
+bool ChatRoomForm::handleEnter(uint userId, const QString& name)
+{
+    if (initializing)
+        return false;
+    const int index = memberIndex(userId);
+    if (index >= 0) {
+        members[index].name = name;
+        ui->listUser->item(index)->setText(name);
+    } else {
+        members.append({userId, name});
+        ui->listUser->addItem(name);
     }
-    fatalError("なぜか募集が見つからなかった");
+    appendLine("*** " + name + "さんが入室しました ***");
+    updateUserTitle();
+    if (ui->checkSound->isChecked())
+        mainWindow->playBell();
+    return true;
+}
+
+bool ChatRoomForm::handleLeave(uint userId)
+{
+    if (initializing)
+        return false;
+    const int index = memberIndex(userId);
+    if (index >= 0) {
+        delete ui->listUser->takeItem(index);
+        const QString name = members.takeAt(index).name;
+        appendLine("*** " + name + "さんが退室しました ***");
+    }
+    updateUserTitle();
+    return true;
+}
+
+bool ChatRoomForm::handleRecruitStart(uint hostId)
+{
+    if (initializing)
+        return false;
+    appendLine("*** " + userName(hostId) + "さんが対戦相手を募集しはじめました ***");
+    if (!recruitmentOf(hostId))
+        recruitments.append(Recruitment{hostId, {}});
+    return true;
+}
+
+bool ChatRoomForm::handleRecruitCancel(uint hostId)
+{
+    if (initializing)
+        return false;
+    appendLine("*** " + userName(hostId) + "さんが対戦相手の募集をキャンセルしました ***");
+    removeRecruitment(hostId);
+    return true;
+}
+
+bool ChatRoomForm::handleApply(uint hostId, uint applicantId)
+{
+    if (initializing)
+        return false;
+    const QString host = userName(hostId);
+    const QString applicant = userName(applicantId);
+    appendLine("*** " + host + "さんの募集に" + applicant + "さんが応募しました ***");
+    Recruitment* recruitment = recruitmentOf(hostId);
+    if (recruitment && !recruitment->applicants.contains(applicantId))
+        recruitment->applicants.append(applicantId);
+    return true;
+}
+
+bool ChatRoomForm::handleApplyCancel(uint hostId, uint applicantId)
+{
+    if (initializing)
+        return false;
+    const QString host = userName(hostId);
+    const QString applicant = userName(applicantId);
+    appendLine("*** " + host + "さんの募集に応募していた" + applicant +
+               "さんがキャンセルしました ***");
+    if (Recruitment* recruitment = recruitmentOf(hostId))
+        recruitment->applicants.removeOne(applicantId);
+    return true;
+}
+
+// The recruitment stays while the game runs: it lists the game's players.
+bool ChatRoomForm::handleGameStart(uint hostId)
+{
+    if (initializing)
+        return false;
+    appendLine("*** " + userName(hostId) + "さんが主催しているゲームが開始しました ***");
+    return true;
+}
+
+bool ChatRoomForm::handleGameEnd(uint hostId)
+{
+    if (initializing)
+        return false;
+    appendLine("*** " + userName(hostId) + "さんが主催していたゲームが終了しました ***");
+    removeRecruitment(hostId);
+    return true;
+}
+
+bool ChatRoomForm::handleGameLeave(uint hostId, uint leaverId)
+{
+    if (initializing)
+        return false;
+    const QString host = userName(hostId);
+    const QString leaver = userName(leaverId);
+    appendLine("*** " + host + "さんが主催しているゲームから" + leaver + "さんが抜けました ***");
+    return true;
 }
 
 void ChatRoomForm::on_pushButtonLeave_clicked()
@@ -232,6 +373,11 @@ void ChatRoomForm::appendLine(const QString& line)
 void ChatRoomForm::showUserCount(int count)
 {
     ui->groupUser->setTitle(QString("参加者 %1/").arg(count) + capacityText(capacity));
+}
+
+void ChatRoomForm::updateUserTitle()
+{
+    showUserCount(int(members.size()));
 }
 
 void ChatRoomForm::closeEvent(QCloseEvent* event)

@@ -38,6 +38,19 @@ class ChatRoomForm : public QWidget
     // Only for a host that isRecruitmentMember has confirmed.
     Recruitment& findRecruitment(uint hostId);
 
+    // Room events, in the order the server sent them. Each writes its line and returns true, or
+    // returns false and does nothing while the room is still initializing.
+    bool handleSpeak(uint userId, const QString& text);
+    bool handleEnter(uint userId, const QString& name);
+    bool handleLeave(uint userId);
+    bool handleRecruitStart(uint hostId);
+    bool handleRecruitCancel(uint hostId);
+    bool handleApply(uint hostId, uint applicantId);
+    bool handleApplyCancel(uint hostId, uint applicantId);
+    bool handleGameStart(uint hostId);
+    bool handleGameEnd(uint hostId);
+    bool handleGameLeave(uint hostId, uint leaverId);
+
     // Read by the main window: the router holds this room's events while initializing.
     bool initializing = true;
     const uint roomId;
@@ -68,6 +81,11 @@ class ChatRoomForm : public QWidget
     void speak();
     void appendLine(const QString& line);
     void showUserCount(int count);
+    void updateUserTitle();
+    int memberIndex(uint userId) const;
+    int recruitmentIndex(uint hostId) const;
+    Recruitment* recruitmentOf(uint hostId);
+    void removeRecruitment(uint hostId);
 
     Ui::ChatRoomForm* ui;
     ProtocolSocket* socket;

@@ -49,3 +49,15 @@ QByteArray roomInfoReply(const RoomInfo& info)
                           .u32(info.gameId)
                           .u32(info.nextRoomId));
 }
+
+QByteArray roomEventFrame(quint32 roomId, const Event& event)
+{
+    return notifyFrame(NotifyRoomEvent, Wire()
+                                            .u32(event.kind)
+                                            .u32(roomId)
+                                            .u32(event.userId)
+                                            .u32(event.otherId)
+                                            .u32(event.value)
+                                            .u32(0)
+                                            .str(event.text));
+}

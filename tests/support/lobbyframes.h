@@ -28,4 +28,15 @@ struct RoomInfo {
     quint32 status = 0;
 };
 QByteArray roomInfoReply(const RoomInfo& info);
+
+// A room event notification; fields a kind does not use may stay 0.
+struct Event {
+    quint32 kind;
+    quint32 userId;
+    quint32 otherId = 0;
+    QString text = QString();
+    quint32 value = 0;
+};
+QByteArray roomEventFrame(quint32 roomId, const Event& event);
 Q_DECLARE_METATYPE(RoomInfo)
+Q_DECLARE_METATYPE(Event)
