@@ -42,8 +42,13 @@ static QUrl bellLocation()
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
-    while (ui->tabWidget->count() > 0)
-        delete ui->tabWidget->widget(0);
+    // The form's sample tabs go, and so do the form's pointers to them: a language change would
+    // otherwise retitle whatever tab later lives at their address.
+    for (QWidget** sample : {&ui->tab, &ui->tab_2}) {
+        ui->tabWidget->removeTab(ui->tabWidget->indexOf(*sample));
+        delete *sample;
+        *sample = nullptr;
+    }
     ui->splitterAll->setStretchFactor(0, 100);
     ui->splitterAll->setStretchFactor(1, 1);
     ui->splitterSub->setStretchFactor(0, 30);

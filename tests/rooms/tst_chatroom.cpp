@@ -53,6 +53,7 @@ class ChatRoomTest : public QObject
     void leaving();
     void battleButton_data();
     void battleButton();
+    void languageChangeKeepsTitles();
 };
 
 void ChatRoomTest::initialisation_data()
@@ -217,6 +218,19 @@ void ChatRoomTest::battleButton()
     }
     EXPECT_NOTHING_MORE_FROM(run);
     QCOMPARE(box->handled(), refused ? 1 : 0);
+}
+
+void ChatRoomTest::languageChangeKeepsTitles()
+{
+    LobbyWindow run;
+    VERIFY_STEP(run, loggedIn());
+    ChatRoomForm* form = run.openRoom(5, chatRoom("five"), {{77, "たろう"}});
+    QVERIFY2(form, qPrintable(run.server.failure()));
+    QEvent change(QEvent::LanguageChange);
+    for (QWidget* widget : {static_cast<QWidget*>(run.window.get()), static_cast<QWidget*>(form)})
+        QCoreApplication::sendEvent(widget, &change);
+    QCOMPARE(tabTitles(run), (QStringList{"ルーム No.5", "ルーム一覧"}));
+    QCOMPARE(child<QGroupBox>(form, "groupRoom")->title(), QString("ルーム No.5"));
 }
 
 QTEST_MAIN(ChatRoomTest)
