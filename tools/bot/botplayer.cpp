@@ -6,26 +6,9 @@
 
 namespace
 {
-const char* const chatLines[] = {
-    "こんにちは！",
-    "今日は調子どうですか？",
-    "誰か対戦しませんか？",
-    "さっきの試合は惜しかった…",
-    "新しいコンボを練習中です。",
-    "ちょっと休憩します。",
-    "この部屋、にぎやかですね。",
-    "よろしくお願いします！",
-};
-const char* const answerLines[] = {
-    "呼びましたか？",
-    "はい、聞いてますよ！",
-    "いいですね、ぜひ！",
-    "ちょっと待ってくださいね。",
-};
-
-template <size_t N> QString pick(const char* const (&lines)[N])
+QString pick(const QStringList& lines)
 {
-    return QString::fromUtf8(lines[QRandomGenerator::global()->bounded(int(N))]);
+    return lines.at(QRandomGenerator::global()->bounded(int(lines.size())));
 }
 } // namespace
 
@@ -181,7 +164,7 @@ void BotPlayer::scheduleChat()
     QTimer::singleShot(delay, this, [this] {
         if (lobby->isClosed())
             return;
-        lobby->speak(room, pick(chatLines));
+        lobby->speak(room, pick(settings.chatLines));
         scheduleChat();
     });
 }
@@ -201,7 +184,7 @@ void BotPlayer::handleEvent(const LobbyRoomEvent& event)
             return;
         lastAnswerMs = now;
         QTimer::singleShot(settings.thinkMs, this,
-                           [this] { lobby->speak(room, pick(answerLines)); });
+                           [this] { lobby->speak(room, pick(settings.answerLines)); });
         return;
     }
     case EventEnter:

@@ -3,6 +3,7 @@
 #include "lobbywire.h"
 
 #include <QString>
+#include <QStringList>
 
 // Who a bot is, where it goes and how it behaves there.
 struct BotSettings {
@@ -27,6 +28,25 @@ struct BotSettings {
     bool apply = false;
     int battleMs = 20000; // how long its side of a match lasts
     bool quiet = false;
+
+    // What it says unprompted, and what it says when addressed; one line is picked at random.
+    QStringList chatLines = {
+        "こんにちは！",
+        "今日は調子どうですか？",
+        "誰か対戦しませんか？",
+        "さっきの試合は惜しかった…",
+        "新しいコンボを練習中です。",
+        "ちょっと休憩します。",
+        "この部屋、にぎやかですね。",
+        "よろしくお願いします！",
+    };
+    // Never a name, so that two bots cannot keep answering each other.
+    QStringList answerLines = {
+        "呼びましたか？",
+        "はい、聞いてますよ！",
+        "いいですね、ぜひ！",
+        "ちょっと待ってくださいね。",
+    };
 
     // A person's pause before acting on what happened, and the rest between two matches.
     int thinkMs = 1000;
