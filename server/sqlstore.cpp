@@ -247,14 +247,15 @@ bool SqlStore::mailInUse(const QString& mail)
 quint32 SqlStore::createAccount(const Account& account)
 {
     QSqlQuery query(db);
-    const bool ok = run(query,
-                        "INSERT INTO accounts (name, password_hash, password_salt, "
-                        "password_iterations, mail, handle, admin, created_at) "
-                        "VALUES (?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
-                        {account.name, QString::fromLatin1(account.password.hash.toHex()),
-                         QString::fromLatin1(account.password.salt.toHex()),
-                         account.password.iterations, nullableText(account.mail), account.handle,
-                         account.admin ? 1 : 0, QDateTime::currentSecsSinceEpoch()});
+    const bool ok =
+        run(query,
+            "INSERT INTO accounts (name, password_hash, password_salt, "
+            "password_iterations, mail, handle, admin, created_at) "
+            "VALUES (?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
+            {account.name, QString::fromLatin1(account.password.hash.toHex()),
+             QString::fromLatin1(account.password.salt.toHex()), account.password.iterations,
+             nullableText(account.mail), account.handle.isNull() ? QString("") : account.handle,
+             account.admin ? 1 : 0, QDateTime::currentSecsSinceEpoch()});
     return ok && query.next() ? query.value(0).toUInt() : 0;
 }
 
