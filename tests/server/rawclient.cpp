@@ -48,6 +48,8 @@ bool RawClient::login(quint16 port, const QString& account, const QString& passw
 
 void RawClient::send(const QByteArray& bytes)
 {
+    if (socket.state() != QAbstractSocket::ConnectedState)
+        return;
     socket.write(bytes);
     socket.flush();
 }

@@ -27,6 +27,7 @@ QStringList ServerProcess::baseArguments() const
 
 bool ServerProcess::start()
 {
+    stderrText.clear();
     process.start(TILEPARLOR_SERVER_EXECUTABLE, baseArguments() + QStringList{"--port", "0"});
     if (!waitForLog("listening on "))
         return false;
