@@ -36,6 +36,7 @@ class RequestDispatcher : public QObject
     void connectionEnded(Connection& connection);
     // Waits for the password work in flight, for an orderly exit.
     void waitForJobs();
+    bool hasPendingJobs() const { return !pendingJobs.isEmpty(); }
 
   private:
     using Handler = void (RequestDispatcher::*)(Connection&, PayloadReader&);
