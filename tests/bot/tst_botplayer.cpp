@@ -157,7 +157,15 @@ class BotPlayerTest : public QObject
         settings.greet = true;
         Scene scene(settings);
         QVERIFY(scene.enter(0));
-        EXPECT_CLIENT_BYTES(scene.server, sent(Wire().u32(RecruitMatch).u32(roomId)));
+        const QByteArray recruit = sent(Wire().u32(RecruitMatch).u32(roomId));
+        EXPECT_CLIENT_BYTES(scene.server, recruit);
+        // Still alone when someone comes in: it starts over, so that the newcomer hears of it.
+        scene.server.send(ok() + roomEvent(EventRecruitStart, botId, 3, 3) +
+                          roomEvent(EventEnter, otherId, 0, 0, "アリス"));
+        EXPECT_CLIENT_BYTES(scene.server, said("ようこそ、アリスさん！") +
+                                              sent(Wire().u32(CancelRecruit).u32(roomId)));
+        scene.server.send(ok() + roomEvent(EventRecruitCancel, botId));
+        EXPECT_CLIENT_BYTES(scene.server, recruit);
         // Two players of three: the greeting of a newcomer is all it says.
         scene.server.send(ok() + roomEvent(EventRecruitStart, botId, 3, 3) +
                           roomEvent(EventApply, otherId, botId, 2) +
@@ -168,7 +176,7 @@ class BotPlayerTest : public QObject
         scene.server.send(ok() + roomEvent(EventGameStart, botId, 0, 0, "127.0.0.1:14141"));
         EXPECT_CLIENT_BYTES(scene.server, sent(Wire().u32(EndBattle).u32(roomId)));
         scene.server.send(ok() + roomEvent(EventGameEnd, botId));
-        EXPECT_CLIENT_BYTES(scene.server, sent(Wire().u32(RecruitMatch).u32(roomId)));
+        EXPECT_CLIENT_BYTES(scene.server, recruit);
     }
 
     // As guest it applies, plays, leaves the match after a while and applies again to the

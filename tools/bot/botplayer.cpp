@@ -39,6 +39,12 @@ void BotPlayer::log(const QString& text) const
         qInfo().noquote() << QString("[%1] %2").arg(settings.account, text);
 }
 
+void BotPlayer::say(const QString& line)
+{
+    log("says " + line);
+    lobby->speak(room, line);
+}
+
 void BotPlayer::giveUp(const QString& why)
 {
     qWarning().noquote() << QString("[%1] %2").arg(settings.account, why);
@@ -164,7 +170,7 @@ void BotPlayer::scheduleChat()
     QTimer::singleShot(delay, this, [this] {
         if (lobby->isClosed())
             return;
-        lobby->speak(room, pick(settings.chatLines));
+        say(pick(settings.chatLines));
         scheduleChat();
     });
 }
@@ -183,15 +189,18 @@ void BotPlayer::handleEvent(const LobbyRoomEvent& event)
             !QByteArrayView(event.utf8Text).contains(ownNameUtf8))
             return;
         lastAnswerMs = now;
-        QTimer::singleShot(settings.thinkMs, this,
-                           [this] { lobby->speak(room, pick(settings.answerLines)); });
+        QTimer::singleShot(settings.thinkMs, this, [this] { say(pick(settings.answerLines)); });
         return;
     }
     case EventEnter:
-        if (settings.greet && !own) {
+        if (own)
+            return;
+        if (settings.greet) {
             const QString line = QString::fromUtf8("ようこそ、%1さん！").arg(event.text());
-            QTimer::singleShot(settings.thinkMs, this, [this, line] { lobby->speak(room, line); });
+            QTimer::singleShot(settings.thinkMs, this, [this, line] { say(line); });
         }
+        if (match == Match::Recruiting && players == 1)
+            renewRecruit();
         return;
     default:
         handleMatchEvent(event);
@@ -278,6 +287,18 @@ void BotPlayer::scheduleRecruit(int delayMs)
     });
 }
 
+void BotPlayer::renewRecruit()
+{
+    // A newcomer hears of no recruitment that started before it came in, so a host still alone
+    // starts over where the newcomer sees it.
+    later(settings.thinkMs, [this] {
+        if (match != Match::Recruiting || players != 1)
+            return;
+        renewing = true;
+        lobby->cancelRecruit(room, nullptr);
+    });
+}
+
 void BotPlayer::applyTo(quint32 hostId)
 {
     match = Match::Applying;
@@ -333,5 +354,5 @@ void BotPlayer::setIdle()
     ++matchSerial;
     host = 0;
     log("idle");
-    scheduleRecruit(settings.restMs);
+    scheduleRecruit(std::exchange(renewing, false) ? settings.thinkMs : settings.restMs);
 }

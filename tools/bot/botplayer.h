@@ -48,6 +48,7 @@ class BotPlayer : public QObject
 
     void scheduleChat();
     void scheduleRecruit(int delayMs);
+    void renewRecruit();
     void applyTo(quint32 hostId);
     void startWhenFull();
     void beginMatch(Match side);
@@ -57,6 +58,7 @@ class BotPlayer : public QObject
     void later(int delayMs, std::function<void()> action);
 
     void log(const QString& text) const;
+    void say(const QString& line);
     void giveUp(const QString& why);
     void handleClosed(LobbyClient::CloseReason reason);
 
@@ -76,4 +78,5 @@ class BotPlayer : public QObject
     quint32 players = 0;
     quint32 minPlayers = 2;
     qint64 lastAnswerMs = -1;
+    bool renewing = false; // the recruitment is cancelled only to be started again at once
 };
