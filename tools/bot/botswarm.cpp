@@ -50,9 +50,15 @@ void BotSwarm::botReady(BotPlayer* bot)
         common.createTitle.clear();
         common.room = QString::number(bot->roomId());
     }
-    if (++readyCount == total)
-        emit allReady(total);
+    ++readyCount;
+    reportWhenSettled();
     launchMore();
+}
+
+void BotSwarm::reportWhenSettled()
+{
+    if (readyCount + gaveUp == total)
+        emit settled(readyCount, total);
 }
 
 void BotSwarm::botFinished(BotPlayer* bot, int exitCode)
@@ -62,6 +68,8 @@ void BotSwarm::botFinished(BotPlayer* bot, int exitCode)
     if (!bot->isReady()) {
         // One bot that could not get in does not keep the others from starting.
         --starting;
+        ++gaveUp;
+        reportWhenSettled();
         launchMore();
     }
     if (finishedCount == launched && (stopping || launched == total))

@@ -22,7 +22,8 @@ class BotSwarm : public QObject
     void stop();
 
   signals:
-    void allReady(int count);
+    // Every bot is in place or has given up; ready of them are in place.
+    void settled(int ready, int total);
     // 0 when every connection ended in order.
     void finished(int exitCode);
 
@@ -30,6 +31,7 @@ class BotSwarm : public QObject
     BotSettings settingsFor(int number) const;
     void launchMore();
     void botReady(BotPlayer* bot);
+    void reportWhenSettled();
     void botFinished(BotPlayer* bot, int exitCode);
 
     BotSettings common;
@@ -37,6 +39,7 @@ class BotSwarm : public QObject
     int launched = 0;
     int starting = 0;
     int readyCount = 0;
+    int gaveUp = 0;
     int finishedCount = 0;
     int worstExit = 0;
     bool stopping = false;

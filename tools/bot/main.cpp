@@ -29,9 +29,9 @@ int main(int argc, char** argv)
     BotSwarm swarm(commandLine.settings, commandLine.connections);
     TerminationSignals termination;
     QObject::connect(&swarm, &BotSwarm::finished, &app, &QCoreApplication::exit);
-    QObject::connect(&swarm, &BotSwarm::allReady, [](int count) {
+    QObject::connect(&swarm, &BotSwarm::settled, [](int ready, int total) {
         // A line a script or a load driver can wait for.
-        std::printf("ready %d\n", count);
+        std::printf("ready %d of %d\n", ready, total);
         std::fflush(stdout);
     });
     QObject::connect(&termination, &TerminationSignals::received, &swarm, [&] {
