@@ -141,6 +141,11 @@ void Connection::closeWithNotice(CloseNoticeReason reason, const QString& why)
     end(true, why);
 }
 
+void Connection::close(const QString& why)
+{
+    end(true, why);
+}
+
 void Connection::closeForViolation(const QString& why)
 {
     ++metrics.refusals;

@@ -53,7 +53,9 @@ class Connection : public QObject
 
     // Ends the connection: close notice, flush, close.
     void closeWithNotice(CloseNoticeReason reason, const QString& why);
-    // Ends the connection for breaking the protocol: flush what was answered, then close.
+    // Ends the connection: flush what was answered, then close.
+    void close(const QString& why);
+    // The same for a client that broke the protocol, counted as a refusal.
     void closeForViolation(const QString& why);
 
     void log(const QString& message) const;

@@ -86,7 +86,7 @@ void LobbyServer::shutdown()
         if (connection->isOpen())
             connection->closeWithNotice(CloseServerShutdown, "server shutting down");
         else
-            connection->closeForViolation("server shutting down before the hello");
+            connection->close("server shutting down before the hello");
     }
     finishShutdownWhenIdle();
 }
