@@ -6,7 +6,7 @@
 
 #include <QtEndian>
 
-static QString addressText(const QHostAddress& address)
+QString addressText(const QHostAddress& address)
 {
     bool mapped = false;
     const quint32 ipv4 = address.toIPv4Address(&mapped);

@@ -13,6 +13,10 @@
 class RequestDispatcher;
 struct Metrics;
 
+// A peer address as text, with an IPv4-mapped IPv6 address written as plain IPv4: the form the
+// game's engines connect to and the one limits per address are counted by.
+QString addressText(const QHostAddress& address);
+
 // One client: the hello, the framing of its requests, its login, and a bounded send queue.
 // A connection that ends stops reading and writing at once and reports ended() from the event
 // loop, so that the lobby never changes under a loop that is still delivering events.

@@ -34,9 +34,7 @@ void LobbyServer::acceptPending()
 {
     while (QTcpSocket* socket = tcp.nextPendingConnection()) {
         const QHostAddress peer = socket->peerAddress();
-        bool mapped = false;
-        const quint32 ipv4 = peer.toIPv4Address(&mapped);
-        const QString address = mapped ? QHostAddress(ipv4).toString() : peer.toString();
+        const QString address = addressText(peer);
         if (stopping || perAddress.value(address) >= config.connectionsPerAddress) {
             ++metrics.refusals;
             qInfo().noquote() << QString("refused connection from %1: %2")

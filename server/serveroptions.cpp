@@ -45,8 +45,9 @@ ServerOptions parseServerOptions(const QStringList& arguments)
     parser.setApplicationDescription(description);
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption listen("listen", "Address to listen on (default 127.0.0.1).",
-                                    "address", "127.0.0.1");
+    const QCommandLineOption listen(
+        "listen", "Address to listen on (default 127.0.0.1; \"any\": every IPv4 and IPv6 address).",
+        "address", "127.0.0.1");
     const QCommandLineOption port("port", "TCP port (default 14142; 0 takes any free port).",
                                   "port", "14142");
     const QCommandLineOption data("data",
@@ -72,7 +73,9 @@ ServerOptions parseServerOptions(const QStringList& arguments)
     parser.process(arguments);
 
     ServerOptions options;
-    if (!options.listen.setAddress(parser.value(listen)))
+    if (parser.value(listen) == "any")
+        options.listen = QHostAddress::Any;
+    else if (!options.listen.setAddress(parser.value(listen)))
         failUsage("--listen needs an IP address, not " + parser.value(listen));
     bool ok = false;
     const uint portNumber = parser.value(port).toUInt(&ok);

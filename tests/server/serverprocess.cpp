@@ -5,7 +5,8 @@
 #include <QDir>
 #include <QRegularExpression>
 
-ServerProcess::ServerProcess(const QString& config)
+ServerProcess::ServerProcess(const QString& config, const QStringList& arguments)
+    : extraArguments(arguments)
 {
     QFile file(QDir(data.path()).filePath("server.ini"));
     if (file.open(QIODevice::WriteOnly))
@@ -28,11 +29,12 @@ QStringList ServerProcess::baseArguments() const
 bool ServerProcess::start()
 {
     stderrText.clear();
-    process.start(TILEPARLOR_SERVER_EXECUTABLE, baseArguments() + QStringList{"--port", "0"});
+    process.start(TILEPARLOR_SERVER_EXECUTABLE,
+                  baseArguments() + extraArguments + QStringList{"--port", "0"});
     if (!waitForLog("listening on "))
         return false;
     const QRegularExpressionMatch match =
-        QRegularExpression("listening on 127\\.0\\.0\\.1:(\\d+)").match(stderrText);
+        QRegularExpression("listening on \\S*:(\\d+)").match(stderrText);
     listeningPort = quint16(match.captured(1).toUInt());
     return listeningPort != 0;
 }

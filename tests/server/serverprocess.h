@@ -10,7 +10,7 @@
 class ServerProcess
 {
   public:
-    explicit ServerProcess(const QString& config = {});
+    explicit ServerProcess(const QString& config = {}, const QStringList& arguments = {});
     ~ServerProcess();
 
     // Starts the server and waits for its "listening on" line.
@@ -30,6 +30,7 @@ class ServerProcess
   private:
     QStringList baseArguments() const;
 
+    const QStringList extraArguments;
     QTemporaryDir data;
     QProcess process;
     QString stderrText;

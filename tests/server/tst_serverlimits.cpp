@@ -6,19 +6,19 @@
 
 #include <memory>
 
-// Each test runs its own server with one limit set tight, and checks that the offender is
-// refused or cut off while a second client notices nothing.
+// Each test runs its own server, most with one limit set tight: the offender is refused or cut
+// off while a second client notices nothing.
 class ServerLimitsTest : public QObject
 {
     Q_OBJECT
 
     std::unique_ptr<ServerProcess> server;
 
-    // A server with one chat room (0) and the accounts alice, bob and carol.
-    bool startServer(const QString& limits)
+    // A server with one room (0, for game 0) and the accounts alice, bob and carol.
+    bool startServer(const QString& limits, const QStringList& arguments = {})
     {
         server = std::make_unique<ServerProcess>(
-            "[limits]\n" + limits + "\n[rooms]\nsize=1\n1\\title=Lobby\n1\\gameId=chat\n");
+            "[limits]\n" + limits + "\n[rooms]\nsize=1\n1\\title=Arena\n1\\gameId=0\n", arguments);
         for (const char* name : {"alice", "bob", "carol"}) {
             if (!server->createAccount(name, "secret", name))
                 return false;
@@ -133,6 +133,25 @@ class ServerLimitsTest : public QObject
             stalled.send(burst);
         QVERIFY(server->waitForLog(cutOff));
         ROUND_TRIP(bystander, request(GetCount), u32Reply(200));
+    }
+
+    void dualStackListenerNamesTheHostByItsIPv4Address()
+    {
+        QVERIFY(startServer("", {"--listen", "any"}));
+        RawClient host, guest;
+        QVERIFY(host.login(server->port(), "alice", "secret"));
+        QVERIFY(guest.login(server->port(), "bob", "secret"));
+        const QByteArray enter = request(EnterRoom, Wire().u32(0).str(""));
+        ROUND_TRIP(host, enter, replyFrame(Wire().u32(0).u32(1)) + u32Reply(1));
+        ROUND_TRIP(guest, enter, replyFrame(Wire().u32(0).u32(2)) + u32Reply(1) + u32Reply(2));
+        ROUND_TRIP(host, request(RecruitMatch, Wire().u32(0)),
+                   roomEvent(EventEnter, 0, 2, 0, 0, "bob") + u32Reply(0));
+        ROUND_TRIP(guest, request(ApplyMatch, Wire().u32(0).u32(1)),
+                   roomEvent(EventRecruitStart, 0, 1, 2, 2) + u32Reply(0));
+        // The host's address as seen on an IPv6 socket is IPv4-mapped; the text is plain IPv4.
+        ROUND_TRIP(host, request(StartBattle, Wire().u32(0)),
+                   roomEvent(EventRecruitStart, 0, 1, 2, 2) + roomEvent(EventApply, 0, 2, 1, 2) +
+                       u32Reply(0) + roomEvent(EventGameStart, 0, 1, 0, 0, "127.0.0.1:14141"));
     }
 
     void terminationSendsCloseNoticesAndKeepsAccounts()

@@ -332,6 +332,10 @@ class ServerProtocolTest : public QObject
         STEP(late, roomRequest(DropBattle, 1), 0, roomEvent(EventGameLeave, 1, carol, alice),
              everyone);
         STEP(host, roomRequest(EndBattle, 1), 0, roomEvent(EventGameEnd, 1, alice), everyone);
+        STEP(guest, roomRequest(RecruitMatch, 1), 0, roomEvent(EventRecruitStart, 1, bob, 2, 2),
+             everyone);
+        STEP(guest, roomRequest(CancelRecruit, 1), 0, roomEvent(EventRecruitCancel, 1, bob),
+             everyone);
     }
 
     void leavingEndsTheMatch_data()
