@@ -6,8 +6,9 @@
 
 LobbyServer::LobbyServer(const ServerConfig& config, Store& store, Outbox& outbox)
     : config(config), lobby(config),
-      loginGuard(config.failedLoginsPerMinute, config.loginBanSeconds),
-      dispatcher(lobby, store, outbox, loginGuard), reaper(config.closeLingerSeconds * 1000)
+      addressGuard(config.failedLoginsPerMinute, config.loginBanSeconds,
+                   config.registrationMailsPerHour),
+      dispatcher(lobby, store, outbox, addressGuard), reaper(config.closeLingerSeconds * 1000)
 {
     connect(&tcp, &QTcpServer::newConnection, this, &LobbyServer::acceptPending);
     connect(&reaper, &SocketReaper::allClosed, this, &LobbyServer::finishShutdownWhenIdle);
@@ -100,7 +101,7 @@ void LobbyServer::finishShutdownWhenIdle()
 
 void LobbyServer::logMetrics()
 {
-    loginGuard.forgetOld(monotonicMs());
+    addressGuard.forgetOld(monotonicMs());
     qInfo().noquote() << QString("metrics connections=%1 users=%2 rooms=%3 matches=%4 "
                                  "framesIn=%5 framesOut=%6 refusals=%7")
                              .arg(connections.size())

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "lobby.h"
-#include "loginguard.h"
+#include "addressguard.h"
 #include "metrics.h"
 #include "requestdispatcher.h"
 #include "tcptransport.h"
@@ -45,7 +45,7 @@ class LobbyServer : public QObject
     const ServerConfig& config;
     Metrics metrics;
     Lobby lobby;
-    LoginGuard loginGuard;
+    AddressGuard addressGuard;
     RequestDispatcher dispatcher;
     SocketReaper reaper;
     QTcpServer tcp;

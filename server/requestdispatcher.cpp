@@ -3,7 +3,7 @@
 #include "connection.h"
 #include "framebuilder.h"
 #include "lobby.h"
-#include "loginguard.h"
+#include "addressguard.h"
 #include "outbox.h"
 #include "payloadreader.h"
 #include "store.h"
@@ -16,8 +16,9 @@ constexpr int generatedPasswordLength = 12;
 constexpr int generatedAccountLength = 10;
 
 RequestDispatcher::RequestDispatcher(Lobby& lobby, Store& store, Outbox& outbox,
-                                     LoginGuard& loginGuard)
-    : lobby(lobby), store(store), outbox(outbox), loginGuard(loginGuard), config(lobby.settings())
+                                     AddressGuard& addressGuard)
+    : lobby(lobby), store(store), outbox(outbox), addressGuard(addressGuard),
+      config(lobby.settings())
 {
 }
 
@@ -149,6 +150,8 @@ void RequestDispatcher::registerMail(Connection& connection, PayloadReader& in)
         return refuse(connection, 2, "registration: address too long or unusable");
     if (store.mailInUse(mail))
         return refuse(connection, 1, "registration: address already registered: " + mail);
+    if (!addressGuard.allowRegistrationMail(connection.peerText(), monotonicMs()))
+        return refuse(connection, 1, "registration: mail rate limit of the client's address");
     const QString key = randomText(registrationKeyLength);
     const qint64 expires =
         QDateTime::currentSecsSinceEpoch() + qint64(config.registrationKeyHours) * 3600;
@@ -217,7 +220,7 @@ void RequestDispatcher::authenticate(Connection& connection, PayloadReader& in)
         throw BadRequest{"login on a connection already logged in"};
     const QString account = in.text("account", TextLimit::account);
     const QString password = in.text("password", TextLimit::password);
-    if (loginGuard.isBanned(connection.peerText(), monotonicMs()))
+    if (addressGuard.isLoginBarred(connection.peerText(), monotonicMs()))
         return refuseLogin(connection, "login: address barred after failed logins");
     const std::optional<Account> found = store.accountByName(account);
     if (!found)
@@ -261,7 +264,7 @@ void RequestDispatcher::completeLogin(Connection& connection, quint32 accountId,
 
 void RequestDispatcher::failLogin(Connection& connection, const QString& why)
 {
-    if (loginGuard.recordFailure(connection.peerText(), monotonicMs()))
+    if (addressGuard.recordLoginFailure(connection.peerText(), monotonicMs()))
         connection.log(
             QString("failed logins: address barred for %1 s").arg(config.loginBanSeconds));
     refuseLogin(connection, why);

@@ -12,7 +12,7 @@
 
 class Connection;
 class Lobby;
-class LoginGuard;
+class AddressGuard;
 class Outbox;
 class PayloadReader;
 class Store;
@@ -28,7 +28,7 @@ class RequestDispatcher : public QObject
     Q_OBJECT
 
   public:
-    RequestDispatcher(Lobby& lobby, Store& store, Outbox& outbox, LoginGuard& loginGuard);
+    RequestDispatcher(Lobby& lobby, Store& store, Outbox& outbox, AddressGuard& addressGuard);
     ~RequestDispatcher() override;
 
     void dispatch(Connection& connection, QByteArrayView payload);
@@ -97,7 +97,7 @@ class RequestDispatcher : public QObject
     Lobby& lobby;
     Store& store;
     Outbox& outbox;
-    LoginGuard& loginGuard;
+    AddressGuard& addressGuard;
     const ServerConfig& config;
     QHash<quint64, PendingJob> pendingJobs;
     quint64 lastTicket = 0;

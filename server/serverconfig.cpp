@@ -136,6 +136,7 @@ bool loadServerConfig(const QString& path, ServerConfig& config, QString& error)
     reader.number("limits/roomCreationsPerMinute", config.roomCreationsPerMinute, 1, 1000000);
     reader.number("limits/failedLoginsPerMinute", config.failedLoginsPerMinute, 1, 1000000);
     reader.number("limits/loginBanSeconds", config.loginBanSeconds, 1, 86400 * 30);
+    reader.number("limits/registrationMailsPerHour", config.registrationMailsPerHour, 1, 1000000);
     reader.number("limits/sendQueueBytes", config.sendQueueBytes, 4096, 1 << 30);
     reader.number("limits/helloTimeoutSeconds", config.helloTimeoutSeconds, 1, 86400);
     reader.number("limits/closeLingerSeconds", config.closeLingerSeconds, 1, 3600);

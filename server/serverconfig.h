@@ -31,6 +31,7 @@ struct ServerConfig {
     int roomCreationsPerMinute = 5;
     int failedLoginsPerMinute = 10;
     int loginBanSeconds = 300;
+    int registrationMailsPerHour = 10;
     int sendQueueBytes = 256 * 1024;
     int helloTimeoutSeconds = 30;
     int closeLingerSeconds = 10;

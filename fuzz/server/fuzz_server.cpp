@@ -10,7 +10,7 @@
 #include "connection.h"
 #include "framebuilder.h"
 #include "lobby.h"
-#include "loginguard.h"
+#include "addressguard.h"
 #include "metrics.h"
 #include "outbox.h"
 #include "passwords.h"
@@ -50,9 +50,10 @@ ServerConfig fuzzConfig()
     // The fuzzer would spend its time in the hash; the work factor does not change the logic.
     config.passwordIterations = 1;
     config.connectionCountIntervalMs = 0;
-    // Bans are per address and every input comes from the same one: one input's failed logins
-    // must not bar the next input's login.
+    // Limits are per address and every input comes from the same one: one input's failed
+    // logins or mails must not bar the next input's.
     config.failedLoginsPerMinute = 1000000;
+    config.registrationMailsPerHour = 1000000;
     config.permanentRooms = {PermanentRoom{"chat", "", 100, chatOnlyGameId},
                              PermanentRoom{"game", "", 100, 0}};
     return config;
@@ -69,8 +70,9 @@ struct Harness {
     Outbox outbox{folder.filePath("outbox"), config.mailFrom};
     Metrics metrics;
     Lobby lobby{config};
-    LoginGuard loginGuard{config.failedLoginsPerMinute, config.loginBanSeconds};
-    RequestDispatcher dispatcher{lobby, *store, outbox, loginGuard};
+    AddressGuard addressGuard{config.failedLoginsPerMinute, config.loginBanSeconds,
+                              config.registrationMailsPerHour};
+    RequestDispatcher dispatcher{lobby, *store, outbox, addressGuard};
     quint64 serial = 0;
     quint64 runs = 0;
 

@@ -79,6 +79,16 @@ class ServerLimitsTest : public QObject
         ROUND_TRIP(bystander, request(GetCount), u32Reply(200));
     }
 
+    void registrationMailsBeyondTheRateAreRefused()
+    {
+        QVERIFY(startServer("registrationMailsPerHour=1"));
+        RawClient client;
+        QVERIFY(client.open(server->port()));
+        ROUND_TRIP(client, request(RegisterMail, Wire().str("one@example.org")), u32Reply(0));
+        ROUND_TRIP(client, request(RegisterMail, Wire().str("two@example.org")), u32Reply(1));
+        QVERIFY(server->waitForLog("refused: registration: mail rate limit"));
+    }
+
     void connectionsPerAddressAreCapped()
     {
         QVERIFY(startServer("connectionsPerAddress=2"));
