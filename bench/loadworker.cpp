@@ -13,7 +13,7 @@ namespace
 // without overflowing its listen queue.
 constexpr int loginWindow = 32;
 constexpr int holdWindow = 128;
-// The first second of a step lets the rate settle before deliveries are counted.
+// Lines said in the first second of a step only let the rate settle; they are not counted.
 constexpr qint64 warmUpMs = 1000;
 
 qint64 cpuMs()
@@ -218,7 +218,7 @@ void LoadWorker::startStep(double ratePerUser, int seconds)
     delivered = 0;
     latencies.clear();
     stepCpuMs = cpuMs();
-    stepStartNs = monotonicNs();
+    windowStartNs = monotonicNs() + warmUpMs * 1000000;
     stepClock.start();
     speakTimer.start(2);
 }
@@ -241,16 +241,12 @@ void LoadWorker::speakDue()
 
 void LoadWorker::heard(const LobbyRoomEvent& event)
 {
-    if (event.kind != EventSpeak || !stepClock.isValid())
+    if (event.kind != EventSpeak || !stepClock.isValid() || stepClock.elapsed() >= stepMs)
         return;
-    const qint64 elapsed = stepClock.elapsed();
-    if (elapsed < warmUpMs)
-        return;
-    if (elapsed >= stepMs)
-        return;
-    // Lines said before this step, late because an earlier rate was too much, do not count.
+    // Only lines said within the measured window count, so that a backlog from before it
+    // cannot lift the figure above what the server delivers while the rate holds.
     const qint64 saidNs = event.utf8Text.toLongLong();
-    if (saidNs < stepStartNs)
+    if (saidNs < windowStartNs)
         return;
     ++delivered;
     latencies.add(monotonicNs() - saidNs);

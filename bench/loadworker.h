@@ -68,10 +68,10 @@ class LoadWorker : public QObject
     QTimer speakTimer;
     double linesPerMs = 0;
     qint64 stepMs = 0;
-    qint64 stepStartNs = 0;
+    qint64 windowStartNs = 0;
     qint64 stepCpuMs = 0;
     qint64 sent = 0;
-    qint64 delivered = 0; // within the measured window of the step
+    qint64 delivered = 0; // lines said and heard within the measured window
     int nextSpeaker = 0;
     LatencyHistogram latencies;
     LatencyHistogram loginTimes;

@@ -144,7 +144,8 @@ void LobbyClient::listRooms(std::function<void(const QVector<RoomInfo>&)> done)
 {
     getCount([this, done = std::move(done)](quint32 roomCount) {
         if (roomCount == 0) {
-            done({});
+            if (done)
+                done({});
             return;
         }
         RequestWriter first(GetRoomInfo);
@@ -160,7 +161,8 @@ void LobbyClient::listRooms(std::function<void(const QVector<RoomInfo>&)> done)
             if (info.exists())
                 rooms.append(info);
             if (info.nextRoomId == noRoom || info.nextRoomId >= roomCount) {
-                done(rooms);
+                if (done)
+                    done(rooms);
                 return true;
             }
             if (info.nextRoomId <= asked) {
@@ -207,7 +209,8 @@ bool LobbyClient::enterRoom(
             if (fields.failed())
                 return true;
             if (result != 0 || expected == 0) {
-                done(result, {});
+                if (done)
+                    done(result, {});
                 return true;
             }
             headerRead = true;
@@ -217,7 +220,8 @@ bool LobbyClient::enterRoom(
         members.append(fields.u32());
         if (fields.failed() || quint32(members.size()) < expected)
             return fields.failed();
-        done(0, members);
+        if (done)
+            done(0, members);
         return true;
     });
     return true;

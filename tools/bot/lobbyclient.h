@@ -50,9 +50,10 @@ struct RoomInfo {
 };
 
 // A lobby connection driven by a program instead of a person. Requests are queued and sent one
-// command at a time; each reply reaches the callback given with its request. Notifications
-// become signals. Connect to the signals directly (not queued): a room event's text lives only
-// as long as its emission. Delete a client with deleteLater(), never from its own callbacks.
+// command at a time; each reply reaches the callback given with its request, which may be empty
+// when the answer does not matter. Notifications become signals. Connect to the signals directly
+// (not queued): a room event's text lives only as long as its emission. Delete a client with
+// deleteLater(), never from its own callbacks.
 class LobbyClient : public QObject
 {
     Q_OBJECT
