@@ -45,9 +45,14 @@ void BotPlayer::say(const QString& line)
     lobby->speak(room, line);
 }
 
+void BotPlayer::warn(const QString& text) const
+{
+    qWarning().noquote() << QString("[%1] %2").arg(settings.account, text);
+}
+
 void BotPlayer::giveUp(const QString& why)
 {
-    qWarning().noquote() << QString("[%1] %2").arg(settings.account, why);
+    warn(why);
     failed = true;
     lobby->quit();
 }
@@ -56,8 +61,8 @@ void BotPlayer::handleClosed(LobbyClient::CloseReason reason)
 {
     const bool orderly =
         reason == LobbyClient::NormalClose || reason == LobbyClient::ServerShutdown;
-    if (!orderly || !settings.quiet)
-        log(QString("connection ended: %1").arg(lobby->closeDetail()));
+    const QString text = "connection ended: " + lobby->closeDetail();
+    orderly ? log(text) : warn(text);
     emit finished(orderly && !failed ? 0 : 1);
 }
 
@@ -186,7 +191,7 @@ void BotPlayer::handleEvent(const LobbyRoomEvent& event)
         const bool coolingDown =
             lastAnswerMs >= 0 && now - lastAnswerMs < settings.answerCooldownMs;
         if (!settings.answer || own || coolingDown || ownNameUtf8.isEmpty() ||
-            !QByteArrayView(event.utf8Text).contains(ownNameUtf8))
+            !event.utf8Text.contains(ownNameUtf8))
             return;
         lastAnswerMs = now;
         QTimer::singleShot(settings.thinkMs, this, [this] { say(pick(settings.answerLines)); });
@@ -223,7 +228,7 @@ void BotPlayer::handleMatchEvent(const LobbyRoomEvent& event)
         }
         return;
     case EventRecruitCancel:
-        if (own || (match != Match::Recruiting && match != Match::Hosting && host == event.userId))
+        if (own || isGuestOf(event.userId))
             setIdle();
         return;
     case EventApply:
@@ -238,7 +243,7 @@ void BotPlayer::handleMatchEvent(const LobbyRoomEvent& event)
     case EventApplyCancel:
         if (event.otherId == ownId)
             players = event.value;
-        else if (own && host == event.otherId)
+        else if (own && isGuestOf(event.otherId))
             setIdle();
         return;
     case EventGameStart:
@@ -248,8 +253,7 @@ void BotPlayer::handleMatchEvent(const LobbyRoomEvent& event)
             beginMatch(Match::Guest);
         return;
     case EventGameEnd:
-        if ((own && match == Match::Hosting) ||
-            (match != Match::Recruiting && match != Match::Hosting && host == event.userId))
+        if ((own && match == Match::Hosting) || isGuestOf(event.userId))
             setIdle();
         return;
     case EventGameLeave:
@@ -262,6 +266,12 @@ void BotPlayer::handleMatchEvent(const LobbyRoomEvent& event)
     default:
         return;
     }
+}
+
+bool BotPlayer::isGuestOf(quint32 hostId) const
+{
+    return (match == Match::Applying || match == Match::Waiting || match == Match::Guest) &&
+           host == hostId;
 }
 
 void BotPlayer::later(int delayMs, std::function<void()> action)

@@ -44,6 +44,8 @@ class BotPlayer : public QObject
     void inRoom(quint32 roomId, quint32 gameId);
     void handleEvent(const LobbyRoomEvent& event);
     void handleMatchEvent(const LobbyRoomEvent& event);
+    // Applying to, waiting for or playing in the match of that host.
+    bool isGuestOf(quint32 hostId) const;
     void arrive();
 
     void scheduleChat();
@@ -58,6 +60,7 @@ class BotPlayer : public QObject
     void later(int delayMs, std::function<void()> action);
 
     void log(const QString& text) const;
+    void warn(const QString& text) const;
     void say(const QString& line);
     void giveUp(const QString& why);
     void handleClosed(LobbyClient::CloseReason reason);
