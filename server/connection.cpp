@@ -16,7 +16,7 @@ QString addressText(const QHostAddress& address)
 Connection::Connection(quint64 serial, const QHostAddress& peer,
                        std::unique_ptr<Transport> transport, RequestDispatcher& dispatcher,
                        Metrics& metrics, qint64 sendQueueLimit)
-    : number(serial), peer(peer), peerName(addressText(peer)), transport(std::move(transport)),
+    : number(serial), peerName(addressText(peer)), transport(std::move(transport)),
       dispatcher(dispatcher), metrics(metrics), sendQueueLimit(sendQueueLimit)
 {
 }

@@ -29,8 +29,6 @@ class Connection : public QObject
                RequestDispatcher& dispatcher, Metrics& metrics, qint64 sendQueueLimit);
     ~Connection() override;
 
-    quint64 serial() const { return number; }
-    const QHostAddress& peerAddress() const { return peer; }
     QString peerText() const { return peerName; }
     bool isOpen() const { return state == State::Open; }
     bool isEnded() const { return state == State::Ended; }
@@ -76,7 +74,6 @@ class Connection : public QObject
     void end(bool flush, const QString& why);
 
     const quint64 number;
-    const QHostAddress peer;
     const QString peerName;
     std::unique_ptr<Transport> transport;
     RequestDispatcher& dispatcher;

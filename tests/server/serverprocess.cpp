@@ -59,23 +59,16 @@ bool ServerProcess::waitForLog(const QString& fragment, int timeoutMs)
     return true;
 }
 
-int ServerProcess::command(const QStringList& arguments, QString* output)
-{
-    QProcess run;
-    run.start(TILEPARLOR_SERVER_EXECUTABLE, baseArguments() + arguments);
-    run.waitForFinished(60000);
-    if (output)
-        *output = QString::fromUtf8(run.readAllStandardOutput());
-    return run.exitStatus() == QProcess::NormalExit ? run.exitCode() : -1;
-}
-
 bool ServerProcess::createAccount(const QString& name, const QString& password,
                                   const QString& handle, bool admin)
 {
-    QStringList arguments{"create-account", name, password, handle};
+    QStringList arguments = baseArguments() + QStringList{"create-account", name, password, handle};
     if (admin)
         arguments << "--admin";
-    return command(arguments) == 0;
+    QProcess run;
+    run.start(TILEPARLOR_SERVER_EXECUTABLE, arguments);
+    return run.waitForFinished(60000) && run.exitStatus() == QProcess::NormalExit &&
+           run.exitCode() == 0;
 }
 
 int ServerProcess::terminate()

@@ -20,8 +20,7 @@ class ServerProcess
     // The server's stderr so far.
     QString log();
     bool waitForLog(const QString& fragment, int timeoutMs = 10000);
-    // Runs a subcommand on the same data folder and configuration; its exit code.
-    int command(const QStringList& arguments, QString* output = nullptr);
+    // Creates an account with the subcommand, on the same data folder and configuration.
     bool createAccount(const QString& name, const QString& password, const QString& handle,
                        bool admin = false);
     // SIGTERM and the wait for the exit; the exit code, or -1 when it did not exit normally.
