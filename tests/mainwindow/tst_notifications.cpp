@@ -48,6 +48,7 @@ class NotificationsTest : public QObject
     void dropped();
     void eventsOfALoadingRoomAreDropped();
     void heldEventKeepsArrivalOrderAcrossRooms();
+    void longQueueIsHandledWholeAndInOrder();
     void nestedRunHandlesTheHeadEventOnce();
 };
 
@@ -91,7 +92,7 @@ void NotificationsTest::dropped()
     run.server.send(roomEventFrame(roomId, {kind, taro, 0, "dropped"}) +
                     roomEventFrame(4, {EventSpeak, taro, 0, "next"}));
     QTRY_COMPARE(logOf(form), QString("*** 入室しました ***\n[たろう] next"));
-    QCOMPARE(logOf(run.window.get()), QString("(4) *** 入室しました ***\n(4) [たろう] next"));
+    QCOMPARE(run.allRoomsLog(), QString("(4) *** 入室しました ***\n(4) [たろう] next"));
 }
 
 void NotificationsTest::eventsOfALoadingRoomAreDropped()
@@ -118,7 +119,7 @@ void NotificationsTest::heldEventKeepsArrivalOrderAcrossRooms()
     ChatRoomForm* four = openRoom(run, 4);
     ChatRoomForm* six = openRoom(run, 6);
     QVERIFY2(four && six, qPrintable(run.server.failure()));
-    QTRY_VERIFY(logOf(run.window.get()).endsWith("(6) *** 入室しました ***"));
+    QTRY_VERIFY(run.allRoomsLog().endsWith("(6) *** 入室しました ***"));
 
     four->initializing = true;
     run.server.send(roomEventFrame(4, {EventSpeak, taro, 0, "first"}) +
@@ -128,8 +129,31 @@ void NotificationsTest::heldEventKeepsArrivalOrderAcrossRooms()
 
     four->initializing = false;
     run.window->runRoomEvents();
-    QTRY_VERIFY(logOf(run.window.get()).endsWith("(4) [たろう] first\n(6) [たろう] second"));
+    QTRY_VERIFY(run.allRoomsLog().endsWith("(4) [たろう] first\n(6) [たろう] second"));
     QCOMPARE(logOf(six), QString("*** 入室しました ***\n[たろう] second"));
+}
+
+// A released queue longer than one run's share of the event loop still reaches the end.
+void NotificationsTest::longQueueIsHandledWholeAndInOrder()
+{
+    LobbyWindow run;
+    VERIFY_STEP(run, loggedIn());
+    ChatRoomForm* form = openRoom(run, 4);
+    QVERIFY2(form, qPrintable(run.server.failure()));
+    form->initializing = true;
+    const int count = 20000;
+    QByteArray flood;
+    QStringList expected{"*** 入室しました ***"};
+    for (int i = 0; i < count; ++i) {
+        flood += roomEventFrame(4, {EventSpeak, taro, 0, QString::number(i)});
+        expected << QString("[たろう] %1").arg(i);
+    }
+    run.server.send(flood);
+    ROUTED(run, "all queued");
+    form->initializing = false;
+    run.window->runRoomEvents();
+    QTRY_COMPARE(child<QPlainTextEdit>(form, "textLog")->blockCount(), count + 1);
+    QCOMPARE(logOf(form), expected.join('\n'));
 }
 
 // A handler may run a nested event loop (a message box does); notifications that arrive in it

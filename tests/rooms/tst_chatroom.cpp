@@ -104,7 +104,7 @@ void ChatRoomTest::initialisation()
     QCOMPARE(child<QGroupBox>(form, "groupUser")->title(), userTitle);
     QCOMPARE(child<QGroupBox>(form, "groupRoom")->title(), QString("ルーム No.3"));
     QTRY_COMPARE(logOf(form), QString("*** 入室しました ***"));
-    QTRY_COMPARE(logOf(run.window.get()), QString("(3) *** 入室しました ***"));
+    QTRY_COMPARE(run.allRoomsLog(), QString("(3) *** 入室しました ***"));
     QCOMPARE(run.window->roomTitle(3), info.title);
     QCOMPARE(run.window->roomGameId(3), uint(info.gameId));
     QCOMPARE(run.window->roomTitle(4), QString("No Title"));
@@ -180,7 +180,7 @@ void ChatRoomTest::leaving()
     }
     QTRY_COMPARE(tabTitles(run), (QStringList{"ルーム No.5", "ルーム一覧"}));
     QCOMPARE(run.tabs()->currentWidget(), run.room(5));
-    QTRY_VERIFY(logOf(run.window.get()).endsWith("(9) *** 退室しました ***"));
+    QTRY_VERIFY(run.allRoomsLog().endsWith("(9) *** 退室しました ***"));
     QCOMPARE(box->handled(), 0);
 }
 

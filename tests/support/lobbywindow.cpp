@@ -7,7 +7,9 @@
 #include "support/wire.h"
 
 #include <QApplication>
+#include <QPlainTextEdit>
 #include <QSettings>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -118,6 +120,13 @@ ChatRoomListForm* LobbyWindow::roomList() const
 QTabWidget* LobbyWindow::tabs() const
 {
     return window->findChild<QTabWidget*>("tabWidget");
+}
+
+QString LobbyWindow::allRoomsLog() const
+{
+    return window->findChild<QSplitter*>("splitterSub")
+        ->findChild<QPlainTextEdit*>("textLog")
+        ->toPlainText();
 }
 
 ProtocolSocket* LobbyWindow::socket() const

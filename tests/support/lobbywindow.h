@@ -47,6 +47,8 @@ struct LobbyWindow {
 
     ChatRoomListForm* roomList() const;
     QTabWidget* tabs() const;
+    // The log of every room's lines, below the tabs.
+    QString allRoomsLog() const;
     ProtocolSocket* socket() const;
     // One refresh tick of the room list.
     void tick() const;
