@@ -7,6 +7,7 @@
 #include <QMainWindow>
 
 class BattleDialog;
+class BatchedLog;
 class ChatRecruitMatchDialog;
 class ChatRoomForm;
 class ChatRoomListForm;
@@ -96,6 +97,7 @@ class MainWindow : public QMainWindow
     ChatWaitMatchDialog* waitDialog = nullptr;
     BattleDialog* battleDialog = nullptr;
     QString ownNameText;
+    BatchedLog* allRoomsLog;
     quint32 connectionCount = 0;
     QSoundEffect* bell;
     ChildProcess* upnpProcess = nullptr;
