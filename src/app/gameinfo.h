@@ -1,10 +1,11 @@
 #pragma once
 
+#include "lobbywire.h"
+
 #include <QString>
 
-// Game 0 is the one game the lobby serves; all bits set marks a chat-only room.
+// Game 0 is the one game the lobby serves; chatOnlyGameId marks a room for chat only.
 constexpr uint knownGameId = 0;
-constexpr uint chatOnlyGameId = 0xFFFFFFFFu;
 
 QString gameTitle(uint gameId);
 
