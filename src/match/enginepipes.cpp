@@ -34,7 +34,8 @@ void EnginePipes::closeEngineEnds()
 
 bool EnginePipes::write(const QByteArray& block)
 {
-    return canWrite() && writeNativePipe(engineInput, block.constData(), std::size_t(block.size()));
+    return engineInput != invalidPipeHandle &&
+           writeNativePipe(engineInput, block.constData(), std::size_t(block.size()));
 }
 
 void EnginePipes::closeAll()

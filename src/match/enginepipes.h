@@ -26,8 +26,8 @@ class EnginePipes
     // the engine would otherwise never see its input close.
     void closeEngineEnds();
 
-    bool canWrite() const { return engineInput != invalidPipeHandle; }
-    // Writes one order block whole; false when the engine can no longer take it.
+    // Writes one order block whole; false when the engine can no longer take it or the pipes are
+    // not open.
     bool write(const QByteArray& block);
 
   private:

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "lobbywire.h"
+
+#include <QString>
+
+#include <initializer_list>
+
+class ProtocolSocket;
+class QWidget;
+
+// Sends a match request as a command whose reply goes to replySlot of dialog. The window that
+// owns the dialog is disabled while the command is out, and every dialog it owns with it, so no
+// second command can be started from any of them.
+void sendMatchCommand(ProtocolSocket* socket, QWidget* dialog, const char* replySlot,
+                      RequestCode code, std::initializer_list<quint32> fields);
+
+// Reads the one result of a match request's reply and ends the command.
+quint32 readMatchResult(ProtocolSocket* socket);
+
+// "参加状況(count / max人)", as the application and waiting dialogs show it.
+QString participationText(quint32 count, quint32 maxPlayers);

@@ -1,0 +1,3 @@
+#include "match/matchhost.h"
+
+MatchHost* matchHost = nullptr;
