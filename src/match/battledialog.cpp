@@ -6,13 +6,12 @@
 #include "app/globals.h"
 #include "match/childprocess.h"
 #include "match/engineorder.h"
-#include "match/matchcommand.h"
+#include "match/matchsupport.h"
 #include "match/matchhost.h"
 #include "protocol/protocolsocket.h"
 #include "rooms/recruitment.h"
 
 #include <QCloseEvent>
-#include <QMessageBox>
 #include <QTimer>
 
 namespace
@@ -48,17 +47,9 @@ BattleDialog::BattleDialog(QWidget* parent, ProtocolSocket* socket, ChatRoomForm
         "星環演武の起動に失敗しました。\nファイルが見つかりません。\n"
         "(インストールしたフォルダから手動で移動したりすると発生します)",
     };
-    // Shown without an event loop of its own: one would let the main window handle the
-    // game-start event a second time (the reply to the report just sent runs its queue) before
-    // it even holds this dialog, and the match's end could delete the dialog under the box.
-    // Shown once the dialog is, so that the box lies over it.
+    // Once the dialog shows, so that the box lies over it.
     const QString text = texts[error];
-    QTimer::singleShot(0, this, [this, text] {
-        auto* box =
-            new QMessageBox(QMessageBox::Information, "対戦状況", text, QMessageBox::Ok, this);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
-    });
+    QTimer::singleShot(0, this, [this, text] { showMatchInformation(this, "対戦状況", text); });
 }
 
 BattleDialog::StartError BattleDialog::startEngine(uint gameId, const QString& hostAddress)

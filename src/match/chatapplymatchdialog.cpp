@@ -3,7 +3,7 @@
 #include "ui_chatapplymatchdialog.h"
 
 #include "app/dialogsupport.h"
-#include "match/matchcommand.h"
+#include "match/matchsupport.h"
 #include "match/matchhost.h"
 
 #include <QCloseEvent>
@@ -51,8 +51,8 @@ void ChatApplyMatchDialog::on_buttonBox_rejected()
 void ChatApplyMatchDialog::doRecvApplyReply()
 {
     if (readMatchResult(socket) != 0)
-        FeatureMessages(this, "対戦マッチング")
-            .information("対戦の応募に失敗しました。\nすでに満席です。");
+        showMatchInformation(this, "対戦マッチング",
+                             "対戦の応募に失敗しました。\nすでに満席です。");
 }
 
 void ChatApplyMatchDialog::reject()

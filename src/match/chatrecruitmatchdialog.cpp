@@ -4,7 +4,7 @@
 
 #include "app/dialogsupport.h"
 #include "app/gameinfo.h"
-#include "match/matchcommand.h"
+#include "match/matchsupport.h"
 #include "match/matchhost.h"
 
 #include <QCloseEvent>
@@ -58,13 +58,13 @@ void ChatRecruitMatchDialog::on_buttonBox_rejected()
 void ChatRecruitMatchDialog::doRecvStartBattleReply()
 {
     if (readMatchResult(socket) != 0)
-        FeatureMessages(this, title).information("ゲームの開始に失敗しました。");
+        showMatchInformation(this, title, "ゲームの開始に失敗しました。");
 }
 
 void ChatRecruitMatchDialog::doRecvCancelReply()
 {
     if (readMatchResult(socket) != 0)
-        FeatureMessages(this, title).information("対戦相手募集のキャンセルに失敗しました。");
+        showMatchInformation(this, title, "対戦相手募集のキャンセルに失敗しました。");
 }
 
 void ChatRecruitMatchDialog::reject()

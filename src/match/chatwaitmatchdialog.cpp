@@ -3,7 +3,7 @@
 #include "ui_chatwaitmatchdialog.h"
 
 #include "app/dialogsupport.h"
-#include "match/matchcommand.h"
+#include "match/matchsupport.h"
 
 #include <QCloseEvent>
 
@@ -43,8 +43,8 @@ void ChatWaitMatchDialog::on_buttonBox_rejected()
 void ChatWaitMatchDialog::doRecvCancelReply()
 {
     if (readMatchResult(socket) != 0)
-        FeatureMessages(this, "対戦マッチング")
-            .information("対戦の募集への応募をキャンセルするのに失敗しました。");
+        showMatchInformation(this, "対戦マッチング",
+                             "対戦の募集への応募をキャンセルするのに失敗しました。");
 }
 
 void ChatWaitMatchDialog::reject()

@@ -1,7 +1,8 @@
-#include "match/matchcommand.h"
+#include "match/matchsupport.h"
 
 #include "protocol/protocolsocket.h"
 
+#include <QMessageBox>
 #include <QWidget>
 
 void sendMatchCommand(ProtocolSocket* socket, QWidget* dialog, const char* replySlot,
@@ -20,6 +21,13 @@ quint32 readMatchResult(ProtocolSocket* socket)
     const quint32 result = socket->readUInt32();
     socket->endCommand();
     return result;
+}
+
+void showMatchInformation(QWidget* dialog, const QString& title, const QString& text)
+{
+    auto* box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok, dialog);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 QString participationText(quint32 count, quint32 maxPlayers)

@@ -18,5 +18,9 @@ void sendMatchCommand(ProtocolSocket* socket, QWidget* dialog, const char* reply
 // Reads the one result of a match request's reply and ends the command.
 quint32 readMatchResult(ProtocolSocket* socket);
 
+// An information box over dialog with one Ok button. It does not wait to be answered: the main
+// window may delete the dialog at any time, as the server's events come, and the box goes with it.
+void showMatchInformation(QWidget* dialog, const QString& title, const QString& text);
+
 // "参加状況(count / max人)", as the application and waiting dialogs show it.
 QString participationText(quint32 count, quint32 maxPlayers);
