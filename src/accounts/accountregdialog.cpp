@@ -52,7 +52,12 @@ void AccountRegDialog::on_buttonBox_accepted()
 void AccountRegDialog::on_buttonBox_rejected()
 {
     if (confirmGiveUpAccountSetup(this))
-        reject();
+        QDialog::reject();
+}
+
+void AccountRegDialog::reject()
+{
+    on_buttonBox_rejected();
 }
 
 void AccountRegDialog::closeEvent(QCloseEvent* event)

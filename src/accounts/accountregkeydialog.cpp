@@ -67,7 +67,13 @@ void AccountRegKeyDialog::doRecvReply()
 void AccountRegKeyDialog::on_buttonBox_rejected()
 {
     if (confirmGiveUpAccountSetup(this))
-        reject();
+        QDialog::reject();
+}
+
+void AccountRegKeyDialog::reject()
+{
+    if (isEnabled())
+        on_buttonBox_rejected();
 }
 
 void AccountRegKeyDialog::closeEvent(QCloseEvent* event)

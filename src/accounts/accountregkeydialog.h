@@ -24,6 +24,10 @@ class AccountRegKeyDialog : public QDialog
     void on_buttonBox_rejected();
     void doRecvReply();
 
+  public slots:
+    // Escape lands here without passing the close button; it asks the same question.
+    void reject() override;
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;

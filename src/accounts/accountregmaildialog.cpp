@@ -69,7 +69,13 @@ void AccountRegMailDialog::doRecvReply()
 void AccountRegMailDialog::on_buttonBox_rejected()
 {
     if (confirmGiveUpAccountSetup(this))
-        reject();
+        QDialog::reject();
+}
+
+void AccountRegMailDialog::reject()
+{
+    if (isEnabled())
+        on_buttonBox_rejected();
 }
 
 void AccountRegMailDialog::closeEvent(QCloseEvent* event)

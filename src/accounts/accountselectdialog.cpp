@@ -46,7 +46,12 @@ void AccountSelectDialog::on_buttonBox_rejected()
     // Without an account there is nothing left to do; the server's answer to Quit ends the
     // program.
     socket->sendQuit();
-    reject();
+    QDialog::reject();
+}
+
+void AccountSelectDialog::reject()
+{
+    on_buttonBox_rejected();
 }
 
 void AccountSelectDialog::closeEvent(QCloseEvent* event)

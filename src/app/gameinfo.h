@@ -4,7 +4,7 @@
 
 #include <QString>
 
-// Game 0 is the one game the lobby serves; chatOnlyGameId marks a room for chat only.
+// Game 0 is the one game the lobby serves; chatOnlyGameId marks a room without one.
 constexpr uint knownGameId = 0;
 
 QString gameTitle(uint gameId);

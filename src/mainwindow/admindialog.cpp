@@ -46,6 +46,9 @@ void AdminDialog::closeEvent(QCloseEvent* event)
     event->ignore();
 }
 
+// Escape would hide it the same way, for good.
+void AdminDialog::reject() {}
+
 void AdminDialog::changeEvent(QEvent* event)
 {
     if (event->type() == QEvent::LanguageChange)

@@ -21,6 +21,9 @@ class AdminDialog : public QDialog
   private slots:
     void on_pushGmes_clicked();
 
+  public slots:
+    void reject() override;
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;

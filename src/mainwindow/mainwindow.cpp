@@ -8,6 +8,8 @@
 #include "mainwindow/gameversioncheck.h"
 #include "mainwindow/updatedialog.h"
 #include "match/childprocess.h"
+#include "rooms/chatroomform.h"
+#include "rooms/chatroomlistform.h"
 #include "lobbywire.h"
 #include "settings/setnamedialog.h"
 #include "settings/usersettingdialog.h"
@@ -20,6 +22,8 @@
 #include <QSoundEffect>
 #include <QTimer>
 #include <QUrl>
+
+#include <iterator>
 
 static const char* const upnpTool = "UPnPCJ.exe";
 static const int upnpPollMs = 100;
@@ -38,8 +42,13 @@ static QUrl bellLocation()
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
-    while (ui->tabWidget->count() > 0)
-        delete ui->tabWidget->widget(0);
+    // The form's sample tabs go, and so do the form's pointers to them: a language change would
+    // otherwise retitle whatever tab later lives at their address.
+    for (QWidget** sample : {&ui->tab, &ui->tab_2}) {
+        ui->tabWidget->removeTab(ui->tabWidget->indexOf(*sample));
+        delete *sample;
+        *sample = nullptr;
+    }
     ui->splitterAll->setStretchFactor(0, 100);
     ui->splitterAll->setStretchFactor(1, 1);
     ui->splitterSub->setStretchFactor(0, 30);
@@ -53,6 +62,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     setEnabled(false);
 
     connect(this, &MainWindow::started, this, &MainWindow::doStart, Qt::QueuedConnection);
+    connect(this, &MainWindow::addRoomRequested, this, &MainWindow::doAddRoomRequest,
+            Qt::QueuedConnection);
 
     bell = new QSoundEffect(this);
     bell->setSource(bellLocation());
@@ -86,9 +97,15 @@ void MainWindow::doCheckUpnp()
 
 MainWindow::~MainWindow()
 {
+    qDeleteAll(roomEvents);
     delete bell;
     delete socket;
     delete ui;
+}
+
+bool MainWindow::canStartMatch() const
+{
+    return !recruitDialog && !waitDialog && !battleDialog;
 }
 
 void MainWindow::playBell()
@@ -96,9 +113,85 @@ void MainWindow::playBell()
     bell->play();
 }
 
+// The room tabs are all tabs but the last one, the room list.
+ChatRoomForm* MainWindow::roomForm(uint roomId) const
+{
+    for (int i = 0; i < ui->tabWidget->count() - 1; ++i) {
+        auto* form = qobject_cast<ChatRoomForm*>(ui->tabWidget->widget(i));
+        if (form && form->roomId == roomId)
+            return form;
+    }
+    return nullptr;
+}
+
+bool MainWindow::hasRoomTab(uint roomId) const
+{
+    return roomForm(roomId) != nullptr;
+}
+
+bool isRoomOpen(uint roomId)
+{
+    return mainWindow->hasRoomTab(roomId);
+}
+
+QString MainWindow::roomTitle(uint roomId) const
+{
+    const ChatRoomForm* form = roomForm(roomId);
+    return form ? form->title : QString("No Title");
+}
+
+uint MainWindow::roomGameId(uint roomId) const
+{
+    const ChatRoomForm* form = roomForm(roomId);
+    return form ? form->gameId : chatOnlyGameId;
+}
+
+void MainWindow::addRoomRequest(uint roomId, QVector<uint>* userIds)
+{
+    emit addRoomRequested(roomId, userIds);
+}
+
+// The room becomes a tab only when its information and member names are in.
+void MainWindow::doAddRoomRequest(uint roomId, QVector<uint>* userIds)
+{
+    setEnabled(false);
+    auto* form = new ChatRoomForm(socket, roomId, userIds);
+    connect(form, &ChatRoomForm::created, this, &MainWindow::doChatCreated);
+    form->requestRoomInfo();
+}
+
+void MainWindow::doChatCreated(ChatRoomForm* form, uint roomId)
+{
+    const int index = qMax(0, ui->tabWidget->count() - 1);
+    ui->tabWidget->insertTab(index, form, QString("ルーム No.%1").arg(roomId));
+    ui->tabWidget->setCurrentIndex(index);
+    runRoomEvents();
+    setEnabled(true);
+}
+
+void MainWindow::removeRoomTab(ChatRoomForm* form)
+{
+    const int index = ui->tabWidget->indexOf(form);
+    if (index < 0 || index >= ui->tabWidget->count() - 1)
+        return;
+    ui->tabWidget->removeTab(index);
+    ui->tabWidget->setCurrentIndex(index - 1);
+    // Called from the form's own reply slot.
+    form->deleteLater();
+}
+
 void MainWindow::setOwnName(const QString& name)
 {
     ownNameText = name;
+    if (ChatRoomListForm* list = roomList())
+        list->setUserName(name);
+}
+
+// The room list is always the last tab; before it exists there are no tabs at all.
+ChatRoomListForm* MainWindow::roomList() const
+{
+    const int count = ui->tabWidget->count();
+    return count > 0 ? qobject_cast<ChatRoomListForm*>(ui->tabWidget->widget(count - 1)) : nullptr;
 }
 
 void MainWindow::appendAllRoomsLog(uint roomId, const QString& text)
@@ -111,6 +204,8 @@ void MainWindow::doStart()
     socket = new ProtocolSocket(this);
     connect(socket, &ProtocolSocket::close, this, &MainWindow::doSocketClosed);
     connect(socket, &ProtocolSocket::connected, this, &MainWindow::doSocketConnected,
+            Qt::QueuedConnection);
+    connect(socket, &ProtocolSocket::recvNotify, this, &MainWindow::doSocketRecvNotify,
             Qt::QueuedConnection);
     socket->connectToServer();
 }
@@ -193,21 +288,168 @@ void MainWindow::doSocketRecvCheckNameReply()
         sendGetOwnName();
         return;
     }
-    finishLogin();
+    checkGameVersions(this, latestGameVersions());
+    loadRoomList();
 }
 
-void MainWindow::finishLogin()
+// The list announces itself once the server told it how many rooms there are.
+void MainWindow::loadRoomList()
 {
-    checkGameVersions(this, latestGameVersions());
+    auto* list = new ChatRoomListForm(socket);
+    connect(list, &ChatRoomListForm::created, this, &MainWindow::doChatRoomListCreated,
+            Qt::QueuedConnection);
+    list->requestRoomCount();
+}
+
+void MainWindow::doChatRoomListCreated(ChatRoomListForm* form)
+{
+    form->setConnectionCount(connectionCount);
+    ui->tabWidget->addTab(form, "ルーム一覧");
+    ui->tabWidget->setCurrentIndex(0);
+    runRoomEvents();
     if (userSettings->value("admin", "").toString() == "true")
         (new AdminDialog(this, socket))->show();
-    // The window is enabled by the end of the GetName command, after this returns.
+    setEnabled(true);
+}
+
+void MainWindow::doSocketRecvNotify()
+{
+    while (socket->prepareRecvNotify(false)) {
+        switch (socket->readUInt32()) {
+        case NotifyConnectionCount:
+            // Kept for the room list, which may not exist yet.
+            connectionCount = socket->readUInt32();
+            if (ChatRoomListForm* list = roomList())
+                list->setConnectionCount(connectionCount);
+            break;
+        case NotifySystemMessage:
+            ui->lineSysMessage->setText(socket->readString());
+            break;
+        case NotifyRoomEvent:
+            roomEvents.append(readRoomEvent());
+            break;
+        default:
+            break;
+        }
+        socket->releaseRecvBuffer();
+    }
+    runRoomEvents();
+}
+
+RoomEvent* MainWindow::readRoomEvent()
+{
+    auto* event = new RoomEvent;
+    event->eventKind = socket->readUInt32();
+    event->roomId = socket->readUInt32();
+    event->userId = socket->readUInt32();
+    event->otherId = socket->readUInt32();
+    event->value = socket->readUInt32();
+    event->reserved = socket->readUInt32();
+    event->text = socket->readString();
+    return event;
+}
+
+// Events of all rooms are handled strictly in arrival order: an event its room cannot take yet
+// stays at the head and holds the whole queue until the next run.
+void MainWindow::runRoomEvents()
+{
+    // A handler that runs a nested event loop lets notifications in, and with them calls of
+    // this; the run in progress goes on with them after the handler, so that the head event is
+    // never handled twice.
+    if (runningRoomEvents)
+        return;
+    runningRoomEvents = true;
+    while (!roomEvents.isEmpty()) {
+        const RoomEvent* event = roomEvents.first();
+        // Rooms without a tab (never entered, left, or still loading) and unknown kinds drop.
+        ChatRoomForm* form = roomForm(event->roomId);
+        if (form && event->eventKind <= lastRoomEventKind && !routeRoomEvent(*form, *event))
+            break;
+        delete roomEvents.takeFirst();
+    }
+    runningRoomEvents = false;
+}
+
+bool MainWindow::routeRoomEvent(ChatRoomForm& form, const RoomEvent& event)
+{
+    using Route = bool (MainWindow::*)(ChatRoomForm&, const RoomEvent&);
+    // Indexed by the event kind.
+    static constexpr Route routes[] = {
+        &MainWindow::routeSpeak,        &MainWindow::routeEnter,         &MainWindow::routeLeave,
+        &MainWindow::routeRecruitStart, &MainWindow::routeRecruitCancel, &MainWindow::routeApply,
+        &MainWindow::routeApplyCancel,  &MainWindow::routeGameStart,     &MainWindow::routeGameEnd,
+        &MainWindow::routeGameLeave,
+    };
+    static_assert(std::size(routes) == lastRoomEventKind + 1);
+    return (this->*routes[event.eventKind])(form, event);
+}
+
+bool MainWindow::routeSpeak(ChatRoomForm& form, const RoomEvent& event)
+{
+    return form.handleSpeak(event.userId, event.text);
+}
+
+bool MainWindow::routeEnter(ChatRoomForm& form, const RoomEvent& event)
+{
+    return form.handleEnter(event.userId, event.text);
+}
+
+bool MainWindow::routeLeave(ChatRoomForm& form, const RoomEvent& event)
+{
+    return form.handleLeave(event.userId);
+}
+
+bool MainWindow::routeRecruitStart(ChatRoomForm& form, const RoomEvent& event)
+{
+    return form.handleRecruitStart(event.userId);
+}
+
+bool MainWindow::routeRecruitCancel(ChatRoomForm& form, const RoomEvent& event)
+{
+    return form.handleRecruitCancel(event.userId);
+}
+
+bool MainWindow::routeApply(ChatRoomForm& form, const RoomEvent& event)
+{
+    return form.handleApply(event.otherId, event.userId);
+}
+
+bool MainWindow::routeApplyCancel(ChatRoomForm& form, const RoomEvent& event)
+{
+    return form.handleApplyCancel(event.otherId, event.userId);
+}
+
+bool MainWindow::routeGameStart(ChatRoomForm& form, const RoomEvent& event)
+{
+    return form.handleGameStart(event.userId);
+}
+
+// The battle dialog sees the game's end and a player's leaving before the room writes its line,
+// so the busy check comes before both.
+bool MainWindow::routeGameEnd(ChatRoomForm& form, const RoomEvent& event)
+{
+    if (form.initializing)
+        return false;
+    return form.handleGameEnd(event.userId);
+}
+
+bool MainWindow::routeGameLeave(ChatRoomForm& form, const RoomEvent& event)
+{
+    if (form.initializing)
+        return false;
+    return form.handleGameLeave(event.otherId, event.userId);
 }
 
 void MainWindow::on_action_S_triggered()
 {
+    // A walk of the list would disable this window, and the settings window with it.
+    ChatRoomListForm* list = roomList();
+    if (list)
+        list->setAutoUpdate(false);
     UserSettingDialog dialog(this, socket);
     dialog.exec();
+    if (list)
+        list->setAutoUpdate(true);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -370,8 +370,12 @@ void ProtocolSocket::doReadyRead()
             continue;
         if (recvBuffer->size == -1) {
             const quint32 length = qFromLittleEndian<quint32>(recvBuffer->data);
-            if (length > quint32(maxPayload))
+            if (length > quint32(maxPayload)) {
+                // The error box runs an event loop; bytes, errors or a hang-up arriving meanwhile
+                // must not run this reader again and end the program before it can be read.
+                socket->disconnect(this);
                 fatalError("[ProtocolSocket] 受信サイズがでかすぎます");
+            }
             recvBuffer->size = length;
             recvReceived = 0;
             recvNeeded = length;

@@ -178,14 +178,13 @@ void AccountRegistrationTest::step()
 void AccountRegistrationTest::giveUp_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<bool>("closeButton");
+    QTest::addColumn<QString>("leaveBy");
     QTest::addColumn<bool>("yes");
     for (const char* kind : {"select", "mail", "key", "account"}) {
-        for (bool closeButton : {false, true}) {
+        for (const char* leaveBy : {"Cancel", "close button", "Escape"}) {
             for (bool yes : {false, true}) {
-                QTest::addRow("%s, %s, %s", kind, closeButton ? "close button" : "Cancel",
-                              yes ? "Yes" : "No")
-                    << QString(kind) << closeButton << yes;
+                QTest::addRow("%s, %s, %s", kind, leaveBy, yes ? "Yes" : "No")
+                    << QString(kind) << QString(leaveBy) << yes;
             }
         }
     }
@@ -194,7 +193,7 @@ void AccountRegistrationTest::giveUp_data()
 void AccountRegistrationTest::giveUp()
 {
     QFETCH(QString, kind);
-    QFETCH(bool, closeButton);
+    QFETCH(QString, leaveBy);
     QFETCH(bool, yes);
 
     ConnectedLobby lobby;
@@ -204,8 +203,10 @@ void AccountRegistrationTest::giveUp()
     dialog->show();
     SeenBox seen;
     auto question = answerMessageBox(&seen, yes ? QMessageBox::Yes : QMessageBox::No);
-    if (closeButton)
+    if (leaveBy == "close button")
         dialog->close();
+    else if (leaveBy == "Escape")
+        QTest::keyClick(dialog.get(), Qt::Key_Escape);
     else
         press(dialog.get(), QDialogButtonBox::Cancel);
 
@@ -254,7 +255,7 @@ void AccountRegistrationTest::choiceRunsItsStep()
     QString ran;
     auto stepWatcher = answerDialog<QDialog>([&](QDialog* stepDialog) {
         ran = stepDialog->metaObject()->className();
-        stepAccepted ? stepDialog->accept() : stepDialog->reject();
+        stepDialog->done(stepAccepted ? QDialog::Accepted : QDialog::Rejected);
     });
     press(&dialog, QDialogButtonBox::Ok);
 

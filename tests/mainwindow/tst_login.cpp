@@ -2,88 +2,28 @@
 #include "app/globals.h"
 #include "mainwindow/admindialog.h"
 #include "mainwindow/mainwindow.h"
-#include "lobbywire.h"
+#include "mainwindow/updatedialog.h"
+#include "rooms/chatroomlistform.h"
 #include "settings/setnamedialog.h"
 #include "settings/usersettingdialog.h"
+#include "lobbywire.h"
 #include "support/childscenario.h"
-#include "support/fakelobbyserver.h"
-#include "support/modalanswer.h"
-#include "support/testenvironment.h"
-#include "support/wire.h"
+#include "support/dialogtesting.h"
+#include "support/lobbyframes.h"
+#include "support/lobbywindow.h"
 
 #include <QAction>
-#include <QDialogButtonBox>
-#include <QLineEdit>
+#include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QPushButton>
-#include <QSettings>
 #include <QTabWidget>
-#include <QtTest>
+
+#include <cstdio>
 
 #include <memory>
 
 namespace
 {
-
-QByteArray authenticateRequest(const QString& account, const QString& password)
-{
-    return frame(Wire().u32(Authenticate).str(account).str(password));
-}
-
-QByteArray authenticateReply(quint32 result, quint32 userId, const QString& message)
-{
-    return replyFrame(Wire().u32(result).u32(userId).u32(12).str(message));
-}
-
-QByteArray getNameRequest(quint32 userId)
-{
-    return frame(Wire().u32(GetName).u32(userId));
-}
-
-QByteArray nameReply(quint32 result, const QString& name)
-{
-    return replyFrame(Wire().u32(result).str(name));
-}
-
-// A main window started against a fake lobby, with an account stored.
-struct Run {
-    TestEnvironment env;
-    FakeLobbyServer server;
-    std::unique_ptr<MainWindow> window;
-
-    explicit Run(const QString& password = "pass word")
-    {
-        userSettings->setValue("account/id", "player1");
-        userSettings->setValue("account/password", password);
-        server.exportAddress();
-        window = std::make_unique<MainWindow>();
-        mainWindow = window.get();
-        window->show();
-    }
-    ~Run() { mainWindow = nullptr; }
-
-    bool helloPassed()
-    {
-        if (!server.expect(clientHello()))
-            return false;
-        server.send(serverHello(0));
-        return true;
-    }
-
-    // Hello, Authenticate and GetName up to the enabled window.
-    bool loggedIn()
-    {
-        if (!helloPassed() || !server.expect(authenticateRequest("player1", "pass word")))
-            return false;
-        server.send(authenticateReply(0, 77, "本日のお知らせ"));
-        if (!server.expect(getNameRequest(77)))
-            return false;
-        server.send(nameReply(0, "たろう"));
-        return QTest::qWaitFor([this] { return window->isEnabled(); }, 5000);
-    }
-};
-
 // Stands in for the account dialog's own work: the first `refusals` runs give up without storing
 // anything, the next one stores an account and is accepted.
 std::unique_ptr<ModalWatcher> answerAccountDialogs(int refusals, const QString& account,
@@ -96,7 +36,7 @@ std::unique_ptr<ModalWatcher> answerAccountDialogs(int refusals, const QString& 
             if (!dialog)
                 return false;
             if ((*runs)++ < refusals) {
-                dialog->reject();
+                dialog->done(QDialog::Rejected);
                 return true;
             }
             userSettings->setValue("account/id", account);
@@ -115,13 +55,15 @@ class LoginTest : public QObject
 
   private slots:
     void formMatchesDesign();
-    void loginWithStoredAccount();
+    void loginEndsWithTheRoomList();
+    void gameVersionIsCheckedBeforeTheRoomList_data();
+    void gameVersionIsCheckedBeforeTheRoomList();
     void refusedLoginAsksForAccountAndTriesAgain();
     void missingPasswordAsksForAccountUntilStored();
     void missingHandleNameIsAskedFor();
     void administratorToolOnlyForExactlyTrue_data();
     void administratorToolOnlyForExactlyTrue();
-    void settingsMenuOpensUserSettings();
+    void settingsMenuHoldsTheRoomList();
     void closingDuringLoginDoesNothing();
     void closingWhenRunningSendsQuitOnce();
     void connectionEnd_data();
@@ -130,10 +72,10 @@ class LoginTest : public QObject
 
 void LoginTest::formMatchesDesign()
 {
-    Run run;
+    LobbyWindow run;
     MainWindow& w = *run.window;
     QVERIFY(!w.isEnabled());
-    QCOMPARE(w.findChild<QTabWidget*>("tabWidget")->count(), 0);
+    QCOMPARE(run.tabs()->count(), 0);
     QVERIFY(w.findChild<QLineEdit*>("lineSysMessage")->isReadOnly());
     QVERIFY(w.findChild<QPushButton*>("buttonWaitBattle")->isHidden());
     QVERIFY(w.findChild<QPushButton*>("buttonOfferBattle")->isHidden());
@@ -142,48 +84,88 @@ void LoginTest::formMatchesDesign()
     QCOMPARE(QPixmap(":/images/guide0.png").size(), QSize(144, 240));
 
     w.appendAllRoomsLog(12, "こんにちは");
-    QCOMPARE(w.findChild<QPlainTextEdit*>("textLog")->toPlainText(), QString("(12) こんにちは"));
+    QTRY_COMPARE(w.findChild<QPlainTextEdit*>("textLog")->toPlainText(),
+                 QString("(12) こんにちは"));
     // No sound device here: the bell must neither fail nor block.
     w.playBell();
 }
 
-void LoginTest::loginWithStoredAccount()
+void LoginTest::loginEndsWithTheRoomList()
 {
-    Run run;
+    LobbyWindow run;
     QVERIFY(run.helloPassed());
     EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player1", "pass word"));
     QVERIFY(!run.window->isEnabled());
-    run.server.send(authenticateReply(0, 77, "本日のお知らせ"));
+    run.server.send(authenticateReply(0, 77, 12, "本日のお知らせ"));
     EXPECT_CLIENT_BYTES(run.server, getNameRequest(77));
     QCOMPARE(ownUserId, 77u);
     run.server.send(nameReply(0, "たろう"));
-    QTRY_VERIFY(run.window->isEnabled());
+    EXPECT_CLIENT_BYTES(run.server, getCountRequest());
+    QCOMPARE(run.tabs()->count(), 0);
+    QVERIFY(!run.window->isEnabled());
+    VERIFY_STEP(run, listShown(3));
+
+    QCOMPARE(run.tabs()->count(), 1);
+    QCOMPARE(run.tabs()->tabText(0), QString("ルーム一覧"));
     QCOMPARE(run.window->findChild<QLineEdit*>("lineSysMessage")->text(),
              QString("本日のお知らせ"));
     QCOMPARE(run.window->ownName(), QString("たろう"));
+    QCOMPARE(textOf(run.roomList(), "lineName"), QString("たろう"));
+    QCOMPARE(textOf(run.roomList(), "lineConnection"), QString("12"));
+    run.window->setOwnName("はなこ");
+    QCOMPARE(textOf(run.roomList(), "lineName"), QString("はなこ"));
+}
+
+void LoginTest::gameVersionIsCheckedBeforeTheRoomList_data()
+{
+    QTest::addColumn<QByteArray>("installed");
+    QTest::addColumn<bool>("notice");
+    QTest::newRow("latest") << QByteArray::fromHex("00000102") << false;
+    QTest::newRow("older") << QByteArray::fromHex("00000101") << true;
+}
+
+void LoginTest::gameVersionIsCheckedBeforeTheRoomList()
+{
+    QFETCH(QByteArray, installed);
+    QFETCH(bool, notice);
+    LobbyWindow run;
+    machineSettings->setValue("SeikanEmbu", run.env.path(""));
+    QFile file(run.env.path("ver."));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(installed);
+    file.close();
+    QString shown;
+    auto answer = answerDialog<UpdateDialog>([&](UpdateDialog* dialog) {
+        shown = dialog->findChild<QLabel*>("labelUpper")->text();
+        dialog->accept();
+    });
+    VERIFY_STEP(run, named());
+    QCOMPARE(answer->handled(), notice ? 1 : 0);
+    if (notice)
+        QCOMPARE(shown, QString("新しい星環演武がリリースされています。\n"
+                                "TILEWORKのホームページで新しいファイルを入手して、\n"
+                                "バージョンアップすることをお勧めします。"));
 }
 
 void LoginTest::refusedLoginAsksForAccountAndTriesAgain()
 {
-    Run run;
+    LobbyWindow run;
     QVERIFY(run.helloPassed());
     EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player1", "pass word"));
     SeenBox seen;
     auto warning = answerMessageBox(&seen);
     auto account = answerAccountDialogs(0, "player2", "new pass");
-    run.server.send(authenticateReply(3, 0, ""));
+    run.server.send(authenticateReply(3, 0, 0, ""));
     EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player2", "new pass"));
     QCOMPARE(warning->handled(), 1);
-    QCOMPARE(seen.icon, QMessageBox::Warning);
-    QCOMPARE(seen.title, QString("アカウント情報"));
-    QCOMPARE(seen.text,
-             QString("ログインに失敗しました。\nアカウント名、パスワードを確認してください。"));
+    COMPARE_BOX(seen, QMessageBox::Warning, "アカウント情報",
+                "ログインに失敗しました。\nアカウント名、パスワードを確認してください。");
     QCOMPARE(account->handled(), 1);
 }
 
 void LoginTest::missingPasswordAsksForAccountUntilStored()
 {
-    Run run("");
+    LobbyWindow run("");
     auto account = answerAccountDialogs(2, "player3", "secret");
     QVERIFY(run.helloPassed());
     // Nothing is sent with the incomplete account: the first request carries the stored one.
@@ -193,21 +175,23 @@ void LoginTest::missingPasswordAsksForAccountUntilStored()
 
 void LoginTest::missingHandleNameIsAskedFor()
 {
-    Run run;
+    LobbyWindow run;
     auto naming = answerDialog<SetNameDialog>([](SetNameDialog* dialog) {
-        dialog->findChild<QLineEdit*>("lineEdit")->setText("じろう");
-        dialog->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok)->click();
+        typeInto(dialog, "lineEdit", "じろう");
+        press(dialog, QDialogButtonBox::Ok);
     });
     QVERIFY(run.helloPassed());
     EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player1", "pass word"));
-    run.server.send(authenticateReply(0, 9, ""));
+    run.server.send(authenticateReply(0, 9, 1, ""));
     EXPECT_CLIENT_BYTES(run.server, getNameRequest(9));
     run.server.send(nameReply(0, ""));
     EXPECT_CLIENT_BYTES(run.server, frame(Wire().u32(SetName).str("じろう")) + getNameRequest(9));
     QVERIFY(!run.window->isEnabled());
     run.server.send(nameReply(0, "じろう"));
-    QTRY_VERIFY(run.window->isEnabled());
+    EXPECT_CLIENT_BYTES(run.server, getCountRequest());
+    VERIFY_STEP(run, listShown());
     QCOMPARE(run.window->ownName(), QString("じろう"));
+    QCOMPARE(textOf(run.roomList(), "lineName"), QString("じろう"));
     QCOMPARE(naming->handled(), 1);
 }
 
@@ -225,21 +209,30 @@ void LoginTest::administratorToolOnlyForExactlyTrue()
 {
     QFETCH(QString, admin);
     QFETCH(bool, shown);
-    Run run;
+    LobbyWindow run;
     if (!admin.isNull())
         userSettings->setValue("admin", admin);
-    QVERIFY(run.loggedIn());
+    VERIFY_STEP(run, named());
+    QVERIFY(run.window->findChildren<AdminDialog*>().isEmpty());
+    VERIFY_STEP(run, listShown());
     const auto tools = run.window->findChildren<AdminDialog*>();
     QCOMPARE(tools.size(), shown ? 1 : 0);
-    if (shown)
-        QVERIFY(tools[0]->isVisible());
+    if (!shown)
+        return;
+    QVERIFY(tools[0]->isVisible());
+    // Created once for the whole run: neither its close button nor Escape may hide it.
+    QVERIFY(!tools[0]->close());
+    QTest::keyClick(tools[0], Qt::Key_Escape);
+    QVERIFY(tools[0]->isVisible());
 }
 
-void LoginTest::settingsMenuOpensUserSettings()
+// While the settings window is open the room list must not walk: the walk's command would
+// disable the main window and grey the settings window out with it.
+void LoginTest::settingsMenuHoldsTheRoomList()
 {
-    Run run;
-    QVERIFY(run.loggedIn());
-    QString shownMail;
+    LobbyWindow run;
+    VERIFY_STEP(run, loggedIn(1));
+    bool stayedEnabled = false;
     auto settings = answerDialog<UserSettingDialog>([&](UserSettingDialog* dialog) {
         if (!run.server.expect(getNameRequest(77)))
             return;
@@ -247,19 +240,24 @@ void LoginTest::settingsMenuOpensUserSettings()
         if (!run.server.expect(frame(Wire().u32(GetMail))))
             return;
         run.server.send(replyFrame(Wire().str("taro@example.org")));
-        auto* mail = dialog->findChild<QLineEdit*>("lineEditMail");
-        if (QTest::qWaitFor([mail] { return !mail->text().isEmpty(); }, 5000))
-            shownMail = mail->text();
+        if (!QTest::qWaitFor([dialog] { return dialog->isEnabled(); }, 5000))
+            return;
+        run.tick();
+        stayedEnabled = run.server.nothingMoreFrom(run.window.get()) && dialog->isEnabled() &&
+                        run.window->isEnabled();
         dialog->accept();
     });
     run.window->findChild<QAction*>("action_S")->trigger();
     QCOMPARE(settings->handled(), 1);
-    QCOMPARE(shownMail, QString("taro@example.org"));
+    QVERIFY2(stayedEnabled, qPrintable(run.server.failure()));
+    // Held, not stopped: the first tick afterwards walks.
+    run.tick();
+    EXPECT_CLIENT_BYTES(run.server, getRoomInfoRequest(0));
 }
 
 void LoginTest::closingDuringLoginDoesNothing()
 {
-    Run run;
+    LobbyWindow run;
     QVERIFY(!run.window->close());
     QVERIFY(run.helloPassed());
     EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player1", "pass word"));
@@ -270,8 +268,8 @@ void LoginTest::closingDuringLoginDoesNothing()
 
 void LoginTest::closingWhenRunningSendsQuitOnce()
 {
-    Run run;
-    QVERIFY(run.loggedIn());
+    LobbyWindow run;
+    VERIFY_STEP(run, loggedIn());
     run.window->findChild<QAction*>("action_X")->trigger();
     EXPECT_CLIENT_BYTES(run.server, QByteArray::fromHex("0400000000000000"));
     QVERIFY(!run.window->isEnabled());
@@ -299,7 +297,11 @@ void LoginTest::connectionEnd_data()
     QTest::newRow("notice 3") << "notice3" << 1 << networkLost;
     QTest::newRow("notice 9") << "notice9" << 1 << networkLost;
     QTest::newRow("server gone") << "disconnect" << 1 << networkLost;
-    QTest::newRow("version refused") << "versionRefused" << 1 << "[dialog] UpdateDialog";
+    QTest::newRow("version refused")
+        << "versionRefused" << 1
+        << "[notice] 新しいtileParlorがリリースされています。\nTILEWORKのホームページで新しい"
+           "tileParlorを入手して、\ntileParlorをバージョンアップしてください。 | \n"
+           "このtileParlorは終了します。";
     QTest::newRow("own name unavailable")
         << "nameFails" << 1 << "[box] critical error | なぜか自分の名前が取得できなかった";
 }
@@ -319,17 +321,33 @@ void LoginTest::connectionEnd()
         QVERIFY2(result.stdErr.contains(shown), qPrintable(result.stdErr));
 }
 
+// Writes the update notice's two texts to stderr and closes it.
+static std::unique_ptr<ModalWatcher> reportUpdateNotice()
+{
+    return answerDialog<UpdateDialog>([](UpdateDialog* notice) {
+        std::fprintf(stderr, "[notice] %s | %s\n",
+                     qPrintable(notice->findChild<QLabel*>("labelUpper")->text()),
+                     qPrintable(notice->findChild<QLabel*>("labelLower")->text()));
+        std::fflush(stderr);
+        notice->accept();
+    });
+}
+
 static int runConnectionEnd(const QString& name)
 {
-    Run run;
-    auto answers = answerEveryModalWindow();
+    LobbyWindow run;
     if (name == "versionRefused") {
+        auto notice = reportUpdateNotice();
         run.server.expect(clientHello());
         run.server.send(serverHello(1));
-    } else if (name == "nameFails") {
+        QApplication::exec();
+        return 91;
+    }
+    auto answers = answerEveryModalWindow();
+    if (name == "nameFails") {
         run.helloPassed();
         run.server.expect(authenticateRequest("player1", "pass word"));
-        run.server.send(authenticateReply(0, 5, ""));
+        run.server.send(authenticateReply(0, 5, 1, ""));
         run.server.expect(getNameRequest(5));
         run.server.send(nameReply(1, ""));
     } else {

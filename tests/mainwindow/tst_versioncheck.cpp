@@ -16,6 +16,7 @@ struct SeenModal {
     QString kind;
     QString title;
     QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
 };
 
 class ModalLog
@@ -25,7 +26,7 @@ class ModalLog
         : watcher(
               [this](QWidget* modal) {
                   if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                      seen.append({"box", box->windowTitle(), box->text()});
+                      seen.append({"box", box->windowTitle(), box->text(), box->icon()});
                       box->button(QMessageBox::Ok)->click();
                       return true;
                   }
@@ -129,6 +130,8 @@ void VersionCheckTest::installedVersionAgainstLatest()
     QCOMPARE(log.seen[0].kind, kind);
     QCOMPARE(log.seen[0].text, text);
     QCOMPARE(log.seen[0].title, kind == "box" ? QString("バージョンチェック") : QString("\n"));
+    if (kind == "box")
+        QCOMPARE(log.seen[0].icon, QMessageBox::Information);
 }
 
 void VersionCheckTest::missingFileAndUnconfiguredFolder()
@@ -136,6 +139,7 @@ void VersionCheckTest::missingFileAndUnconfiguredFolder()
     ModalLog log;
     checkGameVersions(nullptr, {{0, 258}});
     QCOMPARE(log.seen.size(), 1);
+    QCOMPARE(log.seen[0].icon, QMessageBox::Information);
     QCOMPARE(log.seen[0].text,
              QString("星環演武のバージョンチェックに失敗しました。\n"
                      "(インストールしたフォルダから手動で移動したりすると発生します)"));

@@ -383,15 +383,29 @@ void ProtocolSocketTest::fatalPaths()
              qPrintable(result.stdErr));
     QVERIFY2(result.stdErr.contains("[box] critical error | " + message),
              qPrintable(result.stdErr));
+    QCOMPARE(result.stdErr.count("critical error: "), 1);
 }
 
 // Each scenario must end the process through fatalError; returning means it did not.
 static int runFatalScenario(const QString& name)
 {
-    auto answers = answerEveryModalWindow();
     Session s;
     if (!s.open())
         return 90;
+    // The oversized frame's box must stay up, and be the one that ends the program, while more
+    // bytes arrive and the server hangs up.
+    std::function<void()> beforeAnswer;
+    if (name == "frame1025") {
+        beforeAnswer = [&s] {
+            auto* connection = s.socket.findChild<QTcpSocket*>();
+            s.server.send(QByteArray(8, 0));
+            s.server.disconnectClient();
+            (void)QTest::qWaitFor(
+                [connection] { return connection->state() == QAbstractSocket::UnconnectedState; },
+                5000);
+        };
+    }
+    auto answers = answerEveryModalWindow(beforeAnswer);
     auto reply = [&](const QByteArray& fields) {
         QSignalSpy replies(&s.socket, &ProtocolSocket::recvReply);
         s.server.send(replyFrame(fields));

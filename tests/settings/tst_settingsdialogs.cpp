@@ -135,6 +135,8 @@ void SettingsDialogsTest::change_data()
         "パスワードの変更が完了しました。");
     row("current password wrong", "password", {"old", "new", "new"}, 1,
         "現在のパスワードが一致しません。\nご確認ください。");
+    row("new password too long for the server", "password", {"old", "new", "new"}, 2,
+        "入力した新しいパスワードの文字数が長すぎます。\n入力しなおしてください。");
 }
 
 void SettingsDialogsTest::change()

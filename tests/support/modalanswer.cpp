@@ -55,10 +55,12 @@ std::unique_ptr<ModalWatcher> answerMessageBox(SeenBox* seen, QMessageBox::Stand
     });
 }
 
-std::unique_ptr<ModalWatcher> answerEveryModalWindow()
+std::unique_ptr<ModalWatcher> answerEveryModalWindow(std::function<void()> beforeAnswer)
 {
     return std::make_unique<ModalWatcher>(
-        [](QWidget* modal) {
+        [beforeAnswer](QWidget* modal) {
+            if (beforeAnswer)
+                beforeAnswer();
             if (auto* box = qobject_cast<QMessageBox*>(modal)) {
                 std::fprintf(stderr, "[box] %s | %s\n", qPrintable(box->windowTitle()),
                              qPrintable(box->text()));

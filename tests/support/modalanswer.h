@@ -58,5 +58,6 @@ std::unique_ptr<ModalWatcher> answerDialog(std::function<void(Dialog*)> action)
 }
 
 // For scenarios in a child process: writes every message box to stderr as
-// "[box] <title> | <text>" and presses its first button; accepts any other dialog.
-std::unique_ptr<ModalWatcher> answerEveryModalWindow();
+// "[box] <title> | <text>" and presses its first button; accepts any other dialog. A given
+// beforeAnswer runs first, while the window is still up.
+std::unique_ptr<ModalWatcher> answerEveryModalWindow(std::function<void()> beforeAnswer = {});

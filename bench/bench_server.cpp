@@ -1,0 +1,395 @@
+// Measures the lobby server with load from other processes on this machine, over loopback:
+// the login round trip, the memory of thousands of held connections, and chat lines delivered
+// per second in busy rooms. Prints figures; it is not a test. Run with --help for the knobs.
+#include "latencyhistogram.h"
+#include "loadworker.h"
+#include "locallobbyserver.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <unistd.h>
+
+namespace
+{
+struct Settings {
+    int logins = 200;
+    int chatUsers = 1000;
+    int rooms = 20;
+    int held = 5000;
+    int workers = 4;
+    QList<double> rates = {0.5, 1, 2, 3, 4};
+    int stepSeconds = 10;
+    QString accountCache;
+};
+
+void print(const QString& line)
+{
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+
+bool waitUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    }
+    return true;
+}
+
+// A worker process and the lines it has said.
+class WorkerProcess
+{
+  public:
+    void start(const LoadWorker::Plan& plan)
+    {
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QObject::connect(&process, &QProcess::readyReadStandardOutput, [this] {
+            while (process.canReadLine())
+                lines.append(process.readLine().trimmed());
+        });
+        process.start(QCoreApplication::applicationFilePath(),
+                      {"--worker", plan.mode, "--port", QString::number(plan.port), "--first",
+                       QString::number(plan.first), "--count", QString::number(plan.count),
+                       "--rooms", QString::number(plan.rooms)});
+    }
+
+    void send(const QByteArray& line) { process.write(line + '\n'); }
+
+    // The first line that starts with word, once it has come; "" after an error or a timeout.
+    QByteArray take(const QByteArray& word, int timeoutMs)
+    {
+        QByteArray found;
+        waitUntil(
+            [&] {
+                for (qsizetype i = 0; i < lines.size(); ++i) {
+                    if (lines[i].startsWith("error")) {
+                        print("worker: " + QString::fromUtf8(lines[i]));
+                        return true;
+                    }
+                    if (lines[i].startsWith(word)) {
+                        found = lines.takeAt(i);
+                        return true;
+                    }
+                }
+                return process.state() == QProcess::NotRunning;
+            },
+            timeoutMs);
+        return found;
+    }
+
+    bool finish(int timeoutMs)
+    {
+        send("quit");
+        return waitUntil([this] { return process.state() == QProcess::NotRunning; }, timeoutMs) &&
+               process.exitCode() == 0;
+    }
+
+  private:
+    QProcess process;
+    QList<QByteArray> lines;
+};
+
+using Workers = std::vector<std::unique_ptr<WorkerProcess>>;
+
+// Starts count users split over the workers; true once every worker is ready.
+bool startWorkers(Workers& workers, const QString& mode, quint16 port, int first, int count,
+                  const Settings& settings, int timeoutMs)
+{
+    const int share = count / settings.workers;
+    for (int i = 0; i < settings.workers; ++i) {
+        auto worker = std::make_unique<WorkerProcess>();
+        const int size = i + 1 == settings.workers ? count - share * i : share;
+        worker->start({mode, port, first + share * i, size, settings.rooms});
+        workers.push_back(std::move(worker));
+    }
+    for (auto& worker : workers) {
+        if (worker->take("ready", timeoutMs).isEmpty())
+            return false;
+    }
+    return true;
+}
+
+QByteArray configText(const Settings& settings)
+{
+    QByteArray ini = "[lobby]\nmaxUsers=100000\n"
+                     "[limits]\nconnectionsPerAddress=100000\nchatLinesPerSecond=1000\n"
+                     // Room for a worker that falls behind for a moment: the figures are the
+                     // server's, not the cut-off policy's.
+                     "sendQueueBytes=16777216\n"
+                     "[rooms]\nsize=" +
+                     QByteArray::number(settings.rooms) + "\n";
+    for (int i = 1; i <= settings.rooms; ++i)
+        ini += QString("%1\\title=bench %1\n%1\\capacity=1000\n%1\\gameId=chat\n").arg(i).toUtf8();
+    return ini;
+}
+
+// Accounts are slow to make (every password is hashed the expensive way), so they are made
+// once into a cache folder and copied from there for every run.
+bool prepareAccounts(const Settings& settings, const QString& dataFolder)
+{
+    const int needed = qMax(settings.logins, settings.chatUsers);
+    QDir cache(settings.accountCache);
+    cache.mkpath(".");
+    QFile countFile(cache.filePath("accounts"));
+    const int have = countFile.open(QIODevice::ReadOnly) ? countFile.readAll().toInt() : 0;
+    countFile.close();
+    if (have < needed) {
+        LocalLobbyServer creator(SERVER_PROGRAM, cache.path());
+        creator.writeConfig(configText(settings));
+        QVector<LobbyAccount> accounts;
+        for (int i = have + 1; i <= needed; ++i)
+            accounts.append(
+                {QString("bench%1").arg(i), QString("pw%1").arg(i), QString("ベンチ%1").arg(i)});
+        QElapsedTimer clock;
+        clock.start();
+        QString error;
+        if (!creator.createAccounts(accounts, error)) {
+            print("accounts not created: " + error);
+            return false;
+        }
+        print(QString("created %1 accounts in %2 s (cached in %3)")
+                  .arg(accounts.size())
+                  .arg(clock.elapsed() / 1000.0, 0, 'f', 1)
+                  .arg(cache.path()));
+        countFile.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        countFile.write(QByteArray::number(needed));
+        countFile.close();
+    }
+    for (const QString& name : cache.entryList({"tileparlor.db*"}, QDir::Files)) {
+        if (!QFile::copy(cache.filePath(name), QDir(dataFolder).filePath(name)))
+            return false;
+    }
+    return true;
+}
+
+// CPU seconds the process has used, from /proc/PID/stat.
+double cpuSeconds(qint64 pid)
+{
+    QFile file(QString("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray stat = file.readAll();
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    // utime and stime are fields 14 and 15 of the whole line, 12 and 13 after the name.
+    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) /
+           double(sysconf(_SC_CLK_TCK));
+}
+
+QString memoryText(const ProcessMemory& memory)
+{
+    return QString("RSS %1 MB (peak %2 MB)")
+        .arg(memory.rssKiB / 1024.0, 0, 'f', 1)
+        .arg(memory.peakKiB / 1024.0, 0, 'f', 1);
+}
+
+bool measureLogins(const Settings& settings, quint16 port)
+{
+    WorkerProcess worker;
+    worker.start({"login", port, 1, settings.logins, settings.rooms});
+    const QByteArray line = worker.take("logins", settings.logins * 10000);
+    if (line.isEmpty())
+        return false;
+    const LatencyHistogram times = LatencyHistogram::decode(line.mid(7));
+    print(QString("login round trip (Authenticate to its reply, %1 logins one after another): "
+                  "p50 %2 ms, p99 %3 ms")
+              .arg(times.count())
+              .arg(times.percentileMs(0.5), 0, 'f', 1)
+              .arg(times.percentileMs(0.99), 0, 'f', 1));
+    return worker.finish(10000);
+}
+
+bool measureHeld(const Settings& settings, LocalLobbyServer& server)
+{
+    const int extra = settings.held - settings.chatUsers;
+    Workers holders;
+    QElapsedTimer clock;
+    clock.start();
+    if (extra > 0 && !startWorkers(holders, "hold", server.port(), 0, extra, settings, 120000))
+        return false;
+    print(QString("held %1 connections (%2 logged in and in rooms, %3 past the hello), opened in "
+                  "%4 s: server %5")
+              .arg(settings.held)
+              .arg(settings.chatUsers)
+              .arg(extra)
+              .arg(clock.elapsed() / 1000.0, 0, 'f', 1)
+              .arg(memoryText(processMemory(server.pid()))));
+    for (auto& holder : holders) {
+        if (!holder->finish(60000))
+            return false;
+    }
+    return true;
+}
+
+bool measureChat(const Settings& settings, Workers& chatters, qint64 serverPid)
+{
+    const int members = settings.chatUsers / settings.rooms;
+    print(QString("chat: %1 users in %2 rooms (%3 members each), %4 s per rate; counted: lines "
+                  "said and heard after its first second")
+              .arg(settings.chatUsers)
+              .arg(settings.rooms)
+              .arg(members)
+              .arg(settings.stepSeconds));
+    print("  lines/s/user  lines/s  offered deliveries/s  delivered/s  latency p50  p99    "
+          "server CPU  workers CPU (100 % = one core)");
+    for (double rate : settings.rates) {
+        const double cpuBefore = cpuSeconds(serverPid);
+        QElapsedTimer clock;
+        clock.start();
+        for (auto& chatter : chatters)
+            chatter->send(QString("step %1 %2").arg(rate).arg(settings.stepSeconds).toUtf8());
+        qint64 sent = 0;
+        qint64 delivered = 0;
+        qint64 workerCpuMs = 0;
+        double windowMs = 0;
+        LatencyHistogram latencies;
+        for (auto& chatter : chatters) {
+            const QByteArray line = chatter->take("step", settings.stepSeconds * 1000 + 60000);
+            if (line.isEmpty())
+                return false;
+            for (const QByteArray& field : line.split(' ')) {
+                const QByteArray value = field.mid(field.indexOf('=') + 1);
+                if (field.startsWith("sent="))
+                    sent += value.toLongLong();
+                else if (field.startsWith("delivered="))
+                    delivered += value.toLongLong();
+                else if (field.startsWith("cpuMs="))
+                    workerCpuMs += value.toLongLong();
+                else if (field.startsWith("windowMs="))
+                    windowMs = value.toDouble();
+                else if (field.startsWith("latency="))
+                    latencies.merge(LatencyHistogram::decode(value));
+            }
+        }
+        const double seconds = clock.elapsed() / 1000.0;
+        const double cpu = (cpuSeconds(serverPid) - cpuBefore) / seconds;
+        const double linesPerSecond = sent / double(settings.stepSeconds);
+        print(QString("  %1  %2  %3  %4  %5 ms  %6 ms  %7 %  %8 %")
+                  .arg(rate, 12, 'f', 1)
+                  .arg(linesPerSecond, 7, 'f', 0)
+                  .arg(linesPerSecond * members, 20, 'f', 0)
+                  .arg(delivered / (windowMs / 1000.0), 11, 'f', 0)
+                  .arg(latencies.percentileMs(0.5), 8, 'f', 1)
+                  .arg(latencies.percentileMs(0.99), 6, 'f', 1)
+                  .arg(cpu * 100, 5, 'f', 0)
+                  .arg(workerCpuMs / 10.0 / seconds, 5, 'f', 0));
+    }
+    return true;
+}
+
+int coordinate(const Settings& settings)
+{
+    QTemporaryDir dataFolder;
+    if (!prepareAccounts(settings, dataFolder.path()))
+        return 1;
+    LocalLobbyServer server(SERVER_PROGRAM, dataFolder.path());
+    QString error;
+    if (!server.writeConfig(configText(settings)) || !server.start(error)) {
+        print("server not started: " + error);
+        return 1;
+    }
+    print(QString("server pid %1 on 127.0.0.1:%2, idle: %3")
+              .arg(server.pid())
+              .arg(server.port())
+              .arg(memoryText(processMemory(server.pid()))));
+    if (settings.logins > 0 && !measureLogins(settings, server.port()))
+        return 1;
+
+    Workers chatters;
+    QElapsedTimer clock;
+    clock.start();
+    if (!startWorkers(chatters, "chat", server.port(), 1, settings.chatUsers, settings,
+                      settings.chatUsers * 2000))
+        return 1;
+    print(QString("%1 users logged in and entered their rooms in %2 s (%3 workers)")
+              .arg(settings.chatUsers)
+              .arg(clock.elapsed() / 1000.0, 0, 'f', 1)
+              .arg(settings.workers));
+    if (!measureHeld(settings, server) || !measureChat(settings, chatters, server.pid()))
+        return 1;
+    print("after the chat: server " + memoryText(processMemory(server.pid())));
+    for (auto& chatter : chatters)
+        chatter->finish(60000);
+    const int code = server.stop();
+    print(QString("server stopped with exit code %1").arg(code));
+    return code == 0 ? 0 : 1;
+}
+
+int work(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption mode("worker", "", "mode");
+    const QCommandLineOption port("port", "", "port");
+    const QCommandLineOption first("first", "", "n");
+    const QCommandLineOption count("count", "", "n");
+    const QCommandLineOption rooms("rooms", "", "n");
+    parser.addOptions({mode, port, first, count, rooms});
+    parser.process(arguments);
+    LoadWorker worker({parser.value(mode), quint16(parser.value(port).toUInt()),
+                       parser.value(first).toInt(), parser.value(count).toInt(),
+                       parser.value(rooms).toInt()});
+    QObject::connect(&worker, &LoadWorker::finished, &QCoreApplication::exit);
+    worker.start();
+    return QCoreApplication::exec();
+}
+
+bool parseSettings(const QStringList& arguments, Settings& settings)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Benchmarks tileparlor-server with load workers in other processes, over loopback.");
+    parser.addHelpOption();
+    const QCommandLineOption logins("logins", "Logins timed one after another (200; 0 skips them).",
+                                    "n", "200");
+    const QCommandLineOption users("chat-users", "Users chatting (1000).", "n", "1000");
+    const QCommandLineOption rooms("rooms", "Rooms they chat in (20).", "n", "20");
+    const QCommandLineOption held("held", "Connections held at once, chat users included (5000).",
+                                  "n", "5000");
+    const QCommandLineOption workers("workers", "Load processes (4).", "n", "4");
+    const QCommandLineOption rates("rates", "Lines per second per user, one step each.", "list",
+                                   "0.5,1,2,3,4");
+    const QCommandLineOption seconds("step-seconds", "Length of a step (10).", "n", "10");
+    const QCommandLineOption cache(
+        "account-cache", "Folder that keeps the created accounts.", "folder",
+        QDir(QCoreApplication::applicationDirPath()).filePath("bench-server-accounts"));
+    parser.addOptions({logins, users, rooms, held, workers, rates, seconds, cache});
+    parser.process(arguments);
+    settings.logins = parser.value(logins).toInt();
+    settings.chatUsers = parser.value(users).toInt();
+    settings.rooms = parser.value(rooms).toInt();
+    settings.held = parser.value(held).toInt();
+    settings.workers = parser.value(workers).toInt();
+    settings.stepSeconds = parser.value(seconds).toInt();
+    settings.accountCache = parser.value(cache);
+    settings.rates.clear();
+    for (const QString& rate : parser.value(rates).split(','))
+        settings.rates.append(rate.toDouble());
+    return settings.logins >= 0 && settings.rooms > 0 && settings.workers > 0 &&
+           settings.chatUsers >= settings.rooms && settings.stepSeconds > 1;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (app.arguments().contains("--worker"))
+        return work(app.arguments());
+    Settings settings;
+    if (!parseSettings(app.arguments(), settings)) {
+        print("bench_server: bad settings (see --help)");
+        return 2;
+    }
+    return coordinate(settings);
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QStringList>
+
+class Store;
+struct ServerOptions;
+
+// Runs an account subcommand against the store and returns the process's exit code.
+int runAccountCommand(const ServerOptions& options, Store& store, int passwordIterations);

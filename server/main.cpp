@@ -1,0 +1,85 @@
+#include "accountcommands.h"
+#include "lobbyserver.h"
+#include "outbox.h"
+#include "serverconfig.h"
+#include "serveroptions.h"
+#include "shutdownsignal.h"
+#include "sqlstore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <sys/resource.h>
+
+static int fail(const QString& message)
+{
+    qCritical().noquote() << "tileparlor-server:" << message;
+    return 1;
+}
+
+// Every client holds a descriptor; the soft limit (often 1024) would cap the lobby long
+// before memory does.
+static void raiseOpenFileLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    qInfo().noquote() << "open-file limit" << quint64(limit.rlim_cur);
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("tileparlor-server");
+    QCoreApplication::setApplicationVersion(TILEPARLOR_VERSION);
+    qSetMessagePattern("%{time yyyy-MM-ddThh:mm:ss.zzz} %{message}");
+
+    const ServerOptions options = parseServerOptions(QCoreApplication::arguments());
+    if (options.configRequired && !QFileInfo::exists(options.configFile))
+        return fail("no configuration file " + options.configFile);
+    ServerConfig config;
+    QString error;
+    if (!loadServerConfig(options.configFile, config, error))
+        return fail(error);
+    if (!QDir().mkpath(options.dataFolder))
+        return fail("cannot create the data folder " + options.dataFolder);
+
+    QString database = options.database;
+    if (database.isEmpty())
+        database = config.database;
+    if (database.isEmpty())
+        database = "sqlite:" + QDir(options.dataFolder).filePath("tileparlor.db");
+    const std::unique_ptr<SqlStore> store = SqlStore::open(database, error);
+    if (!store)
+        return fail(error);
+    if (!options.command.isEmpty())
+        return runAccountCommand(options, *store, config.passwordIterations);
+
+    raiseOpenFileLimit();
+    Outbox outbox(QDir(options.dataFolder).filePath("outbox"), config.mailFrom);
+    LobbyServer server(config, *store, outbox);
+    if (!server.listen(options.listen, options.port))
+        return fail(QString("cannot listen on %1:%2: %3")
+                        .arg(options.listen.toString())
+                        .arg(options.port)
+                        .arg(server.errorString()));
+    qInfo().noquote()
+        << QString("listening on %1:%2").arg(server.address().toString()).arg(server.port());
+
+    ShutdownSignal shutdownSignal;
+    QObject::connect(&shutdownSignal, &ShutdownSignal::received, &server, [&server](int number) {
+        qInfo().noquote() << "signal" << number << "received";
+        server.shutdown();
+    });
+    QObject::connect(&server, &LobbyServer::stopped, &app, &QCoreApplication::quit);
+    const int code = app.exec();
+    qInfo().noquote() << "stopped";
+    return code;
+}

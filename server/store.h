@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+#include <optional>
+
+// A password as the store keeps it: a PBKDF2-SHA256 hash with its own salt and work factor.
+struct StoredPassword {
+    QByteArray hash;
+    QByteArray salt;
+    int iterations = 0;
+};
+
+struct Account {
+    quint32 id = 0;
+    QString name;
+    StoredPassword password;
+    QString mail;
+    QString handle;
+    bool admin = false;
+};
+
+// The durable part of the lobby: accounts and pending registration keys. Errors are logged by
+// the store; the answers then lean towards refusing (nothing found, nothing changed).
+class Store
+{
+  public:
+    virtual ~Store() = default;
+
+    virtual std::optional<Account> accountByName(const QString& name) = 0;
+    virtual std::optional<Account> accountById(quint32 id) = 0;
+    virtual QVector<Account> accounts() = 0;
+    // True when an account uses the address, and when the store cannot tell.
+    virtual bool mailInUse(const QString& mail) = 0;
+    // The new account's number, or 0 when the name or mail is taken or the store failed.
+    virtual quint32 createAccount(const Account& account) = 0;
+    virtual bool setHandle(quint32 id, const QString& handle) = 0;
+    virtual bool setMail(quint32 id, const QString& mail) = 0;
+    virtual bool setPassword(quint32 id, const StoredPassword& password) = 0;
+    virtual bool setAdmin(quint32 id, bool admin) = 0;
+
+    // One key per address: a new key replaces the address's previous one. Times are seconds
+    // since the epoch.
+    virtual bool putRegistrationKey(const QString& mail, const QString& key, qint64 expiresAt) = 0;
+    // The address of a key that is still valid, without using it up.
+    virtual std::optional<QString> registrationMail(const QString& key, qint64 now) = 0;
+    // Uses the key up and returns its address; nothing when it is unknown, used or expired.
+    virtual std::optional<QString> takeRegistrationKey(const QString& key, qint64 now) = 0;
+};

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+// One room event as the server sent it, queued by the main window until the room's tab (and,
+// for match events, the match dialogs) have taken it.
+struct RoomEvent {
+    quint32 eventKind = 0;
+    quint32 roomId = 0;
+    quint32 userId = 0;
+    quint32 otherId = 0;
+    quint32 value = 0;
+    quint32 reserved = 0;
+    QString text;
+};

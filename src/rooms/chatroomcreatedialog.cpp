@@ -1,0 +1,90 @@
+#include "rooms/chatroomcreatedialog.h"
+
+#include "ui_chatroomcreatedialog.h"
+
+#include "app/dialogsupport.h"
+#include "app/gameinfo.h"
+#include "app/globals.h"
+#include "mainwindow/mainwindow.h"
+#include "protocol/protocolsocket.h"
+#include "lobbywire.h"
+
+namespace
+{
+// Bytes the server keeps for each, their NULs included.
+constexpr int titleLimit = 144;
+constexpr int passwordLimit = 36;
+constexpr int passwordCharacters = 8;
+} // namespace
+
+ChatRoomCreateDialog::ChatRoomCreateDialog(QWidget* parent, ProtocolSocket* socket)
+    : QDialog(parent), ui(new Ui::ChatRoomCreateDialog), socket(socket)
+{
+    ui->setupUi(this);
+    ui->comboGame->addItem("チャット専用", -1);
+    ui->comboGame->addItem(gameTitle(knownGameId), int(knownGameId));
+}
+
+ChatRoomCreateDialog::~ChatRoomCreateDialog()
+{
+    delete ui;
+}
+
+void ChatRoomCreateDialog::on_buttonBox_accepted()
+{
+    const QString title = ui->lineTitle->text();
+    const bool usePassword = ui->checkPass->isChecked();
+    const QString password = ui->linePass->text();
+    const int gameId = ui->comboGame->currentData().toInt();
+
+    const FeatureMessages check(this, "チャットルームの作成");
+    if (title.isEmpty()) {
+        check.warning("タイトルを入力してください。");
+        return;
+    }
+    if (!checkUtf8Length(title, titleLimit)) {
+        check.warning("タイトルが長すぎます。\n入力しなおしてください。");
+        return;
+    }
+    if (usePassword &&
+        (password.size() > passwordCharacters || !checkUtf8Length(password, passwordLimit))) {
+        check.warning("パスワードが長すぎます。\n入力しなおしてください。");
+        return;
+    }
+
+    socket->beginCommand(this, SLOT(doRecvReply()));
+    socket->writeUInt32(CreateRoom);
+    socket->writeString(title);
+    socket->writeString(usePassword ? password : QString());
+    socket->writeUInt32(quint32(ui->spinUser->value()));
+    socket->writeUInt32(gameId < 0 ? chatOnlyGameId : quint32(gameId));
+    socket->sendCommand();
+}
+
+void ChatRoomCreateDialog::doRecvReply()
+{
+    socket->prepareRecvReply(true);
+    const quint32 roomId = socket->readUInt32();
+    socket->endCommand();
+    if (roomId == noRoom) {
+        FeatureMessages(this, "チャットルームの作成")
+            .information("新しいチャットルームを作れませんでした。");
+        reject();
+        return;
+    }
+    // The creator is the room's only member so far.
+    mainWindow->addRoomRequest(roomId, new QVector<uint>{ownUserId});
+    accept();
+}
+
+void ChatRoomCreateDialog::closeEvent(QCloseEvent* event)
+{
+    closeAsCancelWhenIdle(event, this, [this] { reject(); });
+}
+
+void ChatRoomCreateDialog::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        ui->retranslateUi(this);
+    QDialog::changeEvent(event);
+}

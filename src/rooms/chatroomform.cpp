@@ -1,0 +1,396 @@
+#include "rooms/chatroomform.h"
+
+#include "ui_chatroomform.h"
+
+#include "app/dialogsupport.h"
+#include "app/gameinfo.h"
+#include "app/globals.h"
+#include "mainwindow/mainwindow.h"
+#include "protocol/protocolsocket.h"
+#include "rooms/roomcapacity.h"
+#include "lobbywire.h"
+
+#include <QCloseEvent>
+
+#include <utility>
+
+namespace
+{
+// Characters of one chat line; the input field stops there too.
+constexpr int speakLimit = 128;
+
+// The room's title and game are often longer than their fields: the tips show them whole.
+void showWithTips(QLineEdit* line, const QString& text)
+{
+    line->setText(text);
+    line->setStatusTip(text);
+    line->setToolTip(text);
+    line->setWhatsThis(text);
+}
+} // namespace
+
+ChatRoomForm::ChatRoomForm(ProtocolSocket* socket, uint roomId, QVector<uint>* userIds)
+    : QWidget(nullptr), roomId(roomId), gameId(chatOnlyGameId), ui(new Ui::ChatRoomForm),
+      socket(socket)
+{
+    ui->setupUi(this);
+    ui->groupRoom->setTitle(QString("ルーム No.%1").arg(roomId));
+    ui->splitter->setStretchFactor(0, 30);
+    ui->splitter->setStretchFactor(1, 1);
+    for (uint userId : std::as_const(*userIds))
+        members.append({userId, QString()});
+    delete userIds;
+}
+
+ChatRoomForm::~ChatRoomForm()
+{
+    delete ui;
+}
+
+// Every command of the room disables the whole window until its reply has been read.
+void ChatRoomForm::beginRoomCommand(const char* replySlot)
+{
+    socket->beginCommand(this, replySlot, mainWindow, SLOT(setEnabled(bool)));
+}
+
+void ChatRoomForm::requestRoomInfo()
+{
+    initializing = true;
+    beginRoomCommand(SLOT(doRecvGetInfoReply()));
+    socket->writeUInt32(GetRoomInfo);
+    socket->writeUInt32(roomId);
+    socket->sendCommand();
+}
+
+void ChatRoomForm::doRecvGetInfoReply()
+{
+    socket->prepareRecvReply(true);
+    if (socket->readUInt32() != 0)
+        fatalError("なぜかルーム情報を取得できなかった");
+    socket->readUInt32(); // flags: a member needs no password any more
+    title = socket->readString();
+    showWithTips(ui->lineTitle, title);
+    const quint32 userCount = socket->readUInt32();
+    capacity = socket->readUInt32();
+    showUserCount(int(userCount));
+    gameId = socket->readUInt32();
+    if (gameId == chatOnlyGameId) {
+        showWithTips(ui->lineGame, "なし");
+        ui->pushButtonBattle->setEnabled(false);
+    } else {
+        showWithTips(ui->lineGame, gameTitle(gameId));
+    }
+    socket->endCommand();
+
+    nameIndex = 0;
+    ui->listUser->clear();
+    // A room handed over without members has no names to fetch.
+    if (members.isEmpty())
+        finishInitialization();
+    else
+        requestMemberName();
+}
+
+void ChatRoomForm::requestMemberName()
+{
+    beginRoomCommand(SLOT(doRecvGetNameReply()));
+    socket->writeUInt32(GetName);
+    socket->writeUInt32(members[nameIndex].userId);
+    socket->sendCommand();
+}
+
+void ChatRoomForm::doRecvGetNameReply()
+{
+    socket->prepareRecvReply(true);
+    const quint32 status = socket->readUInt32();
+    const QString name = socket->readString();
+    socket->endCommand();
+
+    Member& member = members[nameIndex];
+    member.name = status == 0 ? name : QString("(Invalid User)");
+    ui->listUser->addItem(member.name);
+    ++nameIndex;
+    if (nameIndex < members.size())
+        requestMemberName();
+    else
+        finishInitialization();
+}
+
+void ChatRoomForm::finishInitialization()
+{
+    appendLine("*** 入室しました ***");
+    initializing = false;
+    emit created(this, roomId);
+}
+
+int ChatRoomForm::memberIndex(uint userId) const
+{
+    for (int i = 0; i < members.size(); ++i) {
+        if (members[i].userId == userId)
+            return i;
+    }
+    return -1;
+}
+
+QString ChatRoomForm::userName(uint userId) const
+{
+    const int index = memberIndex(userId);
+    return index < 0 ? QString("Unknown") : members[index].name;
+}
+
+void ChatRoomForm::setBattleEnabled(bool on)
+{
+    ui->pushButtonBattle->setEnabled(on);
+}
+
+// A host has at most one recruitment.
+int ChatRoomForm::recruitmentIndex(uint hostId) const
+{
+    for (int i = 0; i < recruitments.size(); ++i) {
+        if (recruitments[i].hostId == hostId)
+            return i;
+    }
+    return -1;
+}
+
+Recruitment* ChatRoomForm::recruitmentOf(uint hostId)
+{
+    const int index = recruitmentIndex(hostId);
+    return index < 0 ? nullptr : &recruitments[index];
+}
+
+void ChatRoomForm::removeRecruitment(uint hostId)
+{
+    const int index = recruitmentIndex(hostId);
+    if (index >= 0)
+        recruitments.removeAt(index);
+}
+
+bool ChatRoomForm::isRecruitmentMember(uint hostId, uint userId) const
+{
+    const int index = recruitmentIndex(hostId);
+    return index >= 0 && (userId == hostId || recruitments[index].applicants.contains(userId));
+}
+
+Recruitment& ChatRoomForm::findRecruitment(uint hostId)
+{
+    Recruitment* recruitment = recruitmentOf(hostId);
+    if (!recruitment)
+        fatalError("なぜか募集が見つからなかった");
+    return *recruitment;
+}
+
+bool ChatRoomForm::handleSpeak(uint userId, const QString& text)
+{
+    if (initializing)
+        return false;
+    appendLine("[" + userName(userId) + "] " + text);
+    return true;
+}
+
+bool ChatRoomForm::handleEnter(uint userId, const QString& name)
+{
+    if (initializing)
+        return false;
+    const int index = memberIndex(userId);
+    if (index >= 0) {
+        members[index].name = name;
+        ui->listUser->item(index)->setText(name);
+    } else {
+        members.append({userId, name});
+        ui->listUser->addItem(name);
+    }
+    appendLine("*** " + name + "さんが入室しました ***");
+    updateUserTitle();
+    if (ui->checkSound->isChecked())
+        mainWindow->playBell();
+    return true;
+}
+
+bool ChatRoomForm::handleLeave(uint userId)
+{
+    if (initializing)
+        return false;
+    const int index = memberIndex(userId);
+    if (index >= 0) {
+        delete ui->listUser->takeItem(index);
+        const QString name = members.takeAt(index).name;
+        appendLine("*** " + name + "さんが退室しました ***");
+    }
+    updateUserTitle();
+    return true;
+}
+
+bool ChatRoomForm::handleRecruitStart(uint hostId)
+{
+    if (initializing)
+        return false;
+    appendLine("*** " + userName(hostId) + "さんが対戦相手を募集しはじめました ***");
+    if (!recruitmentOf(hostId))
+        recruitments.append(Recruitment{hostId, {}});
+    return true;
+}
+
+bool ChatRoomForm::handleRecruitCancel(uint hostId)
+{
+    if (initializing)
+        return false;
+    appendLine("*** " + userName(hostId) + "さんが対戦相手の募集をキャンセルしました ***");
+    removeRecruitment(hostId);
+    return true;
+}
+
+bool ChatRoomForm::handleApply(uint hostId, uint applicantId)
+{
+    if (initializing)
+        return false;
+    const QString host = userName(hostId);
+    const QString applicant = userName(applicantId);
+    appendLine("*** " + host + "さんの募集に" + applicant + "さんが応募しました ***");
+    Recruitment* recruitment = recruitmentOf(hostId);
+    if (recruitment && !recruitment->applicants.contains(applicantId))
+        recruitment->applicants.append(applicantId);
+    return true;
+}
+
+bool ChatRoomForm::handleApplyCancel(uint hostId, uint applicantId)
+{
+    if (initializing)
+        return false;
+    const QString host = userName(hostId);
+    const QString applicant = userName(applicantId);
+    appendLine("*** " + host + "さんの募集に応募していた" + applicant +
+               "さんがキャンセルしました ***");
+    if (Recruitment* recruitment = recruitmentOf(hostId))
+        recruitment->applicants.removeOne(applicantId);
+    return true;
+}
+
+// The recruitment stays while the game runs: it lists the game's players.
+bool ChatRoomForm::handleGameStart(uint hostId)
+{
+    if (initializing)
+        return false;
+    appendLine("*** " + userName(hostId) + "さんが主催しているゲームが開始しました ***");
+    return true;
+}
+
+bool ChatRoomForm::handleGameEnd(uint hostId)
+{
+    if (initializing)
+        return false;
+    appendLine("*** " + userName(hostId) + "さんが主催していたゲームが終了しました ***");
+    removeRecruitment(hostId);
+    return true;
+}
+
+bool ChatRoomForm::handleGameLeave(uint hostId, uint leaverId)
+{
+    if (initializing)
+        return false;
+    const QString host = userName(hostId);
+    const QString leaver = userName(leaverId);
+    appendLine("*** " + host + "さんが主催しているゲームから" + leaver + "さんが抜けました ***");
+    return true;
+}
+
+void ChatRoomForm::on_pushButtonLeave_clicked()
+{
+    beginRoomCommand(SLOT(doRecvLeaveReply()));
+    socket->writeUInt32(LeaveRoom);
+    socket->writeUInt32(roomId);
+    socket->sendCommand();
+}
+
+void ChatRoomForm::doRecvLeaveReply()
+{
+    socket->prepareRecvReply(true);
+    const quint32 result = socket->readUInt32();
+    socket->endCommand();
+    if (result != 0) {
+        FeatureMessages(this, "チャットルームから退室").information("退室できませんでした。");
+        return;
+    }
+    // Only the all-rooms log outlives the room.
+    mainWindow->appendAllRoomsLog(roomId, "*** 退室しました ***");
+    mainWindow->removeRoomTab(this);
+}
+
+void ChatRoomForm::on_lineSpeak_returnPressed()
+{
+    speak();
+}
+
+void ChatRoomForm::on_btnSpeak_clicked()
+{
+    speak();
+}
+
+// The line comes back from the server as a room event like everybody else's; it is not
+// written here.
+void ChatRoomForm::speak()
+{
+    const QString text = ui->lineSpeak->text().left(speakLimit);
+    if (text.isEmpty())
+        return;
+    socket->beginMessage();
+    socket->writeUInt32(Speak);
+    socket->writeUInt32(roomId);
+    socket->writeString(text);
+    socket->sendMessage();
+    ui->lineSpeak->clear();
+}
+
+void ChatRoomForm::on_pushButtonBattle_clicked()
+{
+    const FeatureMessages matching(this, "対戦マッチング");
+    if (!mainWindow->canStartMatch()) {
+        matching.information("すでにマッチング中です。");
+        return;
+    }
+    beginRoomCommand(SLOT(doRecvRecruitMatchReply()));
+    socket->writeUInt32(RecruitMatch);
+    socket->writeUInt32(roomId);
+    socket->sendCommand();
+}
+
+// A success shows nothing: the recruiting dialog opens with the server's recruit event.
+void ChatRoomForm::doRecvRecruitMatchReply()
+{
+    socket->prepareRecvReply(true);
+    const quint32 result = socket->readUInt32();
+    socket->endCommand();
+    if (result == 1)
+        FeatureMessages(this, "対戦マッチング").information("対戦相手募集に失敗しました。");
+}
+
+void ChatRoomForm::appendLine(const QString& line)
+{
+    ui->textLog->appendPlainText(line);
+    mainWindow->appendAllRoomsLog(roomId, line);
+}
+
+void ChatRoomForm::showUserCount(int count)
+{
+    ui->groupUser->setTitle(QString("参加者 %1/").arg(count) + capacityText(capacity));
+}
+
+void ChatRoomForm::updateUserTitle()
+{
+    showUserCount(int(members.size()));
+}
+
+void ChatRoomForm::closeEvent(QCloseEvent* event)
+{
+    if (!isEnabled())
+        event->ignore();
+}
+
+void ChatRoomForm::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+        ui->groupRoom->setTitle(QString("ルーム No.%1").arg(roomId));
+    }
+    QWidget::changeEvent(event);
+}

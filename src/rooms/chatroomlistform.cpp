@@ -1,0 +1,362 @@
+#include "rooms/chatroomlistform.h"
+
+#include "ui_chatroomlistform.h"
+
+#include "app/dialogsupport.h"
+#include "app/gameinfo.h"
+#include "app/globals.h"
+#include "mainwindow/mainwindow.h"
+#include "protocol/protocolsocket.h"
+#include "rooms/chatroomcreatedialog.h"
+#include "rooms/chatroomenterpassworddialog.h"
+#include "rooms/roomcapacity.h"
+#include "lobbywire.h"
+
+#include <QCloseEvent>
+#include <QSignalMapper>
+#include <QTimer>
+
+namespace
+{
+constexpr int refreshTickMs = 1000;
+// Ticks from the end of one walk to the start of the next.
+constexpr int ticksBetweenWalks = 5;
+constexpr quint32 lockedFlag = 1u << 0;
+
+const char* const loadingText = "\nloading...\n";
+const char* const noRoomText = "\nno room...\n";
+
+QString rowText(const RoomEntry& entry, bool open)
+{
+    return QString(open ? "[入室済] " : "") + "No." + QString::number(entry.roomId) + " (" +
+           QString::number(entry.userCount) + "/" + capacityText(entry.capacity) + ") [" +
+           ((entry.flags & lockedFlag) ? "Locked]\n" : "Open]\n") + entry.title + "\n" +
+           (entry.gameId == chatOnlyGameId ? QString("チャット専用部屋") : gameTitle(entry.gameId));
+}
+} // namespace
+
+ChatRoomListForm::ChatRoomListForm(ProtocolSocket* socket)
+    : QWidget(nullptr), ui(new Ui::ChatRoomListForm), socket(socket), refreshTimer(new QTimer(this))
+{
+    ui->setupUi(this);
+    ui->lineName->setText(mainWindow->ownName());
+    setConnectionCount(0);
+    connect(ui->scrList, &QScrollBar::valueChanged, this, &ChatRoomListForm::doScrollList);
+
+    refreshTimer->setObjectName("refreshTimer");
+    refreshTimer->setSingleShot(true);
+    refreshTimer->setInterval(refreshTickMs);
+    connect(refreshTimer, &QTimer::timeout, this, &ChatRoomListForm::doUpdate);
+    // The first row answers clicks even if the list area never gets tall enough for a second.
+    rebuildRows(0);
+}
+
+ChatRoomListForm::~ChatRoomListForm()
+{
+    delete ui;
+}
+
+void ChatRoomListForm::requestRoomCount()
+{
+    socket->beginCommand(this, SLOT(doRecvCountReply()), mainWindow, SLOT(setEnabled(bool)));
+    socket->writeUInt32(GetCount);
+    socket->sendCommand();
+}
+
+void ChatRoomListForm::setUserName(const QString& name)
+{
+    ui->lineName->setText(name);
+}
+
+void ChatRoomListForm::setConnectionCount(uint count)
+{
+    ui->lineConnection->setText(QString::number(count));
+}
+
+void ChatRoomListForm::setAutoUpdate(bool on)
+{
+    busy = !on;
+    countdown = 1;
+}
+
+void ChatRoomListForm::doRecvCountReply()
+{
+    socket->prepareRecvReply(true);
+    roomCount = socket->readUInt32();
+    socket->endCommand();
+    armRefresh();
+    emit created(this);
+}
+
+void ChatRoomListForm::armRefresh()
+{
+    refreshTimer->start();
+}
+
+QPushButton* ChatRoomListForm::row(uint index) const
+{
+    return index == 0 ? ui->btnListBase : rowButtons[int(index) - 1];
+}
+
+void ChatRoomListForm::doUpdate()
+{
+    if (countdown > 1) {
+        --countdown;
+        armRefresh();
+        return;
+    }
+    // The connection takes one command at a time, and a hidden or paused list has no reader.
+    if (socket->isCommandOpen() || !isVisible() || busy || !mainWindow->isEnabled()) {
+        armRefresh();
+        return;
+    }
+    countdown = ticksBetweenWalks;
+
+    const uint fitting = uint(ui->widgetList->height() / ui->btnListBase->height());
+    const uint wanted = fitting >= 2 ? fitting - 1 : fitting;
+    if (wanted != extraRowCount)
+        rebuildRows(wanted);
+    placeRows();
+    for (uint i = 0; i <= extraRowCount; ++i) {
+        row(i)->setText(loadingText);
+        row(i)->setEnabled(false);
+    }
+
+    requestRoom = topRoom;
+    entries = QVector<RoomEntry>(int(extraRowCount) + 1);
+    fetchIndex = 0;
+    socket->beginCommand(this, SLOT(doRecvGetInfoReply()), mainWindow, SLOT(setEnabled(bool)));
+    writeGetRoomInfo();
+    socket->sendCommand();
+}
+
+void ChatRoomListForm::rebuildRows(uint wanted)
+{
+    while (uint(rowButtons.size()) > wanted)
+        delete rowButtons.takeLast();
+    while (uint(rowButtons.size()) < wanted)
+        rowButtons.append(new QPushButton(loadingText, ui->widgetList));
+    extraRowCount = wanted;
+
+    delete mapper;
+    mapper = new QSignalMapper(this);
+    for (uint i = 0; i <= extraRowCount; ++i) {
+        connect(row(i), &QPushButton::clicked, mapper, qOverload<>(&QSignalMapper::map));
+        mapper->setMapping(row(i), int(i));
+    }
+    connect(mapper, &QSignalMapper::mappedInt, this, &ChatRoomListForm::doButtonClicked);
+}
+
+void ChatRoomListForm::placeRows()
+{
+    const int rowHeight = ui->btnListBase->height();
+    for (uint i = 0; i <= extraRowCount; ++i) {
+        row(i)->resize(ui->widgetList->width(), rowHeight);
+        row(i)->move(0, int(i) * rowHeight);
+        row(i)->show();
+    }
+}
+
+void ChatRoomListForm::writeGetRoomInfo()
+{
+    socket->writeUInt32(GetRoomInfo);
+    socket->writeUInt32(requestRoom);
+}
+
+// One reply per room of the walk; the command stays open until the rows are full or the server
+// has no further room.
+void ChatRoomListForm::doRecvGetInfoReply()
+{
+    socket->prepareRecvReply(true);
+    RoomEntry& entry = entries[int(fetchIndex)];
+    entry.roomId = requestRoom;
+    entry.status = socket->readUInt32();
+    entry.flags = socket->readUInt32();
+    entry.title = socket->readString();
+    entry.userCount = socket->readUInt32();
+    entry.capacity = socket->readUInt32();
+    entry.gameId = socket->readUInt32();
+    quint32 nextRoomId = socket->readUInt32();
+    if (entry.status == 0)
+        ++fetchIndex;
+    if (nextRoomId == noRoom)
+        nextRoomId = roomCount;
+    requestRoom = nextRoomId;
+
+    if (requestRoom < roomCount && fetchIndex < extraRowCount + 1) {
+        socket->releaseRecvBuffer();
+        socket->beginMessage();
+        writeGetRoomInfo();
+        socket->sendMessage();
+        return;
+    }
+    finishWalk();
+}
+
+void ChatRoomListForm::finishWalk()
+{
+    entryCount = fetchIndex;
+    for (uint i = 0; i < entryCount; ++i) {
+        const bool open = isRoomOpen(entries[int(i)].roomId);
+        row(i)->setText(rowText(entries[int(i)], open));
+        row(i)->setEnabled(!open);
+    }
+    for (uint i = entryCount; i <= extraRowCount; ++i) {
+        row(i)->setText(noRoomText);
+        row(i)->setEnabled(false);
+    }
+
+    if (roomCount > entryCount) {
+        ui->scrList->setRange(0, int(roomCount - entryCount));
+        ui->scrList->setPageStep(int(entryCount));
+        ui->scrList->setValue(int(topRoom));
+    } else {
+        ui->scrList->setRange(0, 0);
+        ui->scrList->setPageStep(0);
+        ui->scrList->setValue(0);
+    }
+
+    socket->endCommand();
+    armRefresh();
+    if (entryCount == 0) {
+        topRoom = 0;
+        countdown = 1;
+        showPlaceholder(noRoomText);
+    }
+}
+
+void ChatRoomListForm::showPlaceholder(const QString& text)
+{
+    for (QPushButton* button : std::as_const(rowButtons))
+        button->hide();
+    const int rowHeight = ui->btnListBase->height();
+    ui->btnListBase->setText(text);
+    ui->btnListBase->setEnabled(false);
+    ui->btnListBase->resize(ui->widgetList->width(), rowHeight);
+    ui->btnListBase->move(0, (ui->widgetList->height() - rowHeight) / 2);
+    ui->btnListBase->show();
+}
+
+void ChatRoomListForm::doScrollList()
+{
+    const uint rows = extraRowCount + 1;
+    const uint previous = topRoom;
+    topRoom = uint(ui->scrList->value());
+    // The last page stays full.
+    if (roomCount < rows)
+        topRoom = 0;
+    else if (topRoom > roomCount - rows)
+        topRoom = roomCount - rows;
+    if (topRoom != previous)
+        showPlaceholder(QString("\nloading No.%1...\n").arg(topRoom));
+    countdown = 1;
+}
+
+void ChatRoomListForm::doButtonClicked(int id)
+{
+    if (id < 0 || uint(id) >= entryCount)
+        return;
+    const RoomEntry entry = entries[id];
+    QString password;
+    if (entry.flags & lockedFlag) {
+        busy = true;
+        ChatRoomEnterPasswordDialog dialog(this);
+        const bool given = dialog.exec() == QDialog::Accepted;
+        busy = false;
+        if (!given)
+            return;
+        password = dialog.password();
+    }
+
+    enterRoomId = entry.roomId;
+    pendingMembers = 0;
+    enterUserIds = std::make_unique<QVector<uint>>();
+    socket->beginCommand(this, SLOT(doRecvEnterReply()), mainWindow, SLOT(setEnabled(bool)));
+    socket->writeUInt32(EnterRoom);
+    socket->writeUInt32(enterRoomId);
+    socket->writeString(password);
+    socket->sendCommand();
+    countdown = 1;
+}
+
+// The answer is one packet with the result and the member count, then one packet per member;
+// they may arrive over several reads, so the slot takes what is queued and waits for the rest.
+void ChatRoomListForm::doRecvEnterReply()
+{
+    while (socket->prepareRecvReply(false)) {
+        if (pendingMembers == 0) {
+            const quint32 result = socket->readUInt32();
+            pendingMembers = socket->readUInt32();
+            if (result != 0) {
+                refuseEntry(result);
+                return;
+            }
+        } else {
+            enterUserIds->append(socket->readUInt32());
+            --pendingMembers;
+        }
+        if (pendingMembers > 0) {
+            socket->releaseRecvBuffer();
+            continue;
+        }
+        socket->endCommand();
+        mainWindow->addRoomRequest(enterRoomId, enterUserIds.release());
+        return;
+    }
+}
+
+void ChatRoomListForm::refuseEntry(quint32 result)
+{
+    socket->endCommand();
+    enterUserIds.reset();
+    pendingMembers = 0;
+    QString reason;
+    switch (result) {
+    case 2:
+        reason = "\n満席です。";
+        break;
+    case 3:
+        reason = "\nパスワードが違います。";
+        break;
+    case 5:
+        reason = "\n部屋に入りすぎです。\nほかの部屋を退室してください。";
+        break;
+    }
+    FeatureMessages(this, "チャットルームへ入室").information("入室できませんでした。" + reason);
+}
+
+void ChatRoomListForm::on_pushCreateRoom_clicked()
+{
+    busy = true;
+    ChatRoomCreateDialog dialog(this, socket);
+    dialog.exec();
+    busy = false;
+}
+
+void ChatRoomListForm::resizeEvent(QResizeEvent* event)
+{
+    event->accept();
+    countdown = 1;
+}
+
+void ChatRoomListForm::showEvent(QShowEvent* event)
+{
+    event->accept();
+    countdown = 1;
+}
+
+void ChatRoomListForm::closeEvent(QCloseEvent* event)
+{
+    if (!isEnabled())
+        event->ignore();
+}
+
+void ChatRoomListForm::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+        // The rows got the form's own text back; the next tick fills them again.
+        countdown = 1;
+    }
+    QWidget::changeEvent(event);
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QString>
+#include <QVector>
+#include <QWidget>
+
+#include <memory>
+
+class ProtocolSocket;
+class QPushButton;
+class QSignalMapper;
+class QTimer;
+
+namespace Ui
+{
+class ChatRoomListForm;
+}
+
+// What the list keeps of one room from a walk until the user clicks its row.
+struct RoomEntry {
+    uint roomId = 0;
+    quint32 status = 0;
+    quint32 flags = 0;
+    QString title;
+    quint32 userCount = 0;
+    quint32 capacity = 0;
+    quint32 gameId = 0;
+};
+
+// The lobby's front page: the server's rooms as a column of buttons, paged by a scroll bar and
+// fetched again every few seconds, only as many rooms as fit on screen.
+class ChatRoomListForm : public QWidget
+{
+    Q_OBJECT
+
+  public:
+    explicit ChatRoomListForm(ProtocolSocket* socket);
+    ~ChatRoomListForm() override;
+
+    void requestRoomCount();
+    void setUserName(const QString& name);
+    void setConnectionCount(uint count);
+    void setAutoUpdate(bool on);
+
+  signals:
+    void created(ChatRoomListForm* form);
+
+  private slots:
+    void doRecvCountReply();
+    void doUpdate();
+    void doRecvGetInfoReply();
+    void doScrollList();
+    void doButtonClicked(int id);
+    void doRecvEnterReply();
+    void on_pushCreateRoom_clicked();
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    QPushButton* row(uint index) const;
+    void armRefresh();
+    void rebuildRows(uint wanted);
+    void placeRows();
+    void writeGetRoomInfo();
+    void finishWalk();
+    void showPlaceholder(const QString& text);
+    void refuseEntry(quint32 result);
+
+    Ui::ChatRoomListForm* ui;
+    ProtocolSocket* socket;
+    int countdown = 1;
+    uint topRoom = 0;
+    uint roomCount = 0;
+    uint extraRowCount = 0;
+    QVector<QPushButton*> rowButtons;
+    uint entryCount = 0;
+    QVector<RoomEntry> entries;
+    uint fetchIndex = 0;
+    uint requestRoom = 0;
+    QSignalMapper* mapper = nullptr;
+    bool busy = false;
+    uint enterRoomId = 0;
+    quint32 pendingMembers = 0;
+    // Handed to the main window with the room on success, freed on a refusal.
+    std::unique_ptr<QVector<uint>> enterUserIds;
+    // One single-shot tick at a time; a walk in flight arms the next one when it ends.
+    QTimer* refreshTimer;
+};

@@ -1,0 +1,123 @@
+#include "locallobbyserver.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+namespace
+{
+// Account creations running at once: each one spends its time hashing the password.
+constexpr int creationBatch = 4;
+constexpr int creationTimeoutMs = 60000;
+
+qint64 statusField(const QByteArray& status, const QByteArray& field)
+{
+    const qsizetype at = status.indexOf("\n" + field + ":");
+    if (at < 0)
+        return -1;
+    const qsizetype end = status.indexOf('\n', at + 1);
+    return status.mid(at + field.size() + 2, end - at - field.size() - 2)
+        .replace("kB", "")
+        .trimmed()
+        .toLongLong();
+}
+} // namespace
+
+ProcessMemory processMemory(qint64 pid)
+{
+    QFile file(QString("/proc/%1/status").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray status = "\n" + file.readAll();
+    return {statusField(status, "VmRSS"), statusField(status, "VmHWM")};
+}
+
+LocalLobbyServer::LocalLobbyServer(const QString& program, const QString& dataFolder)
+    : program(program), dataFolder(dataFolder)
+{
+}
+
+LocalLobbyServer::~LocalLobbyServer()
+{
+    if (isRunning())
+        stop();
+}
+
+QStringList LocalLobbyServer::commonArguments() const
+{
+    return {"--data", dataFolder, "--config", QDir(dataFolder).filePath("server.ini")};
+}
+
+bool LocalLobbyServer::writeConfig(const QByteArray& ini)
+{
+    QFile file(QDir(dataFolder).filePath("server.ini"));
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(ini) == ini.size();
+}
+
+bool LocalLobbyServer::createAccounts(const QVector<LobbyAccount>& accounts, QString& error)
+{
+    // The first creation goes alone: it also creates the database, which the others must not
+    // race for.
+    for (qsizetype first = 0, size = 1; first < accounts.size();
+         first += size, size = creationBatch) {
+        QVector<QProcess*> batch;
+        for (qsizetype i = first; i < qMin(first + size, accounts.size()); ++i) {
+            auto* creation = new QProcess;
+            const LobbyAccount& account = accounts[i];
+            creation->start(program,
+                            commonArguments() + QStringList{"create-account", account.name,
+                                                            account.password, account.handle});
+            batch.append(creation);
+        }
+        for (QProcess* creation : batch) {
+            const bool done = creation->waitForFinished(creationTimeoutMs) &&
+                              creation->exitStatus() == QProcess::NormalExit &&
+                              creation->exitCode() == 0;
+            if (!done && error.isEmpty())
+                error = "create-account: " + QString::fromUtf8(creation->readAllStandardError());
+        }
+        qDeleteAll(batch);
+        if (!error.isEmpty())
+            return false;
+    }
+    return true;
+}
+
+bool LocalLobbyServer::start(QString& error, int timeoutMs)
+{
+    process.setReadChannel(QProcess::StandardError);
+    process.start(program, commonArguments() + QStringList{"--listen", "127.0.0.1", "--port", "0"});
+    static const QRegularExpression listening("listening on [0-9.]+:([0-9]+)");
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired() && process.waitForReadyRead(int(deadline.remainingTime()))) {
+        serverLog += process.readAllStandardError();
+        const QRegularExpressionMatch match = listening.match(QString::fromUtf8(serverLog));
+        if (match.hasMatch()) {
+            listenPort = quint16(match.captured(1).toUInt());
+            return true;
+        }
+    }
+    error = "the server did not start listening: " + QString::fromUtf8(serverLog);
+    process.kill();
+    process.waitForFinished();
+    return false;
+}
+
+int LocalLobbyServer::stop(int timeoutMs)
+{
+    process.terminate();
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return -1;
+    }
+    log();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+QByteArray LocalLobbyServer::log()
+{
+    serverLog += process.readAllStandardError();
+    return serverLog;
+}
