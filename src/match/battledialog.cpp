@@ -7,9 +7,9 @@
 #include "match/childprocess.h"
 #include "match/engineorder.h"
 #include "match/matchsupport.h"
-#include "match/matchhost.h"
+#include "mainwindow/mainwindow.h"
 #include "protocol/protocolsocket.h"
-#include "rooms/recruitment.h"
+#include "rooms/chatroomform.h"
 
 #include <QCloseEvent>
 #include <QTimer>
@@ -24,14 +24,14 @@ constexpr quint32 engineStopMs = 1000;
 BattleDialog::BattleDialog(QWidget* parent, ProtocolSocket* socket, ChatRoomForm* form,
                            const Recruitment& recruitment, uint minPlayers, uint gameId,
                            const QString& hostAddress)
-    : QDialog(parent), ui(new Ui::BattleDialog), socket(socket), form(form),
-      hostId(recruitment.hostId), applicants(recruitment.applicants), minPlayers(minPlayers)
+    : QDialog(parent), roomId(form->roomId), hostId(recruitment.hostId), ui(new Ui::BattleDialog),
+      socket(socket), applicants(recruitment.applicants), minPlayers(minPlayers)
 {
     ui->setupUi(this);
     ui->lineTitle->setText(gameTitle(gameId));
-    ui->listUser->addItem(matchHost->userName(form, hostId));
+    ui->listUser->addItem(form->userName(hostId));
     for (const uint applicant : applicants)
-        ui->listUser->addItem(matchHost->userName(form, applicant));
+        ui->listUser->addItem(form->userName(applicant));
 
     const StartError error = startEngine(gameId, hostAddress);
     if (error == Started) {
@@ -108,7 +108,7 @@ void BattleDialog::sendDropBattle()
 
 void BattleDialog::sendBattleCommand(RequestCode code, const char* replySlot)
 {
-    sendMatchCommand(socket, this, replySlot, code, {matchHost->roomId(form)});
+    sendMatchCommand(socket, this, replySlot, code, {roomId});
 }
 
 bool BattleDialog::removeMember(uint userId)
@@ -145,7 +145,8 @@ void BattleDialog::doRecvDropReply()
 void BattleDialog::readBattleReply()
 {
     readMatchResult(socket);
-    matchHost->runRoomEvents();
+    // Queued: the main window may delete this dialog on the event it held.
+    QMetaObject::invokeMethod(mainWindow, &MainWindow::runRoomEvents, Qt::QueuedConnection);
 }
 
 void BattleDialog::reject() {}

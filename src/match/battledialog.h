@@ -39,6 +39,10 @@ class BattleDialog : public QDialog
     // True when no command is out, so that the dialog may be deleted.
     bool isIdle() const;
 
+    // Read by the main window, which finds the dialog by its chat room and host.
+    const uint roomId;
+    const uint hostId;
+
   public slots:
     // The window stays until the match is over, whatever key is pressed.
     void reject() override;
@@ -66,8 +70,6 @@ class BattleDialog : public QDialog
 
     Ui::BattleDialog* ui;
     ProtocolSocket* socket;
-    ChatRoomForm* form;
-    uint hostId;
     QVector<uint> applicants;
     uint minPlayers;
     ChildProcess* process = nullptr;

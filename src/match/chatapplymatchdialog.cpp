@@ -4,14 +4,15 @@
 
 #include "app/dialogsupport.h"
 #include "match/matchsupport.h"
-#include "match/matchhost.h"
+#include "app/globals.h"
+#include "mainwindow/mainwindow.h"
 
 #include <QCloseEvent>
 
 ChatApplyMatchDialog::ChatApplyMatchDialog(QWidget* parent, ProtocolSocket* socket, uint roomId,
                                            uint hostId, const QString& hostName, uint maxPlayers)
-    : QDialog(parent), ui(new Ui::ChatApplyMatchDialog), socket(socket), roomId(roomId),
-      hostId(hostId), hostName(hostName), maxPlayers(maxPlayers)
+    : QDialog(parent), roomId(roomId), hostId(hostId), hostName(hostName), maxPlayers(maxPlayers),
+      ui(new Ui::ChatApplyMatchDialog), socket(socket)
 {
     ui->setupUi(this);
     showHost();
@@ -45,7 +46,7 @@ void ChatApplyMatchDialog::on_buttonBox_accepted()
 
 void ChatApplyMatchDialog::on_buttonBox_rejected()
 {
-    matchHost->removeApplyDialog(this);
+    mainWindow->removeApplyDialog(this);
 }
 
 void ChatApplyMatchDialog::doRecvApplyReply()

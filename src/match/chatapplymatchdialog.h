@@ -22,6 +22,13 @@ class ChatApplyMatchDialog : public QDialog
 
     void setParticipantCount(uint count);
 
+    // Read by the main window, which finds the dialog by room and host and builds the waiting
+    // dialog from it.
+    const uint roomId;
+    const uint hostId;
+    const QString hostName;
+    const uint maxPlayers;
+
   public slots:
     // Escape goes the way of the title-bar button.
     void reject() override;
@@ -40,9 +47,5 @@ class ChatApplyMatchDialog : public QDialog
 
     Ui::ChatApplyMatchDialog* ui;
     ProtocolSocket* socket;
-    uint roomId;
-    uint hostId;
-    QString hostName;
-    uint maxPlayers;
     uint participantCount = 0;
 };

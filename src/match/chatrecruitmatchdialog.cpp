@@ -5,7 +5,8 @@
 #include "app/dialogsupport.h"
 #include "app/gameinfo.h"
 #include "match/matchsupport.h"
-#include "match/matchhost.h"
+#include "app/globals.h"
+#include "mainwindow/mainwindow.h"
 
 #include <QCloseEvent>
 
@@ -13,13 +14,13 @@ static const char* const title = "対戦マッチング";
 
 ChatRecruitMatchDialog::ChatRecruitMatchDialog(QWidget* parent, ProtocolSocket* socket, uint roomId,
                                                uint hostId, uint minPlayers, uint maxPlayers)
-    : QDialog(parent), ui(new Ui::ChatRecruitMatchDialog), socket(socket), roomId(roomId),
-      hostId(hostId), minPlayers(minPlayers), maxPlayers(maxPlayers)
+    : QDialog(parent), roomId(roomId), hostId(hostId), minPlayers(minPlayers),
+      ui(new Ui::ChatRecruitMatchDialog), socket(socket), maxPlayers(maxPlayers)
 {
     ui->setupUi(this);
     showRoomNumber();
-    ui->lineRoom->setText(matchHost->roomTitle(roomId));
-    ui->lineGame->setText(gameTitle(matchHost->roomGameId(roomId)));
+    ui->lineRoom->setText(mainWindow->roomTitle(roomId));
+    ui->lineGame->setText(gameTitle(mainWindow->roomGameId(roomId)));
     setParticipantCount(1);
 }
 

@@ -23,6 +23,11 @@ class ChatRecruitMatchDialog : public QDialog
 
     void setParticipantCount(uint count);
 
+    // Read by the main window, which finds the dialog by room and host.
+    const uint roomId;
+    const uint hostId;
+    const uint minPlayers;
+
   public slots:
     // Escape goes the way of the title-bar button.
     void reject() override;
@@ -42,9 +47,6 @@ class ChatRecruitMatchDialog : public QDialog
 
     Ui::ChatRecruitMatchDialog* ui;
     ProtocolSocket* socket;
-    uint roomId;
-    uint hostId;
-    uint minPlayers;
     uint maxPlayers;
     uint participantCount = 0;
 };

@@ -23,6 +23,10 @@ class ChatWaitMatchDialog : public QDialog
 
     void setParticipantCount(uint count);
 
+    // Read by the main window, which finds the dialog by room and host.
+    const uint roomId;
+    const uint hostId;
+
   public slots:
     // Escape goes the way of the title-bar button.
     void reject() override;
@@ -40,8 +44,6 @@ class ChatWaitMatchDialog : public QDialog
 
     Ui::ChatWaitMatchDialog* ui;
     ProtocolSocket* socket;
-    uint roomId;
-    uint hostId;
     uint maxPlayers;
     uint participantCount = 0;
 };

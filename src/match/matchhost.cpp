@@ -1,3 +1,0 @@
-#include "match/matchhost.h"
-
-MatchHost* matchHost = nullptr;
