@@ -7,6 +7,10 @@
 #include "mainwindow/admindialog.h"
 #include "mainwindow/gameversioncheck.h"
 #include "mainwindow/updatedialog.h"
+#include "match/battledialog.h"
+#include "match/chatapplymatchdialog.h"
+#include "match/chatrecruitmatchdialog.h"
+#include "match/chatwaitmatchdialog.h"
 #include "match/childprocess.h"
 #include "rooms/batchedlog.h"
 #include "rooms/chatroomform.h"
@@ -174,15 +178,76 @@ void MainWindow::doChatCreated(ChatRoomForm* form, uint roomId)
     setEnabled(true);
 }
 
+namespace
+{
+
+// Whether a match dialog (of any kind, or none) belongs to the room and host.
+template <class Dialog> bool belongsTo(const Dialog* dialog, uint roomId, uint hostId)
+{
+    return dialog && dialog->roomId == roomId && dialog->hostId == hostId;
+}
+
+// Deletes a match dialog and clears the window's pointer to it in the same step.
+template <class Dialog> void release(Dialog*& dialog)
+{
+    delete dialog;
+    dialog = nullptr;
+}
+
+// The same for a match dialog of the room; true when there was one.
+template <class Dialog> bool releaseInRoom(Dialog*& dialog, uint roomId)
+{
+    if (!dialog || dialog->roomId != roomId)
+        return false;
+    release(dialog);
+    return true;
+}
+
+} // namespace
+
 void MainWindow::removeRoomTab(ChatRoomForm* form)
 {
     const int index = ui->tabWidget->indexOf(form);
     if (index < 0 || index >= ui->tabWidget->count() - 1)
         return;
+    // The room's match ends with the room, before its form goes.
+    bool released = releaseInRoom(recruitDialog, form->roomId);
+    removeApplyDialogs(
+        [form](const ChatApplyMatchDialog* dialog) { return dialog->roomId == form->roomId; });
+    released = releaseInRoom(waitDialog, form->roomId) || released;
+    released = releaseInRoom(battleDialog, form->roomId) || released;
+    if (released)
+        setBattleEnabledOnRoomTabs(true);
     ui->tabWidget->removeTab(index);
     ui->tabWidget->setCurrentIndex(index - 1);
     // Called from the form's own reply slot.
     form->deleteLater();
+}
+
+void MainWindow::removeApplyDialog(ChatApplyMatchDialog* dialog)
+{
+    if (!applyDialogs.removeOne(dialog))
+        return;
+    // Deleted later: the user's No reaches here from the dialog's own button.
+    dialog->hide();
+    dialog->deleteLater();
+}
+
+void MainWindow::removeApplyDialogs(const std::function<bool(const ChatApplyMatchDialog*)>& which)
+{
+    const QVector<ChatApplyMatchDialog*> offers = applyDialogs;
+    for (ChatApplyMatchDialog* dialog : offers) {
+        if (which(dialog))
+            removeApplyDialog(dialog);
+    }
+}
+
+void MainWindow::setBattleEnabledOnRoomTabs(bool on)
+{
+    for (int i = 0; i < ui->tabWidget->count() - 1; ++i) {
+        if (auto* form = qobject_cast<ChatRoomForm*>(ui->tabWidget->widget(i)))
+            form->setBattleEnabled(on);
+    }
 }
 
 void MainWindow::setOwnName(const QString& name)
@@ -412,29 +477,138 @@ bool MainWindow::routeLeave(ChatRoomForm& form, const RoomEvent& event)
     return form.handleLeave(event.userId);
 }
 
+// The own recruit opens the host's dialog; another user's is offered, unless the user is busy
+// with a match or already has that offer.
 bool MainWindow::routeRecruitStart(ChatRoomForm& form, const RoomEvent& event)
 {
-    return form.handleRecruitStart(event.userId);
+    if (!form.handleRecruitStart(event.userId))
+        return false;
+    if (event.userId != ownUserId) {
+        if (!canStartMatch())
+            return true;
+        for (const ChatApplyMatchDialog* dialog : applyDialogs) {
+            if (belongsTo(dialog, event.roomId, event.userId))
+                return true;
+        }
+        auto* offer = new ChatApplyMatchDialog(this, socket, event.roomId, event.userId,
+                                               form.userName(event.userId), event.value);
+        applyDialogs.append(offer);
+        offer->show();
+        return true;
+    }
+    setBattleEnabledOnRoomTabs(false);
+    if (belongsTo(battleDialog, event.roomId, event.userId))
+        release(battleDialog);
+    removeApplyDialogs([](const ChatApplyMatchDialog*) { return true; });
+    if (!canStartMatch())
+        fatalError("なぜか募集を複数回できてしまった");
+    // otherId carries the minimum number of players, value the maximum.
+    recruitDialog = new ChatRecruitMatchDialog(this, socket, event.roomId, event.userId,
+                                               event.otherId, event.value);
+    recruitDialog->show();
+    return true;
 }
 
 bool MainWindow::routeRecruitCancel(ChatRoomForm& form, const RoomEvent& event)
 {
-    return form.handleRecruitCancel(event.userId);
+    if (!form.handleRecruitCancel(event.userId))
+        return false;
+    bool released = false;
+    if (belongsTo(battleDialog, event.roomId, event.userId)) {
+        release(battleDialog);
+        released = true;
+    }
+    if (belongsTo(waitDialog, event.roomId, event.userId)) {
+        release(waitDialog);
+        released = true;
+    }
+    if (belongsTo(recruitDialog, event.roomId, event.userId))
+        release(recruitDialog);
+    removeApplyDialogs([&event](const ChatApplyMatchDialog* dialog) {
+        return belongsTo(dialog, event.roomId, event.userId);
+    });
+    if (event.userId == ownUserId || released)
+        setBattleEnabledOnRoomTabs(true);
+    return true;
 }
 
+// userId applied to otherId's recruit; value is the number of participants now. The user's own
+// application, once taken, turns its offer into the waiting dialog.
 bool MainWindow::routeApply(ChatRoomForm& form, const RoomEvent& event)
 {
-    return form.handleApply(event.otherId, event.userId);
+    if (!form.handleApply(event.otherId, event.userId))
+        return false;
+    const bool own = event.userId == ownUserId;
+    if (belongsTo(recruitDialog, event.roomId, event.otherId))
+        recruitDialog->setParticipantCount(event.value);
+    ChatApplyMatchDialog* taken = nullptr;
+    for (ChatApplyMatchDialog* dialog : applyDialogs) {
+        if (!belongsTo(dialog, event.roomId, event.otherId))
+            continue;
+        if (own)
+            taken = dialog;
+        else
+            dialog->setParticipantCount(event.value);
+    }
+    if (belongsTo(waitDialog, event.roomId, event.otherId) && !own)
+        waitDialog->setParticipantCount(event.value);
+    if (!taken)
+        return true;
+    if (!canStartMatch())
+        fatalError("なぜか待機を複数回できてしまった");
+    waitDialog = new ChatWaitMatchDialog(this, socket, taken->roomId, taken->hostId,
+                                         taken->hostName, taken->maxPlayers, event.value);
+    waitDialog->show();
+    removeApplyDialogs([](const ChatApplyMatchDialog*) { return true; });
+    setBattleEnabledOnRoomTabs(false);
+    return true;
 }
 
 bool MainWindow::routeApplyCancel(ChatRoomForm& form, const RoomEvent& event)
 {
-    return form.handleApplyCancel(event.otherId, event.userId);
+    if (!form.handleApplyCancel(event.otherId, event.userId))
+        return false;
+    if (belongsTo(recruitDialog, event.roomId, event.otherId))
+        recruitDialog->setParticipantCount(event.value);
+    for (ChatApplyMatchDialog* dialog : applyDialogs) {
+        if (belongsTo(dialog, event.roomId, event.otherId))
+            dialog->setParticipantCount(event.value);
+    }
+    if (!belongsTo(waitDialog, event.roomId, event.otherId))
+        return true;
+    if (event.userId != ownUserId) {
+        waitDialog->setParticipantCount(event.value);
+        return true;
+    }
+    release(waitDialog);
+    setBattleEnabledOnRoomTabs(true);
+    return true;
 }
 
+// Every player of the host's recruit gets a battle; the host's dialog hands on its minimum, a
+// guest has none.
 bool MainWindow::routeGameStart(ChatRoomForm& form, const RoomEvent& event)
 {
-    return form.handleGameStart(event.userId);
+    if (!form.handleGameStart(event.userId))
+        return false;
+    if (belongsTo(waitDialog, event.roomId, event.userId))
+        release(waitDialog);
+    uint minPlayers = 0xFFFFFFFFu;
+    if (belongsTo(recruitDialog, event.roomId, event.userId)) {
+        minPlayers = recruitDialog->minPlayers;
+        release(recruitDialog);
+    }
+    removeApplyDialogs([&event](const ChatApplyMatchDialog* dialog) {
+        return belongsTo(dialog, event.roomId, event.userId);
+    });
+    if (!form.isRecruitmentMember(event.userId, ownUserId))
+        return true;
+    if (battleDialog)
+        fatalError("なぜか対戦中に再度対戦が指定された");
+    battleDialog = new BattleDialog(this, socket, &form, form.findRecruitment(event.userId),
+                                    minPlayers, form.gameId, event.text);
+    battleDialog->show();
+    return true;
 }
 
 // The battle dialog sees the game's end and a player's leaving before the room writes its line,
@@ -443,12 +617,22 @@ bool MainWindow::routeGameEnd(ChatRoomForm& form, const RoomEvent& event)
 {
     if (form.initializing)
         return false;
+    if (belongsTo(battleDialog, event.roomId, event.userId)) {
+        // Its command's reply runs the queue again.
+        if (!battleDialog->isIdle())
+            return false;
+        release(battleDialog);
+        setBattleEnabledOnRoomTabs(true);
+    }
     return form.handleGameEnd(event.userId);
 }
 
 bool MainWindow::routeGameLeave(ChatRoomForm& form, const RoomEvent& event)
 {
     if (form.initializing)
+        return false;
+    if (belongsTo(battleDialog, event.roomId, event.otherId) &&
+        !battleDialog->removeMember(event.userId))
         return false;
     return form.handleGameLeave(event.otherId, event.userId);
 }

@@ -291,7 +291,8 @@ void ChatRoomTest::recruitments_data()
     row("no recruitment to apply to", {taroApplies}, false, {});
     row("started again keeps applicants", {start, taroApplies, start}, true, {taro});
     row("cancelled", {start, taroApplies, {EventRecruitCancel, hanako}}, false, {});
-    row("kept while the game runs", {start, taroApplies, {EventGameStart, hanako}}, true, {taro});
+    // Without たろう: his own game would start a battle.
+    row("kept while the game runs", {start, jiroApplies, {EventGameStart, hanako}}, true, {8});
     row("game over", {start, {EventGameStart, hanako}, {EventGameEnd, hanako}}, false, {});
     // Leaving the room is not leaving the recruitment.
     row("applicant left the room", {start, taroApplies, {EventLeave, taro}}, true, {taro});

@@ -67,12 +67,18 @@ struct Event {
     quint32 userId;
     quint32 otherId = 0;
     QString text = QString();
+    quint32 value = 0;
 };
 
 inline QByteArray roomEventFrame(quint32 roomId, const Event& event)
 {
-    const Wire fields =
-        Wire().u32(event.kind).u32(roomId).u32(event.userId).u32(event.otherId).u32(0).u32(0);
+    const Wire fields = Wire()
+                            .u32(event.kind)
+                            .u32(roomId)
+                            .u32(event.userId)
+                            .u32(event.otherId)
+                            .u32(event.value)
+                            .u32(0);
     return notifyFrame(NotifyRoomEvent, Wire(fields).str(event.text));
 }
 
