@@ -313,10 +313,11 @@ int coordinate(const Settings& settings)
     if (!startWorkers(chatters, "chat", server.port(), 1, settings.chatUsers, settings,
                       settings.chatUsers * 2000))
         return 1;
-    print(QString("%1 users logged in and entered their rooms in %2 s (%3 workers)")
+    print(QString("%1 users logged in and entered their rooms in %2 s (%3 workers): server %4")
               .arg(settings.chatUsers)
               .arg(clock.elapsed() / 1000.0, 0, 'f', 1)
-              .arg(settings.workers));
+              .arg(settings.workers)
+              .arg(memoryText(processMemory(server.pid()))));
     if (!measureHeld(settings, server) || !measureChat(settings, chatters, server.pid()))
         return 1;
     print("after the chat: server " + memoryText(processMemory(server.pid())));

@@ -471,8 +471,11 @@ void RequestDispatcher::cancelApply(Connection& connection, PayloadReader& in)
 void RequestDispatcher::startBattle(Connection& connection, PayloadReader& in)
 {
     const quint32 id = in.u32("roomId");
-    // The guests' engines connect to the host's address as this server sees it.
-    const QString address = connection.peerText() + ":" + QString::number(gamePort);
+    // The guests' engines connect to the host's address as this server sees it; an IPv6 host
+    // (which the game's engine cannot reach) is at least written unambiguously.
+    const QString host = connection.peerText();
+    const QString address =
+        (host.contains(':') ? "[" + host + "]" : host) + ":" + QString::number(gamePort);
     answer(connection, lobby.startBattle(currentUser(connection), id, address));
 }
 

@@ -5,6 +5,9 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 namespace
 {
 // Account creations running at once: each one spends its time hashing the password.
@@ -87,6 +90,8 @@ bool LocalLobbyServer::createAccounts(const QVector<LobbyAccount>& accounts, QSt
 bool LocalLobbyServer::start(QString& error, int timeoutMs)
 {
     process.setReadChannel(QProcess::StandardError);
+    // A test that aborts takes its server with it instead of leaving it running.
+    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process.start(program, commonArguments() + QStringList{"--listen", "127.0.0.1", "--port", "0"});
     static const QRegularExpression listening("listening on [0-9.]+:([0-9]+)");
     QDeadlineTimer deadline(timeoutMs);
