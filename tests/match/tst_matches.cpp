@@ -17,6 +17,7 @@
 
 #include <QLabel>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -561,10 +562,18 @@ void MatchesTest::leavingPlayers()
     run.startBattle(host, minPlayers, true);
     QTRY_VERIFY(run.one<BattleDialog>());
     BattleDialog* battle = run.one<BattleDialog>();
+    auto* log = child<QPlainTextEdit>(run.room(gameRoom), "textLog");
     for (int i = 0; i < leaving.size(); ++i) {
+        const int lines = log->blockCount();
         run.send({{EventGameLeave, leaving[i], host}});
+        if (endsAt >= 0 && i > endsAt)
+            continue;
+        // The room writes its line once the battle has dealt with the leave.
+        QTRY_COMPARE(log->blockCount(), lines + 1);
         if (i == endsAt)
             EXPECT_CLIENT_BYTES(run.server, request(EndBattle, {gameRoom}));
+        else
+            EXPECT_NOTHING_MORE_FROM(run);
     }
     // A leave that came while the end was out is dealt with after its reply.
     if (endsAt >= 0)
