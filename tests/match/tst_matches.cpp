@@ -181,10 +181,8 @@ class MatchesTest : public QObject
     void hostMatch();
     void guestMatch();
     void offers();
-    void requestAndRefusal_data();
-    void requestAndRefusal();
-    void closeAndEscape_data();
-    void closeAndEscape();
+    void buttons_data();
+    void buttons();
     void startError_data();
     void startError();
     void leavingPlayers_data();
@@ -323,31 +321,6 @@ void MatchesTest::offers()
     EXPECT_NOTHING_MORE_FROM(run);
 }
 
-void MatchesTest::requestAndRefusal_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<int>("button");
-    QTest::addColumn<QByteArray>("sent");
-    QTest::addColumn<quint32>("result");
-    QTest::addColumn<QString>("text");
-    const auto row = [](const char* name, const char* kind, int button, const QByteArray& sent,
-                        quint32 result, const QString& text) {
-        QTest::newRow(name) << QString(kind) << button << sent << result << text;
-    };
-    const QByteArray cancelRecruit = request(CancelRecruit, {gameRoom});
-    const QByteArray apply = request(ApplyMatch, {gameRoom, hanako});
-
-    row("start refused", "recruit", QDialogButtonBox::Yes, request(StartBattle, {gameRoom}), 1,
-        "ゲームの開始に失敗しました。");
-    row("recruit cancel refused", "recruit", QDialogButtonBox::Cancel, cancelRecruit, 2,
-        "対戦相手募集のキャンセルに失敗しました。");
-    row("recruit cancelled", "recruit", QDialogButtonBox::Cancel, cancelRecruit, 0, "");
-    row("application refused", "apply", QDialogButtonBox::Yes, apply, 7,
-        "対戦の応募に失敗しました。\nすでに満席です。");
-    row("withdrawal refused", "wait", QDialogButtonBox::Cancel, request(CancelApply, {gameRoom}), 1,
-        "対戦の募集への応募をキャンセルするのに失敗しました。");
-}
-
 // The dialog of a kind, opened as the server's events open it: the own recruit with the
 // minimum already reached, はなこ's offer, or the wait for her game.
 QDialog* openDialog(MatchRun& run, const QString& kind)
@@ -368,10 +341,41 @@ QDialog* openDialog(MatchRun& run, const QString& kind)
     return opened ? dialog : nullptr;
 }
 
-void MatchesTest::requestAndRefusal()
+void MatchesTest::buttons_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("trigger");
+    QTest::addColumn<bool>("busy");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<quint32>("result");
+    QTest::addColumn<QString>("text");
+    const auto row = [](const char* name, const char* kind, const char* trigger, bool busy,
+                        const QByteArray& sent, quint32 result, const QString& text) {
+        QTest::newRow(name) << QString(kind) << QString(trigger) << busy << sent << result << text;
+    };
+    const QByteArray cancelRecruit = request(CancelRecruit, {gameRoom});
+    row("start refused", "recruit", "Yes", false, request(StartBattle, {gameRoom}), 1,
+        "ゲームの開始に失敗しました。");
+    row("recruit cancel refused", "recruit", "Cancel", false, cancelRecruit, 2,
+        "対戦相手募集のキャンセルに失敗しました。");
+    row("recruit, close", "recruit", "close", false, cancelRecruit, 0, "");
+    row("recruit, Escape while starting", "recruit", "Escape", true, {}, 0, "");
+    row("application refused", "apply", "Yes", false, request(ApplyMatch, {gameRoom, hanako}), 7,
+        "対戦の応募に失敗しました。\nすでに満席です。");
+    row("offer, Escape declines", "apply", "Escape", false, {}, 0, "");
+    row("offer, close while applying", "apply", "close", true, {}, 0, "");
+    row("withdrawal by Escape refused", "wait", "Escape", false, request(CancelApply, {gameRoom}),
+        1, "対戦の募集への応募をキャンセルするのに失敗しました。");
+    row("waiting, close while withdrawing", "wait", "close", true, {}, 0, "");
+}
+
+// Buttons, the title-bar button and Escape: what each sends, or that nothing is sent while the
+// dialog's command is out, and the information box of a refusal.
+void MatchesTest::buttons()
 {
     QFETCH(QString, kind);
-    QFETCH(int, button);
+    QFETCH(QString, trigger);
+    QFETCH(bool, busy);
     QFETCH(QByteArray, sent);
     QFETCH(quint32, result);
     QFETCH(QString, text);
@@ -381,7 +385,25 @@ void MatchesTest::requestAndRefusal()
     QPointer<QDialog> dialog = openDialog(run, kind);
     QVERIFY(dialog);
     const Buttons before = buttonsOf(dialog);
-    press(dialog, QDialogButtonBox::StandardButton(button));
+    if (busy) {
+        press(dialog, kind == "wait" ? QDialogButtonBox::Cancel : QDialogButtonBox::Yes);
+        QTRY_VERIFY(!dialog->isEnabled());
+        QVERIFY(run.server.expect(kind == "recruit" ? request(StartBattle, {gameRoom})
+                                  : kind == "apply" ? request(ApplyMatch, {gameRoom, hanako})
+                                                    : request(CancelApply, {gameRoom})));
+    }
+    if (trigger == "Escape")
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    else if (trigger == "close")
+        dialog->close();
+    else
+        press(dialog, trigger == "Yes" ? QDialogButtonBox::Yes : QDialogButtonBox::Cancel);
+    if (sent.isEmpty()) {
+        EXPECT_NOTHING_MORE_FROM(run);
+        // Declining an offer is the user's own business; everything else waits for the server.
+        QCOMPARE(dialog && dialog->isVisible(), kind != "apply" || busy);
+        return;
+    }
     EXPECT_CLIENT_BYTES(run.server, sent);
     QTRY_VERIFY(!dialog->isEnabled());
 
@@ -411,55 +433,6 @@ void MatchesTest::requestAndRefusal()
         QVERIFY(!QApplication::activeModalWidget());
     }
     EXPECT_NOTHING_MORE_FROM(run);
-}
-
-void MatchesTest::closeAndEscape_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<bool>("escape");
-    QTest::addColumn<bool>("busy");
-    QTest::addColumn<QByteArray>("sent");
-    const auto row = [](const char* name, const char* kind, bool escape, bool busy,
-                        const QByteArray& sent) {
-        QTest::newRow(name) << QString(kind) << escape << busy << sent;
-    };
-    row("recruit, close", "recruit", false, false, request(CancelRecruit, {gameRoom}));
-    row("recruit, Escape", "recruit", true, false, request(CancelRecruit, {gameRoom}));
-    row("recruit, Escape while starting", "recruit", true, true, {});
-    row("offer, Escape declines", "apply", true, false, {});
-    row("offer, close while applying", "apply", false, true, {});
-    row("waiting, close", "wait", false, false, request(CancelApply, {gameRoom}));
-    row("waiting, Escape while withdrawing", "wait", true, true, {});
-}
-
-void MatchesTest::closeAndEscape()
-{
-    QFETCH(QString, kind);
-    QFETCH(bool, escape);
-    QFETCH(bool, busy);
-    QFETCH(QByteArray, sent);
-
-    MatchRun run;
-    OPEN_MATCH(run);
-    QPointer<QDialog> dialog = openDialog(run, kind);
-    QVERIFY(dialog);
-    if (busy) {
-        press(dialog, kind == "wait" ? QDialogButtonBox::Cancel : QDialogButtonBox::Yes);
-        QTRY_VERIFY(!dialog->isEnabled());
-        QVERIFY(run.server.expect(kind == "recruit" ? request(StartBattle, {gameRoom})
-                                  : kind == "apply" ? request(ApplyMatch, {gameRoom, hanako})
-                                                    : request(CancelApply, {gameRoom})));
-    }
-    if (escape)
-        QTest::keyClick(dialog, Qt::Key_Escape);
-    else
-        dialog->close();
-
-    if (!sent.isEmpty())
-        EXPECT_CLIENT_BYTES(run.server, sent);
-    EXPECT_NOTHING_MORE_FROM(run);
-    // Declining an offer is the user's own business; everything else waits for the server.
-    QCOMPARE(dialog && dialog->isVisible(), kind != "apply" || busy);
 }
 
 void MatchesTest::startError_data()
