@@ -12,6 +12,7 @@
 #include "match/chatrecruitmatchdialog.h"
 #include "match/chatwaitmatchdialog.h"
 #include "match/childprocess.h"
+#include "rooms/batchedlog.h"
 #include "rooms/chatroomform.h"
 #include "rooms/chatroomlistform.h"
 #include "lobbywire.h"
@@ -20,6 +21,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSettings>
@@ -32,6 +34,8 @@
 static const char* const upnpTool = "UPnPCJ.exe";
 static const int upnpPollMs = 100;
 static const quint32 upnpReleaseMs = 1000;
+// Longest run of the room-event queue before the event loop gets a turn.
+static const qint64 roomEventSliceMs = 4;
 
 // The bell lies in the working directory of an installed client; a development run finds the
 // copy the build puts beside the executable.
@@ -53,6 +57,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
         delete *sample;
         *sample = nullptr;
     }
+    allRoomsLog = new BatchedLog(ui->textLog);
     ui->splitterAll->setStretchFactor(0, 100);
     ui->splitterAll->setStretchFactor(1, 1);
     ui->splitterSub->setStretchFactor(0, 30);
@@ -261,7 +266,7 @@ ChatRoomListForm* MainWindow::roomList() const
 
 void MainWindow::appendAllRoomsLog(uint roomId, const QString& text)
 {
-    ui->textLog->appendPlainText(QString("(%1) %2").arg(roomId).arg(text));
+    allRoomsLog->append(QString("(%1) ").arg(roomId) + text);
 }
 
 void MainWindow::doStart()
@@ -424,7 +429,15 @@ void MainWindow::runRoomEvents()
     if (runningRoomEvents)
         return;
     runningRoomEvents = true;
+    QElapsedTimer slice;
+    slice.start();
     while (!roomEvents.isEmpty()) {
+        // A flood of events must not freeze the window: after a slice the rest waits until the
+        // event loop has had a turn, still in order and ahead of later events.
+        if (slice.hasExpired(roomEventSliceMs)) {
+            QMetaObject::invokeMethod(this, &MainWindow::runRoomEvents, Qt::QueuedConnection);
+            break;
+        }
         const RoomEvent* event = roomEvents.first();
         // Rooms without a tab (never entered, left, or still loading) and unknown kinds drop.
         ChatRoomForm* form = roomForm(event->roomId);

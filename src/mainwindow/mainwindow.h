@@ -4,12 +4,13 @@
 #include "protocol/protocolsocket.h"
 
 #include <QList>
+#include <QMainWindow>
 #include <QVector>
 
 #include <functional>
-#include <QMainWindow>
 
 class BattleDialog;
+class BatchedLog;
 class ChatApplyMatchDialog;
 class ChatRecruitMatchDialog;
 class ChatRoomForm;
@@ -106,6 +107,7 @@ class MainWindow : public QMainWindow
     // Offers to join other users' recruits, in the order they came.
     QVector<ChatApplyMatchDialog*> applyDialogs;
     QString ownNameText;
+    BatchedLog* allRoomsLog;
     quint32 connectionCount = 0;
     QSoundEffect* bell;
     ChildProcess* upnpProcess = nullptr;
