@@ -18,8 +18,10 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <csignal>
 
 #include <sys/resource.h>
@@ -56,6 +58,12 @@ QByteArray hexBlock(quint8 order, const QByteArray& text = {})
     QByteArray block(272, '\0');
     block[0] = char(order);
     return block.replace(16, int(text.size()), text).toHex();
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // A label's or line edit's text, or a list's rows joined by commas.
@@ -96,26 +104,26 @@ struct MatchRun : LobbyWindow {
         return true;
     }
     // "demo" for the stand-in; "quits" for a script that logs its order as the stand-in does and
-    // ends at once.
+    // ends at once; "records" for one that keeps everything it reads until it is stopped, and
+    // leaves its process id beside it.
     bool installEngine(const QString& kind) const
     {
         const QString path = game.filePath("engine.exe");
         if (kind == "demo")
             return QFile::copy(DEMOENGINE_PATH, path);
-        QFile script(path);
-        return script.open(QIODevice::WriteOnly) &&
-               script.write(
-                   "#!/bin/sh\nhead -c 272 /dev/fd/$1 | od -An -v -tx1 | tr -d ' \\n' "
-                   ">>\"$TILEPARLOR_DEMOENGINE_LOG\"\necho >>\"$TILEPARLOR_DEMOENGINE_LOG\"\n") >
-                   0 &&
-               script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        const QByteArray log = "\"$TILEPARLOR_DEMOENGINE_LOG\"";
+        const QByteArray script =
+            kind == "quits" ? "head -c 272 /dev/fd/$1 | od -An -v -tx1 | tr -d ' \\n' >>" + log +
+                                  "\necho >>" + log
+                            : "echo $$ >" + log + ".pid\nexec cat /dev/fd/$1 >" + log + ".raw";
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n" + script + "\n") > 0 &&
+               file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
     }
     // Every order block the engine read so far, as hex.
     QList<QByteArray> engineLog() const
     {
-        QFile log(game.filePath("engine.log"));
-        QList<QByteArray> lines =
-            log.open(QIODevice::ReadOnly) ? log.readAll().split('\n') : QList<QByteArray>{""};
+        QList<QByteArray> lines = contents(game.filePath("engine.log")).split('\n');
         lines.removeLast();
         return lines;
     }
@@ -187,6 +195,7 @@ class MatchesTest : public QObject
     void startError();
     void leavingPlayers_data();
     void leavingPlayers();
+    void engineIgnoringTheStopIsKilled();
     void leavingTheRoomEndsItsMatch_data();
     void leavingTheRoomEndsItsMatch();
     void secondMatchIsFatal_data();
@@ -554,6 +563,28 @@ void MatchesTest::leavingPlayers()
         run.server.send(reply(0));
     QTRY_COMPARE(shownText(battle, "listUser"), players);
     EXPECT_NOTHING_MORE_FROM(run);
+}
+
+// The stop order goes out once; an engine that does not end on it has a second, then goes.
+void MatchesTest::engineIgnoringTheStopIsKilled()
+{
+    MatchRun run;
+    OPEN_MATCH(run);
+    QVERIFY(run.installEngine("records"));
+    const QString log = run.game.filePath("engine.log");
+    run.startBattle(own);
+    QTRY_VERIFY(run.one<BattleDialog>());
+    QTRY_VERIFY(contents(log + ".pid").endsWith('\n'));
+    const pid_t pid = pid_t(contents(log + ".pid").trimmed().toInt());
+
+    QElapsedTimer timer;
+    timer.start();
+    run.send({{EventGameEnd, own}});
+    QTRY_VERIFY(!run.one<BattleDialog>());
+    QVERIFY2(timer.elapsed() >= 1000 && timer.elapsed() < 5000,
+             qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(contents(log + ".raw").toHex(), hexBlock(1) + hexBlock(0));
+    QVERIFY(::kill(pid, 0) != 0 && errno == ESRCH);
 }
 
 void MatchesTest::leavingTheRoomEndsItsMatch_data()
