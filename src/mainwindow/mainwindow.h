@@ -4,10 +4,10 @@
 #include "protocol/protocolsocket.h"
 
 #include <QList>
+#include <QMainWindow>
 #include <QVector>
 
 #include <functional>
-#include <QMainWindow>
 
 class BattleDialog;
 class BatchedLog;

@@ -40,16 +40,22 @@ BattleDialog::BattleDialog(QWidget* parent, ProtocolSocket* socket, ChatRoomForm
     }
     // Without an engine the match is over for this client at once.
     doCheckGame();
-    const QString texts[] = {
-        "",
-        "リソース不足です。",
-        "星環演武がインストールされていません。",
-        "星環演武の起動に失敗しました。\nファイルが見つかりません。\n"
-        "(インストールしたフォルダから手動で移動したりすると発生します)",
-    };
     // Once the dialog shows, so that the box lies over it.
-    const QString text = texts[error];
+    const QString text = startErrorText(error);
     QTimer::singleShot(0, this, [this, text] { showMatchInformation(this, "対戦状況", text); });
+}
+
+QString BattleDialog::startErrorText(StartError error)
+{
+    switch (error) {
+    case NoResources:
+        return "リソース不足です。";
+    case NotInstalled:
+        return "星環演武がインストールされていません。";
+    default:
+        return "星環演武の起動に失敗しました。\nファイルが見つかりません。\n"
+               "(インストールしたフォルダから手動で移動したりすると発生します)";
+    }
 }
 
 BattleDialog::StartError BattleDialog::startEngine(uint gameId, const QString& hostAddress)

@@ -65,6 +65,7 @@ class BattleDialog : public QDialog
     };
 
     StartError startEngine(uint gameId, const QString& hostAddress);
+    static QString startErrorText(StartError error);
     void sendBattleCommand(RequestCode code, const char* replySlot);
     void readBattleReply();
 

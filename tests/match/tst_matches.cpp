@@ -17,8 +17,11 @@
 
 #include <QLabel>
 #include <QListWidget>
+#include <QPlainTextEdit>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <csignal>
 
 #include <sys/resource.h>
@@ -36,7 +39,7 @@ const QString hostAddress = "192.0.2.7:14141";
 using Buttons = QDialogButtonBox::StandardButtons;
 constexpr Buttons yesCancel = QDialogButtonBox::Yes | QDialogButtonBox::Cancel;
 
-QByteArray request(quint32 code, std::initializer_list<quint32> fields)
+QByteArray matchRequest(quint32 code, std::initializer_list<quint32> fields)
 {
     Wire wire;
     wire.u32(code);
@@ -55,6 +58,12 @@ QByteArray hexBlock(quint8 order, const QByteArray& text = {})
     QByteArray block(272, '\0');
     block[0] = char(order);
     return block.replace(16, int(text.size()), text).toHex();
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // A label's or line edit's text, or a list's rows joined by commas.
@@ -95,26 +104,26 @@ struct MatchRun : LobbyWindow {
         return true;
     }
     // "demo" for the stand-in; "quits" for a script that logs its order as the stand-in does and
-    // ends at once.
+    // ends at once; "records" for one that keeps everything it reads until it is stopped, and
+    // leaves its process id beside it.
     bool installEngine(const QString& kind) const
     {
         const QString path = game.filePath("engine.exe");
         if (kind == "demo")
             return QFile::copy(DEMOENGINE_PATH, path);
-        QFile script(path);
-        return script.open(QIODevice::WriteOnly) &&
-               script.write(
-                   "#!/bin/sh\nhead -c 272 /dev/fd/$1 | od -An -v -tx1 | tr -d ' \\n' "
-                   ">>\"$TILEPARLOR_DEMOENGINE_LOG\"\necho >>\"$TILEPARLOR_DEMOENGINE_LOG\"\n") >
-                   0 &&
-               script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        const QByteArray log = "\"$TILEPARLOR_DEMOENGINE_LOG\"";
+        const QByteArray script =
+            kind == "quits" ? "head -c 272 /dev/fd/$1 | od -An -v -tx1 | tr -d ' \\n' >>" + log +
+                                  "\necho >>" + log
+                            : "echo $$ >" + log + ".pid\nexec cat /dev/fd/$1 >" + log + ".raw";
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n" + script + "\n") > 0 &&
+               file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
     }
     // Every order block the engine read so far, as hex.
     QList<QByteArray> engineLog() const
     {
-        QFile log(game.filePath("engine.log"));
-        QList<QByteArray> lines =
-            log.open(QIODevice::ReadOnly) ? log.readAll().split('\n') : QList<QByteArray>{""};
+        QList<QByteArray> lines = contents(game.filePath("engine.log")).split('\n');
         lines.removeLast();
         return lines;
     }
@@ -180,14 +189,13 @@ class MatchesTest : public QObject
     void hostMatch();
     void guestMatch();
     void offers();
-    void requestAndRefusal_data();
-    void requestAndRefusal();
-    void closeAndEscape_data();
-    void closeAndEscape();
+    void buttons_data();
+    void buttons();
     void startError_data();
     void startError();
     void leavingPlayers_data();
     void leavingPlayers();
+    void engineIgnoringTheStopIsKilled();
     void leavingTheRoomEndsItsMatch_data();
     void leavingTheRoomEndsItsMatch();
     void secondMatchIsFatal_data();
@@ -203,7 +211,7 @@ void MatchesTest::hostMatch()
     OPEN_MATCH(run, true);
     QVERIFY(run.installEngine("demo"));
     child<QPushButton>(run.room(gameRoom), "pushButtonBattle")->click();
-    EXPECT_CLIENT_BYTES(run.server, request(RecruitMatch, {gameRoom}));
+    EXPECT_CLIENT_BYTES(run.server, matchRequest(RecruitMatch, {gameRoom}));
     run.server.send(reply(0));
     run.send({{EventRecruitStart, own, 2, "", 4}});
     QTRY_VERIFY(run.one<ChatRecruitMatchDialog>());
@@ -216,7 +224,7 @@ void MatchesTest::hostMatch()
     run.send({{EventApply, hanako, own, "", 2}});
     QTRY_COMPARE(buttonsOf(recruit), yesCancel);
     press(recruit, QDialogButtonBox::Yes);
-    EXPECT_CLIENT_BYTES(run.server, request(StartBattle, {gameRoom}));
+    EXPECT_CLIENT_BYTES(run.server, matchRequest(StartBattle, {gameRoom}));
     run.server.send(reply(0));
     run.send({{EventGameStart, own}});
     QTRY_VERIFY(run.one<BattleDialog>());
@@ -227,7 +235,7 @@ void MatchesTest::hostMatch()
 
     // Below the minimum of 2 the host ends the match; the game's end waits for that reply.
     run.send({{EventGameLeave, hanako, own}});
-    EXPECT_CLIENT_BYTES(run.server, request(EndBattle, {gameRoom}));
+    EXPECT_CLIENT_BYTES(run.server, matchRequest(EndBattle, {gameRoom}));
     QSignalSpy notified(run.socket(), &ProtocolSocket::recvNotify);
     run.send({{EventGameEnd, own}});
     QVERIFY(notified.wait());
@@ -251,7 +259,7 @@ void MatchesTest::guestMatch()
     QCOMPARE(shownText(offer, "lineUserName"), "はなこ");
     QCOMPARE(shownText(offer, "labelUser"), "参加状況(1 / 4人)");
     press(offer, QDialogButtonBox::Yes);
-    EXPECT_CLIENT_BYTES(run.server, request(ApplyMatch, {gameRoom, hanako}));
+    EXPECT_CLIENT_BYTES(run.server, matchRequest(ApplyMatch, {gameRoom, hanako}));
     run.server.send(reply(0));
     run.send({{EventApply, own, hanako, "", 2}, {EventApply, jiro, hanako, "", 3}});
     QTRY_VERIFY(run.one<ChatWaitMatchDialog>());
@@ -267,7 +275,7 @@ void MatchesTest::guestMatch()
     QVERIFY(!wait);
     QCOMPARE(shownText(run.one<BattleDialog>(), "listUser"), "はなこ,たろう,じろう");
     QSignalSpy commandState(run.socket(), &ProtocolSocket::changeCommandState);
-    EXPECT_CLIENT_BYTES(run.server, request(DropBattle, {gameRoom}));
+    EXPECT_CLIENT_BYTES(run.server, matchRequest(DropBattle, {gameRoom}));
     QCOMPARE(run.engineLog(), QList<QByteArray>{hexBlock(2, hostAddress.toUtf8())});
     run.server.send(reply(0));
     QTRY_VERIFY(run.window->isEnabled());
@@ -322,31 +330,6 @@ void MatchesTest::offers()
     EXPECT_NOTHING_MORE_FROM(run);
 }
 
-void MatchesTest::requestAndRefusal_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<int>("button");
-    QTest::addColumn<QByteArray>("sent");
-    QTest::addColumn<quint32>("result");
-    QTest::addColumn<QString>("text");
-    const auto row = [](const char* name, const char* kind, int button, const QByteArray& sent,
-                        quint32 result, const QString& text) {
-        QTest::newRow(name) << QString(kind) << button << sent << result << text;
-    };
-    const QByteArray cancelRecruit = request(CancelRecruit, {gameRoom});
-    const QByteArray apply = request(ApplyMatch, {gameRoom, hanako});
-
-    row("start refused", "recruit", QDialogButtonBox::Yes, request(StartBattle, {gameRoom}), 1,
-        "ゲームの開始に失敗しました。");
-    row("recruit cancel refused", "recruit", QDialogButtonBox::Cancel, cancelRecruit, 2,
-        "対戦相手募集のキャンセルに失敗しました。");
-    row("recruit cancelled", "recruit", QDialogButtonBox::Cancel, cancelRecruit, 0, "");
-    row("application refused", "apply", QDialogButtonBox::Yes, apply, 7,
-        "対戦の応募に失敗しました。\nすでに満席です。");
-    row("withdrawal refused", "wait", QDialogButtonBox::Cancel, request(CancelApply, {gameRoom}), 1,
-        "対戦の募集への応募をキャンセルするのに失敗しました。");
-}
-
 // The dialog of a kind, opened as the server's events open it: the own recruit with the
 // minimum already reached, はなこ's offer, or the wait for her game.
 QDialog* openDialog(MatchRun& run, const QString& kind)
@@ -367,10 +350,42 @@ QDialog* openDialog(MatchRun& run, const QString& kind)
     return opened ? dialog : nullptr;
 }
 
-void MatchesTest::requestAndRefusal()
+void MatchesTest::buttons_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("trigger");
+    QTest::addColumn<bool>("busy");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<quint32>("result");
+    QTest::addColumn<QString>("text");
+    const auto row = [](const char* name, const char* kind, const char* trigger, bool busy,
+                        const QByteArray& sent, quint32 result, const QString& text) {
+        QTest::newRow(name) << QString(kind) << QString(trigger) << busy << sent << result << text;
+    };
+    const QByteArray cancelRecruit = matchRequest(CancelRecruit, {gameRoom});
+    row("start refused", "recruit", "Yes", false, matchRequest(StartBattle, {gameRoom}), 1,
+        "ゲームの開始に失敗しました。");
+    row("recruit cancel refused", "recruit", "Cancel", false, cancelRecruit, 2,
+        "対戦相手募集のキャンセルに失敗しました。");
+    row("recruit, close", "recruit", "close", false, cancelRecruit, 0, "");
+    row("recruit, Escape while starting", "recruit", "Escape", true, {}, 0, "");
+    row("application refused", "apply", "Yes", false, matchRequest(ApplyMatch, {gameRoom, hanako}),
+        7, "対戦の応募に失敗しました。\nすでに満席です。");
+    row("offer, Escape declines", "apply", "Escape", false, {}, 0, "");
+    row("offer, close while applying", "apply", "close", true, {}, 0, "");
+    row("withdrawal by Escape refused", "wait", "Escape", false,
+        matchRequest(CancelApply, {gameRoom}), 1,
+        "対戦の募集への応募をキャンセルするのに失敗しました。");
+    row("waiting, close while withdrawing", "wait", "close", true, {}, 0, "");
+}
+
+// Buttons, the title-bar button and Escape: what each sends, or that nothing is sent while the
+// dialog's command is out, and the information box of a refusal.
+void MatchesTest::buttons()
 {
     QFETCH(QString, kind);
-    QFETCH(int, button);
+    QFETCH(QString, trigger);
+    QFETCH(bool, busy);
     QFETCH(QByteArray, sent);
     QFETCH(quint32, result);
     QFETCH(QString, text);
@@ -380,7 +395,25 @@ void MatchesTest::requestAndRefusal()
     QPointer<QDialog> dialog = openDialog(run, kind);
     QVERIFY(dialog);
     const Buttons before = buttonsOf(dialog);
-    press(dialog, QDialogButtonBox::StandardButton(button));
+    if (busy) {
+        press(dialog, kind == "wait" ? QDialogButtonBox::Cancel : QDialogButtonBox::Yes);
+        QTRY_VERIFY(!dialog->isEnabled());
+        QVERIFY(run.server.expect(kind == "recruit" ? matchRequest(StartBattle, {gameRoom})
+                                  : kind == "apply" ? matchRequest(ApplyMatch, {gameRoom, hanako})
+                                                    : matchRequest(CancelApply, {gameRoom})));
+    }
+    if (trigger == "Escape")
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    else if (trigger == "close")
+        dialog->close();
+    else
+        press(dialog, trigger == "Yes" ? QDialogButtonBox::Yes : QDialogButtonBox::Cancel);
+    if (sent.isEmpty()) {
+        EXPECT_NOTHING_MORE_FROM(run);
+        // Declining an offer is the user's own business; everything else waits for the server.
+        QCOMPARE(dialog && dialog->isVisible(), kind != "apply" || busy);
+        return;
+    }
     EXPECT_CLIENT_BYTES(run.server, sent);
     QTRY_VERIFY(!dialog->isEnabled());
 
@@ -410,55 +443,6 @@ void MatchesTest::requestAndRefusal()
         QVERIFY(!QApplication::activeModalWidget());
     }
     EXPECT_NOTHING_MORE_FROM(run);
-}
-
-void MatchesTest::closeAndEscape_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<bool>("escape");
-    QTest::addColumn<bool>("busy");
-    QTest::addColumn<QByteArray>("sent");
-    const auto row = [](const char* name, const char* kind, bool escape, bool busy,
-                        const QByteArray& sent) {
-        QTest::newRow(name) << QString(kind) << escape << busy << sent;
-    };
-    row("recruit, close", "recruit", false, false, request(CancelRecruit, {gameRoom}));
-    row("recruit, Escape", "recruit", true, false, request(CancelRecruit, {gameRoom}));
-    row("recruit, Escape while starting", "recruit", true, true, {});
-    row("offer, Escape declines", "apply", true, false, {});
-    row("offer, close while applying", "apply", false, true, {});
-    row("waiting, close", "wait", false, false, request(CancelApply, {gameRoom}));
-    row("waiting, Escape while withdrawing", "wait", true, true, {});
-}
-
-void MatchesTest::closeAndEscape()
-{
-    QFETCH(QString, kind);
-    QFETCH(bool, escape);
-    QFETCH(bool, busy);
-    QFETCH(QByteArray, sent);
-
-    MatchRun run;
-    OPEN_MATCH(run);
-    QPointer<QDialog> dialog = openDialog(run, kind);
-    QVERIFY(dialog);
-    if (busy) {
-        press(dialog, kind == "wait" ? QDialogButtonBox::Cancel : QDialogButtonBox::Yes);
-        QTRY_VERIFY(!dialog->isEnabled());
-        QVERIFY(run.server.expect(kind == "recruit" ? request(StartBattle, {gameRoom})
-                                  : kind == "apply" ? request(ApplyMatch, {gameRoom, hanako})
-                                                    : request(CancelApply, {gameRoom})));
-    }
-    if (escape)
-        QTest::keyClick(dialog, Qt::Key_Escape);
-    else
-        dialog->close();
-
-    if (!sent.isEmpty())
-        EXPECT_CLIENT_BYTES(run.server, sent);
-    EXPECT_NOTHING_MORE_FROM(run);
-    // Declining an offer is the user's own business; everything else waits for the server.
-    QCOMPARE(dialog && dialog->isVisible(), kind != "apply" || busy);
 }
 
 void MatchesTest::startError_data()
@@ -499,7 +483,7 @@ void MatchesTest::startError()
                                   SLOT(setEnabled(bool)));
         otherSocket->writeUInt32(GetName);
         otherSocket->sendCommand();
-        EXPECT_CLIENT_BYTES(run.server, request(GetName, {}));
+        EXPECT_CLIENT_BYTES(run.server, request(GetName));
     }
     const int freeFd = lowestFreeFd();
     rlimit saved = {};
@@ -520,7 +504,7 @@ void MatchesTest::startError()
         EXPECT_NOTHING_MORE_FROM(run);
         run.server.send(reply(0));
     }
-    EXPECT_CLIENT_BYTES(run.server, request(host == own ? EndBattle : DropBattle, {gameRoom}));
+    EXPECT_CLIENT_BYTES(run.server, matchRequest(host == own ? EndBattle : DropBattle, {gameRoom}));
     QTRY_COMPARE(box->handled(), 1);
     COMPARE_BOX(seen, QMessageBox::Information, "対戦状況", text);
     // The reply runs the event queue again, while the game's start is long done with.
@@ -561,16 +545,46 @@ void MatchesTest::leavingPlayers()
     run.startBattle(host, minPlayers, true);
     QTRY_VERIFY(run.one<BattleDialog>());
     BattleDialog* battle = run.one<BattleDialog>();
+    auto* log = child<QPlainTextEdit>(run.room(gameRoom), "textLog");
     for (int i = 0; i < leaving.size(); ++i) {
-        run.send({{EventGameLeave, leaving[i], host}});
+        // The line after the leave shows that the battle has dealt with it.
+        const QString mark = QString("leave %1").arg(i);
+        run.send({{EventGameLeave, leaving[i], host}, {EventSpeak, hanako, 0, mark}});
+        if (endsAt >= 0 && i > endsAt)
+            continue;
+        QTRY_VERIFY(log->toPlainText().endsWith(mark));
         if (i == endsAt)
-            EXPECT_CLIENT_BYTES(run.server, request(EndBattle, {gameRoom}));
+            EXPECT_CLIENT_BYTES(run.server, matchRequest(EndBattle, {gameRoom}));
+        else
+            EXPECT_NOTHING_MORE_FROM(run);
     }
     // A leave that came while the end was out is dealt with after its reply.
     if (endsAt >= 0)
         run.server.send(reply(0));
     QTRY_COMPARE(shownText(battle, "listUser"), players);
     EXPECT_NOTHING_MORE_FROM(run);
+}
+
+// The stop order goes out once; an engine that does not end on it has a second, then goes.
+void MatchesTest::engineIgnoringTheStopIsKilled()
+{
+    MatchRun run;
+    OPEN_MATCH(run);
+    QVERIFY(run.installEngine("records"));
+    const QString log = run.game.filePath("engine.log");
+    run.startBattle(own);
+    QTRY_VERIFY(run.one<BattleDialog>());
+    QTRY_VERIFY(contents(log + ".pid").endsWith('\n'));
+    const pid_t pid = pid_t(contents(log + ".pid").trimmed().toInt());
+
+    QElapsedTimer timer;
+    timer.start();
+    run.send({{EventGameEnd, own}});
+    QTRY_VERIFY(!run.one<BattleDialog>());
+    QVERIFY2(timer.elapsed() >= 1000 && timer.elapsed() < 5000,
+             qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(contents(log + ".raw").toHex(), hexBlock(1) + hexBlock(0));
+    QVERIFY(::kill(pid, 0) != 0 && errno == ESRCH);
 }
 
 void MatchesTest::leavingTheRoomEndsItsMatch_data()
@@ -601,7 +615,7 @@ void MatchesTest::leavingTheRoomEndsItsMatch()
     QCOMPARE(run.battleEnabled(otherRoom), kind == "apply");
 
     child<QPushButton>(run.room(gameRoom), "pushButtonLeave")->click();
-    EXPECT_CLIENT_BYTES(run.server, request(LeaveRoom, {gameRoom}));
+    EXPECT_CLIENT_BYTES(run.server, matchRequest(LeaveRoom, {gameRoom}));
     run.server.send(reply(0));
     QTRY_VERIFY(!dialog);
     QVERIFY(run.battleEnabled(otherRoom));
