@@ -4,11 +4,11 @@
 #include "rooms/chatroomform.h"
 #include "rooms/chatroomlistform.h"
 #include "support/lobbyframes.h"
+#include "support/windowtabs.h"
 #include "support/wire.h"
 
 #include <QApplication>
 #include <QSettings>
-#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 
@@ -101,23 +101,17 @@ ChatRoomForm* LobbyWindow::serveRoom(quint32 roomId, const RoomInfo& info,
 
 ChatRoomForm* LobbyWindow::room(quint32 roomId) const
 {
-    for (int i = 0; i < tabs()->count(); ++i) {
-        auto* form = qobject_cast<ChatRoomForm*>(tabs()->widget(i));
-        if (form && form->roomId == roomId)
-            return form;
-    }
-    return nullptr;
+    return roomTabOf(window.get(), roomId);
 }
 
 ChatRoomListForm* LobbyWindow::roomList() const
 {
-    const int count = tabs()->count();
-    return count > 0 ? qobject_cast<ChatRoomListForm*>(tabs()->widget(count - 1)) : nullptr;
+    return roomListOf(window.get());
 }
 
 QTabWidget* LobbyWindow::tabs() const
 {
-    return window->findChild<QTabWidget*>("tabWidget");
+    return tabsOf(window.get());
 }
 
 ProtocolSocket* LobbyWindow::socket() const
