@@ -8,6 +8,9 @@
 #include "lobbysystem.h"
 #include "mainwindow/admindialog.h"
 #include "mainwindow/mainwindow.h"
+#include "match/battledialog.h"
+#include "match/chatapplymatchdialog.h"
+#include "match/chatrecruitmatchdialog.h"
 #include "modalscript.h"
 #include "rooms/chatroomcreatedialog.h"
 #include "rooms/chatroomenterpassworddialog.h"
@@ -107,6 +110,41 @@ void say(ChatRoomForm* room, const QString& line)
 {
     typeInto(room, "lineSpeak", line);
     child<QPushButton>(room, "btnSpeak")->click();
+}
+
+// Presses a button of the match dialog of this kind once it offers it.
+template <class Dialog>
+bool pressWhenOffered(const ClientWindow& client, QDialogButtonBox::StandardButton which)
+{
+    QPushButton* button = nullptr;
+    const auto offered = [&] {
+        const auto* dialog = client.get()->findChild<Dialog*>();
+        button = dialog && dialog->isEnabled()
+                     ? child<QDialogButtonBox>(dialog, "buttonBox")->button(which)
+                     : nullptr;
+        return button != nullptr;
+    };
+    if (!QTest::qWaitFor(offered, 15000))
+        return false;
+    button->click();
+    return true;
+}
+
+// An order block as the engine reads it, in hex, one line of the stand-in engine's log.
+QString orderBlock(quint8 order, const QByteArray& text = {})
+{
+    QByteArray block(272, '\0');
+    block[0] = char(order);
+    block.replace(16, text.size(), text);
+    return QString::fromLatin1(block.toHex());
+}
+
+QStringList linesOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly)
+               ? QString::fromLatin1(file.readAll()).split('\n', Qt::SkipEmptyParts)
+               : QStringList();
 }
 } // namespace
 
@@ -342,6 +380,51 @@ class EndToEndTest : public QObject
                          "[入室済] No.2 (1/10) [Locked]\n秘密の部屋\nチャット専用部屋",
                      }));
         QCOMPARE(bot->stop(), 0);
+    }
+
+    void matchWithABot_data()
+    {
+        QTest::addColumn<QString>("botRole");
+        QTest::addColumn<QString>("startOrder");
+        // The guest's engine is told where the host's engine listens, as the server saw it.
+        QTest::newRow("the bot hosts") << "--recruit" << orderBlock(2, "127.0.0.1:14141");
+        QTest::newRow("the client hosts") << "--apply" << orderBlock(1);
+    }
+
+    // A whole match with a bot in the game room, through the stand-in engine: the client's engine
+    // gets the start order of its side and, when the bot has ended its side, the stop order.
+    void matchWithABot()
+    {
+        QFETCH(QString, botRole);
+        QFETCH(QString, startOrder);
+        TestEnvironment env;
+        LobbySystem lobby;
+        VERIFY_LOBBY(lobby.start({player, robota}), lobby);
+        VERIFY_LOBBY(
+            lobby.addBot(robota, {"--room", "対戦ルーム", botRole, "--battle-seconds", "1"}),
+            lobby);
+        storeAccount(player.name, player.password);
+        machineSettings->setValue("SeikanEmbu", DEMOGAME_FOLDER);
+        const QString engineLog = env.path("engine.log");
+        qputenv("TILEPARLOR_DEMOENGINE_LOG", QFile::encodeName(engineLog));
+        ClientWindow client(lobby.port());
+        QVERIFY(client.waitForRoomList());
+        QVERIFY(client.clickRow("対戦ルーム"));
+        ChatRoomForm* room = client.waitForRoom(GameRoom);
+        QVERIFY(room);
+
+        if (botRole == "--apply") {
+            child<QPushButton>(room, "pushButtonBattle")->click();
+            QVERIFY(pressWhenOffered<ChatRecruitMatchDialog>(client, QDialogButtonBox::Yes));
+        } else {
+            // A host still alone recruits again for whoever comes in.
+            QVERIFY(pressWhenOffered<ChatApplyMatchDialog>(client, QDialogButtonBox::Yes));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(client.get()->findChild<BattleDialog*>(), 15000);
+        QVERIFY(!child<QPushButton>(room, "pushButtonBattle")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!client.get()->findChild<BattleDialog*>(), 15000);
+        QVERIFY(child<QPushButton>(room, "pushButtonBattle")->isEnabled());
+        QTRY_COMPARE(linesOf(engineLog), QStringList({startOrder, orderBlock(0)}));
     }
 };
 
