@@ -380,6 +380,8 @@ void MainWindow::doChatRoomListCreated(ChatRoomListForm* form)
     if (userSettings->value("admin", "").toString() == "true")
         (new AdminDialog(this, socket))->show();
     setEnabled(true);
+    // The end of the start-up, which scripts and benchmarks wait for.
+    qInfo("[MainWindow] room list shown");
 }
 
 void MainWindow::doSocketRecvNotify()

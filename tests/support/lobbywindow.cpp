@@ -3,12 +3,12 @@
 #include "app/globals.h"
 #include "rooms/chatroomform.h"
 #include "rooms/chatroomlistform.h"
+#include "support/windowtabs.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QSettings>
 #include <QSplitter>
-#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 
@@ -90,22 +90,17 @@ ChatRoomForm* LobbyWindow::serveRoom(quint32 roomId, const RoomInfo& info,
 
 ChatRoomForm* LobbyWindow::room(quint32 roomId) const
 {
-    for (int i = 0; i < tabs()->count(); ++i) {
-        auto* form = qobject_cast<ChatRoomForm*>(tabs()->widget(i));
-        if (form && form->roomId == roomId)
-            return form;
-    }
-    return nullptr;
+    return roomTabOf(window.get(), roomId);
 }
 
 ChatRoomListForm* LobbyWindow::roomList() const
 {
-    return qobject_cast<ChatRoomListForm*>(tabs()->widget(tabs()->count() - 1));
+    return roomListOf(window.get());
 }
 
 QTabWidget* LobbyWindow::tabs() const
 {
-    return window->findChild<QTabWidget*>("tabWidget");
+    return tabsOf(window.get());
 }
 
 // The window and each room hold a log of the same name; this one sits below the tabs.

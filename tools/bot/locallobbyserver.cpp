@@ -36,6 +36,11 @@ ProcessMemory processMemory(qint64 pid)
     return {statusField(status, "VmRSS"), statusField(status, "VmHWM")};
 }
 
+void endWithThisProcess(QProcess& process)
+{
+    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+}
+
 LocalLobbyServer::LocalLobbyServer(const QString& program, const QString& dataFolder)
     : program(program), dataFolder(dataFolder)
 {
@@ -68,9 +73,14 @@ bool LocalLobbyServer::createAccounts(const QVector<LobbyAccount>& accounts, QSt
         for (qsizetype i = first; i < qMin(first + size, accounts.size()); ++i) {
             auto* creation = new QProcess;
             const LobbyAccount& account = accounts[i];
-            creation->start(program,
-                            commonArguments() + QStringList{"create-account", account.name,
-                                                            account.password, account.handle});
+            QStringList arguments =
+                commonArguments() +
+                QStringList{"create-account", account.name, account.password, account.handle};
+            if (!account.mail.isEmpty())
+                arguments << "--mail" << account.mail;
+            if (account.admin)
+                arguments << "--admin";
+            creation->start(program, arguments);
             batch.append(creation);
         }
         for (QProcess* creation : batch) {
@@ -91,7 +101,7 @@ bool LocalLobbyServer::start(QString& error, int timeoutMs)
 {
     process.setReadChannel(QProcess::StandardError);
     // A test that aborts takes its server with it instead of leaving it running.
-    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    endWithThisProcess(process);
     process.start(program, commonArguments() + QStringList{"--listen", "127.0.0.1", "--port", "0"});
     static const QRegularExpression listening("listening on [0-9.]+:([0-9]+)");
     QDeadlineTimer deadline(timeoutMs);

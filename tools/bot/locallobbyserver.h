@@ -9,6 +9,9 @@ struct LobbyAccount {
     QString name;
     QString password;
     QString handle;
+    // Optional; initialised so that accounts given as {name, password, handle} stay complete.
+    QString mail = {};
+    bool admin = false;
 };
 
 // Resident and peak resident memory of a process, in KiB, from /proc/PID/status.
@@ -17,6 +20,10 @@ struct ProcessMemory {
     qint64 peakKiB = -1;
 };
 ProcessMemory processMemory(qint64 pid);
+
+// Makes the process, once started, end when this process ends in whatever way, so that a test
+// that crashes or is killed leaves nothing running.
+void endWithThisProcess(QProcess& process);
 
 // The real lobby server, run as a child process on a free loopback port with a data folder and
 // a configuration of its own, for tests and benchmarks. Its log is kept for diagnostics.

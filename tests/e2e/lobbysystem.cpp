@@ -1,0 +1,130 @@
+#include "lobbysystem.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QtTest>
+
+namespace
+{
+const QByteArray config = R"(
+[lobby]
+systemMessage=テストロビーへようこそ
+[rooms]
+size=3
+1\title=ロビー
+1\capacity=50
+1\gameId=chat
+2\title=対戦ルーム
+2\capacity=20
+2\gameId=0
+3\title=秘密の部屋
+3\password=demo
+3\capacity=10
+3\gameId=chat
+)";
+
+constexpr int processTimeoutMs = 30000;
+} // namespace
+
+BotProcess::BotProcess(quint16 port, const LobbyAccount& account, const QStringList& options)
+{
+    endWithThisProcess(process);
+    process.start(BOT_PROGRAM,
+                  QStringList{"--host", "127.0.0.1", "--port", QString::number(port), "--account",
+                              account.name, "--password", account.password} +
+                      options);
+}
+
+bool BotProcess::waitUntilReady()
+{
+    const bool settled = QTest::qWaitFor(
+        [this] {
+            output += QString::fromUtf8(process.readAllStandardOutput());
+            return output.contains("ready") || process.state() == QProcess::NotRunning;
+        },
+        processTimeoutMs);
+    return settled && output.contains("ready 1 of 1");
+}
+
+int BotProcess::stop()
+{
+    process.terminate();
+    if (!process.waitForFinished(processTimeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return -1;
+    }
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+QString BotProcess::log()
+{
+    return output + QString::fromUtf8(process.readAllStandardError());
+}
+
+LobbySystem::LobbySystem()
+{
+    server = std::make_unique<LocalLobbyServer>(SERVER_PROGRAM, data.path());
+}
+
+LobbySystem::~LobbySystem()
+{
+    for (auto& bot : bots)
+        bot->stop();
+}
+
+bool LobbySystem::start(const QVector<LobbyAccount>& accounts)
+{
+    if (!server->writeConfig(config)) {
+        error = "configuration not written in " + data.path();
+        return false;
+    }
+    return server->createAccounts(accounts, error) && startServer();
+}
+
+bool LobbySystem::startServer()
+{
+    if (server->start(error))
+        return true;
+    error += QString::fromUtf8(server->log());
+    return false;
+}
+
+bool LobbySystem::restart()
+{
+    if (server->stop() != 0) {
+        error = "the server did not stop in order: " + QString::fromUtf8(server->log());
+        return false;
+    }
+    server = std::make_unique<LocalLobbyServer>(SERVER_PROGRAM, data.path());
+    return startServer();
+}
+
+BotProcess* LobbySystem::addBot(const LobbyAccount& account, const QStringList& options)
+{
+    bots.push_back(std::make_unique<BotProcess>(port(), account, options));
+    BotProcess* bot = bots.back().get();
+    if (bot->waitUntilReady())
+        return bot;
+    error = "bot " + account.name + " did not get in: " + bot->log();
+    return nullptr;
+}
+
+QString LobbySystem::mailedValue(const QString& address, const QString& label) const
+{
+    QDir outbox(QDir(data.path()).filePath("outbox"));
+    // Named by the time they were written.
+    const QStringList mails = outbox.entryList({"*.eml"}, QDir::Files, QDir::Name | QDir::Reversed);
+    const QRegularExpression line("^" + QRegularExpression::escape(label) + ": (.*)$",
+                                  QRegularExpression::MultilineOption);
+    for (const QString& name : mails) {
+        QFile file(outbox.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QString mail = QString::fromUtf8(file.readAll()).remove('\r');
+        const QRegularExpressionMatch value = line.match(mail);
+        if (mail.contains("\nTo: <" + address + ">\n") && value.hasMatch())
+            return value.captured(1);
+    }
+    return "";
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "locallobbyserver.h"
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVector>
+
+#include <memory>
+#include <vector>
+
+// The permanent rooms of the test lobby, by number, as its configuration makes them.
+enum TestRoom : quint32 {
+    ChatRoom = 0,   // "ロビー", chat only, 50 places
+    GameRoom = 1,   // "対戦ルーム", the game, 20 places
+    LockedRoom = 2, // "秘密の部屋", password "demo", chat only, 10 places
+};
+
+// A tileparlor-bot process playing in the lobby.
+class BotProcess
+{
+  public:
+    BotProcess(quint16 port, const LobbyAccount& account, const QStringList& options);
+
+    // Waits until the bot says it has settled in its room.
+    bool waitUntilReady();
+    // Stops it the way a terminal does; its exit code, -1 when it crashed or did not end.
+    int stop();
+    QString log();
+
+  private:
+    QProcess process;
+    QString output;
+};
+
+// The real lobby server with a data folder of its own: accounts made by its own subcommand, the
+// permanent rooms above, its outbox, and the bots the test adds. Bots end before the server.
+class LobbySystem
+{
+  public:
+    LobbySystem();
+    ~LobbySystem();
+
+    bool start(const QVector<LobbyAccount>& accounts);
+    // Stops the server and starts another on the same data; it listens on a new port.
+    bool restart();
+    quint16 port() const { return server->port(); }
+    // Null when the bot did not get into its room.
+    BotProcess* addBot(const LobbyAccount& account, const QStringList& options);
+    // Why the last step failed, with the logs that tell.
+    QString failure() const { return error; }
+
+    // The value of the line "label: value" in the newest mail to the address that has one.
+    QString mailedValue(const QString& address, const QString& label) const;
+
+  private:
+    bool startServer();
+
+    QTemporaryDir data;
+    std::unique_ptr<LocalLobbyServer> server;
+    std::vector<std::unique_ptr<BotProcess>> bots;
+    QString error;
+};

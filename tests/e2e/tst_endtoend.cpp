@@ -1,0 +1,432 @@
+#include "accounts/accountregdialog.h"
+#include "accounts/accountregkeydialog.h"
+#include "accounts/accountregmaildialog.h"
+#include "accounts/accountselectdialog.h"
+#include "app/globals.h"
+#include "clientwindow.h"
+#include "lobbyobserver.h"
+#include "lobbysystem.h"
+#include "mainwindow/admindialog.h"
+#include "mainwindow/mainwindow.h"
+#include "match/battledialog.h"
+#include "match/chatapplymatchdialog.h"
+#include "match/chatrecruitmatchdialog.h"
+#include "modalscript.h"
+#include "rooms/chatroomcreatedialog.h"
+#include "rooms/chatroomenterpassworddialog.h"
+#include "rooms/chatroomform.h"
+#include "rooms/chatroomlistform.h"
+#include "settings/setmaildialog.h"
+#include "settings/setnamedialog.h"
+#include "settings/setpassdialog.h"
+#include "settings/usersettingdialog.h"
+#include "support/dialogtesting.h"
+#include "support/windowtabs.h"
+
+#include <QAction>
+#include <QListWidget>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabWidget>
+
+namespace
+{
+const LobbyAccount player{"player", "player-pass", "プレイヤー", "player@example.jp"};
+const LobbyAccount robota{"robota", "robota-pass", "ロボ太"};
+const LobbyAccount administrator{"admin", "admin-pass", "管理人", "admin@example.jp", true};
+
+void storeAccount(const QString& name, const QString& password)
+{
+    userSettings->setValue("account/id", name);
+    userSettings->setValue("account/password", password);
+}
+
+std::function<void(AccountSelectDialog*)> choose(const char* choice)
+{
+    return [choice](AccountSelectDialog* dialog) {
+        child<QRadioButton>(dialog, choice)->setChecked(true);
+        press(dialog, QDialogButtonBox::Ok);
+    };
+}
+
+// Fills two fields (an entry and its confirmation, or account and password) and presses OK.
+template <class Dialog>
+std::function<void(Dialog*)> submit(const char* first, const char* second,
+                                    std::function<QStringList()> values)
+{
+    return [=](Dialog* dialog) {
+        const QStringList typed = values();
+        typeInto(dialog, first, typed.value(0));
+        typeInto(dialog, second, typed.value(1));
+        press(dialog, QDialogButtonBox::Ok);
+    };
+}
+
+std::function<void(SetNameDialog*)> enterName(const QString& name)
+{
+    return [name](SetNameDialog* dialog) {
+        typeInto(dialog, "lineEdit", name);
+        press(dialog, QDialogButtonBox::Ok);
+    };
+}
+
+std::function<void(ChatRoomEnterPasswordDialog*)> enterRoomPassword(const QString& password)
+{
+    return [password](ChatRoomEnterPasswordDialog* dialog) {
+        typeInto(dialog, "linePass", password);
+        press(dialog, QDialogButtonBox::Ok);
+    };
+}
+
+// The settings window once it shows what the server holds.
+std::function<bool(UserSettingDialog*)> showing(const QString& name, const QString& mail)
+{
+    return [name, mail](UserSettingDialog* dialog) {
+        return textOf(dialog, "lineEditName") == name && textOf(dialog, "lineEditMail") == mail;
+    };
+}
+
+std::function<void(UserSettingDialog*)> clickButton(const char* button)
+{
+    return [button](UserSettingDialog* dialog) { child<QPushButton>(dialog, button)->click(); };
+}
+
+void openSettings(const ClientWindow& client)
+{
+    client.get()->findChild<QAction*>("action_S")->trigger();
+}
+
+QStringList names(const ChatRoomForm* room)
+{
+    QStringList shown;
+    const QListWidget* list = child<QListWidget>(room, "listUser");
+    for (int i = 0; i < list->count(); ++i)
+        shown.append(list->item(i)->text());
+    shown.sort();
+    return shown;
+}
+
+void say(ChatRoomForm* room, const QString& line)
+{
+    typeInto(room, "lineSpeak", line);
+    child<QPushButton>(room, "btnSpeak")->click();
+}
+
+// Presses a button of the match dialog of this kind once it offers it.
+template <class Dialog>
+bool pressWhenOffered(const ClientWindow& client, QDialogButtonBox::StandardButton which)
+{
+    QPushButton* button = nullptr;
+    const auto offered = [&] {
+        const auto* dialog = client.get()->findChild<Dialog*>();
+        button = dialog && dialog->isEnabled()
+                     ? child<QDialogButtonBox>(dialog, "buttonBox")->button(which)
+                     : nullptr;
+        return button != nullptr;
+    };
+    if (!QTest::qWaitFor(offered, 15000))
+        return false;
+    button->click();
+    return true;
+}
+
+// An order block as the engine reads it, in hex, one line of the stand-in engine's log.
+QString orderBlock(quint8 order, const QByteArray& text = {})
+{
+    QByteArray block(272, '\0');
+    block[0] = char(order);
+    block.replace(16, text.size(), text);
+    return QString::fromLatin1(block.toHex());
+}
+
+QStringList linesOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly)
+               ? QString::fromLatin1(file.readAll()).split('\n', Qt::SkipEmptyParts)
+               : QStringList();
+}
+} // namespace
+
+#define VERIFY_LOBBY(step, lobby) QVERIFY2((step), qPrintable((lobby).failure()))
+#define RUN_SCRIPT(script) QVERIFY2((script).finish(), qPrintable((script).failure()))
+
+class EndToEndTest : public QObject
+{
+    Q_OBJECT
+
+  private slots:
+    // A newcomer walks through the three registration dialogs with what the server mails, names
+    // itself at the first login and reaches the room list.
+    void registrationThroughTheDialogs()
+    {
+        TestEnvironment env;
+        LobbySystem lobby;
+        VERIFY_LOBBY(lobby.start({}), lobby);
+        const QString mail = "newcomer@example.jp";
+        const auto mailed = [&](const char* label) { return lobby.mailedValue(mail, label); };
+
+        ModalScript script;
+        script.then(choose("rdoFirst"))
+            .then(submit<AccountRegMailDialog>("lineEditMail0", "lineEditMail1",
+                                               [&] {
+                                                   return QStringList{mail, mail};
+                                               }))
+            .box(QMessageBox::Information, "メール登録",
+                 "メールアドレスの登録が完了しました。\n登録したメールアドレスに、アカウント登録用"
+                 "のキーが送られています。\nお手数ですがメールをご確認ください。")
+            .then(choose("rdoKey"))
+            .then(submit<AccountRegKeyDialog>(
+                "lineEditKey0", "lineEditKey1",
+                [&] {
+                    return QStringList{mailed("登録キー"), mailed("登録キー")};
+                }))
+            .box(QMessageBox::Information, "アカウント情報",
+                 "アカウントの登録が完了しました。\n登録したメールアドレスに、ログイン用の情報が"
+                 "送られています。\nお手数ですがメールをご確認ください。")
+            .then(choose("rdoExist"))
+            .then(submit<AccountRegDialog>(
+                "lineEditAccount", "lineEditPassword",
+                [&] {
+                    return QStringList{mailed("アカウント"), mailed("パスワード")};
+                }))
+            .then(enterName("しんいり"));
+        ClientWindow client(lobby.port());
+        RUN_SCRIPT(script);
+
+        ChatRoomListForm* list = client.waitForRoomList();
+        QVERIFY(list);
+        QCOMPARE(textOf(list, "lineName"), QString("しんいり"));
+        QVERIFY(!mailed("アカウント").isEmpty());
+        QCOMPARE(valueOnDisk(env, "account/id").toString(), mailed("アカウント"));
+    }
+
+    // A refused login leads back to the account choice, and the right password gets in.
+    void refusedLoginThenTheRightPassword()
+    {
+        TestEnvironment env;
+        LobbySystem lobby;
+        VERIFY_LOBBY(lobby.start({player}), lobby);
+        storeAccount(player.name, "wrong-pass");
+
+        ModalScript script;
+        script
+            .box(QMessageBox::Warning, "アカウント情報",
+                 "ログインに失敗しました。\nアカウント名、パスワードを確認してください。")
+            .then(choose("rdoExist"))
+            .then(submit<AccountRegDialog>("lineEditAccount", "lineEditPassword", [] {
+                return QStringList{player.name, player.password};
+            }));
+        ClientWindow client(lobby.port());
+        RUN_SCRIPT(script);
+
+        ChatRoomListForm* list = client.waitForRoomList();
+        QVERIFY(list);
+        QCOMPARE(textOf(list, "lineName"), player.handle);
+        QCOMPARE(valueOnDisk(env, "account/password").toString(), player.password);
+    }
+
+    // Name, mail and password changed in the settings window are the server's for good: after
+    // a restart the new password logs in and the window shows the new name and mail.
+    void settingsChangesOutliveARestart()
+    {
+        TestEnvironment env;
+        LobbySystem lobby;
+        VERIFY_LOBBY(lobby.start({player}), lobby);
+        storeAccount(player.name, player.password);
+        const QString name = "改名した人";
+        const QString mail = "renamed@example.jp";
+        const QString password = "new-pass-1";
+        {
+            ClientWindow client(lobby.port());
+            ChatRoomListForm* list = client.waitForRoomList();
+            QVERIFY(list);
+            ModalScript script;
+            script.then(clickButton("pushButtonName"), showing(player.handle, player.mail))
+                .then(enterName(name))
+                .then(clickButton("pushButtonMail"), showing(name, player.mail))
+                .then<SetMailDialog>([&](SetMailDialog* dialog) {
+                    typeInto(dialog, "lineEdit", mail);
+                    press(dialog, QDialogButtonBox::Ok);
+                })
+                .then(clickButton("pushButtonPassword"), showing(name, mail))
+                .then<SetPassDialog>([&](SetPassDialog* dialog) {
+                    typeInto(dialog, "lineEditCurrent", player.password);
+                    typeInto(dialog, "lineEditNew0", password);
+                    typeInto(dialog, "lineEditNew1", password);
+                    press(dialog, QDialogButtonBox::Ok);
+                })
+                .box(QMessageBox::Information, "パスワードの設定",
+                     "パスワードの変更が完了しました。")
+                .then<UserSettingDialog>(
+                    [](UserSettingDialog* dialog) { press(dialog, QDialogButtonBox::Ok); },
+                    showing(name, mail));
+            openSettings(client);
+            RUN_SCRIPT(script);
+            QCOMPARE(textOf(list, "lineName"), name);
+            QCOMPARE(valueOnDisk(env, "account/password").toString(), password);
+        }
+
+        VERIFY_LOBBY(lobby.restart(), lobby);
+        ClientWindow client(lobby.port());
+        QVERIFY(client.waitForRoomList());
+        ModalScript script;
+        script.then<UserSettingDialog>(
+            [](UserSettingDialog* dialog) { press(dialog, QDialogButtonBox::Ok); },
+            showing(name, mail));
+        openSettings(client);
+        RUN_SCRIPT(script);
+    }
+
+    // An administrator's global message replaces the system message line of every user.
+    void globalMessageReachesEveryone()
+    {
+        TestEnvironment env;
+        LobbySystem lobby;
+        VERIFY_LOBBY(lobby.start({administrator, player}), lobby);
+        storeAccount(administrator.name, administrator.password);
+        userSettings->setValue("admin", "true");
+        LobbyObserver observer(lobby.port(), player.name, player.password);
+        QTRY_VERIFY(observer.isLoggedIn());
+
+        ClientWindow client(lobby.port());
+        QVERIFY(client.waitForRoomList());
+        const auto* line = child<QLineEdit>(client.get(), "lineSysMessage");
+        QCOMPARE(line->text(), QString("テストロビーへようこそ"));
+        auto* tool = client.get()->findChild<AdminDialog*>();
+        QVERIFY(tool && tool->isVisible());
+        const QString message = "本日22時から臨時メンテナンスを行います";
+        typeInto(tool, "lineGmes", message);
+        child<QPushButton>(tool, "pushGmes")->click();
+        QTRY_COMPARE(line->text(), message);
+        QTRY_COMPARE(observer.systemMessage(), message);
+    }
+
+    // The room list with a bot in the lobby: entering a locked room takes its password, the bot
+    // greets and answers in its room, a created room is listed while it is used and goes when
+    // it is left.
+    void roomsWithABot()
+    {
+        TestEnvironment env;
+        LobbySystem lobby;
+        VERIFY_LOBBY(lobby.start({player, robota}), lobby);
+        BotProcess* bot = lobby.addBot(robota, {"--room", "ロビー", "--greet", "--answer"});
+        VERIFY_LOBBY(bot, lobby);
+        storeAccount(player.name, player.password);
+        ClientWindow client(lobby.port());
+        ChatRoomListForm* list = client.waitForRoomList();
+        QVERIFY(list);
+        QTRY_COMPARE(client.rows(), QStringList({
+                                        "No.0 (1/50) [Open]\nロビー\nチャット専用部屋",
+                                        "No.1 (0/20) [Open]\n対戦ルーム\n星環演武",
+                                        "No.2 (0/10) [Locked]\n秘密の部屋\nチャット専用部屋",
+                                    }));
+
+        ModalScript wrongPassword;
+        wrongPassword.then(enterRoomPassword("wrong"))
+            .box(QMessageBox::Information, "チャットルームへ入室",
+                 "入室できませんでした。\nパスワードが違います。");
+        QVERIFY(client.clickRow("秘密の部屋"));
+        RUN_SCRIPT(wrongPassword);
+        ModalScript rightPassword;
+        rightPassword.then(enterRoomPassword("demo"));
+        QVERIFY(client.clickRow("秘密の部屋"));
+        RUN_SCRIPT(rightPassword);
+        QVERIFY(client.waitForRoom(LockedRoom));
+
+        QVERIFY(client.clickRow("ロビー"));
+        ChatRoomForm* chat = client.waitForRoom(ChatRoom);
+        QVERIFY(chat);
+        QCOMPARE(names(chat), QStringList({"プレイヤー", "ロボ太"}));
+        QTRY_VERIFY(chatLog(chat).contains("[ロボ太] ようこそ、プレイヤーさん！"));
+        say(chat, "ロボ太さん、調子はどう？");
+        QTRY_VERIFY(chatLog(chat).contains("[プレイヤー] ロボ太さん、調子はどう？"));
+        // The greeting, then the answer to the line addressed to it.
+        QTRY_COMPARE(chatLog(chat).filter("[ロボ太] ").size(), 2);
+
+        ModalScript creation;
+        creation.then<ChatRoomCreateDialog>([](ChatRoomCreateDialog* dialog) {
+            typeInto(dialog, "lineTitle", "作った部屋");
+            child<QSpinBox>(dialog, "spinUser")->setValue(4);
+            press(dialog, QDialogButtonBox::Ok);
+        });
+        QVERIFY(client.showIdle(list));
+        child<QPushButton>(list, "pushCreateRoom")->click();
+        RUN_SCRIPT(creation);
+        QTRY_COMPARE(tabsOf(client.get())->count(), 4);
+        auto* created = qobject_cast<ChatRoomForm*>(tabsOf(client.get())->currentWidget());
+        QVERIFY(created);
+        QCOMPARE(child<QLineEdit>(created, "lineTitle")->text(), QString("作った部屋"));
+        QVERIFY(client.showIdle(list));
+        QTRY_COMPARE(client.rows(),
+                     QStringList({
+                         "[入室済] No.0 (2/50) [Open]\nロビー\nチャット専用部屋",
+                         "No.1 (0/20) [Open]\n対戦ルーム\n星環演武",
+                         "[入室済] No.2 (1/10) [Locked]\n秘密の部屋\nチャット専用部屋",
+                         QString("[入室済] No.%1 (1/4) [Open]\n作った部屋\nチャット専用部屋")
+                             .arg(created->roomId),
+                     }));
+
+        for (ChatRoomForm* room : {created, chat}) {
+            QVERIFY(client.showIdle(room));
+            child<QPushButton>(room, "pushButtonLeave")->click();
+            QTRY_VERIFY(!roomTabOf(client.get(), room->roomId));
+        }
+        QVERIFY(client.showIdle(list));
+        QTRY_COMPARE(client.rows(),
+                     QStringList({
+                         "No.0 (1/50) [Open]\nロビー\nチャット専用部屋",
+                         "No.1 (0/20) [Open]\n対戦ルーム\n星環演武",
+                         "[入室済] No.2 (1/10) [Locked]\n秘密の部屋\nチャット専用部屋",
+                     }));
+        QCOMPARE(bot->stop(), 0);
+    }
+
+    void matchWithABot_data()
+    {
+        QTest::addColumn<QString>("botRole");
+        QTest::addColumn<QString>("startOrder");
+        // The guest's engine is told where the host's engine listens, as the server saw it.
+        QTest::newRow("the bot hosts") << "--recruit" << orderBlock(2, "127.0.0.1:14141");
+        QTest::newRow("the client hosts") << "--apply" << orderBlock(1);
+    }
+
+    // A whole match with a bot in the game room, through the stand-in engine: the client's engine
+    // gets the start order of its side and, when the bot has ended its side, the stop order.
+    void matchWithABot()
+    {
+        QFETCH(QString, botRole);
+        QFETCH(QString, startOrder);
+        TestEnvironment env;
+        LobbySystem lobby;
+        VERIFY_LOBBY(lobby.start({player, robota}), lobby);
+        VERIFY_LOBBY(
+            lobby.addBot(robota, {"--room", "対戦ルーム", botRole, "--battle-seconds", "1"}),
+            lobby);
+        storeAccount(player.name, player.password);
+        machineSettings->setValue("SeikanEmbu", DEMOGAME_FOLDER);
+        const QString engineLog = env.path("engine.log");
+        qputenv("TILEPARLOR_DEMOENGINE_LOG", QFile::encodeName(engineLog));
+        ClientWindow client(lobby.port());
+        QVERIFY(client.waitForRoomList());
+        QVERIFY(client.clickRow("対戦ルーム"));
+        ChatRoomForm* room = client.waitForRoom(GameRoom);
+        QVERIFY(room);
+
+        if (botRole == "--apply") {
+            child<QPushButton>(room, "pushButtonBattle")->click();
+            QVERIFY(pressWhenOffered<ChatRecruitMatchDialog>(client, QDialogButtonBox::Yes));
+        } else {
+            // A host still alone recruits again for whoever comes in.
+            QVERIFY(pressWhenOffered<ChatApplyMatchDialog>(client, QDialogButtonBox::Yes));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(client.get()->findChild<BattleDialog*>(), 15000);
+        QVERIFY(!child<QPushButton>(room, "pushButtonBattle")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!client.get()->findChild<BattleDialog*>(), 15000);
+        QVERIFY(child<QPushButton>(room, "pushButtonBattle")->isEnabled());
+        QTRY_COMPARE(linesOf(engineLog), QStringList({startOrder, orderBlock(0)}));
+    }
+};
+
+QTEST_MAIN(EndToEndTest)
+#include "tst_endtoend.moc"
