@@ -1,0 +1,66 @@
+#pragma once
+
+#include "fuzzlobby.h"
+
+#include <QByteArray>
+
+#include <functional>
+#include <memory>
+
+class ChatRoomForm;
+class ConnectionRelay;
+class ChatRoomListForm;
+class FuzzApplication;
+class MainWindow;
+class QTabWidget;
+
+// Where the client stands when an input's bytes begin to arrive.
+enum class Stage {
+    // Connected and its hello sent: the input answers the hello and the login.
+    Hello,
+    // Logged in, the room list asked for its first room.
+    RoomWalk,
+    // The list shows the room and the user asked to enter it.
+    RoomEntry,
+    // The room is open as a tab.
+    InRoom,
+    // In the room, the user pressed the battle button.
+    RecruitAsked,
+};
+constexpr int stageCount = 5;
+
+// One run of the real main window for one input: logged in to the scripted lobby and brought to
+// the input's stage, then fed the input as the server's bytes. The window and everything it
+// left behind go with the session.
+class ClientSession
+{
+  public:
+    ClientSession(FuzzApplication& app, FuzzLobby& lobby);
+    ~ClientSession();
+
+    void reach(Stage stage);
+    // Sends the bytes at the given pace and runs the client until it took all of them, or
+    // ended, and has nothing left to do.
+    void play(const QByteArray& bytes, FuzzLobby::Pace pace, bool hangUp);
+
+  private:
+    void logIn();
+    void showFirstRoom();
+    // Stops answering, then does what makes the client send the request of this code.
+    void leaveToInput(quint32 code, const std::function<void()>& action);
+    // Runs the event loop until the condition holds. The way there is scripted with valid
+    // replies, so a client that ends or never gets there is a fault of the harness or the client.
+    void waitFor(const char* what, const std::function<bool()>& condition);
+    // One event loop pass.
+    void runPass();
+    bool clientTookEverything() const;
+    ChatRoomListForm* roomList() const;
+    ChatRoomForm* room() const;
+
+    FuzzApplication& app;
+    FuzzLobby& lobby;
+    std::unique_ptr<MainWindow> window;
+    QTabWidget* tabs = nullptr;
+    std::unique_ptr<ConnectionRelay> relay;
+    bool listParked = false;
+};
