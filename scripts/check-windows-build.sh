@@ -25,14 +25,22 @@ cat >"$work/driver.cpp" <<'CPP'
 int main()
 {
     ignoreBrokenPipeSignal();
+    PipeHandle input = invalidPipeHandle;
+    PipeHandle engineInput = invalidPipeHandle;
+    if (!createNativePipe(ChildEnd::Read, &input, &engineInput))
+        return 1;
+    const char order[272] = {1};
+    const bool written = writeNativePipe(input, order, sizeof order);
     ChildProcess* process = startNativeProcess("engine.exe", "--parlor 1 2");
+    closeNativePipe(engineInput);
+    closeNativePipe(input);
     if (!process)
         return 1;
     if (isNativeProcessRunning(process))
         closeNativeProcess(process, 1000);
     else
         closeNativeProcess(process, 0);
-    return 0;
+    return written ? 0 : 1;
 }
 CPP
 "$cxx" "${flags[@]}" -c "$work/driver.cpp" -o "$work/driver.o"

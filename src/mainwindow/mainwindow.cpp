@@ -7,7 +7,12 @@
 #include "mainwindow/admindialog.h"
 #include "mainwindow/gameversioncheck.h"
 #include "mainwindow/updatedialog.h"
+#include "match/battledialog.h"
+#include "match/chatapplymatchdialog.h"
+#include "match/chatrecruitmatchdialog.h"
+#include "match/chatwaitmatchdialog.h"
 #include "match/childprocess.h"
+#include "rooms/batchedlog.h"
 #include "rooms/chatroomform.h"
 #include "rooms/chatroomlistform.h"
 #include "lobbywire.h"
@@ -16,6 +21,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSettings>
@@ -28,6 +34,8 @@
 static const char* const upnpTool = "UPnPCJ.exe";
 static const int upnpPollMs = 100;
 static const quint32 upnpReleaseMs = 1000;
+// Longest run of the room-event queue before the event loop gets a turn.
+static const qint64 roomEventSliceMs = 4;
 
 // The bell lies in the working directory of an installed client; a development run finds the
 // copy the build puts beside the executable.
@@ -49,6 +57,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
         delete *sample;
         *sample = nullptr;
     }
+    allRoomsLog = new BatchedLog(ui->textLog);
     ui->splitterAll->setStretchFactor(0, 100);
     ui->splitterAll->setStretchFactor(1, 1);
     ui->splitterSub->setStretchFactor(0, 30);
@@ -169,15 +178,76 @@ void MainWindow::doChatCreated(ChatRoomForm* form, uint roomId)
     setEnabled(true);
 }
 
+namespace
+{
+
+// Whether a match dialog (of any kind, or none) belongs to the room and host.
+template <class Dialog> bool belongsTo(const Dialog* dialog, uint roomId, uint hostId)
+{
+    return dialog && dialog->roomId == roomId && dialog->hostId == hostId;
+}
+
+// Deletes a match dialog and clears the window's pointer to it in the same step.
+template <class Dialog> void release(Dialog*& dialog)
+{
+    delete dialog;
+    dialog = nullptr;
+}
+
+// The same for a match dialog of the room; true when there was one.
+template <class Dialog> bool releaseInRoom(Dialog*& dialog, uint roomId)
+{
+    if (!dialog || dialog->roomId != roomId)
+        return false;
+    release(dialog);
+    return true;
+}
+
+} // namespace
+
 void MainWindow::removeRoomTab(ChatRoomForm* form)
 {
     const int index = ui->tabWidget->indexOf(form);
     if (index < 0 || index >= ui->tabWidget->count() - 1)
         return;
+    // The room's match ends with the room, before its form goes.
+    bool released = releaseInRoom(recruitDialog, form->roomId);
+    removeApplyDialogs(
+        [form](const ChatApplyMatchDialog* dialog) { return dialog->roomId == form->roomId; });
+    released = releaseInRoom(waitDialog, form->roomId) || released;
+    released = releaseInRoom(battleDialog, form->roomId) || released;
+    if (released)
+        setBattleEnabledOnRoomTabs(true);
     ui->tabWidget->removeTab(index);
     ui->tabWidget->setCurrentIndex(index - 1);
     // Called from the form's own reply slot.
     form->deleteLater();
+}
+
+void MainWindow::removeApplyDialog(ChatApplyMatchDialog* dialog)
+{
+    if (!applyDialogs.removeOne(dialog))
+        return;
+    // Deleted later: the user's No reaches here from the dialog's own button.
+    dialog->hide();
+    dialog->deleteLater();
+}
+
+void MainWindow::removeApplyDialogs(const std::function<bool(const ChatApplyMatchDialog*)>& which)
+{
+    const QVector<ChatApplyMatchDialog*> offers = applyDialogs;
+    for (ChatApplyMatchDialog* dialog : offers) {
+        if (which(dialog))
+            removeApplyDialog(dialog);
+    }
+}
+
+void MainWindow::setBattleEnabledOnRoomTabs(bool on)
+{
+    for (int i = 0; i < ui->tabWidget->count() - 1; ++i) {
+        if (auto* form = qobject_cast<ChatRoomForm*>(ui->tabWidget->widget(i)))
+            form->setBattleEnabled(on);
+    }
 }
 
 void MainWindow::setOwnName(const QString& name)
@@ -196,7 +266,7 @@ ChatRoomListForm* MainWindow::roomList() const
 
 void MainWindow::appendAllRoomsLog(uint roomId, const QString& text)
 {
-    ui->textLog->appendPlainText(QString("(%1) %2").arg(roomId).arg(text));
+    allRoomsLog->append(QString("(%1) ").arg(roomId) + text);
 }
 
 void MainWindow::doStart()
@@ -359,7 +429,15 @@ void MainWindow::runRoomEvents()
     if (runningRoomEvents)
         return;
     runningRoomEvents = true;
+    QElapsedTimer slice;
+    slice.start();
     while (!roomEvents.isEmpty()) {
+        // A flood of events must not freeze the window: after a slice the rest waits until the
+        // event loop has had a turn, still in order and ahead of later events.
+        if (slice.hasExpired(roomEventSliceMs)) {
+            QMetaObject::invokeMethod(this, &MainWindow::runRoomEvents, Qt::QueuedConnection);
+            break;
+        }
         const RoomEvent* event = roomEvents.first();
         // Rooms without a tab (never entered, left, or still loading) and unknown kinds drop.
         ChatRoomForm* form = roomForm(event->roomId);
@@ -399,29 +477,138 @@ bool MainWindow::routeLeave(ChatRoomForm& form, const RoomEvent& event)
     return form.handleLeave(event.userId);
 }
 
+// The own recruit opens the host's dialog; another user's is offered, unless the user is busy
+// with a match or already has that offer.
 bool MainWindow::routeRecruitStart(ChatRoomForm& form, const RoomEvent& event)
 {
-    return form.handleRecruitStart(event.userId);
+    if (!form.handleRecruitStart(event.userId))
+        return false;
+    if (event.userId != ownUserId) {
+        if (!canStartMatch())
+            return true;
+        for (const ChatApplyMatchDialog* dialog : applyDialogs) {
+            if (belongsTo(dialog, event.roomId, event.userId))
+                return true;
+        }
+        auto* offer = new ChatApplyMatchDialog(this, socket, event.roomId, event.userId,
+                                               form.userName(event.userId), event.value);
+        applyDialogs.append(offer);
+        offer->show();
+        return true;
+    }
+    setBattleEnabledOnRoomTabs(false);
+    if (belongsTo(battleDialog, event.roomId, event.userId))
+        release(battleDialog);
+    removeApplyDialogs([](const ChatApplyMatchDialog*) { return true; });
+    if (!canStartMatch())
+        fatalError("なぜか募集を複数回できてしまった");
+    // otherId carries the minimum number of players, value the maximum.
+    recruitDialog = new ChatRecruitMatchDialog(this, socket, event.roomId, event.userId,
+                                               event.otherId, event.value);
+    recruitDialog->show();
+    return true;
 }
 
 bool MainWindow::routeRecruitCancel(ChatRoomForm& form, const RoomEvent& event)
 {
-    return form.handleRecruitCancel(event.userId);
+    if (!form.handleRecruitCancel(event.userId))
+        return false;
+    bool released = false;
+    if (belongsTo(battleDialog, event.roomId, event.userId)) {
+        release(battleDialog);
+        released = true;
+    }
+    if (belongsTo(waitDialog, event.roomId, event.userId)) {
+        release(waitDialog);
+        released = true;
+    }
+    if (belongsTo(recruitDialog, event.roomId, event.userId))
+        release(recruitDialog);
+    removeApplyDialogs([&event](const ChatApplyMatchDialog* dialog) {
+        return belongsTo(dialog, event.roomId, event.userId);
+    });
+    if (event.userId == ownUserId || released)
+        setBattleEnabledOnRoomTabs(true);
+    return true;
 }
 
+// userId applied to otherId's recruit; value is the number of participants now. The user's own
+// application, once taken, turns its offer into the waiting dialog.
 bool MainWindow::routeApply(ChatRoomForm& form, const RoomEvent& event)
 {
-    return form.handleApply(event.otherId, event.userId);
+    if (!form.handleApply(event.otherId, event.userId))
+        return false;
+    const bool own = event.userId == ownUserId;
+    if (belongsTo(recruitDialog, event.roomId, event.otherId))
+        recruitDialog->setParticipantCount(event.value);
+    ChatApplyMatchDialog* taken = nullptr;
+    for (ChatApplyMatchDialog* dialog : applyDialogs) {
+        if (!belongsTo(dialog, event.roomId, event.otherId))
+            continue;
+        if (own)
+            taken = dialog;
+        else
+            dialog->setParticipantCount(event.value);
+    }
+    if (belongsTo(waitDialog, event.roomId, event.otherId) && !own)
+        waitDialog->setParticipantCount(event.value);
+    if (!taken)
+        return true;
+    if (!canStartMatch())
+        fatalError("なぜか待機を複数回できてしまった");
+    waitDialog = new ChatWaitMatchDialog(this, socket, taken->roomId, taken->hostId,
+                                         taken->hostName, taken->maxPlayers, event.value);
+    waitDialog->show();
+    removeApplyDialogs([](const ChatApplyMatchDialog*) { return true; });
+    setBattleEnabledOnRoomTabs(false);
+    return true;
 }
 
 bool MainWindow::routeApplyCancel(ChatRoomForm& form, const RoomEvent& event)
 {
-    return form.handleApplyCancel(event.otherId, event.userId);
+    if (!form.handleApplyCancel(event.otherId, event.userId))
+        return false;
+    if (belongsTo(recruitDialog, event.roomId, event.otherId))
+        recruitDialog->setParticipantCount(event.value);
+    for (ChatApplyMatchDialog* dialog : applyDialogs) {
+        if (belongsTo(dialog, event.roomId, event.otherId))
+            dialog->setParticipantCount(event.value);
+    }
+    if (!belongsTo(waitDialog, event.roomId, event.otherId))
+        return true;
+    if (event.userId != ownUserId) {
+        waitDialog->setParticipantCount(event.value);
+        return true;
+    }
+    release(waitDialog);
+    setBattleEnabledOnRoomTabs(true);
+    return true;
 }
 
+// Every player of the host's recruit gets a battle; the host's dialog hands on its minimum, a
+// guest has none.
 bool MainWindow::routeGameStart(ChatRoomForm& form, const RoomEvent& event)
 {
-    return form.handleGameStart(event.userId);
+    if (!form.handleGameStart(event.userId))
+        return false;
+    if (belongsTo(waitDialog, event.roomId, event.userId))
+        release(waitDialog);
+    uint minPlayers = 0xFFFFFFFFu;
+    if (belongsTo(recruitDialog, event.roomId, event.userId)) {
+        minPlayers = recruitDialog->minPlayers;
+        release(recruitDialog);
+    }
+    removeApplyDialogs([&event](const ChatApplyMatchDialog* dialog) {
+        return belongsTo(dialog, event.roomId, event.userId);
+    });
+    if (!form.isRecruitmentMember(event.userId, ownUserId))
+        return true;
+    if (battleDialog)
+        fatalError("なぜか対戦中に再度対戦が指定された");
+    battleDialog = new BattleDialog(this, socket, &form, form.findRecruitment(event.userId),
+                                    minPlayers, form.gameId, event.text);
+    battleDialog->show();
+    return true;
 }
 
 // The battle dialog sees the game's end and a player's leaving before the room writes its line,
@@ -430,12 +617,22 @@ bool MainWindow::routeGameEnd(ChatRoomForm& form, const RoomEvent& event)
 {
     if (form.initializing)
         return false;
+    if (belongsTo(battleDialog, event.roomId, event.userId)) {
+        // Its command's reply runs the queue again.
+        if (!battleDialog->isIdle())
+            return false;
+        release(battleDialog);
+        setBattleEnabledOnRoomTabs(true);
+    }
     return form.handleGameEnd(event.userId);
 }
 
 bool MainWindow::routeGameLeave(ChatRoomForm& form, const RoomEvent& event)
 {
     if (form.initializing)
+        return false;
+    if (belongsTo(battleDialog, event.roomId, event.otherId) &&
+        !battleDialog->removeMember(event.userId))
         return false;
     return form.handleGameLeave(event.otherId, event.userId);
 }

@@ -4,9 +4,14 @@
 #include "protocol/protocolsocket.h"
 
 #include <QList>
+#include <QVector>
+
+#include <functional>
 #include <QMainWindow>
 
 class BattleDialog;
+class BatchedLog;
+class ChatApplyMatchDialog;
 class ChatRecruitMatchDialog;
 class ChatRoomForm;
 class ChatRoomListForm;
@@ -40,6 +45,8 @@ class MainWindow : public QMainWindow
     QString ownName() const { return ownNameText; }
     void appendAllRoomsLog(uint roomId, const QString& text);
     void removeRoomTab(ChatRoomForm* form);
+    // Drops an offer the user declined; nothing happens for one the window no longer holds.
+    void removeApplyDialog(ChatApplyMatchDialog* dialog);
     void runRoomEvents();
 
   signals:
@@ -86,6 +93,8 @@ class MainWindow : public QMainWindow
     bool routeGameStart(ChatRoomForm& form, const RoomEvent& event);
     bool routeGameEnd(ChatRoomForm& form, const RoomEvent& event);
     bool routeGameLeave(ChatRoomForm& form, const RoomEvent& event);
+    void setBattleEnabledOnRoomTabs(bool on);
+    void removeApplyDialogs(const std::function<bool(const ChatApplyMatchDialog*)>& which);
 
     Ui::MainWindow* ui;
     ProtocolSocket* socket = nullptr;
@@ -95,7 +104,10 @@ class MainWindow : public QMainWindow
     ChatRecruitMatchDialog* recruitDialog = nullptr;
     ChatWaitMatchDialog* waitDialog = nullptr;
     BattleDialog* battleDialog = nullptr;
+    // Offers to join other users' recruits, in the order they came.
+    QVector<ChatApplyMatchDialog*> applyDialogs;
     QString ownNameText;
+    BatchedLog* allRoomsLog;
     quint32 connectionCount = 0;
     QSoundEffect* bell;
     ChildProcess* upnpProcess = nullptr;

@@ -48,3 +48,25 @@ void closeNativeProcess(ChildProcess* process, std::uint32_t timeoutMs);
 // Makes writing into a pipe whose reader has gone fail with an error instead of ending the whole
 // client (the engine may quit while an order is still on its way). Nothing to do on Windows.
 void ignoreBrokenPipeSignal();
+
+// One end of an anonymous pipe: a file descriptor or a Windows handle, held as an integer so that
+// callers need no system header. All bits set, as Windows marks an invalid handle, means no end.
+using PipeHandle = std::uintptr_t;
+constexpr PipeHandle invalidPipeHandle = ~PipeHandle(0);
+
+// What a pipe holds before a writer has to wait, where the platform lets us choose.
+constexpr std::uint32_t pipeBufferSize = 4096;
+
+// The end of a new pipe that the program about to be started uses.
+enum class ChildEnd { Read, Write };
+
+// Creates a pipe for a program about to be started. Its end (childEnd) is inheritable, so the
+// program started next holds it under the same number; the client's end is not, so the pipe
+// closes for the program once the client lets go of it. False, with nothing open, on failure.
+bool createNativePipe(ChildEnd childSide, PipeHandle* clientEnd, PipeHandle* childEnd);
+
+// Writes all size bytes, waiting while the pipe is full. False when the reader has gone or the
+// write fails otherwise; never raises SIGPIPE, whatever the process does with that signal.
+bool writeNativePipe(PipeHandle end, const void* data, std::size_t size);
+
+void closeNativePipe(PipeHandle end);

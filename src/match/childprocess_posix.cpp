@@ -70,7 +70,7 @@ std::vector<std::string> splitCommandLine(const char* commandLine)
 namespace
 {
 
-bool openErrorPipe(int fds[2])
+bool openCloseOnExecPipe(int fds[2])
 {
     // Close-on-exec from the start: the pipe must not leak into a program another thread starts.
 #ifdef __linux__
@@ -154,7 +154,7 @@ ChildProcess* startNativeProcess(const char* path, const char* commandLine)
 
     // The child reports a failed exec through this pipe; a successful exec closes it unwritten.
     int errorPipe[2];
-    if (!openErrorPipe(errorPipe))
+    if (!openCloseOnExecPipe(errorPipe))
         return nullptr;
 
     // Signals stay blocked until the child has dropped our handlers.
@@ -225,4 +225,69 @@ void ignoreBrokenPipeSignal()
 pid_t childProcessId(const ChildProcess* process)
 {
     return process->reaped ? -1 : process->pid;
+}
+
+bool createNativePipe(ChildEnd childSide, PipeHandle* clientEnd, PipeHandle* childEnd)
+{
+    int fds[2];
+    if (!openCloseOnExecPipe(fds))
+        return false;
+#ifdef F_SETPIPE_SZ
+    // The size only bounds how far the client could run ahead of the program; a refusal leaves
+    // the larger default, which holds the same orders.
+    fcntl(fds[1], F_SETPIPE_SZ, int(pipeBufferSize));
+#endif
+    const int child = childSide == ChildEnd::Read ? fds[0] : fds[1];
+    const int client = childSide == ChildEnd::Read ? fds[1] : fds[0];
+    if (fcntl(child, F_SETFD, 0) != 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return false;
+    }
+    *clientEnd = PipeHandle(client);
+    *childEnd = PipeHandle(child);
+    return true;
+}
+
+bool writeNativePipe(PipeHandle end, const void* data, std::size_t size)
+{
+    // SIGPIPE is blocked in this thread for the write, so a reader that has gone leaves the signal
+    // pending instead of ending the client; it is taken back before the mask is restored, unless
+    // it was pending already and so belongs to someone else.
+    sigset_t brokenPipe;
+    sigemptyset(&brokenPipe);
+    sigaddset(&brokenPipe, SIGPIPE);
+    sigset_t callerMask;
+    pthread_sigmask(SIG_BLOCK, &brokenPipe, &callerMask);
+    sigset_t pending;
+    sigpending(&pending);
+    const bool pendingBefore = sigismember(&pending, SIGPIPE) == 1;
+
+    const char* next = static_cast<const char*>(data);
+    std::size_t left = size;
+    bool readerGone = false;
+    while (left > 0) {
+        const ssize_t written = write(int(end), next, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            readerGone = errno == EPIPE;
+        if (written <= 0)
+            break;
+        next += written;
+        left -= std::size_t(written);
+    }
+
+    if (readerGone && !pendingBefore) {
+        const timespec noWait = {0, 0};
+        while (sigtimedwait(&brokenPipe, nullptr, &noWait) < 0 && errno == EINTR) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &callerMask, nullptr);
+    return left == 0;
+}
+
+void closeNativePipe(PipeHandle end)
+{
+    close(int(end));
 }

@@ -51,3 +51,48 @@ void ignoreBrokenPipeSignal()
 {
     // Windows has no such signal: WriteFile into a closed pipe just fails.
 }
+
+bool createNativePipe(ChildEnd childSide, PipeHandle* clientEnd, PipeHandle* childEnd)
+{
+    SECURITY_ATTRIBUTES inheritable;
+    ZeroMemory(&inheritable, sizeof inheritable);
+    inheritable.nLength = sizeof inheritable;
+    inheritable.bInheritHandle = TRUE;
+    HANDLE readEnd = INVALID_HANDLE_VALUE;
+    HANDLE writeEnd = INVALID_HANDLE_VALUE;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, pipeBufferSize))
+        return false;
+    const HANDLE child = childSide == ChildEnd::Read ? readEnd : writeEnd;
+    const HANDLE client = childSide == ChildEnd::Read ? writeEnd : readEnd;
+    // Only the program's end may be inherited: were the client's end inherited too, the pipe
+    // would never close for the program.
+    if (!SetHandleInformation(client, HANDLE_FLAG_INHERIT, 0)) {
+        CloseHandle(readEnd);
+        CloseHandle(writeEnd);
+        return false;
+    }
+    *clientEnd = reinterpret_cast<PipeHandle>(client);
+    *childEnd = reinterpret_cast<PipeHandle>(child);
+    return true;
+}
+
+bool writeNativePipe(PipeHandle end, const void* data, std::size_t size)
+{
+    const char* next = static_cast<const char*>(data);
+    std::size_t left = size;
+    while (left > 0) {
+        const DWORD chunk = left > MAXDWORD ? MAXDWORD : DWORD(left);
+        DWORD written = 0;
+        if (!WriteFile(reinterpret_cast<HANDLE>(end), next, chunk, &written, nullptr) ||
+            written == 0)
+            return false;
+        next += written;
+        left -= written;
+    }
+    return true;
+}
+
+void closeNativePipe(PipeHandle end)
+{
+    CloseHandle(reinterpret_cast<HANDLE>(end));
+}

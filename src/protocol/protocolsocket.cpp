@@ -10,6 +10,11 @@
 
 #include <cstring>
 
+namespace
+{
+constexpr qint64 readChunkBytes = 16 * 1024;
+} // namespace
+
 bool checkUtf8Length(const QString& text, int limit)
 {
     return text.toUtf8().size() < limit;
@@ -57,6 +62,9 @@ void ProtocolSocket::connectToServer()
     startReceiving();
     closeReason = ConnectionError;
     socket = new QTcpSocket(this);
+    // A flood is taken in bounded chunks, so that one read pass, and the notifications it
+    // queues for the window, stay short and the packet pool stays small.
+    socket->setReadBufferSize(readChunkBytes);
     connect(socket, &QTcpSocket::errorOccurred, this, &ProtocolSocket::doError);
     connect(socket, &QTcpSocket::disconnected, this, &ProtocolSocket::doDisconnected);
     connect(socket, &QTcpSocket::connected, this, &ProtocolSocket::doConnected);

@@ -7,6 +7,7 @@
 #include "app/globals.h"
 #include "mainwindow/mainwindow.h"
 #include "protocol/protocolsocket.h"
+#include "rooms/batchedlog.h"
 #include "rooms/roomcapacity.h"
 #include "lobbywire.h"
 
@@ -34,6 +35,7 @@ ChatRoomForm::ChatRoomForm(ProtocolSocket* socket, uint roomId, QVector<uint>* u
       socket(socket)
 {
     ui->setupUi(this);
+    log = new BatchedLog(ui->textLog);
     ui->groupRoom->setTitle(QString("ルーム No.%1").arg(roomId));
     ui->splitter->setStretchFactor(0, 30);
     ui->splitter->setStretchFactor(1, 1);
@@ -366,7 +368,7 @@ void ChatRoomForm::doRecvRecruitMatchReply()
 
 void ChatRoomForm::appendLine(const QString& line)
 {
-    ui->textLog->appendPlainText(line);
+    log->append(line);
     mainWindow->appendAllRoomsLog(roomId, line);
 }
 

@@ -6,6 +6,7 @@
 #include <QVector>
 #include <QWidget>
 
+class BatchedLog;
 class ProtocolSocket;
 
 namespace Ui
@@ -89,6 +90,7 @@ class ChatRoomForm : public QWidget
 
     Ui::ChatRoomForm* ui;
     ProtocolSocket* socket;
+    BatchedLog* log;
     quint32 capacity = 0;
     QVector<Member> members;
     int nameIndex = 0;

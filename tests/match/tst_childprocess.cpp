@@ -1,6 +1,8 @@
 // The process runner on POSIX, driven with runnerchild, which reports its argument vector through
 // a pipe it inherits.
 
+#include "support/descriptors.h"
+
 #include "app/globals.h"
 #include "app/paths.h"
 #include "match/childprocess.h"
@@ -37,14 +39,6 @@ using Process = std::unique_ptr<ChildProcess, CloseAtOnce>;
 bool isNoLongerOurChild(pid_t pid)
 {
     return waitpid(pid, nullptr, WNOHANG) == -1 && errno == ECHILD;
-}
-
-// A descriptor left open by mistake would take this number.
-int lowestFreeFd()
-{
-    const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    ::close(fd);
-    return fd;
 }
 
 QByteArray reportOf(const QStringList& words)

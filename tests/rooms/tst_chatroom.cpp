@@ -1,6 +1,5 @@
 #include "rooms/chatroomform.h"
 #include "support/dialogtesting.h"
-#include "support/lobbyframes.h"
 #include "support/lobbywindow.h"
 
 #include <QGroupBox>
@@ -10,18 +9,21 @@
 
 namespace
 {
+constexpr quint32 taro = LobbyWindow::ownId;
+constexpr quint32 hanako = 5;
+
 QStringList listed(const ChatRoomForm* form)
 {
     QStringList names;
-    const auto* list = child<QListWidget>(form, "listUser");
-    for (int i = 0; i < list->count(); ++i)
-        names << list->item(i)->text();
+    for (const QListWidgetItem* item :
+         child<QListWidget>(form, "listUser")->findItems("*", Qt::MatchWildcard))
+        names << item->text();
     return names;
 }
 
-QString logOf(const QObject* owner)
+QStringList logLines(const ChatRoomForm* form)
 {
-    return child<QPlainTextEdit>(owner, "textLog")->toPlainText();
+    return child<QPlainTextEdit>(form, "textLog")->toPlainText().split('\n');
 }
 
 QStringList tabTitles(const LobbyWindow& run)
@@ -32,11 +34,30 @@ QStringList tabTitles(const LobbyWindow& run)
     return titles;
 }
 
-RoomInfo chatRoom(const QString& title)
+QString userTitle(const ChatRoomForm* form)
+{
+    return child<QGroupBox>(form, "groupUser")->title();
+}
+
+// Room 4 with たろう and はなこ (the server counts three users), once its entry line is in.
+ChatRoomForm* roomFour(LobbyWindow& run)
 {
     RoomInfo info;
-    info.title = title;
-    return info;
+    info.userCount = 3;
+    ChatRoomForm* form =
+        run.loggedIn() ? run.openRoom(4, info, {{taro, "たろう"}, {hanako, "はなこ"}}) : nullptr;
+    const auto entered = [form] { return logLines(form).last() == "*** 入室しました ***"; };
+    return form && QTest::qWaitFor(entered, 5000) ? form : nullptr;
+}
+
+// Sends the events and waits until a chat line sent after them (by a stranger, whoever left) shows.
+bool routed(LobbyWindow& run, const ChatRoomForm* form, const QList<Event>& events)
+{
+    QByteArray frames;
+    for (const Event& event : events + QList<Event>{{EventSpeak, 99, 0, "end"}})
+        frames += roomEventFrame(4, event);
+    run.server.send(frames);
+    return QTest::qWaitFor([form] { return logLines(form).last() == "[Unknown] end"; }, 5000);
 }
 } // namespace
 
@@ -51,9 +72,11 @@ class ChatRoomTest : public QObject
     void speaking();
     void leaving_data();
     void leaving();
-    void battleButton_data();
-    void battleButton();
-    void languageChangeKeepsTitles();
+    void battleButtonRecruits();
+    void eventLines_data();
+    void eventLines();
+    void recruitments_data();
+    void recruitments();
 };
 
 void ChatRoomTest::initialisation_data()
@@ -61,17 +84,17 @@ void ChatRoomTest::initialisation_data()
     QTest::addColumn<RoomInfo>("info");
     QTest::addColumn<QList<RoomMember>>("members");
     QTest::addColumn<QString>("game");
-    QTest::addColumn<QString>("userTitle");
-
-    RoomInfo info = chatRoom("雑談");
+    QTest::addColumn<QString>("users");
+    RoomInfo info;
+    info.title = "雑談";
     info.userCount = 2;
     QTest::newRow("chat only, one member unknown")
-        << info << QList<RoomMember>{{77, "たろう"}, {5, "", 1}} << "なし"
+        << info << QList<RoomMember>{{taro, "たろう"}, {hanako, "", 1}} << "なし"
         << "参加者 2/8";
     info.gameId = 0;
     info.capacity = 10001;
     QTest::newRow("game room without limit")
-        << info << QList<RoomMember>{{77, "たろう"}} << "星環演武"
+        << info << QList<RoomMember>{{taro, "たろう"}} << "星環演武"
         << "参加者 2/無制限";
     // Nothing to fetch: the room is ready as soon as its information is in.
     QTest::newRow("no members") << info << QList<RoomMember>{} << "星環演武"
@@ -83,32 +106,35 @@ void ChatRoomTest::initialisation()
     QFETCH(RoomInfo, info);
     QFETCH(QList<RoomMember>, members);
     QFETCH(QString, game);
-    QFETCH(QString, userTitle);
+    QFETCH(QString, users);
     LobbyWindow run;
     VERIFY_STEP(run, loggedIn());
     ChatRoomForm* form = run.openRoom(3, info, members);
     QVERIFY2(form, qPrintable(run.server.failure()));
     EXPECT_NOTHING_MORE_FROM(run);
 
-    QCOMPARE(tabTitles(run), (QStringList{"ルーム No.3", "ルーム一覧"}));
     QCOMPARE(run.tabs()->currentWidget(), form);
     QStringList names;
     for (const RoomMember& member : members)
         names << (member.status == 0 ? member.name : "(Invalid User)");
     QCOMPARE(listed(form), names);
-    QCOMPARE(form->userName(5), members.size() > 1 ? QString("(Invalid User)") : "Unknown");
+    QCOMPARE(form->userName(hanako), members.size() > 1 ? "(Invalid User)" : "Unknown");
     QCOMPARE(textOf(form, "lineTitle"), info.title);
     QCOMPARE(textOf(form, "lineGame"), game);
-    QCOMPARE(child<QPushButton>(form, "pushButtonBattle")->isEnabled(),
-             info.gameId != chatOnlyGameId);
-    QCOMPARE(child<QGroupBox>(form, "groupUser")->title(), userTitle);
-    QCOMPARE(child<QGroupBox>(form, "groupRoom")->title(), QString("ルーム No.3"));
-    QTRY_COMPARE(logOf(form), QString("*** 入室しました ***"));
-    QTRY_COMPARE(logOf(run.window.get()), QString("(3) *** 入室しました ***"));
+    QCOMPARE(child<QPushButton>(form, "pushButtonBattle")->isEnabled(), info.gameId == 0);
+    QCOMPARE(userTitle(form), users);
+    QTRY_COMPARE(logLines(form), QStringList{"*** 入室しました ***"});
+    QTRY_COMPARE(run.allRoomsLog(), QString("(3) *** 入室しました ***"));
     QCOMPARE(run.window->roomTitle(3), info.title);
     QCOMPARE(run.window->roomGameId(3), uint(info.gameId));
     QCOMPARE(run.window->roomTitle(4), QString("No Title"));
     QCOMPARE(run.window->roomGameId(4), uint(chatOnlyGameId));
+
+    QEvent change(QEvent::LanguageChange);
+    QCoreApplication::sendEvent(run.window.get(), &change);
+    QCoreApplication::sendEvent(form, &change);
+    QCOMPARE(tabTitles(run), (QStringList{"ルーム No.3", "ルーム一覧"}));
+    QCOMPARE(child<QGroupBox>(form, "groupRoom")->title(), QString("ルーム No.3"));
 }
 
 void ChatRoomTest::speaking_data()
@@ -119,7 +145,6 @@ void ChatRoomTest::speaking_data()
     QTest::newRow("empty line") << QString() << false << QString();
     QTest::newRow("Return") << "こんにちは" << false << "こんにちは";
     QTest::newRow("button") << "こんにちは" << true << "こんにちは";
-    QTest::newRow("129 characters") << kana(129) << false << kana(128);
 }
 
 void ChatRoomTest::speaking()
@@ -128,24 +153,19 @@ void ChatRoomTest::speaking()
     QFETCH(bool, byButton);
     QFETCH(QString, sent);
     LobbyWindow run;
-    VERIFY_STEP(run, loggedIn());
-    ChatRoomForm* form = run.openRoom(6, chatRoom("雑談"), {{77, "たろう"}});
+    ChatRoomForm* form = roomFour(run);
     QVERIFY2(form, qPrintable(run.server.failure()));
-    QTRY_VERIFY(!logOf(form).isEmpty());
-
     auto* line = child<QLineEdit>(form, "lineSpeak");
     line->setText(typed);
-    if (byButton)
-        child<QPushButton>(form, "btnSpeak")->click();
-    else
-        QTest::keyClick(line, Qt::Key_Return);
+    byButton ? child<QPushButton>(form, "btnSpeak")->click()
+             : QTest::keyClick(line, Qt::Key_Return);
     if (!sent.isEmpty())
-        EXPECT_CLIENT_BYTES(run.server, frame(Wire().u32(Speak).u32(6).str(sent)));
+        EXPECT_CLIENT_BYTES(run.server, request(Speak, Wire().u32(4).str(sent)));
     EXPECT_NOTHING_MORE_FROM(run);
     QVERIFY(line->text().isEmpty());
-    // No command: nothing is disabled, and the line waits for the server's echo.
+    // A message, not a command; and the line waits for the server's echo.
     QVERIFY(run.window->isEnabled());
-    QCOMPARE(logOf(form), QString("*** 入室しました ***"));
+    QCOMPARE(logLines(form), QStringList{"*** 入室しました ***"});
 }
 
 void ChatRoomTest::leaving_data()
@@ -160,13 +180,13 @@ void ChatRoomTest::leaving()
     QFETCH(quint32, result);
     LobbyWindow run;
     VERIFY_STEP(run, loggedIn());
-    QVERIFY2(run.openRoom(5, chatRoom("five"), {{77, "たろう"}}), qPrintable(run.server.failure()));
-    ChatRoomForm* nine = run.openRoom(9, chatRoom("nine"), {{77, "たろう"}});
+    QVERIFY2(run.openRoom(5, RoomInfo(), {}), qPrintable(run.server.failure()));
+    ChatRoomForm* nine = run.openRoom(9, RoomInfo(), {});
     QVERIFY2(nine, qPrintable(run.server.failure()));
     QCOMPARE(tabTitles(run), (QStringList{"ルーム No.5", "ルーム No.9", "ルーム一覧"}));
 
     child<QPushButton>(nine, "pushButtonLeave")->click();
-    EXPECT_CLIENT_BYTES(run.server, frame(Wire().u32(LeaveRoom).u32(9)));
+    EXPECT_CLIENT_BYTES(run.server, request(LeaveRoom, Wire().u32(9)));
     SeenBox seen;
     auto box = answerMessageBox(&seen);
     run.server.send(replyFrame(Wire().u32(result)));
@@ -180,57 +200,118 @@ void ChatRoomTest::leaving()
     }
     QTRY_COMPARE(tabTitles(run), (QStringList{"ルーム No.5", "ルーム一覧"}));
     QCOMPARE(run.tabs()->currentWidget(), run.room(5));
-    QTRY_VERIFY(logOf(run.window.get()).endsWith("(9) *** 退室しました ***"));
+    QTRY_VERIFY(run.allRoomsLog().endsWith("(9) *** 退室しました ***"));
     QCOMPARE(box->handled(), 0);
 }
 
-void ChatRoomTest::battleButton_data()
+void ChatRoomTest::battleButtonRecruits()
 {
-    QTest::addColumn<quint32>("result");
-    QTest::addColumn<bool>("refused");
-    QTest::newRow("recruiting") << 0u << false;
-    QTest::newRow("refused") << 1u << true;
-    QTest::newRow("other result") << 2u << false;
-}
-
-void ChatRoomTest::battleButton()
-{
-    QFETCH(quint32, result);
-    QFETCH(bool, refused);
     LobbyWindow run;
     VERIFY_STEP(run, loggedIn());
-    RoomInfo info = chatRoom("対戦");
+    RoomInfo info;
     info.gameId = 0;
-    ChatRoomForm* form = run.openRoom(2, info, {{77, "たろう"}});
+    ChatRoomForm* form = run.openRoom(2, info, {});
     QVERIFY2(form, qPrintable(run.server.failure()));
-    QVERIFY(run.window->canStartMatch());
-
     child<QPushButton>(form, "pushButtonBattle")->click();
-    EXPECT_CLIENT_BYTES(run.server, frame(Wire().u32(RecruitMatch).u32(2)));
+    EXPECT_CLIENT_BYTES(run.server, request(RecruitMatch, Wire().u32(2)));
     SeenBox seen;
     auto box = answerMessageBox(&seen);
-    run.server.send(replyFrame(Wire().u32(result)));
-    QTRY_VERIFY(run.window->isEnabled());
-    if (refused) {
-        QTRY_COMPARE(box->handled(), 1);
-        COMPARE_BOX(seen, QMessageBox::Information, "対戦マッチング",
-                    "対戦相手募集に失敗しました。");
-    }
-    EXPECT_NOTHING_MORE_FROM(run);
-    QCOMPARE(box->handled(), refused ? 1 : 0);
+    run.server.send(replyFrame(Wire().u32(1)));
+    QTRY_COMPARE(box->handled(), 1);
+    COMPARE_BOX(seen, QMessageBox::Information, "対戦マッチング", "対戦相手募集に失敗しました。");
 }
 
-void ChatRoomTest::languageChangeKeepsTitles()
+void ChatRoomTest::eventLines_data()
 {
+    QTest::addColumn<Event>("event");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QStringList>("members");
+    QTest::addColumn<QString>("users");
+    const QStringList both{"たろう", "はなこ"};
+    const auto row = [&both](const char* name, const Event& event, const QString& line,
+                             QStringList members = {}, const QString& users = "参加者 3/8") {
+        QTest::newRow(name) << event << line << (members.isEmpty() ? both : members) << users;
+    };
+    row("speak", {EventSpeak, hanako, 0, "やあ"}, "[はなこ] やあ");
+    row("speak of a stranger", {EventSpeak, 99, 0, "誰"}, "[Unknown] 誰");
+    row("enter", {EventEnter, 8, 0, "じろう"}, "*** じろうさんが入室しました ***",
+        {"たろう", "はなこ", "じろう"});
+    row("enter again renames in place", {EventEnter, hanako, 0, "花子"},
+        "*** 花子さんが入室しました ***", {"たろう", "花子"}, "参加者 2/8");
+    row("leave", {EventLeave, hanako}, "*** はなこさんが退室しました ***", {"たろう"},
+        "参加者 1/8");
+    row("leave of a stranger", {EventLeave, 99}, "*** 入室しました ***", both, "参加者 2/8");
+    row("recruit start", {EventRecruitStart, hanako},
+        "*** はなこさんが対戦相手を募集しはじめました ***");
+    row("recruit cancel", {EventRecruitCancel, hanako},
+        "*** はなこさんが対戦相手の募集をキャンセルしました ***");
+    row("apply", {EventApply, taro, hanako}, "*** はなこさんの募集にたろうさんが応募しました ***");
+    row("apply cancel", {EventApplyCancel, taro, hanako},
+        "*** はなこさんの募集に応募していたたろうさんがキャンセルしました ***");
+    row("game start", {EventGameStart, hanako, 0, "127.0.0.1"},
+        "*** はなこさんが主催しているゲームが開始しました ***");
+    row("game end", {EventGameEnd, hanako}, "*** はなこさんが主催していたゲームが終了しました ***");
+    row("game leave", {EventGameLeave, taro, hanako},
+        "*** はなこさんが主催しているゲームからたろうさんが抜けました ***");
+}
+
+void ChatRoomTest::eventLines()
+{
+    QFETCH(Event, event);
+    QFETCH(QString, line);
+    QFETCH(QStringList, members);
+    QFETCH(QString, users);
     LobbyWindow run;
-    VERIFY_STEP(run, loggedIn());
-    ChatRoomForm* form = run.openRoom(5, chatRoom("five"), {{77, "たろう"}});
+    ChatRoomForm* form = roomFour(run);
     QVERIFY2(form, qPrintable(run.server.failure()));
-    QEvent change(QEvent::LanguageChange);
-    for (QWidget* widget : {static_cast<QWidget*>(run.window.get()), static_cast<QWidget*>(form)})
-        QCoreApplication::sendEvent(widget, &change);
-    QCOMPARE(tabTitles(run), (QStringList{"ルーム No.5", "ルーム一覧"}));
-    QCOMPARE(child<QGroupBox>(form, "groupRoom")->title(), QString("ルーム No.5"));
+    QVERIFY(routed(run, form, {event}));
+    QCOMPARE(logLines(form).mid(logLines(form).size() - 2, 1), QStringList{line});
+    QTRY_VERIFY(run.allRoomsLog().endsWith("(4) " + line + "\n(4) [Unknown] end"));
+    QCOMPARE(listed(form), members);
+    QCOMPARE(userTitle(form), users);
+}
+
+void ChatRoomTest::recruitments_data()
+{
+    QTest::addColumn<QList<Event>>("events");
+    // hanako's recruitment afterwards: whether it exists, and its applicants in order.
+    QTest::addColumn<bool>("recruiting");
+    QTest::addColumn<QList<uint>>("applicants");
+    const Event start{EventRecruitStart, hanako};
+    const Event taroApplies{EventApply, taro, hanako};
+    const Event jiroApplies{EventApply, 8, hanako};
+    const auto row = [](const char* name, const QList<Event>& events, bool recruiting,
+                        const QList<uint>& applicants) {
+        QTest::newRow(name) << events << recruiting << applicants;
+    };
+    row("applied in order, once each", {start, taroApplies, jiroApplies, taroApplies}, true,
+        {taro, 8});
+    row("withdrawn", {start, taroApplies, jiroApplies, {EventApplyCancel, taro, hanako}}, true,
+        {8});
+    row("no recruitment to apply to", {taroApplies}, false, {});
+    row("started again keeps applicants", {start, taroApplies, start}, true, {taro});
+    row("cancelled", {start, taroApplies, {EventRecruitCancel, hanako}}, false, {});
+    // Without たろう: his own game would start a battle.
+    row("kept while the game runs", {start, jiroApplies, {EventGameStart, hanako}}, true, {8});
+    row("game over", {start, {EventGameStart, hanako}, {EventGameEnd, hanako}}, false, {});
+    // Leaving the room is not leaving the recruitment.
+    row("applicant left the room", {start, taroApplies, {EventLeave, taro}}, true, {taro});
+}
+
+void ChatRoomTest::recruitments()
+{
+    QFETCH(QList<Event>, events);
+    QFETCH(bool, recruiting);
+    QFETCH(QList<uint>, applicants);
+    LobbyWindow run;
+    ChatRoomForm* form = roomFour(run);
+    QVERIFY2(form, qPrintable(run.server.failure()));
+    QVERIFY(routed(run, form, events));
+    QCOMPARE(form->isRecruitmentMember(hanako, hanako), recruiting);
+    QCOMPARE(form->isRecruitmentMember(hanako, 8), applicants.contains(8));
+    QCOMPARE(form->isRecruitmentMember(taro, taro), false);
+    if (recruiting)
+        QCOMPARE(form->findRecruitment(hanako).applicants, applicants);
 }
 
 QTEST_MAIN(ChatRoomTest)

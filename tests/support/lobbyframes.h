@@ -1,21 +1,42 @@
 #pragma once
 
 #include "lobbywire.h"
+#include "support/wire.h"
 
-#include <QByteArray>
 #include <QMetaType>
-#include <QString>
 
-// The lobby requests and answers that several suites script, built with Wire.
+// The lobby requests and answers that several suites script.
 
-QByteArray authenticateRequest(const QString& account, const QString& password);
-QByteArray authenticateReply(quint32 result, quint32 userId, quint32 connectionCount,
-                             const QString& message);
-QByteArray getNameRequest(quint32 userId);
-QByteArray nameReply(quint32 result, const QString& name);
-QByteArray getCountRequest();
-QByteArray countReply(quint32 roomCount);
-QByteArray getRoomInfoRequest(quint32 roomId);
+inline QByteArray request(quint32 code, const QByteArray& fields = {})
+{
+    return frame(Wire().u32(code).raw(fields));
+}
+
+inline QByteArray authenticateRequest(const QString& account, const QString& password)
+{
+    return request(Authenticate, Wire().str(account).str(password));
+}
+
+inline QByteArray authenticateReply(quint32 result, quint32 userId, quint32 count,
+                                    const QString& message)
+{
+    return replyFrame(Wire().u32(result).u32(userId).u32(count).str(message));
+}
+
+inline QByteArray getNameRequest(quint32 userId)
+{
+    return request(GetName, Wire().u32(userId));
+}
+
+inline QByteArray nameReply(quint32 result, const QString& name)
+{
+    return replyFrame(Wire().u32(result).str(name));
+}
+
+inline QByteArray getRoomInfoRequest(quint32 roomId)
+{
+    return request(GetRoomInfo, Wire().u32(roomId));
+}
 
 // One GetRoomInfo answer; a room that exists unless status says otherwise.
 struct RoomInfo {
@@ -27,9 +48,20 @@ struct RoomInfo {
     quint32 nextRoomId = noRoom;
     quint32 status = 0;
 };
-QByteArray roomInfoReply(const RoomInfo& info);
 
-// A room event notification; fields a kind does not use may stay 0.
+inline QByteArray roomInfoReply(const RoomInfo& info)
+{
+    return replyFrame(Wire()
+                          .u32(info.status)
+                          .u32(info.flags)
+                          .str(info.title)
+                          .u32(info.userCount)
+                          .u32(info.capacity)
+                          .u32(info.gameId)
+                          .u32(info.nextRoomId));
+}
+
+// A room event; fields a kind does not use stay 0.
 struct Event {
     quint32 kind;
     quint32 userId;
@@ -37,6 +69,18 @@ struct Event {
     QString text = QString();
     quint32 value = 0;
 };
-QByteArray roomEventFrame(quint32 roomId, const Event& event);
+
+inline QByteArray roomEventFrame(quint32 roomId, const Event& event)
+{
+    const Wire fields = Wire()
+                            .u32(event.kind)
+                            .u32(roomId)
+                            .u32(event.userId)
+                            .u32(event.otherId)
+                            .u32(event.value)
+                            .u32(0);
+    return notifyFrame(NotifyRoomEvent, Wire(fields).str(event.text));
+}
+
 Q_DECLARE_METATYPE(RoomInfo)
 Q_DECLARE_METATYPE(Event)

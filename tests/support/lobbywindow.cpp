@@ -3,29 +3,14 @@
 #include "app/globals.h"
 #include "rooms/chatroomform.h"
 #include "rooms/chatroomlistform.h"
-#include "support/lobbyframes.h"
-#include "support/wire.h"
 
 #include <QApplication>
+#include <QPlainTextEdit>
 #include <QSettings>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
-
-namespace
-{
-// The list is nobody's child until its tab is added; it is found among all widgets.
-ChatRoomListForm* listBeforeItsTab()
-{
-    const auto widgets = QApplication::allWidgets();
-    for (QWidget* widget : widgets) {
-        auto* list = qobject_cast<ChatRoomListForm*>(widget);
-        if (list && !list->parent())
-            return list;
-    }
-    return nullptr;
-}
-} // namespace
 
 LobbyWindow::LobbyWindow(const QString& password)
 {
@@ -55,21 +40,26 @@ bool LobbyWindow::named(const QString& name)
 {
     if (!helloPassed() || !server.expect(authenticateRequest("player1", "pass word")))
         return false;
-    server.send(authenticateReply(0, ownId, connectionCount, "本日のお知らせ"));
+    server.send(authenticateReply(0, ownId, 12, "本日のお知らせ"));
     if (!server.expect(getNameRequest(ownId)))
         return false;
     server.send(nameReply(0, name));
-    return server.expect(getCountRequest());
+    return server.expect(request(GetCount));
 }
 
 bool LobbyWindow::listShown(quint32 roomCount)
 {
-    ChatRoomListForm* list = listBeforeItsTab();
+    // The list is nobody's child until its tab is added.
+    ChatRoomListForm* list = nullptr;
+    for (QWidget* widget : QApplication::allWidgets()) {
+        if (!widget->parent() && qobject_cast<ChatRoomListForm*>(widget))
+            list = static_cast<ChatRoomListForm*>(widget);
+    }
     if (!list)
         return false;
-    // Ticks come from tick() alone: a timer that never fires in a test still keeps the chain.
+    // A timer that never fires in a test still keeps the refresh chain.
     list->findChild<QTimer*>("refreshTimer")->setInterval(24 * 3600 * 1000);
-    server.send(countReply(roomCount));
+    server.send(replyFrame(Wire().u32(roomCount)));
     return QTest::qWaitFor([this] { return roomList() && window->isEnabled(); }, 5000);
 }
 
@@ -94,9 +84,8 @@ ChatRoomForm* LobbyWindow::serveRoom(quint32 roomId, const RoomInfo& info,
             return nullptr;
         server.send(nameReply(member.status, member.name));
     }
-    const bool shown =
-        QTest::qWaitFor([this, roomId] { return room(roomId) && window->isEnabled(); }, 5000);
-    return shown ? room(roomId) : nullptr;
+    const auto shown = [this, roomId] { return room(roomId) && window->isEnabled(); };
+    return QTest::qWaitFor(shown, 5000) ? room(roomId) : nullptr;
 }
 
 ChatRoomForm* LobbyWindow::room(quint32 roomId) const
@@ -111,13 +100,19 @@ ChatRoomForm* LobbyWindow::room(quint32 roomId) const
 
 ChatRoomListForm* LobbyWindow::roomList() const
 {
-    const int count = tabs()->count();
-    return count > 0 ? qobject_cast<ChatRoomListForm*>(tabs()->widget(count - 1)) : nullptr;
+    return qobject_cast<ChatRoomListForm*>(tabs()->widget(tabs()->count() - 1));
 }
 
 QTabWidget* LobbyWindow::tabs() const
 {
     return window->findChild<QTabWidget*>("tabWidget");
+}
+
+// The window and each room hold a log of the same name; this one sits below the tabs.
+QString LobbyWindow::allRoomsLog() const
+{
+    auto* below = window->findChild<QSplitter*>("splitterSub");
+    return below->findChild<QPlainTextEdit*>("textLog")->toPlainText();
 }
 
 ProtocolSocket* LobbyWindow::socket() const

@@ -17,12 +17,12 @@ struct RoomMember {
     QString name;
     quint32 status = 0;
 };
+Q_DECLARE_METATYPE(RoomMember)
 
 // A main window started against the scripted lobby with an account stored. Once logged in, its
 // room list refreshes only when the test calls tick(), so no walk interleaves with the script.
 struct LobbyWindow {
     static constexpr quint32 ownId = 77;
-    static constexpr quint32 connectionCount = 12;
 
     TestEnvironment env;
     FakeLobbyServer server;
@@ -32,29 +32,25 @@ struct LobbyWindow {
     ~LobbyWindow();
 
     bool helloPassed();
-    // Hello, Authenticate and GetName with the given handle name, up to the GetCount request.
+    // Hello, Authenticate (12 users connected) and GetName, up to the GetCount request.
     bool named(const QString& name = "たろう");
     // The count reply and the room list shown as the window's tab.
     bool listShown(quint32 roomCount = 0);
     bool loggedIn(quint32 roomCount = 0) { return named() && listShown(roomCount); }
 
     // Hands a room to the window as an entry does and serves its information and member names;
-    // the room's tab once it is shown, else null.
+    // serveRoom does the serving alone. The room's tab once it is shown, else null.
     ChatRoomForm* openRoom(quint32 roomId, const RoomInfo& info, const QList<RoomMember>& members);
-    // The same once the window asks for a room it was handed.
     ChatRoomForm* serveRoom(quint32 roomId, const RoomInfo& info, const QList<RoomMember>& members);
-    ChatRoomForm* room(quint32 roomId) const;
 
+    ChatRoomForm* room(quint32 roomId) const;
     ChatRoomListForm* roomList() const;
     QTabWidget* tabs() const;
+    QString allRoomsLog() const;
     ProtocolSocket* socket() const;
-    // One refresh tick of the room list.
-    void tick() const;
+    void tick() const; // one refresh tick of the room list
 };
 
 #define VERIFY_STEP(run, step) QVERIFY2((run).step, qPrintable((run).server.failure()))
-
-Q_DECLARE_METATYPE(RoomMember)
-
 #define EXPECT_NOTHING_MORE_FROM(run)                                                              \
     QVERIFY2((run).server.nothingMoreFrom((run).window.get()), qPrintable((run).server.failure()))

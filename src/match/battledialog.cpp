@@ -1,0 +1,164 @@
+#include "match/battledialog.h"
+
+#include "ui_battledialog.h"
+
+#include "app/gameinfo.h"
+#include "app/globals.h"
+#include "match/childprocess.h"
+#include "match/engineorder.h"
+#include "match/matchsupport.h"
+#include "mainwindow/mainwindow.h"
+#include "protocol/protocolsocket.h"
+#include "rooms/chatroomform.h"
+
+#include <QCloseEvent>
+#include <QTimer>
+
+namespace
+{
+constexpr int pollIntervalMs = 100;
+// How long the engine has to end after the stop order before it is terminated.
+constexpr quint32 engineStopMs = 1000;
+} // namespace
+
+BattleDialog::BattleDialog(QWidget* parent, ProtocolSocket* socket, ChatRoomForm* form,
+                           const Recruitment& recruitment, uint minPlayers, uint gameId,
+                           const QString& hostAddress)
+    : QDialog(parent), roomId(form->roomId), hostId(recruitment.hostId), ui(new Ui::BattleDialog),
+      socket(socket), applicants(recruitment.applicants), minPlayers(minPlayers)
+{
+    ui->setupUi(this);
+    ui->lineTitle->setText(gameTitle(gameId));
+    ui->listUser->addItem(form->userName(hostId));
+    for (const uint applicant : applicants)
+        ui->listUser->addItem(form->userName(applicant));
+
+    const StartError error = startEngine(gameId, hostAddress);
+    if (error == Started) {
+        QTimer::singleShot(pollIntervalMs, this, &BattleDialog::doCheckGame);
+        return;
+    }
+    // Without an engine the match is over for this client at once.
+    doCheckGame();
+    const QString texts[] = {
+        "",
+        "リソース不足です。",
+        "星環演武がインストールされていません。",
+        "星環演武の起動に失敗しました。\nファイルが見つかりません。\n"
+        "(インストールしたフォルダから手動で移動したりすると発生します)",
+    };
+    // Once the dialog shows, so that the box lies over it.
+    const QString text = texts[error];
+    QTimer::singleShot(0, this, [this, text] { showMatchInformation(this, "対戦状況", text); });
+}
+
+BattleDialog::StartError BattleDialog::startEngine(uint gameId, const QString& hostAddress)
+{
+    if (!pipes.open())
+        return NoResources;
+    const bool host = ownUserId == hostId;
+    pipes.write(host ? orderBlock(HostOrder) : orderBlock(JoinOrder, hostAddress));
+    const QString path = gameFilePath(gameId, "engine.exe");
+    if (!path.isEmpty())
+        process = startProcess(path, pipes.engineCommandLine());
+    pipes.closeEngineEnds();
+    if (path.isEmpty())
+        return NotInstalled;
+    return process ? Started : StartFailed;
+}
+
+BattleDialog::~BattleDialog()
+{
+    // Also when the engine has already ended: the write then fails, harmlessly.
+    pipes.write(orderBlock(StopOrder));
+    if (process)
+        closeProcess(process, engineStopMs);
+    delete ui;
+}
+
+void BattleDialog::doCheckGame()
+{
+    // A command of another window may be out; ours has to wait for it to end.
+    if ((process && isProcessRunning(process)) || !isIdle()) {
+        QTimer::singleShot(pollIntervalMs, this, &BattleDialog::doCheckGame);
+        return;
+    }
+    sendDropBattle();
+}
+
+void BattleDialog::sendEndBattle()
+{
+    if (endSent || ownUserId != hostId)
+        return;
+    endSent = true;
+    sendBattleCommand(EndBattle, SLOT(doRecvEndReply()));
+}
+
+void BattleDialog::sendDropBattle()
+{
+    if (endSent)
+        return;
+    if (ownUserId == hostId) {
+        sendEndBattle();
+        return;
+    }
+    endSent = true;
+    sendBattleCommand(DropBattle, SLOT(doRecvDropReply()));
+}
+
+void BattleDialog::sendBattleCommand(RequestCode code, const char* replySlot)
+{
+    sendMatchCommand(socket, this, replySlot, code, {roomId});
+}
+
+bool BattleDialog::removeMember(uint userId)
+{
+    if (!isIdle())
+        return false;
+    const int index = int(applicants.indexOf(userId));
+    if (index >= 0) {
+        applicants.remove(index);
+        delete ui->listUser->takeItem(index + 1);
+    }
+    if (uint(applicants.size()) + 1 < minPlayers)
+        sendEndBattle();
+    return true;
+}
+
+bool BattleDialog::isIdle() const
+{
+    return !socket->isCommandOpen();
+}
+
+void BattleDialog::doRecvEndReply()
+{
+    readBattleReply();
+}
+
+void BattleDialog::doRecvDropReply()
+{
+    readBattleReply();
+}
+
+// The result is not looked at: the match is over for this client either way. Room events were
+// held while the command was out.
+void BattleDialog::readBattleReply()
+{
+    readMatchResult(socket);
+    // Queued: the main window may delete this dialog on the event it held.
+    QMetaObject::invokeMethod(mainWindow, &MainWindow::runRoomEvents, Qt::QueuedConnection);
+}
+
+void BattleDialog::reject() {}
+
+void BattleDialog::closeEvent(QCloseEvent* event)
+{
+    event->ignore();
+}
+
+void BattleDialog::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        ui->retranslateUi(this);
+    QDialog::changeEvent(event);
+}

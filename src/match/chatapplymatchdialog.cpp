@@ -1,0 +1,77 @@
+#include "match/chatapplymatchdialog.h"
+
+#include "ui_chatapplymatchdialog.h"
+
+#include "app/dialogsupport.h"
+#include "match/matchsupport.h"
+#include "app/globals.h"
+#include "mainwindow/mainwindow.h"
+
+#include <QCloseEvent>
+
+ChatApplyMatchDialog::ChatApplyMatchDialog(QWidget* parent, ProtocolSocket* socket, uint roomId,
+                                           uint hostId, const QString& hostName, uint maxPlayers)
+    : QDialog(parent), roomId(roomId), hostId(hostId), hostName(hostName), maxPlayers(maxPlayers),
+      ui(new Ui::ChatApplyMatchDialog), socket(socket)
+{
+    ui->setupUi(this);
+    showHost();
+    ui->lineUserName->setText(hostName);
+    setParticipantCount(1);
+}
+
+ChatApplyMatchDialog::~ChatApplyMatchDialog()
+{
+    delete ui;
+}
+
+void ChatApplyMatchDialog::showHost()
+{
+    ui->labelUserNo->setText(QString("ユーザー No.%1").arg(hostId));
+}
+
+void ChatApplyMatchDialog::setParticipantCount(uint count)
+{
+    participantCount = count;
+    ui->labelUser->setText(participationText(count, maxPlayers));
+    ui->buttonBox->setStandardButtons(participantCount < maxPlayers
+                                          ? QDialogButtonBox::Yes | QDialogButtonBox::No
+                                          : QDialogButtonBox::No);
+}
+
+void ChatApplyMatchDialog::on_buttonBox_accepted()
+{
+    sendMatchCommand(socket, this, SLOT(doRecvApplyReply()), ApplyMatch, {roomId, hostId});
+}
+
+void ChatApplyMatchDialog::on_buttonBox_rejected()
+{
+    mainWindow->removeApplyDialog(this);
+}
+
+void ChatApplyMatchDialog::doRecvApplyReply()
+{
+    if (readMatchResult(socket) != 0)
+        showMatchInformation(this, "対戦マッチング",
+                             "対戦の応募に失敗しました。\nすでに満席です。");
+}
+
+void ChatApplyMatchDialog::reject()
+{
+    close();
+}
+
+void ChatApplyMatchDialog::closeEvent(QCloseEvent* event)
+{
+    closeAsCancelWhenIdle(event, this, [this] { on_buttonBox_rejected(); });
+}
+
+void ChatApplyMatchDialog::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+        showHost();
+        setParticipantCount(participantCount);
+    }
+    QDialog::changeEvent(event);
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "lobbywire.h"
+
+#include <QString>
+
+#include <initializer_list>
+
+class ProtocolSocket;
+class QWidget;
+
+// Sends a match request as a command whose reply goes to replySlot of dialog. The window that
+// owns the dialog is disabled while the command is out, and every dialog it owns with it, so no
+// second command can be started from any of them.
+void sendMatchCommand(ProtocolSocket* socket, QWidget* dialog, const char* replySlot,
+                      RequestCode code, std::initializer_list<quint32> fields);
+
+// Reads the one result of a match request's reply and ends the command.
+quint32 readMatchResult(ProtocolSocket* socket);
+
+// An information box over dialog with one Ok button. It does not wait to be answered: the main
+// window may delete the dialog at any time, as the server's events come, and the box goes with it.
+void showMatchInformation(QWidget* dialog, const QString& title, const QString& text);
+
+// "参加状況(count / max人)", as the application and waiting dialogs show it.
+QString participationText(quint32 count, quint32 maxPlayers);
