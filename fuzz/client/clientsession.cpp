@@ -6,11 +6,15 @@
 
 #include "app/globals.h"
 #include "mainwindow/mainwindow.h"
+#include "match/chatapplymatchdialog.h"
+#include "match/chatrecruitmatchdialog.h"
+#include "match/chatwaitmatchdialog.h"
 #include "rooms/chatroomform.h"
 #include "rooms/chatroomlistform.h"
 #include "lobbywire.h"
 
 #include <QDeadlineTimer>
+#include <QDialogButtonBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
@@ -79,10 +83,79 @@ void ClientSession::reach(Stage stage)
     }
     firstRow->click();
     waitFor("the room's tab", [this] { return room() && window->isEnabled(); });
-    if (stage == Stage::RecruitAsked) {
-        QPushButton* battle = room()->findChild<QPushButton*>("pushButtonBattle");
-        leaveToInput(RecruitMatch, [battle] { battle->click(); });
+    switch (stage) {
+    case Stage::RecruitAsked:
+        leaveToInput(RecruitMatch, [this] { pressBattleButton(); });
+        break;
+    case Stage::ApplyAsked:
+        offerOthersRecruit();
+        leaveToInput(ApplyMatch, [this] { pressYes(dialog<ChatApplyMatchDialog>()); });
+        break;
+    case Stage::StartAsked:
+        recruitWithOther();
+        leaveToInput(StartBattle, [this] { pressYes(dialog<ChatRecruitMatchDialog>()); });
+        break;
+    case Stage::InBattle:
+        waitAsGuest();
+        // Without the game installed the battle is over for this client at once.
+        leaveToInput(DropBattle, [this] {
+            sendEvent(Event{EventGameStart, FuzzLobby::otherId, 0, "127.0.0.1"});
+        });
+        break;
+    default:
+        break;
     }
+}
+
+bool ClientSession::answered(quint32 code) const
+{
+    return lobby.requestCount(code) > 0 && !window->findChild<ProtocolSocket*>()->isCommandOpen() &&
+           window->isEnabled();
+}
+
+void ClientSession::pressBattleButton()
+{
+    room()->findChild<QPushButton*>("pushButtonBattle")->click();
+}
+
+void ClientSession::pressYes(QDialog* match)
+{
+    match->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Yes)->click();
+}
+
+void ClientSession::sendEvent(const Event& event)
+{
+    lobby.send(roomEventFrame(FuzzLobby::roomId, event));
+}
+
+// The other member recruits: up to four players, two at least.
+void ClientSession::offerOthersRecruit()
+{
+    sendEvent(Event{EventRecruitStart, FuzzLobby::otherId, 2, QString(), 4});
+    waitFor("the offer to apply", [this] { return dialog<ChatApplyMatchDialog>(); });
+}
+
+void ClientSession::recruitWithOther()
+{
+    pressBattleButton();
+    waitFor("the recruit's acceptance", [this] { return answered(RecruitMatch); });
+    sendEvent(Event{EventRecruitStart, FuzzLobby::ownId, 2, QString(), 4});
+    waitFor("the recruiting dialog", [this] { return dialog<ChatRecruitMatchDialog>(); });
+    sendEvent(Event{EventApply, FuzzLobby::otherId, FuzzLobby::ownId, QString(), 2});
+    waitFor("the start button", [this] {
+        return dialog<ChatRecruitMatchDialog>()
+            ->findChild<QDialogButtonBox*>("buttonBox")
+            ->button(QDialogButtonBox::Yes);
+    });
+}
+
+void ClientSession::waitAsGuest()
+{
+    offerOthersRecruit();
+    pressYes(dialog<ChatApplyMatchDialog>());
+    waitFor("the application's acceptance", [this] { return answered(ApplyMatch); });
+    sendEvent(Event{EventApply, FuzzLobby::ownId, FuzzLobby::otherId, QString(), 2});
+    waitFor("the waiting dialog", [this] { return dialog<ChatWaitMatchDialog>(); });
 }
 
 void ClientSession::logIn()

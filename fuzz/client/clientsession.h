@@ -2,6 +2,9 @@
 
 #include "fuzzlobby.h"
 
+#include "mainwindow/mainwindow.h"
+#include "support/lobbyframes.h"
+
 #include <QByteArray>
 
 #include <functional>
@@ -11,7 +14,7 @@ class ChatRoomForm;
 class ConnectionRelay;
 class ChatRoomListForm;
 class FuzzApplication;
-class MainWindow;
+class QDialog;
 class QTabWidget;
 
 // Where the client stands when an input's bytes begin to arrive.
@@ -26,8 +29,15 @@ enum class Stage {
     InRoom,
     // In the room, the user pressed the battle button.
     RecruitAsked,
+    // The other member recruits, and the user applied.
+    ApplyAsked,
+    // The user recruits, the other member applied, and the user asked to start.
+    StartAsked,
+    // A battle as the other member's guest. The game is not installed, so the battle dialog has
+    // asked to drop out at once.
+    InBattle,
 };
-constexpr int stageCount = 5;
+constexpr int stageCount = 8;
 
 // One run of the real main window for one input: logged in to the scripted lobby and brought to
 // the input's stage, then fed the input as the server's bytes. The window and everything it
@@ -46,6 +56,16 @@ class ClientSession
   private:
     void logIn();
     void showFirstRoom();
+    // The client sent a request of this code, had its reply and has no command out.
+    bool answered(quint32 code) const;
+    void pressBattleButton();
+    void pressYes(QDialog* match);
+    void sendEvent(const Event& event);
+    void offerOthersRecruit();
+    void recruitWithOther();
+    void waitAsGuest();
+    // The match dialog of this type the window shows, if any.
+    template <class Dialog> Dialog* dialog() const { return window->findChild<Dialog*>(); }
     // Stops answering, then does what makes the client send the request of this code.
     void leaveToInput(quint32 code, const std::function<void()>& action);
     // Runs the event loop until the condition holds. The way there is scripted with valid

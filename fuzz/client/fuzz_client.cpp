@@ -4,7 +4,7 @@
 // notice) the harness takes the unwind and tears the window down.
 //
 // Input: byte 0 holds options, the rest is what the server sends.
-//   bits 0-2: the stage the client is brought to first (see Stage), modulo the stage count;
+//   bits 0-2: the stage the client is brought to first (see Stage);
 //   bits 3-4: how the bytes arrive (FuzzLobby::Pace): all at once, a byte per event loop pass,
 //             a frame whenever the client is idle, or 64 bytes per pass;
 //   bit 5: the server hangs up after the last byte.
@@ -76,7 +76,7 @@ std::optional<ClientExit> runClientInput(const uint8_t* data, size_t size)
 
     ClientSession session(h.app, h.lobby);
     try {
-        session.reach(Stage(options % 8 % stageCount));
+        session.reach(Stage(options % stageCount));
         session.play(bytes, FuzzLobby::Pace((options >> 3) & 3), options & 0x20);
     } catch (const ClientExit& exit) {
         // Events reach the client through the application, which catches its end; only the

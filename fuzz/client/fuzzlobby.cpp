@@ -44,7 +44,7 @@ QByteArray answerTo(quint32 code, const QByteArray& payload)
     case GetName:
         return nameReply(0, nameOf(fieldAt(payload, 4)));
     case GetCount:
-        return countReply(3);
+        return replyFrame(Wire().u32(3));
     case GetRoomInfo:
         return roomInfoReply(fuzzRoom());
     case EnterRoom:

@@ -1,6 +1,7 @@
 // Writes the client target's seeds into a folder: valid transcripts of what the lobby sends in a
-// login, a walk of the room list, a room entry, a room session and a recruit, each behind the
-// option byte that brings the client to the transcript's stage (see fuzz_client.cpp).
+// login, a walk of the room list, a room entry, a room session, a recruit, an application, a
+// game start and a battle, each behind the option byte that brings the client to the
+// transcript's stage (see fuzz_client.cpp).
 // Usage: fuzz_client_seeds FOLDER
 
 #include "clientsession.h"
@@ -31,6 +32,16 @@ QByteArray event(quint32 kind, quint32 userId, quint32 otherId = 0, quint32 valu
                  const QString& text = QString())
 {
     return roomEventFrame(room, Event{kind, userId, otherId, text, value});
+}
+
+QByteArray countReply(quint32 rooms)
+{
+    return replyFrame(Wire().u32(rooms));
+}
+
+QByteArray accepted()
+{
+    return replyFrame(Wire().u32(0));
 }
 
 QByteArray roomInfo(quint32 flags, const QString& title, quint32 gameId, quint32 next)
@@ -83,9 +94,30 @@ QByteArray roomSession()
 
 QByteArray recruit()
 {
-    return replyFrame(Wire().u32(0)) + event(EventRecruitStart, own, 2, 4) +
-           event(EventApply, other, own, 2) + event(EventApplyCancel, other, own, 1) +
-           event(EventRecruitCancel, own);
+    return accepted() + event(EventRecruitStart, own, 2, 4) + event(EventApply, other, own, 2) +
+           event(EventApplyCancel, other, own, 1) + event(EventRecruitCancel, own);
+}
+
+// Taken as a guest, a third user comes and goes, the game starts and the battle dialog drops out.
+QByteArray application()
+{
+    return accepted() + event(EventApply, own, other, 2) + event(EventApply, third, other, 3) +
+           event(EventApplyCancel, third, other, 2) +
+           event(EventGameStart, other, 0, 0, "127.0.0.1") + accepted() +
+           event(EventGameEnd, other);
+}
+
+// As the host: the game starts and the battle dialog ends it.
+QByteArray start()
+{
+    return accepted() + event(EventGameStart, own) + accepted() +
+           event(EventGameLeave, other, own) + event(EventGameEnd, own);
+}
+
+QByteArray battle()
+{
+    return accepted() + event(EventGameLeave, third, other) + event(EventGameEnd, other) +
+           event(EventSpeak, other, 0, 0, "おつかれ");
 }
 
 struct Seed {
@@ -105,6 +137,10 @@ QList<Seed> seeds()
         {"room", options(Stage::InRoom, Pace::Whole) + roomSession()},
         {"room-bytes", options(Stage::InRoom, Pace::Bytes) + roomSession()},
         {"recruit", options(Stage::RecruitAsked, Pace::Frames) + recruit()},
+        {"application", options(Stage::ApplyAsked, Pace::Frames) + application()},
+        {"start", options(Stage::StartAsked, Pace::Frames) + start()},
+        {"battle", options(Stage::InBattle, Pace::Frames) + battle()},
+        {"battle-whole", options(Stage::InBattle, Pace::Whole) + battle()},
     };
 }
 } // namespace
