@@ -63,8 +63,9 @@ void ClientSession::reach(Stage stage)
     // The connection starts from the window's first event; its socket gets its first signal
     // only after the server had the hello, later.
     waitFor("the connection", [this] { return window->findChild<QTcpSocket*>() != nullptr; });
-    relay = std::make_unique<ConnectionRelay>(app, window->findChild<ProtocolSocket*>(),
-                                              window->findChild<QTcpSocket*>());
+    protocolSocket = window->findChild<ProtocolSocket*>();
+    connection = window->findChild<QTcpSocket*>();
+    relay = std::make_unique<ConnectionRelay>(app, protocolSocket, connection);
     if (stage == Stage::Hello) {
         waitFor("the client's hello", [this] { return lobby.helloReceived(); });
         return;
@@ -109,8 +110,7 @@ void ClientSession::reach(Stage stage)
 
 bool ClientSession::answered(quint32 code) const
 {
-    return lobby.requestCount(code) > 0 && !window->findChild<ProtocolSocket*>()->isCommandOpen() &&
-           window->isEnabled();
+    return lobby.requestCount(code) > 0 && !protocolSocket->isCommandOpen() && window->isEnabled();
 }
 
 void ClientSession::pressBattleButton()
@@ -166,8 +166,7 @@ void ClientSession::logIn()
 void ClientSession::showFirstRoom()
 {
     QMetaObject::invokeMethod(roomList(), "doUpdate");
-    waitFor("the walk's end",
-            [this] { return lobby.requestCount(GetRoomInfo) > 0 && window->isEnabled(); });
+    waitFor("the walk's end", [this] { return answered(GetRoomInfo); });
 }
 
 void ClientSession::leaveToInput(quint32 code, const std::function<void()>& action)
@@ -199,8 +198,7 @@ void ClientSession::play(const QByteArray& bytes, FuzzLobby::Pace pace, bool han
 
 bool ClientSession::clientTookEverything() const
 {
-    const QTcpSocket* socket = window->findChild<QTcpSocket*>();
-    return !socket || lobby.takenBy(socket);
+    return lobby.takenBy(connection);
 }
 
 void ClientSession::waitFor(const char* what, const std::function<bool()>& condition)

@@ -16,6 +16,7 @@ class ChatRoomListForm;
 class FuzzApplication;
 class QDialog;
 class QTabWidget;
+class QTcpSocket;
 
 // Where the client stands when an input's bytes begin to arrive.
 enum class Stage {
@@ -81,6 +82,9 @@ class ClientSession
     FuzzLobby& lobby;
     std::unique_ptr<MainWindow> window;
     QTabWidget* tabs = nullptr;
+    // The client's connection: its ProtocolSocket and the QTcpSocket under it.
+    ProtocolSocket* protocolSocket = nullptr;
+    QTcpSocket* connection = nullptr;
     std::unique_ptr<ConnectionRelay> relay;
     bool listParked = false;
 };
