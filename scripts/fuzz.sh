@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds a libFuzzer target with clang in build-fuzz and runs it for SECONDS on a scratch copy
-# of its checked-in seeds (fuzz/<name>/corpus for target fuzz_<name>), so the seeds stay small.
+# of its checked-in seeds (fuzz/<name>/corpus for target fuzz_<name>), so the seeds stay small,
+# with the dictionary beside them if there is one (fuzz/<name>/*.dict).
 # Findings (crashing inputs) land in build-fuzz/findings/.
 # Usage: scripts/fuzz.sh fuzz_server 60
 set -euo pipefail
@@ -13,6 +14,7 @@ cmake -G Ninja -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_
 cmake --build build-fuzz --target "$target"
 
 seeds=fuzz/${target#fuzz_}/corpus
+dictionary=$(find "fuzz/${target#fuzz_}" -maxdepth 1 -name '*.dict' | head -n 1)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp -r "$seeds/." "$work/"
@@ -21,4 +23,5 @@ mkdir -p build-fuzz/findings
 # reported, because libFuzzer checks each input that allocates more than it frees.
 ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} \
   "build-fuzz/bin/$target" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 \
-  -artifact_prefix=build-fuzz/findings/ -print_final_stats=1 "$work"
+  -artifact_prefix=build-fuzz/findings/ -print_final_stats=1 ${dictionary:+-dict="$dictionary"} \
+  "$work"
