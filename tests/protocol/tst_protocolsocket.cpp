@@ -44,11 +44,6 @@ class ReplyReader : public QWidget
     ProtocolSocket* socket;
 };
 
-QByteArray payloadOf(int size, char fill)
-{
-    return QByteArray(size, fill);
-}
-
 } // namespace
 
 class ProtocolSocketTest : public QObject
@@ -62,14 +57,10 @@ class ProtocolSocketTest : public QObject
     void helloOutcome();
     void replyArrivingByteByByteIsSignalledOnce();
     void joinedPacketsGiveOneSignalEachReplyFirst();
-    void closeNoticeReason_data();
-    void closeNoticeReason();
-    void malformedPacketsCloseTheConnection_data();
-    void malformedPacketsCloseTheConnection();
+    void connectionEnd_data();
+    void connectionEnd();
     void largestPayloadIsAccepted();
-    void largestRequestIsSentWhole();
-    void framesLeaveOneAtATimeInCallOrder();
-    void emptyMessageSendsNothing();
+    void framesLeaveWholeOneAtATimeInCallOrder();
     void commandDisablesItsTargetUntilItEnds();
     void replyWithoutOpenCommandWaitsForNextCommand();
     void checkUtf8LengthCountsBytes_data();
@@ -167,62 +158,46 @@ void ProtocolSocketTest::joinedPacketsGiveOneSignalEachReplyFirst()
     s.socket.releaseRecvBuffer();
 }
 
-void ProtocolSocketTest::closeNoticeReason_data()
+void ProtocolSocketTest::connectionEnd_data()
 {
-    QTest::addColumn<quint32>("wireReason");
+    QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<ProtocolSocket::CloseReason>("reason");
-    QTest::newRow("0") << 0u << ProtocolSocket::NormalClose;
-    QTest::newRow("1") << 1u << ProtocolSocket::ServerShutdown;
-    QTest::newRow("2") << 2u << ProtocolSocket::DuplicateLogin;
-    QTest::newRow("3") << 3u << ProtocolSocket::ConnectionError;
-    QTest::newRow("9") << 9u << ProtocolSocket::ConnectionError;
+    const auto notice = [](quint32 reason) { return notifyFrame(CloseNotice, Wire().u32(reason)); };
+    QTest::newRow("notice 0") << notice(0) << ProtocolSocket::NormalClose;
+    QTest::newRow("notice 1") << notice(1) << ProtocolSocket::ServerShutdown;
+    QTest::newRow("notice 2") << notice(2) << ProtocolSocket::DuplicateLogin;
+    QTest::newRow("notice 3") << notice(3) << ProtocolSocket::ConnectionError;
+    QTest::newRow("notice 9") << notice(9) << ProtocolSocket::ConnectionError;
+    QTest::newRow("empty payload") << frame({}) << ProtocolSocket::ConnectionError;
+    QTest::newRow("type byte 2") << frame(Wire().byte(2).u32(0)) << ProtocolSocket::ConnectionError;
+    QTest::newRow("type byte 255") << frame(Wire().byte(255)) << ProtocolSocket::ConnectionError;
+    QTest::newRow("peer disconnect") << QByteArray() << ProtocolSocket::ConnectionError;
 }
 
-void ProtocolSocketTest::closeNoticeReason()
+void ProtocolSocketTest::connectionEnd()
 {
-    QFETCH(quint32, wireReason);
+    QFETCH(QByteArray, bytes);
     QFETCH(ProtocolSocket::CloseReason, reason);
     Session s;
     QVERIFY(s.open());
-    QSignalSpy notifies(&s.socket, &ProtocolSocket::recvNotify);
-
-    // A notification joined to the notice in the same pass is dropped with it.
-    s.server.send(notifyFrame(CloseNotice, Wire().u32(wireReason)) +
-                  notifyFrame(NotifyConnectionCount, Wire().u32(1)));
-    QTRY_COMPARE(s.closed.count(), 1);
-    QCOMPARE(s.closed.at(0).at(0).value<ProtocolSocket::CloseReason>(), reason);
-
-    s.server.disconnectClient();
-    QTRY_VERIFY(s.socket.findChild<QTcpSocket*>()->state() == QAbstractSocket::UnconnectedState);
-    QCOMPARE(s.closed.count(), 1);
-    QCOMPARE(notifies.count(), 0);
-    QVERIFY(!s.socket.prepareRecvNotify(false));
-}
-
-void ProtocolSocketTest::malformedPacketsCloseTheConnection_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("empty payload") << frame({});
-    QTest::newRow("type byte 2") << frame(Wire().byte(2).u32(0));
-    QTest::newRow("type byte 255") << frame(Wire().byte(255));
-    QTest::newRow("peer disconnect") << QByteArray();
-}
-
-void ProtocolSocketTest::malformedPacketsCloseTheConnection()
-{
-    QFETCH(QByteArray, bytes);
-    Session s;
-    QVERIFY(s.open());
     QSignalSpy replies(&s.socket, &ProtocolSocket::recvReply);
+    QSignalSpy notifies(&s.socket, &ProtocolSocket::recvNotify);
     if (bytes.isEmpty())
         s.server.disconnectClient();
     else
-        s.server.send(replyFrame(Wire().u32(1)) + bytes);
+        s.server.send(replyFrame(Wire().u32(1)) + bytes +
+                      notifyFrame(NotifyConnectionCount, Wire().u32(1)));
     QTRY_COMPARE(s.closed.count(), 1);
-    QCOMPARE(s.closed.at(0).at(0).value<ProtocolSocket::CloseReason>(),
-             ProtocolSocket::ConnectionError);
-    // Marks of the pass that hit the violation are dropped with it.
+    QCOMPARE(s.closed.at(0).at(0).value<ProtocolSocket::CloseReason>(), reason);
+
+    // Marks of the pass that ended the connection are dropped with it, and the hang-up that
+    // follows reports nothing more.
+    s.server.disconnectClient();
+    QTRY_VERIFY(s.socket.findChild<QTcpSocket*>()->state() == QAbstractSocket::UnconnectedState);
+    QCOMPARE(s.closed.count(), 1);
     QCOMPARE(replies.count(), 0);
+    QCOMPARE(notifies.count(), 0);
+    QVERIFY(!s.socket.prepareRecvNotify(false));
 }
 
 void ProtocolSocketTest::largestPayloadIsAccepted()
@@ -230,7 +205,7 @@ void ProtocolSocketTest::largestPayloadIsAccepted()
     Session s;
     QVERIFY(s.open());
     QSignalSpy replies(&s.socket, &ProtocolSocket::recvReply);
-    const QByteArray fields = payloadOf(maxPayload - 1, 'x');
+    const QByteArray fields = QByteArray(maxPayload - 1, 'x');
     s.server.send(replyFrame(fields));
     QVERIFY(replies.wait(5000));
     QVERIFY(s.socket.prepareRecvReply(true));
@@ -240,42 +215,25 @@ void ProtocolSocketTest::largestPayloadIsAccepted()
     QVERIFY(s.closed.isEmpty());
 }
 
-void ProtocolSocketTest::largestRequestIsSentWhole()
+void ProtocolSocketTest::framesLeaveWholeOneAtATimeInCallOrder()
 {
     Session s;
     QVERIFY(s.open());
-    const QByteArray payload = payloadOf(maxPayload, 'q');
-    s.socket.beginMessage();
-    s.socket.writeBytes(payload.constData(), int(payload.size()));
-    s.socket.sendMessage();
-    EXPECT_CLIENT_BYTES(s.server, frame(payload));
-}
-
-void ProtocolSocketTest::framesLeaveOneAtATimeInCallOrder()
-{
-    Session s;
-    QVERIFY(s.open());
-    const QList<QByteArray> payloads = {Wire().u32(Speak).str("一"),
-                                        Wire().u32(Speak).str("二つ目"),
-                                        Wire().u32(Speak).str("three")};
+    const QList<QByteArray> payloads = {QByteArray(maxPayload, 'q'), Wire().u32(Speak).str("一"),
+                                        Wire().u32(Speak).str("二つ目")};
     for (const QByteArray& payload : payloads) {
         s.socket.beginMessage();
         s.socket.writeBytes(payload.constData(), int(payload.size()));
         s.socket.sendMessage();
     }
-    // Only the first frame is in the TCP socket; the others wait for its bytesWritten report.
-    QCOMPARE(s.socket.findChild<QTcpSocket*>()->bytesToWrite(), qint64(frame(payloads[0]).size()));
-    EXPECT_CLIENT_BYTES(s.server, frame(payloads[0]) + frame(payloads[1]) + frame(payloads[2]));
-}
-
-void ProtocolSocketTest::emptyMessageSendsNothing()
-{
-    Session s;
-    QVERIFY(s.open());
+    // A message without fields sends nothing at all.
     s.socket.beginMessage();
     s.socket.sendMessage();
     s.socket.sendQuit();
-    EXPECT_CLIENT_BYTES(s.server, QByteArray::fromHex("0400000000000000"));
+    // Only the first frame is in the TCP socket; the others wait for its bytesWritten report.
+    QCOMPARE(s.socket.findChild<QTcpSocket*>()->bytesToWrite(), qint64(frame(payloads[0]).size()));
+    EXPECT_CLIENT_BYTES(s.server, frame(payloads[0]) + frame(payloads[1]) + frame(payloads[2]) +
+                                      QByteArray::fromHex("0400000000000000"));
     QVERIFY2(s.server.nothingMoreFrom(&s.socket), qPrintable(s.server.failure()));
 }
 
