@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite offscreen: once in a normal
-# build, once under AddressSanitizer and UndefinedBehaviorSanitizer (the long soak run only in the
-# first). Then runs the Windows process layer under wine and each fuzz target for a minute.
+# build, once under AddressSanitizer and UndefinedBehaviorSanitizer (the soak and end-to-end
+# runs, which start many processes and wait on them, only in the first). Then runs the Windows
+# process layer under wine and each fuzz target for a minute.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -18,9 +19,9 @@ run_suite() {
 }
 
 run_suite build-test ""
-run_suite build-asan soak -DTILEPARLOR_SANITIZE=ON
+run_suite build-asan "soak|e2e" -DTILEPARLOR_SANITIZE=ON
 ./scripts/check-windows-build.sh
 ./tests/windows/run-under-wine.sh
-for target in fuzz_server; do
+for target in fuzz_server fuzz_client; do
   ./scripts/fuzz.sh "$target" 60
 done
