@@ -26,6 +26,7 @@ struct Settings {
     int chatUsers = 1000;
     int rooms = 20;
     int held = 5000;
+    bool heldLogIn = false;
     int workers = 4;
     QList<double> rates = {0.5, 1, 2, 3, 4};
     int stepSeconds = 10;
@@ -140,7 +141,8 @@ QByteArray configText(const Settings& settings)
 // once into a cache folder and copied from there for every run.
 bool prepareAccounts(const Settings& settings, const QString& dataFolder)
 {
-    const int needed = qMax(settings.logins, settings.chatUsers);
+    const int needed =
+        qMax(settings.logins, settings.heldLogIn ? settings.held : settings.chatUsers);
     QDir cache(settings.accountCache);
     cache.mkpath(".");
     QFile countFile(cache.filePath("accounts"));
@@ -217,13 +219,17 @@ bool measureHeld(const Settings& settings, LocalLobbyServer& server)
     Workers holders;
     QElapsedTimer clock;
     clock.start();
-    if (extra > 0 && !startWorkers(holders, "hold", server.port(), 0, extra, settings, 120000))
+    // Held connections either stop after the hello or, like the chat users, log in and enter
+    // the rooms (accounts bench<chat users + 1> and on).
+    if (extra > 0 && !startWorkers(holders, settings.heldLogIn ? "chat" : "hold", server.port(),
+                                   settings.chatUsers + 1, extra, settings, extra * 2000))
         return false;
-    print(QString("held %1 connections (%2 logged in and in rooms, %3 past the hello), opened in "
-                  "%4 s: server %5")
+    print(QString("held %1 connections (%2 logged in and in rooms, %3 %4), opened in %5 s: "
+                  "server %6")
               .arg(settings.held)
               .arg(settings.chatUsers)
               .arg(extra)
+              .arg(settings.heldLogIn ? "more logged in and in rooms" : "past the hello")
               .arg(clock.elapsed() / 1000.0, 0, 'f', 1)
               .arg(memoryText(processMemory(server.pid()))));
     for (auto& holder : holders) {
@@ -358,24 +364,29 @@ bool parseSettings(const QStringList& arguments, Settings& settings)
     const QCommandLineOption rooms("rooms", "Rooms they chat in (20).", "n", "20");
     const QCommandLineOption held("held", "Connections held at once, chat users included (5000).",
                                   "n", "5000");
+    const QCommandLineOption heldLogIn(
+        "held-log-in", "Held connections log in and enter rooms too (needs as many accounts).");
     const QCommandLineOption workers("workers", "Load processes (4).", "n", "4");
-    const QCommandLineOption rates("rates", "Lines per second per user, one step each.", "list",
-                                   "0.5,1,2,3,4");
+    const QCommandLineOption rates("rates",
+                                   "Lines per second per user, one step each; \"\" "
+                                   "skips the chat.",
+                                   "list", "0.5,1,2,3,4");
     const QCommandLineOption seconds("step-seconds", "Length of a step (10).", "n", "10");
     const QCommandLineOption cache(
         "account-cache", "Folder that keeps the created accounts.", "folder",
         QDir(QCoreApplication::applicationDirPath()).filePath("bench-server-accounts"));
-    parser.addOptions({logins, users, rooms, held, workers, rates, seconds, cache});
+    parser.addOptions({logins, users, rooms, held, heldLogIn, workers, rates, seconds, cache});
     parser.process(arguments);
     settings.logins = parser.value(logins).toInt();
     settings.chatUsers = parser.value(users).toInt();
     settings.rooms = parser.value(rooms).toInt();
     settings.held = parser.value(held).toInt();
+    settings.heldLogIn = parser.isSet(heldLogIn);
     settings.workers = parser.value(workers).toInt();
     settings.stepSeconds = parser.value(seconds).toInt();
     settings.accountCache = parser.value(cache);
     settings.rates.clear();
-    for (const QString& rate : parser.value(rates).split(','))
+    for (const QString& rate : parser.value(rates).split(',', Qt::SkipEmptyParts))
         settings.rates.append(rate.toDouble());
     return settings.logins >= 0 && settings.rooms > 0 && settings.workers > 0 &&
            settings.chatUsers >= settings.rooms && settings.stepSeconds > 1;
