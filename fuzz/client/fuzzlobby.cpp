@@ -57,7 +57,6 @@ QByteArray answerTo(quint32 code, const QByteArray& payload)
         return {};
     }
 }
-
 } // namespace
 
 FuzzLobby::FuzzLobby()
