@@ -21,7 +21,8 @@ for program in "$bin/tileparlor" "$bin/tileparlor-server" "$bin/tileparlor-bot" 
   [ -x "$program" ] || { echo "demo: $program is missing; build the tree first" >&2; exit 1; }
 done
 
-server() { "$bin/tileparlor-server" --data "$demo/server" --config "$demo/server.ini" "$@"; }
+server_options=(--data "$demo/server" --config "$demo/server.ini")
+server() { "$bin/tileparlor-server" "${server_options[@]}" "$@"; }
 
 first_run() {
   mkdir -p "$demo/server" "$demo/config/TILEWORK" "$demo/xdg/TILEWORK"
@@ -72,7 +73,9 @@ trap 'exit 130' INT TERM
 start_server() {
   local port=$1 log=$demo/server.log
   : >"$log"
-  server --port "$port" 2>>"$log" &
+  # Not through server(): a function in the background runs in a subshell, and stopping that
+  # would leave the server running.
+  "$bin/tileparlor-server" "${server_options[@]}" --port "$port" 2>>"$log" &
   server_pid=$!
   for _ in $(seq 100); do
     lobby_port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$log" | head -1)

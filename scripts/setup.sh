@@ -9,7 +9,7 @@ packages=(
   libgl-dev fonts-ipafont-gothic
   libminiupnpc-dev g++-mingw-w64-x86-64
   libqt6sql6-sqlite libqt6sql6-psql postgresql-15 postgresql-common systemd
-  clang libclang-rt-14-dev xvfb xauth wine64
+  clang libclang-rt-14-dev xvfb xauth xdotool imagemagick wine64
 )
 
 missing=()

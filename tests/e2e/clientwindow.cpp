@@ -3,6 +3,7 @@
 #include "app/globals.h"
 #include "mainwindow/mainwindow.h"
 #include "modalscript.h"
+#include "protocol/protocolsocket.h"
 #include "rooms/chatroomform.h"
 #include "rooms/chatroomlistform.h"
 #include "support/windowtabs.h"
@@ -64,8 +65,8 @@ ClientWindow::~ClientWindow()
 
 ChatRoomListForm* ClientWindow::waitForRoomList()
 {
-    const bool shown = QTest::qWaitFor(
-        [this] { return roomListOf(window.get()) && window->isEnabled(); }, loginTimeoutMs);
+    const bool shown =
+        QTest::qWaitFor([this] { return roomListOf(window.get()) && isIdle(); }, loginTimeoutMs);
     if (!shown)
         return nullptr;
     ChatRoomListForm* list = roomListOf(window.get());
@@ -76,15 +77,22 @@ ChatRoomListForm* ClientWindow::waitForRoomList()
 ChatRoomForm* ClientWindow::waitForRoom(quint32 roomId)
 {
     const bool shown = QTest::qWaitFor(
-        [this, roomId] { return roomTabOf(window.get(), roomId) && window->isEnabled(); },
-        stepTimeoutMs);
+        [this, roomId] { return roomTabOf(window.get(), roomId) && isIdle(); }, stepTimeoutMs);
     return shown ? roomTabOf(window.get(), roomId) : nullptr;
+}
+
+// The window is enabled again only in a later turn of the event loop than the command's end, and
+// disabled in a later turn than its start.
+bool ClientWindow::isIdle() const
+{
+    const auto* socket = window->findChild<ProtocolSocket*>();
+    return window->isEnabled() && socket && !socket->isCommandOpen();
 }
 
 bool ClientWindow::showIdle(QWidget* tab)
 {
     tabsOf(window.get())->setCurrentWidget(tab);
-    return QTest::qWaitFor([this] { return window->isEnabled(); }, stepTimeoutMs);
+    return QTest::qWaitFor([this] { return isIdle(); }, stepTimeoutMs);
 }
 
 QStringList ClientWindow::rows() const
@@ -105,7 +113,7 @@ bool ClientWindow::clickRow(const QString& title)
             return row->text().section('\n', 1, 1) == title && row->isEnabled();
         });
         found = row == rows.end() ? nullptr : *row;
-        return found && window->isEnabled();
+        return found && isIdle();
     };
     if (!showIdle(list) || !QTest::qWaitFor(ready, stepTimeoutMs))
         return false;

@@ -26,7 +26,9 @@ class ClientWindow
     ChatRoomListForm* waitForRoomList();
     // The room's tab once it is shown, else null.
     ChatRoomForm* waitForRoom(quint32 roomId);
-    // Shows the tab and waits until no command is out, so that a click right after it acts.
+    // No command is out: a click that sends one now cannot meet another.
+    bool isIdle() const;
+    // Shows the tab and waits until the window is idle, so that a click right after it acts.
     bool showIdle(QWidget* tab);
 
     // The texts of the room list's filled rows, top to bottom.

@@ -29,21 +29,28 @@ constexpr int processTimeoutMs = 30000;
 BotProcess::BotProcess(quint16 port, const LobbyAccount& account, const QStringList& options)
 {
     endWithThisProcess(process);
+    process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(BOT_PROGRAM,
                   QStringList{"--host", "127.0.0.1", "--port", QString::number(port), "--account",
                               account.name, "--password", account.password} +
                       options);
 }
 
+bool BotProcess::said(const QString& text)
+{
+    return QTest::qWaitFor(
+               [this, &text] {
+                   output += QString::fromUtf8(process.readAll());
+                   return output.contains(text) || process.state() == QProcess::NotRunning;
+               },
+               processTimeoutMs) &&
+           output.contains(text);
+}
+
 bool BotProcess::waitUntilReady()
 {
-    const bool settled = QTest::qWaitFor(
-        [this] {
-            output += QString::fromUtf8(process.readAllStandardOutput());
-            return output.contains("ready") || process.state() == QProcess::NotRunning;
-        },
-        processTimeoutMs);
-    return settled && output.contains("ready 1 of 1");
+    // "ready 0 of 1" when it could not get in.
+    return said("ready ") && output.contains("ready 1 of 1");
 }
 
 int BotProcess::stop()
@@ -59,7 +66,7 @@ int BotProcess::stop()
 
 QString BotProcess::log()
 {
-    return output + QString::fromUtf8(process.readAllStandardError());
+    return output + QString::fromUtf8(process.readAll());
 }
 
 LobbySystem::LobbySystem()

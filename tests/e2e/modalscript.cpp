@@ -54,20 +54,28 @@ void ModalScript::poll()
         timer.stop();
         return;
     }
-    if (pending || !modal || !modal->isVisible() || !modal->isEnabled())
-        return;
+    if (!pending && isReady(modal)) {
+        pending = true;
+        QTimer::singleShot(0, this, [this, target = QPointer<QWidget>(modal)] { act(target); });
+    }
+}
+
+bool ModalScript::isReady(QWidget* modal) const
+{
     const Step& step = steps[next];
-    if (!modal->metaObject()->inherits(step.type) || !step.ready(modal))
+    return modal && modal->isVisible() && modal->isEnabled() &&
+           modal->metaObject()->inherits(step.type) && step.ready(modal);
+}
+
+// Checked again: a command sent meanwhile (the room list refreshes on its own) disables the
+// window, and a click on it would be lost.
+void ModalScript::act(QWidget* modal)
+{
+    pending = false;
+    if (!isReady(modal))
         return;
-    pending = true;
-    QTimer::singleShot(0, this, [this, target = QPointer<QWidget>(modal), act = step.act] {
-        pending = false;
-        // Gone meanwhile: the step waits for the next window of its kind.
-        if (!target)
-            return;
-        ++next;
-        act(target);
-    });
+    const std::function<void(QWidget*)> action = steps[next++].act;
+    action(modal);
 }
 
 bool ModalScript::finish()

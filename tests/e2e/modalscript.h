@@ -50,6 +50,8 @@ class ModalScript : public QObject
     };
 
     void poll();
+    bool isReady(QWidget* modal) const;
+    void act(QWidget* modal);
     bool done() const { return next == steps.size() && !pending; }
 
     QVector<Step> steps;

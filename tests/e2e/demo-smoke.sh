@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# The real client as the demo starts it, on a virtual X display: it reaches the room list, a
+# screenshot of it is kept, and File → 終了 ends client, server and bots with exit code 0,
+# leaving no process behind.
+#
+#   tests/e2e/demo-smoke.sh BUILD_DIR
+#
+# The screenshot goes to BUILD_DIR/test-artifacts/demo-room-list.png. Exits 77 (skipped) when
+# Xvfb, xdotool or ImageMagick's import is missing.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+build=$(cd "$1" && pwd)
+for tool in Xvfb xdotool import; do
+  command -v "$tool" >/dev/null || { echo "smoke: $tool is missing" >&2; exit 77; }
+done
+artifacts=$build/test-artifacts
+mkdir -p "$artifacts"
+work=$(mktemp -d)
+
+descendants() {
+  local child
+  for child in $(pgrep -P "$1" || true); do
+    echo "$child"
+    descendants "$child"
+  done
+}
+
+xvfb_pid=
+demo_pid=
+started=
+# What the demo left behind: its processes and anything still running on its data.
+leftovers() {
+  local pid
+  for pid in $started $(pgrep -f "$work/demo" || true); do
+    ! kill -0 "$pid" 2>/dev/null || echo "$pid"
+  done
+}
+cleanup() {
+  local status=$?
+  [ -z "$demo_pid" ] || started="$started $demo_pid $(descendants "$demo_pid")"
+  # shellcheck disable=SC2046
+  kill -KILL $(leftovers) 2>/dev/null || true
+  [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+  if [ "$status" -ne 0 ] && [ -d "$work/demo" ]; then
+    echo "--- demo output" >&2
+    cat "$work/demo.err" "$work/demo"/*.log >&2 || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "smoke: $*" >&2
+  exit 1
+}
+
+# Polls a condition ten times a second for at most the given seconds.
+wait_until() {
+  local seconds=$1
+  shift
+  for _ in $(seq $((seconds * 10))); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+wait_until 10 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+DISPLAY=:$(cat "$work/display")
+export DISPLAY
+unset QT_QPA_PLATFORM
+
+TILEPARLOR_DEMO_DIR=$work/demo "$root/scripts/demo.sh" "$build" >"$work/demo.out" 2>"$work/demo.err" &
+demo_pid=$!
+demo_ended() { ! kill -0 "$demo_pid" 2>/dev/null; }
+room_list_shown() { grep -q "room list shown" "$work/demo.err"; }
+shown_or_ended() { room_list_shown || demo_ended; }
+wait_until 60 shown_or_ended
+room_list_shown || fail "the client did not reach the room list"
+started=$(descendants "$demo_pid")
+
+window=$(timeout 10 xdotool search --sync --onlyvisible --name '^tileParlor$' | head -1)
+[ -n "$window" ] || fail "no tileParlor window"
+import -window root "$artifacts/demo-room-list.png"
+
+# File (Alt+F), then 終了 (X) once the menu is up.
+windows() { xdotool search --onlyvisible --class tileparlor | wc -l; }
+before=$(windows)
+xdotool windowfocus --sync "$window" key --clearmodifiers alt+f
+menu_open() { [ "$(windows)" -gt "$before" ]; }
+wait_until 10 menu_open || fail "the File menu did not open"
+xdotool key x
+
+wait_until 30 demo_ended || fail "the demo did not end after File → 終了"
+status=0
+wait "$demo_pid" || status=$?
+demo_pid=
+[ "$status" -eq 0 ] || fail "the demo ended with exit code $status"
+left=$(leftovers)
+[ -z "$left" ] || fail "left running: $(ps -o args= -p "${left//$'\n'/,}")"
+echo "smoke: room list reached, screenshot in $artifacts/demo-room-list.png, everything ended"
