@@ -30,7 +30,7 @@ if ! run_suite; then
 fi
 
 python3 - "$faults" "$scratch" "$@" <<'PY'
-import os, subprocess, sys
+import json, os, re, subprocess, sys, time
 
 faults_file, scratch, wanted = sys.argv[1], sys.argv[2], set(sys.argv[3:])
 
@@ -55,6 +55,30 @@ for line in open(faults_file, encoding="utf-8"):
 def run(cmd):
     return subprocess.run(cmd, cwd=scratch, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
 
+def ctest(*args):
+    return run(["ctest", "--test-dir", "build", "-LE", "soak", "-j", str(os.cpu_count()),
+                "--timeout", "180", "--stop-on-failure", *args])
+
+def relinked_tests(since):
+    """Tests whose command names a file the last build rewrote: the likeliest to catch the fault."""
+    shown = subprocess.run(["ctest", "--test-dir", "build", "--show-only=json-v1"], cwd=scratch,
+                           capture_output=True, text=True).stdout
+    names = []
+    for test in json.loads(shown)["tests"]:
+        paths = [p for p in test.get("command", []) if os.path.isfile(p)]
+        if any(os.path.getmtime(p) > since for p in paths):
+            names.append(re.escape(test["name"]))
+    return names
+
+def suite_fails(since):
+    # Same verdict as one full run (does any test fail?), found sooner: the tests the fault
+    # rebuilt go first, the rest only if those pass.
+    first = relinked_tests(since)
+    if not first:
+        return ctest() != 0
+    pattern = "^(" + "|".join(first) + ")$"
+    return ctest("-R", pattern) != 0 or ctest("-E", pattern) != 0
+
 results = []
 for f in faults:
     if wanted and f["id"] not in wanted:
@@ -67,11 +91,11 @@ for f in faults:
         continue
     open(path, "w", encoding="utf-8").write(original.replace(old, new))
     try:
+        started = time.time()
         if run(["cmake", "--build", "build", "-j", str(os.cpu_count())]) != 0:
             verdict = "no-build"
         else:
-            verdict = "caught" if run(["ctest", "--test-dir", "build", "-LE", "soak", "-j",
-                                       str(os.cpu_count()), "--timeout", "180"]) != 0 else "MISSED"
+            verdict = "caught" if suite_fails(started) else "MISSED"
     finally:
         open(path, "w", encoding="utf-8").write(original)
     results.append((f["id"], verdict, f["desc"]))
