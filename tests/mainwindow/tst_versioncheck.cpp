@@ -103,9 +103,10 @@ void VersionCheckTest::installedVersionAgainstLatest_data()
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("text");
-    QTest::newRow("same") << QByteArray::fromHex("00000102") << QString() << QString();
-    QTest::newRow("same, longer file")
-        << QByteArray::fromHex("0000010299") << QString() << QString();
+    QTest::newRow("same") << QByteArray::fromHex("00000102") << ""
+                          << "";
+    QTest::newRow("same, longer file") << QByteArray::fromHex("0000010299") << ""
+                                       << "";
     QTest::newRow("other byte order") << QByteArray::fromHex("02010000") << "notice" << newerGame;
     QTest::newRow("older") << QByteArray::fromHex("00000101") << "notice" << newerGame;
     QTest::newRow("newer") << QByteArray::fromHex("00000103") << "notice" << newerGame;
@@ -162,10 +163,7 @@ void VersionCheckTest::linkOpensHomepageAndLeavesNoticeOpen()
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler(UpdateDialog::homepage().scheme(), &catcher, "open");
     UpdateDialog notice(nullptr, "message", "trailer");
-    QCOMPARE(notice.windowTitle(), QString("新しいソフトウェアを発見"));
     auto* link = notice.findChild<QCommandLinkButton*>("linkTilework");
-    QVERIFY(link->isFlat());
-    QCOMPARE(link->text(), QString("TILEWORKのホームページを開く"));
     bool stillOpen = false;
     QTimer::singleShot(0, &notice, [&] {
         link->click();

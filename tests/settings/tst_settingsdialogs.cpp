@@ -33,12 +33,12 @@ struct SettingsRun {
 
 constexpr quint32 testUserId = 0x01020304;
 
-const QByteArray getNameRequest = frame(QByteArray::fromHex("0600000004030201"));
+const QByteArray ownNameRequest = frame(QByteArray::fromHex("0600000004030201"));
 
 // Serves the window's GetName for the own id, then its GetMail.
 bool serveFetch(FakeLobbyServer& server, const QString& name, const QString& mail)
 {
-    if (!server.expect(getNameRequest))
+    if (!server.expect(ownNameRequest))
         return false;
     server.send(replyFrame(Wire().u32(0).str(name)));
     if (!server.expect(frame(QByteArray::fromHex("08000000"))))
@@ -275,7 +275,7 @@ static int runSettingsScenario(const QString& name)
     if (name == "nameRefused") {
         UserSettingDialog dialog(nullptr, &run.lobby.socket);
         dialog.show();
-        if (!run.lobby.server.expect(getNameRequest))
+        if (!run.lobby.server.expect(ownNameRequest))
             return 91;
         run.lobby.server.send(replyFrame(Wire().u32(1).str("")));
         return keepRunningUntilExit();

@@ -3,7 +3,7 @@
 #include "protocol/protocolsocket.h"
 #include "support/fakelobbyserver.h"
 #include "support/testenvironment.h"
-#include "support/wire.h"
+#include "support/lobbyframes.h"
 
 #include <QSignalSpy>
 #include <QtTest>

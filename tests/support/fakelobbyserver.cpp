@@ -5,6 +5,15 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+// Turns the event loop until done() holds or the time is up.
+template <class Done> static bool waitUntil(Done done, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
 FakeLobbyServer::FakeLobbyServer() : server(new QTcpServer(this))
 {
     server->listen(QHostAddress::LocalHost, 0);
@@ -33,71 +42,49 @@ void FakeLobbyServer::exportAddress() const
     qputenv("TILEPARLOR_LOBBY_PORT", QByteArray::number(port()));
 }
 
-bool FakeLobbyServer::waitForClient(int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!client && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return !client.isNull();
-}
-
 void FakeLobbyServer::collect()
 {
     if (client)
         received.append(client->readAll());
 }
 
-static QString hexAround(const QByteArray& bytes, int at)
-{
-    const int from = qMax(0, at - 8);
-    return QString::fromLatin1(bytes.mid(from, 24).toHex(' ')) +
-           QString(" (from byte %1)").arg(from);
-}
-
 bool FakeLobbyServer::expect(const QByteArray& expected, int timeoutMs)
 {
     lastFailure.clear();
-    if (!waitForClient(timeoutMs)) {
+    if (!waitUntil([this] { return !client.isNull(); }, timeoutMs)) {
         lastFailure = "no client connected";
         return false;
     }
-    QDeadlineTimer deadline(timeoutMs);
-    while (received.size() < expected.size() && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        collect();
+    waitUntil([&] { return collect(), received.size() >= expected.size(); }, timeoutMs);
+    int at = 0;
+    while (at < expected.size() && at < received.size() && received[at] == expected[at])
+        ++at;
+    if (at == expected.size()) {
+        received.remove(0, expected.size());
+        return true;
     }
-    const int common = int(qMin(received.size(), expected.size()));
-    for (int i = 0; i < common; ++i) {
-        if (received[i] != expected[i]) {
-            lastFailure = QString("client bytes differ at byte %1\n  expected %2\n  received %3")
-                              .arg(i)
-                              .arg(hexAround(expected, i), hexAround(received, i));
-            return false;
-        }
-    }
-    if (received.size() < expected.size()) {
-        lastFailure = QString("client sent %1 of %2 expected bytes: %3")
-                          .arg(received.size())
-                          .arg(expected.size())
-                          .arg(QString::fromLatin1(received.toHex(' ')));
-        return false;
-    }
-    received.remove(0, expected.size());
-    return true;
+    const int from = qMax(0, at - 8);
+    lastFailure = QString("client bytes differ at byte %1 (shown from byte %2; %3 received)\n"
+                          "  expected %4\n  received %5")
+                      .arg(at)
+                      .arg(from)
+                      .arg(received.size())
+                      .arg(QString::fromLatin1(expected.mid(from, 24).toHex(' ')),
+                           QString::fromLatin1(received.mid(from, 24).toHex(' ')));
+    return false;
 }
 
 bool FakeLobbyServer::nothingMoreFrom(QObject* clientRoot, int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    auto flushed = [clientRoot] {
-        for (QTcpSocket* socket : clientRoot->findChildren<QTcpSocket*>()) {
-            if (socket->bytesToWrite() > 0)
-                return false;
-        }
-        return true;
-    };
-    while (!flushed() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    waitUntil(
+        [clientRoot] {
+            for (QTcpSocket* socket : clientRoot->findChildren<QTcpSocket*>()) {
+                if (socket->bytesToWrite() > 0)
+                    return false;
+            }
+            return true;
+        },
+        timeoutMs);
     // Loopback delivers a flushed write at once; one more pass lets the server read it.
     QCoreApplication::processEvents();
     collect();

@@ -22,9 +22,6 @@ class FakeLobbyServer : public QObject
     // Points the client at this server (TILEPARLOR_LOBBY_HOST/PORT).
     void exportAddress() const;
 
-    bool waitForClient(int timeoutMs = 5000);
-    bool hasClient() const { return !client.isNull(); }
-
     // Waits for the next bytes from the client and compares them with the expected ones; on a
     // mismatch failure() tells where.
     bool expect(const QByteArray& expected, int timeoutMs = 5000);

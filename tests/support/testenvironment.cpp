@@ -33,8 +33,3 @@ QString TestEnvironment::userSettingsFile() const
 {
     return userSettings->fileName();
 }
-
-QString TestEnvironment::machineSettingsFile() const
-{
-    return machineSettings->fileName();
-}

@@ -12,7 +12,6 @@ class TestEnvironment
     ~TestEnvironment();
 
     QString userSettingsFile() const;
-    QString machineSettingsFile() const;
     QString path(const QString& name) const { return dir.filePath(name); }
 
   private:

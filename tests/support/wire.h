@@ -7,10 +7,17 @@
 class Wire
 {
   public:
-    Wire& u32(quint32 value);
-    Wire& byte(quint8 value);
-    Wire& str(const QString& text);
-    Wire& raw(const QByteArray& bytes);
+    Wire& u32(quint32 value)
+    {
+        return byte(value).byte(value >> 8).byte(value >> 16).byte(value >> 24);
+    }
+    Wire& byte(quint8 value) { return raw(QByteArray(1, char(value))); }
+    Wire& str(const QString& text) { return raw(text.toUtf8()).byte(0); }
+    Wire& raw(const QByteArray& bytes)
+    {
+        data.append(bytes);
+        return *this;
+    }
     QByteArray bytes() const { return data; }
     operator QByteArray() const { return data; }
 
