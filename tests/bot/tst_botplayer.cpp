@@ -7,94 +7,88 @@
 
 namespace
 {
-constexpr quint32 botId = 5;
-constexpr quint32 otherId = 9;
-constexpr quint32 roomId = 2;
+constexpr quint32 botId = 5, otherId = 9, roomId = 2;
 
 QByteArray roomEvent(quint32 kind, quint32 user, quint32 other = 0, quint32 value = 0,
-                     const QString& text = {})
+                     const QString& text = {}, quint32 room = roomId)
 {
-    return notifyFrame(
-        NotifyRoomEvent,
-        Wire().u32(kind).u32(roomId).u32(user).u32(other).u32(value).u32(0).str(text));
-}
-
-QByteArray sent(const Wire& fields)
-{
-    return frame(fields);
+    return notifyFrame(NotifyRoomEvent,
+                       Wire().u32(kind).u32(room).u32(user).u32(other).u32(value).u32(0).str(text));
 }
 
 QByteArray said(const QString& line)
 {
-    return sent(Wire().u32(Speak).u32(roomId).str(line));
+    return frame(Wire().u32(Speak).u32(roomId).str(line));
 }
 
-QByteArray ok()
+QByteArray inRoom(quint32 code, const QByteArray& more = {})
 {
-    return replyFrame(Wire().u32(0));
+    return frame(Wire().u32(code).u32(roomId).raw(more));
 }
 
-BotSettings quickSettings()
+QByteArray roomInfo(const QString& title, quint32 users, quint32 gameId, quint32 next)
 {
-    BotSettings settings;
-    settings.account = "bot1";
-    settings.password = "pw";
-    settings.room = "対戦部屋";
-    settings.quiet = true;
-    settings.thinkMs = 0;
-    settings.restMs = 0;
-    settings.battleMs = 0;
-    settings.answerCooldownMs = 0;
-    settings.chatLines = {"雑談"};
-    settings.answerLines = {"呼びましたか？"};
-    return settings;
+    return replyFrame(Wire().u32(0).u32(0).str(title).u32(users).u32(20).u32(gameId).u32(next));
 }
 
-// A bot walked through login and into room 2 (found by its title) by a scripted server.
+const QByteArray ok = replyFrame(Wire().u32(0));
+
+// A bot with no delays, walked by a scripted server through its login into room 2, which it
+// finds by its title.
 struct Scene {
     FakeLobbyServer server;
     BotPlayer bot;
 
-    explicit Scene(const BotSettings& settings) : bot(onPort(settings, server.port())) {}
+    explicit Scene(BotSettings settings) : bot((settings.port = server.port(), settings)) {}
 
-    static BotSettings onPort(BotSettings settings, quint16 port)
+    static BotSettings quick()
     {
-        settings.port = port;
+        BotSettings settings;
+        settings.account = "bot1";
+        settings.password = "pw";
+        settings.room = "対戦部屋";
+        settings.quiet = true;
+        settings.thinkMs = settings.restMs = settings.battleMs = settings.answerCooldownMs = 0;
+        settings.chatLines = {"雑談"};
+        settings.answerLines = {"呼びましたか？"};
         return settings;
+    }
+
+    // Each answer follows the request it waits for, if any.
+    bool script(const std::vector<std::pair<QByteArray, QByteArray>>& exchanges)
+    {
+        for (const auto& [request, answer] : exchanges) {
+            if (!request.isEmpty() && !server.expect(request))
+                return false;
+            server.send(answer);
+        }
+        return true;
     }
 
     bool enter(quint32 gameId)
     {
         QSignalSpy ready(&bot, &BotPlayer::ready);
         bot.start();
-        const std::pair<QByteArray, QByteArray> script[] = {
-            {clientHello(), serverHello(0)},
-            {sent(Wire().u32(Authenticate).str("bot1").str("pw")),
-             replyFrame(Wire().u32(0).u32(botId).u32(2).str(""))},
-            {sent(Wire().u32(GetName).u32(botId)), replyFrame(Wire().u32(0).str("ボット"))},
-            {sent(Wire().u32(GetCount)), replyFrame(Wire().u32(3))},
-            {sent(Wire().u32(GetRoomInfo).u32(0)),
-             replyFrame(Wire().u32(0).u32(0).str("雑談部屋").u32(1).u32(20).u32(0).u32(roomId))},
-            {sent(Wire().u32(GetRoomInfo).u32(roomId)),
-             replyFrame(Wire().u32(0).u32(0).str("対戦部屋").u32(1).u32(20).u32(0).u32(noRoom))},
-            {sent(Wire().u32(EnterRoom).u32(roomId).str("")), replyFrame(Wire().u32(0).u32(2)) +
-                                                                  replyFrame(Wire().u32(otherId)) +
-                                                                  replyFrame(Wire().u32(botId))},
-            {sent(Wire().u32(GetRoomInfo).u32(roomId)),
-             replyFrame(
-                 Wire().u32(0).u32(0).str("対戦部屋").u32(2).u32(20).u32(gameId).u32(noRoom))},
-        };
-        for (const auto& [request, answer] : script) {
-            if (!server.expect(request)) {
-                qWarning().noquote() << server.failure();
-                return false;
-            }
-            server.send(answer);
-        }
-        return ready.wait() && bot.roomId() == roomId;
+        return script({
+                   {clientHello(), serverHello(0)},
+                   {frame(Wire().u32(Authenticate).str("bot1").str("pw")),
+                    replyFrame(Wire().u32(0).u32(botId).u32(2).str(""))},
+                   {frame(Wire().u32(GetName).u32(botId)), replyFrame(Wire().u32(0).str("ボット"))},
+                   {frame(Wire().u32(GetCount)), replyFrame(Wire().u32(3))},
+                   {frame(Wire().u32(GetRoomInfo).u32(0)), roomInfo("雑談部屋", 1, 0, roomId)},
+                   {inRoom(GetRoomInfo), roomInfo("対戦部屋", 1, 0, noRoom)},
+                   {inRoom(EnterRoom, Wire().str("")), replyFrame(Wire().u32(0).u32(2)) +
+                                                           replyFrame(Wire().u32(otherId)) +
+                                                           replyFrame(Wire().u32(botId))},
+                   {inRoom(GetRoomInfo), roomInfo("対戦部屋", 2, gameId, noRoom)},
+               }) &&
+               ready.wait() && bot.roomId() == roomId;
     }
 };
 } // namespace
+
+#define EXPECT_SENT(scene, bytes)                                                                  \
+    QVERIFY2((scene).server.expect(bytes), qPrintable((scene).server.failure()))
 
 class BotPlayerTest : public QObject
 {
@@ -107,120 +101,103 @@ class BotPlayerTest : public QObject
     {
         QTest::addColumn<QByteArray>("trigger");
         QTest::addColumn<bool>("answers");
-
         QTest::newRow("addressed")
             << roomEvent(EventSpeak, otherId, 0, 0, "ボットさん、いる？") << true;
         QTest::newRow("not addressed")
             << roomEvent(EventSpeak, otherId, 0, 0, "こんにちは") << false;
         QTest::newRow("its own line") << roomEvent(EventSpeak, botId, 0, 0, "ボットです") << false;
         QTest::newRow("itself entering") << roomEvent(EventEnter, botId, 0, 0, "ボット") << false;
-        QTest::newRow("another room") << notifyFrame(NotifyRoomEvent, Wire()
-                                                                          .u32(EventSpeak)
-                                                                          .u32(roomId + 1)
-                                                                          .u32(otherId)
-                                                                          .u32(0)
-                                                                          .u32(0)
-                                                                          .u32(0)
-                                                                          .str("ボット？"))
-                                      << false;
+        QTest::newRow("another room")
+            << roomEvent(EventSpeak, otherId, 0, 0, "ボット？", roomId + 1) << false;
     }
 
     void speaksWhenItShould()
     {
         QFETCH(QByteArray, trigger);
         QFETCH(bool, answers);
-        BotSettings settings = quickSettings();
-        settings.greet = true;
-        settings.answer = true;
+        BotSettings settings = Scene::quick();
+        settings.greet = settings.answer = true;
         Scene scene(settings);
         QVERIFY(scene.enter(chatOnlyGameId));
         scene.server.send(trigger + roomEvent(EventEnter, otherId + 1, 0, 0, "ゲスト"));
         const QByteArray greeting = said("ようこそ、ゲストさん！");
-        EXPECT_CLIENT_BYTES(scene.server, answers ? said("呼びましたか？") + greeting : greeting);
+        EXPECT_SENT(scene, answers ? said("呼びましたか？") + greeting : greeting);
     }
 
     void chatsByItself()
     {
-        BotSettings settings = quickSettings();
+        BotSettings settings = Scene::quick();
         settings.chatIntervalMs = 1;
         Scene scene(settings);
         QVERIFY(scene.enter(chatOnlyGameId));
-        EXPECT_CLIENT_BYTES(scene.server, said("雑談") + said("雑談"));
+        EXPECT_SENT(scene, said("雑談") + said("雑談"));
     }
 
     // As host it waits for enough players, starts, ends the match after a while and recruits
-    // again.
+    // again. Still alone when someone comes in, it starts over so that the newcomer hears of
+    // it; with two players of three, the greeting of a newcomer is all it says.
     void hostsAMatch()
     {
-        BotSettings settings = quickSettings();
-        settings.recruit = true;
-        settings.greet = true;
+        BotSettings settings = Scene::quick();
+        settings.recruit = settings.greet = true;
         Scene scene(settings);
         QVERIFY(scene.enter(0));
-        const QByteArray recruit = sent(Wire().u32(RecruitMatch).u32(roomId));
-        EXPECT_CLIENT_BYTES(scene.server, recruit);
-        // Still alone when someone comes in: it starts over, so that the newcomer hears of it.
-        scene.server.send(ok() + roomEvent(EventRecruitStart, botId, 3, 3) +
-                          roomEvent(EventEnter, otherId, 0, 0, "アリス"));
-        EXPECT_CLIENT_BYTES(scene.server, said("ようこそ、アリスさん！") +
-                                              sent(Wire().u32(CancelRecruit).u32(roomId)));
-        scene.server.send(ok() + roomEvent(EventRecruitCancel, botId));
-        EXPECT_CLIENT_BYTES(scene.server, recruit);
-        // Two players of three: the greeting of a newcomer is all it says.
-        scene.server.send(ok() + roomEvent(EventRecruitStart, botId, 3, 3) +
-                          roomEvent(EventApply, otherId, botId, 2) +
-                          roomEvent(EventEnter, otherId + 1, 0, 0, "ゲスト"));
-        EXPECT_CLIENT_BYTES(scene.server, said("ようこそ、ゲストさん！"));
-        scene.server.send(roomEvent(EventApply, otherId + 1, botId, 3));
-        EXPECT_CLIENT_BYTES(scene.server, sent(Wire().u32(StartBattle).u32(roomId)));
-        scene.server.send(ok() + roomEvent(EventGameStart, botId, 0, 0, "127.0.0.1:14141"));
-        EXPECT_CLIENT_BYTES(scene.server, sent(Wire().u32(EndBattle).u32(roomId)));
-        scene.server.send(ok() + roomEvent(EventGameEnd, botId));
-        EXPECT_CLIENT_BYTES(scene.server, recruit);
+        EXPECT_SENT(scene, inRoom(RecruitMatch));
+        QVERIFY(scene.script({
+            {{},
+             ok + roomEvent(EventRecruitStart, botId, 3, 3) +
+                 roomEvent(EventEnter, otherId, 0, 0, "アリス")},
+            {said("ようこそ、アリスさん！") + inRoom(CancelRecruit),
+             ok + roomEvent(EventRecruitCancel, botId)},
+            {inRoom(RecruitMatch), ok + roomEvent(EventRecruitStart, botId, 3, 3) +
+                                       roomEvent(EventApply, otherId, botId, 2) +
+                                       roomEvent(EventEnter, otherId + 1, 0, 0, "ゲスト")},
+            {said("ようこそ、ゲストさん！"), roomEvent(EventApply, otherId + 1, botId, 3)},
+            {inRoom(StartBattle), ok + roomEvent(EventGameStart, botId, 0, 0, "127.0.0.1:14141")},
+            {inRoom(EndBattle), ok + roomEvent(EventGameEnd, botId)},
+        }));
+        EXPECT_SENT(scene, inRoom(RecruitMatch));
     }
 
     // As guest it applies, plays, leaves the match after a while and applies again to the
     // next recruitment; a recruitment cancelled before its start frees it as well.
     void playsAsGuest_data()
     {
-        QTest::addColumn<bool>("hostCancels");
-        QTest::newRow("plays") << false;
-        QTest::newRow("host cancels") << true;
+        QTest::addColumn<bool>("plays");
+        QTest::newRow("plays") << true;
+        QTest::newRow("host cancels") << false;
     }
 
     void playsAsGuest()
     {
-        QFETCH(bool, hostCancels);
-        BotSettings settings = quickSettings();
+        QFETCH(bool, plays);
+        BotSettings settings = Scene::quick();
         settings.apply = true;
         Scene scene(settings);
         QVERIFY(scene.enter(0));
-        const QByteArray apply = sent(Wire().u32(ApplyMatch).u32(roomId).u32(otherId));
-        scene.server.send(roomEvent(EventRecruitStart, otherId, 2, 2));
-        EXPECT_CLIENT_BYTES(scene.server, apply);
-        scene.server.send(ok() + roomEvent(EventApply, botId, otherId, 2));
-        if (hostCancels) {
+        const QByteArray apply = inRoom(ApplyMatch, Wire().u32(otherId));
+        const QByteArray recruitment = roomEvent(EventRecruitStart, otherId, 2, 2);
+        QVERIFY(scene.script(
+            {{{}, recruitment}, {apply, ok + roomEvent(EventApply, botId, otherId, 2)}}));
+        if (plays)
+            QVERIFY(scene.script(
+                {{{}, roomEvent(EventGameStart, otherId, 0, 0, "127.0.0.1:14141")},
+                 {inRoom(DropBattle), ok + roomEvent(EventGameLeave, botId, otherId)}}));
+        else
             scene.server.send(roomEvent(EventRecruitCancel, otherId));
-        } else {
-            scene.server.send(roomEvent(EventGameStart, otherId, 0, 0, "127.0.0.1:14141"));
-            EXPECT_CLIENT_BYTES(scene.server, sent(Wire().u32(DropBattle).u32(roomId)));
-            scene.server.send(ok() + roomEvent(EventGameLeave, botId, otherId));
-        }
-        scene.server.send(roomEvent(EventRecruitStart, otherId, 2, 2));
-        EXPECT_CLIENT_BYTES(scene.server, apply);
+        scene.server.send(recruitment);
+        EXPECT_SENT(scene, apply);
     }
 
     void refusedLoginEndsWithFailure()
     {
-        Scene scene(quickSettings());
+        Scene scene(Scene::quick());
         QSignalSpy finished(&scene.bot, &BotPlayer::finished);
         scene.bot.start();
-        EXPECT_CLIENT_BYTES(scene.server, clientHello());
-        scene.server.send(serverHello(0));
-        EXPECT_CLIENT_BYTES(scene.server, sent(Wire().u32(Authenticate).str("bot1").str("pw")));
-        scene.server.send(replyFrame(Wire().u32(1).u32(0).u32(0).str("")));
-        EXPECT_CLIENT_BYTES(scene.server, sent(Wire().u32(Quit)));
-        scene.server.send(notifyFrame(CloseNotice, Wire().u32(CloseNormal)));
+        QVERIFY(scene.script({{clientHello(), serverHello(0)},
+                              {frame(Wire().u32(Authenticate).str("bot1").str("pw")),
+                               replyFrame(Wire().u32(1).u32(0).u32(0).str(""))},
+                              {frame(Wire().u32(Quit)), notifyFrame(CloseNotice, Wire().u32(0))}}));
         QVERIFY(finished.wait());
         QCOMPARE(finished.first().first().toInt(), 1);
     }
