@@ -18,27 +18,12 @@ artifacts=$build/test-artifacts
 mkdir -p "$artifacts"
 work=$(mktemp -d)
 
-descendants() {
-  local child
-  for child in $(pgrep -P "$1" || true); do
-    echo "$child"
-    descendants "$child"
-  done
-}
-
+# The demo runs in a session of its own, so everything it started can be found by it.
 xvfb_pid=
 demo_pid=
-started=
-# What the demo left behind: its processes and anything still running on its data.
-leftovers() {
-  local pid
-  for pid in $started $(pgrep -f "$work/demo" || true); do
-    ! kill -0 "$pid" 2>/dev/null || echo "$pid"
-  done
-}
+leftovers() { [ -z "$demo_pid" ] || pgrep -s "$demo_pid" || true; }
 cleanup() {
   local status=$?
-  [ -z "$demo_pid" ] || started="$started $demo_pid $(descendants "$demo_pid")"
   # shellcheck disable=SC2046
   kill -KILL $(leftovers) 2>/dev/null || true
   [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
@@ -73,14 +58,14 @@ DISPLAY=:$(cat "$work/display")
 export DISPLAY
 unset QT_QPA_PLATFORM
 
-TILEPARLOR_DEMO_DIR=$work/demo "$root/scripts/demo.sh" "$build" >"$work/demo.out" 2>"$work/demo.err" &
+TILEPARLOR_DEMO_DIR=$work/demo setsid "$root/scripts/demo.sh" "$build" \
+  >"$work/demo.out" 2>"$work/demo.err" &
 demo_pid=$!
 demo_ended() { ! kill -0 "$demo_pid" 2>/dev/null; }
 room_list_shown() { grep -q "room list shown" "$work/demo.err"; }
 shown_or_ended() { room_list_shown || demo_ended; }
 wait_until 60 shown_or_ended
 room_list_shown || fail "the client did not reach the room list"
-started=$(descendants "$demo_pid")
 
 window=$(timeout 10 xdotool search --sync --onlyvisible --name '^tileParlor$' | head -1)
 [ -n "$window" ] || fail "no tileParlor window"
@@ -97,7 +82,6 @@ xdotool key x
 wait_until 30 demo_ended || fail "the demo did not end after File → 終了"
 status=0
 wait "$demo_pid" || status=$?
-demo_pid=
 [ "$status" -eq 0 ] || fail "the demo ended with exit code $status"
 left=$(leftovers)
 [ -z "$left" ] || fail "left running: $(ps -o args= -p "${left//$'\n'/,}")"
