@@ -12,40 +12,28 @@ namespace
 {
 const QByteArray serviceType = "urn:schemas-upnp-org:service:WANIPConnection:1";
 
-QByteArray soapEnvelope(const QByteArray& body)
-{
-    return "<?xml version=\"1.0\"?>\r\n<s:Envelope "
-           "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-           "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body>" +
-           body + "</s:Body></s:Envelope>\r\n";
-}
-
 // The stand-in gateway's answer to a whole request: its description with the one service, or the
-// response to an action on it, refused with faultCode unless that is 0.
+// SOAP answer to an action on it, a refusal with faultCode unless that is 0.
 QByteArray gatewayAnswer(const QByteArray& request, int faultCode)
 {
-    QByteArray status = "200 OK";
-    QByteArray body = "<?xml version=\"1.0\"?>\r\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\">"
-                      "<device><deviceType>urn:schemas-upnp-org:device:InternetGatewayDevice:1"
-                      "</deviceType><serviceList><service><serviceType>" +
-                      serviceType +
-                      "</serviceType><controlURL>/ctl/IPConn</controlURL></service>"
-                      "</serviceList></device></root>\r\n";
-    if (request.startsWith("POST ") && faultCode != 0) {
-        status = "500 Internal Server Error";
-        body = soapEnvelope("<s:Fault><faultcode>s:Client</faultcode><faultstring>UPnPError"
-                            "</faultstring><detail><UPnPError xmlns=\"urn:schemas-upnp-org:"
-                            "control-1-0\"><errorCode>" +
-                            QByteArray::number(faultCode) +
-                            "</errorCode><errorDescription>refused</errorDescription>"
-                            "</UPnPError></detail></s:Fault>");
-    } else if (request.startsWith("POST ")) {
-        // The action's name follows the service type in the SOAPAction header.
-        const qsizetype hash = request.indexOf('#');
-        const QByteArray action = request.mid(hash + 1, request.indexOf('"', hash) - hash - 1);
-        body = soapEnvelope("<u:" + action + "Response xmlns:u=\"" + serviceType + "\"/>");
-    }
-    return "HTTP/1.1 " + status +
+    QByteArray body =
+        "<root><device><deviceType>urn:schemas-upnp-org:device:InternetGatewayDevice:1"
+        "</deviceType><serviceList><service><serviceType>" +
+        serviceType +
+        "</serviceType><controlURL>/ctl/IPConn</controlURL></service></serviceList>"
+        "</device></root>";
+    // The action's name follows the service type in the SOAPAction header.
+    const qsizetype hash = request.indexOf('#');
+    if (request.startsWith("POST "))
+        body = "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>" +
+               (faultCode == 0
+                    ? "<u:" + request.mid(hash + 1, request.indexOf('"', hash) - hash - 1) +
+                          "Response xmlns:u=\"" + serviceType + "\"/>"
+                    : "<s:Fault><detail><UPnPError><errorCode>" + QByteArray::number(faultCode) +
+                          "</errorCode></UPnPError></detail></s:Fault>") +
+               "</s:Body></s:Envelope>";
+    return "HTTP/1.1 " +
+           QByteArray(faultCode && hash > 0 ? "500 Internal Server Error" : "200 OK") +
            "\r\nContent-Type: text/xml\r\nContent-Length: " + QByteArray::number(body.size()) +
            "\r\nConnection: close\r\n\r\n" + body;
 }
