@@ -36,11 +36,7 @@ QStringList rowTexts(const LobbyWindow& run)
 
 RoomInfo room(quint32 next, quint32 status = 0, quint32 flags = 0)
 {
-    RoomInfo info;
-    info.nextRoomId = next;
-    info.status = status;
-    info.flags = flags;
-    return info;
+    return {"", 1, 8, chatOnlyGameId, flags, next, status};
 }
 
 QString roomRow(quint32 roomId)
@@ -90,17 +86,8 @@ void RoomListTest::walk_data()
     QTest::addColumn<QList<quint32>>("asked");
     QTest::addColumn<QList<RoomInfo>>("answers");
     QTest::addColumn<QStringList>("rows");
-    RoomInfo game;
-    game.title = "対戦部屋";
-    game.userCount = 2;
-    game.capacity = 10000;
-    game.gameId = 0;
-    game.nextRoomId = 1;
-    RoomInfo locked = game;
-    locked.capacity = 10001;
-    locked.flags = 1;
-    locked.gameId = chatOnlyGameId;
-    locked.nextRoomId = 5;
+    const RoomInfo game{"対戦部屋", 2, 10000, 0, 0, 1, 0};
+    const RoomInfo locked{"対戦部屋", 2, 10001, chatOnlyGameId, 1, 5, 0};
     QTest::newRow("lower than a row") << rowHeight - 1 << 100u << QList<quint32>{0}
                                       << QList<RoomInfo>{room(1)} << QStringList{roomRow(0)};
     // One row fits, yet a second one is placed below the visible area.
