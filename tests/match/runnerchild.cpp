@@ -5,28 +5,22 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include <unistd.h>
 
 int main(int argc, char** argv)
 {
-    const bool linger = argc == 1 && std::strcmp(argv[0], "linger") == 0;
-    if (linger) {
-        std::signal(SIGTERM, SIG_IGN);
-        std::signal(SIGINT, SIG_IGN);
-        std::signal(SIGHUP, SIG_IGN);
-    }
+    const bool linger = argc == 1 && std::string(argv[0]) == "linger";
+    for (const int polite : {SIGTERM, SIGINT, SIGHUP})
+        std::signal(polite, linger ? SIG_IGN : SIG_DFL);
     std::string report;
     for (int i = 0; i < argc; ++i)
-        report.append(argv[i], std::strlen(argv[i]) + 1);
+        report.append(argv[i]).push_back('\0');
     struct sigaction brokenPipe = {};
     if (sigaction(SIGPIPE, nullptr, &brokenPipe) == 0 && brokenPipe.sa_handler == SIG_IGN)
-        report.append("SIGPIPE ignored", sizeof "SIGPIPE ignored");
-
-    const char* fdText = std::getenv("RUNNERCHILD_FD");
-    const int fd = fdText ? std::atoi(fdText) : -1;
+        report.append("SIGPIPE ignored").push_back('\0');
+    const int fd = std::atoi(std::getenv("RUNNERCHILD_FD") ? std::getenv("RUNNERCHILD_FD") : "-1");
     if (write(fd, report.data(), report.size()) != static_cast<ssize_t>(report.size()))
         return 3;
     // The test reads until this end closes, so a lingering child must close it itself.

@@ -1,5 +1,5 @@
 // The process runner on POSIX, driven with runnerchild, which reports its argument vector through
-// a pipe it inherits.
+// a pipe it inherits; and the engine's order blocks and the pipes they travel through.
 
 #include "support/descriptors.h"
 
@@ -7,48 +7,23 @@
 #include "app/paths.h"
 #include "match/childprocess.h"
 #include "match/childprocess_posix.h"
+#include "match/engineorder.h"
 
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTextCodec>
 #include <QtTest>
 
-#include <cerrno>
-#include <chrono>
-#include <future>
-#include <memory>
-
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace
 {
-
-// Closes a started program however a test function leaves.
-struct CloseAtOnce {
-    void operator()(ChildProcess* process) const { closeProcess(process, 0); }
-};
-using Process = std::unique_ptr<ChildProcess, CloseAtOnce>;
-
-bool isNoLongerOurChild(pid_t pid)
+bool noChildLeft(pid_t pid = -1)
 {
     return waitpid(pid, nullptr, WNOHANG) == -1 && errno == ECHILD;
 }
-
-QByteArray reportOf(const QStringList& words)
-{
-    QByteArray report;
-    for (const QString& word : words)
-        report += word.toUtf8() + '\0';
-    return report;
-}
-
 } // namespace
 
 class ChildProcessTest : public QObject
@@ -57,226 +32,203 @@ class ChildProcessTest : public QObject
 
   private slots:
     void initTestCase();
-    void cleanup();
-
-    void joinPath_data();
+    void cleanup() { QVERIFY(noChildLeft()); } // whatever a test started, the runner has reaped
     void joinPath();
     void commandLineWords_data();
     void commandLineWords();
-    void onlyInheritableDescriptorsReachChild();
-    void endIsSeenAtFirstPoll();
     void closeProcessKillsAfterTimeout();
-    void startFailureLeavesNothing_data();
     void startFailureLeavesNothing();
-    void brokenPipeDoesNotEndClient();
+    void orderBlock_data();
+    void orderBlock();
+    void onlyTheChildEndIsInherited();
 
   private:
-    Process start(const QString& commandLine, bool inheritReportPipe = true);
-    QByteArray report();
+    QByteArray runChild(const QString& commandLine, bool inheritReportPipe = true,
+                        ChildProcess** running = nullptr);
 
     QTemporaryDir temp;
     QString programDir;
-    int reportFd = -1;
 };
 
 void ChildProcessTest::initTestCase()
 {
     localCodec = QTextCodec::codecForName("UTF-8");
-    QVERIFY(temp.isValid());
-    // Every start goes through a folder and a name that an encoding or splitting fault would break.
+    // The programs it starts must still end on a broken pipe: runnerchild reports otherwise.
+    ignoreBrokenPipeSignal();
+    int fds[2];
+    QVERIFY(::pipe(fds) == 0);
+    ::close(fds[0]);
+    QCOMPARE(::write(fds[1], "x", 1), ssize_t(-1));
+    QCOMPARE(errno, EPIPE);
+    ::close(fds[1]);
+    // A folder and a name that an encoding or splitting fault would break.
     programDir = temp.filePath(QStringLiteral("道具 箱"));
     QVERIFY(QDir().mkpath(programDir));
     QVERIFY(QFile::copy(QStringLiteral(RUNNERCHILD_PATH), programDir + "/runner child"));
-    QVERIFY(QFile(temp.filePath(QStringLiteral("not-executable"))).open(QIODevice::WriteOnly));
 }
 
-void ChildProcessTest::cleanup()
-{
-    if (reportFd >= 0)
-        ::close(reportFd);
-    reportFd = -1;
-    // Whatever a test started, the runner has reaped.
-    QVERIFY(waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD);
-}
-
-Process ChildProcessTest::start(const QString& commandLine, bool inheritReportPipe)
+// Starts runnerchild and returns what it wrote into the report pipe until that closed, waiting at
+// most ten seconds. Closes the program, or hands it to running.
+QByteArray ChildProcessTest::runChild(const QString& commandLine, bool inheritReportPipe,
+                                      ChildProcess** running)
 {
     int fds[2];
     if (::pipe(fds) != 0)
-        return nullptr;
+        return "no pipe";
     ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    if (!inheritReportPipe)
-        ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+    ::fcntl(fds[1], F_SETFD, inheritReportPipe ? 0 : FD_CLOEXEC);
     qputenv("RUNNERCHILD_FD", QByteArray::number(fds[1]));
-    Process process(startProcessIn(programDir, QStringLiteral("runner child"), commandLine));
+    ChildProcess* process = startProcessIn(programDir, QStringLiteral("runner child"), commandLine);
     // From here on only the child can hold the write end, so its closing ends the report.
     ::close(fds[1]);
-    reportFd = fds[0];
-    return process;
-}
-
-// Everything written into the report pipe until it closed, waiting at most ten seconds.
-QByteArray ChildProcessTest::report()
-{
     QByteArray data;
     const QDeadlineTimer deadline(10000);
-    pollfd readable = {reportFd, POLLIN, 0};
+    pollfd readable = {fds[0], POLLIN, 0};
     char buffer[256];
     ssize_t got;
-    while (::poll(&readable, 1, int(deadline.remainingTime())) > 0 &&
-           (got = ::read(reportFd, buffer, sizeof buffer)) > 0)
+    while (process && ::poll(&readable, 1, int(deadline.remainingTime())) > 0 &&
+           (got = ::read(fds[0], buffer, sizeof buffer)) > 0)
         data.append(buffer, got);
-    ::close(reportFd);
-    reportFd = -1;
-    return data;
-}
-
-void ChildProcessTest::joinPath_data()
-{
-    QTest::addColumn<QString>("dir");
-    QTest::addColumn<QString>("fileName");
-    QTest::addColumn<QString>("path");
-
-    QTest::newRow("separator added") << "/opt/tp"
-                                     << "UPnPCJ.exe"
-                                     << "/opt/tp/UPnPCJ.exe";
-    QTest::newRow("slash already there") << "/opt/tp/"
-                                         << "UPnPCJ.exe"
-                                         << "/opt/tp/UPnPCJ.exe";
-    QTest::newRow("backslash already there") << "C:\\tp\\"
-                                             << "UPnPCJ.exe"
-                                             << "C:\\tp\\UPnPCJ.exe";
-    QTest::newRow("empty directory") << ""
-                                     << "UPnPCJ.exe"
-                                     << "UPnPCJ.exe";
+    ::close(fds[0]);
+    if (running)
+        *running = process;
+    else if (process)
+        closeProcess(process, 10000);
+    return process ? data : "not started";
 }
 
 void ChildProcessTest::joinPath()
 {
-    QFETCH(QString, dir);
-    QFETCH(QString, fileName);
-    QFETCH(QString, path);
-    QCOMPARE(::joinPath(dir, fileName), path);
+    QCOMPARE(::joinPath("/opt/tp", "UPnPCJ.exe"), "/opt/tp/UPnPCJ.exe");
+    QCOMPARE(::joinPath("/opt/tp/", "UPnPCJ.exe"), "/opt/tp/UPnPCJ.exe");
+    QCOMPARE(::joinPath("C:\\tp\\", "UPnPCJ.exe"), "C:\\tp\\UPnPCJ.exe");
+    QCOMPARE(::joinPath("", "UPnPCJ.exe"), "UPnPCJ.exe");
 }
 
 void ChildProcessTest::commandLineWords_data()
 {
     QTest::addColumn<QString>("commandLine");
+    QTest::addColumn<bool>("inherited");
     QTest::addColumn<QStringList>("words");
-
+    const auto row = [](const char* name, const QString& commandLine, const QStringList& words) {
+        QTest::newRow(name) << commandLine << true << words;
+    };
     // The first word is the program's argv[0], as given.
-    QTest::newRow("port tool") << "UPnPCJ.exe /open 14141 TCP"
-                               << QStringList{"UPnPCJ.exe", "/open", "14141", "TCP"};
-    QTest::newRow("engine") << "--parlor 7 8" << QStringList{"--parlor", "7", "8"};
-    QTest::newRow("blanks separate") << " a \t\tb  " << QStringList{"a", "b"};
-    QTest::newRow("quotes group") << R"("a b" "" c)" << QStringList{"a b", "", "c"};
-    QTest::newRow("quote inside a word") << R"(a"b c"d)" << QStringList{"ab cd"};
-    QTest::newRow("2n backslashes, quote groups") << R"(a\\"b c")" << QStringList{R"(a\b c)"};
-    QTest::newRow("2n+1 backslashes, literal quote")
-        << R"(a\\\"b c)" << QStringList{R"(a\"b)", "c"};
-    QTest::newRow("backslashes before no quote")
-        << R"(C:\tp\x a\\b)" << QStringList{R"(C:\tp\x)", R"(a\\b)"};
-    QTest::newRow("unterminated quote") << R"(a "b  c)" << QStringList{"a", "b  c"};
-    QTest::newRow("empty line, still an argv[0]") << "" << QStringList{""};
+    row("port tool", "UPnPCJ.exe /open 14141 TCP", {"UPnPCJ.exe", "/open", "14141", "TCP"});
+    row("blanks separate", " a \t\tb  ", {"a", "b"});
+    row("quotes group", R"("a b" "" c)", {"a b", "", "c"});
+    row("quote inside a word", R"(a"b c"d)", {"ab cd"});
+    row("2n backslashes, quote groups", R"(a\\"b c")", {R"(a\b c)"});
+    row("2n+1 backslashes, literal quote", R"(a\\\"b c)", {R"(a\"b)", "c"});
+    row("backslashes before no quote", R"(C:\tp\x a\\b)", {R"(C:\tp\x)", R"(a\\b)"});
+    row("unterminated quote", R"(a "b  c)", {"a", "b  c"});
+    row("empty line, still an argv[0]", "", {""});
     // 200 bytes; the cut counts bytes, not characters.
-    QTest::newRow("cut to 127 bytes") << "cut " + QString(65, QChar(0x3042)) + 'x'
-                                      << QStringList{"cut", QString(41, QChar(0x3042))};
+    row("cut to 127 bytes", "cut " + QString(65, QChar(0x3042)) + 'x',
+        {"cut", QString(41, QChar(0x3042))});
+    // Only descriptors left inheritable reach the program.
+    QTest::newRow("closed on exec") << "closed" << false << QStringList();
 }
 
 void ChildProcessTest::commandLineWords()
 {
     QFETCH(QString, commandLine);
+    QFETCH(bool, inherited);
     QFETCH(QStringList, words);
-
-    const Process process = start(commandLine);
-    QVERIFY(process);
-    QCOMPARE(report(), reportOf(words));
-}
-
-void ChildProcessTest::onlyInheritableDescriptorsReachChild()
-{
-    const Process inheriting = start(QStringLiteral("inherited"));
-    QVERIFY(inheriting);
-    QCOMPARE(report(), reportOf({"inherited"}));
-
-    const Process notInheriting = start(QStringLiteral("closed on exec"), false);
-    QVERIFY(notInheriting);
-    QCOMPARE(report(), QByteArray());
-}
-
-void ChildProcessTest::endIsSeenAtFirstPoll()
-{
-    const Process process = start(QStringLiteral("quick"));
-    QVERIFY(process);
-    const pid_t pid = childProcessId(process.get());
-    QVERIFY(pid > 0);
-
-    // WNOWAIT leaves the ended program for the runner to reap.
+    QByteArray report;
+    for (const QString& word : words)
+        report += word.toUtf8() + '\0';
+    ChildProcess* process = nullptr;
+    QCOMPARE(runChild(commandLine, inherited, &process), report);
+    // Its end is seen at the first poll after it ended, and the runner reaps it then.
+    const pid_t pid = childProcessId(process);
     siginfo_t info = {};
     QTRY_VERIFY_WITH_TIMEOUT(
         waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid, 10000);
-    QVERIFY(!isProcessRunning(process.get()));
-    QVERIFY(isNoLongerOurChild(pid));
+    QVERIFY(!isProcessRunning(process));
+    QVERIFY(noChildLeft(pid));
+    closeProcess(process, 0);
 }
 
 void ChildProcessTest::closeProcessKillsAfterTimeout()
 {
-    Process process = start(QStringLiteral("linger"));
-    QVERIFY(process);
-    const pid_t pid = childProcessId(process.get());
+    ChildProcess* process = nullptr;
     // It reports only once it ignores the polite ways to end it.
-    QCOMPARE(report(), reportOf({"linger"}));
-    QVERIFY(isProcessRunning(process.get()));
-
-    const qint64 timeoutMs = 300;
+    QCOMPARE(runChild(QStringLiteral("linger"), true, &process), QByteArray("linger", 7));
+    const pid_t pid = childProcessId(process);
+    QVERIFY(isProcessRunning(process));
     QElapsedTimer timer;
     timer.start();
-    std::future<void> closing = std::async(std::launch::async, [&process, timeoutMs] {
-        closeProcess(process.release(), quint32(timeoutMs));
-    });
-    const bool returned = closing.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-    const qint64 elapsed = timer.elapsed();
-    // Frees a hanging closeProcess, so that the failure can be reported.
-    if (!returned)
-        ::kill(pid, SIGKILL);
-    QVERIFY2(returned, "closeProcess did not return");
-    QVERIFY2(elapsed >= timeoutMs, qPrintable(QString::number(elapsed)));
-    QVERIFY(isNoLongerOurChild(pid));
+    closeProcess(process, 300);
+    QVERIFY2(timer.elapsed() >= 300 && timer.elapsed() < 5000,
+             qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(noChildLeft(pid));
 }
 
-void ChildProcessTest::startFailureLeavesNothing_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::newRow("missing file") << temp.filePath(QStringLiteral("missing"));
-    QTest::newRow("not executable") << temp.filePath(QStringLiteral("not-executable"));
-}
-
+// Neither a program nor a descriptor is left behind.
 void ChildProcessTest::startFailureLeavesNothing()
 {
-    QFETCH(QString, path);
-
-    // cleanup() checks that no child is left behind.
-    const int freeFd = lowestFreeFd();
-    QVERIFY(!Process(startProcess(path, QStringLiteral("engine --parlor 1 2"))));
-    QCOMPARE(lowestFreeFd(), freeFd);
+    QVERIFY(QFile(temp.filePath("not-executable")).open(QIODevice::WriteOnly));
+    for (const char* name : {"missing", "not-executable"}) {
+        const int freeFd = lowestFreeFd();
+        QVERIFY(!startProcess(temp.filePath(name), QStringLiteral("engine --parlor 1 2")));
+        QCOMPARE(lowestFreeFd(), freeFd);
+    }
 }
 
-void ChildProcessTest::brokenPipeDoesNotEndClient()
+void ChildProcessTest::orderBlock_data()
 {
-    ignoreBrokenPipeSignal();
-    int fds[2];
-    QVERIFY(::pipe(fds) == 0);
-    ::close(fds[0]);
-    const ssize_t written = ::write(fds[1], "x", 1);
-    const int error = errno;
-    ::close(fds[1]);
-    QCOMPARE(written, ssize_t(-1));
-    QCOMPARE(error, EPIPE);
+    QTest::addColumn<QByteArray>("codec");
+    QTest::addColumn<int>("order");
+    QTest::addColumn<QString>("address");
+    // The order's byte, then the text at offset 16; the rest of the block is zero.
+    QTest::addColumn<QByteArray>("text");
+    const QString kana(QChar(0x3042));
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x8E\xAE");
+    const auto row = [](const char* name, const char* codec, int order, const QString& address,
+                        const QByteArray& text) {
+        QTest::newRow(name) << QByteArray(codec) << order << address << text;
+    };
+    row("stop", "UTF-8", StopOrder, "", "");
+    row("host carries no address", "UTF-8", HostOrder, "192.0.2.7", "");
+    row("join, 255 bytes fit with the NUL", "UTF-8", JoinOrder, QString(255, 'a'),
+        QByteArray(255, 'a'));
+    row("join, 256 bytes cut to 255", "UTF-8", JoinOrder, QString(256, 'a'), QByteArray(255, 'a'));
+    row("join, 85 kana fit", "UTF-8", JoinOrder, kana.repeated(85), kana.toUtf8().repeated(85));
+    row("join, cut before a kana that does not fit whole", "UTF-8", JoinOrder,
+        "a" + kana.repeated(85), "a" + kana.toUtf8().repeated(84));
+    row("join, cut before a surrogate pair", "UTF-8", JoinOrder, "ab" + emoji.repeated(64),
+        "ab" + emoji.toUtf8().repeated(63));
+    // The engine reads the system's 8-bit encoding: two bytes a kana in Shift-JIS.
+    row("join in Shift-JIS", "Shift_JIS", JoinOrder, kana.repeated(130),
+        QByteArray("\x82\xa0").repeated(127));
+}
 
-    // The programs we start still end on a broken pipe as usual.
-    const Process process = start(QStringLiteral("started"));
-    QVERIFY(process);
-    QCOMPARE(report(), reportOf({"started"}));
+void ChildProcessTest::orderBlock()
+{
+    QFETCH(QByteArray, codec);
+    QFETCH(int, order);
+    QFETCH(QString, address);
+    QFETCH(QByteArray, text);
+    localCodec = QTextCodec::codecForName(codec);
+    QVERIFY(localCodec);
+    const QByteArray block = (char(order) + QByteArray(15, '\0') + text).leftJustified(272, '\0');
+    QCOMPARE(::orderBlock(EngineOrder(order), address).toHex(), block.toHex());
+}
+
+// The engine inherits its end of each pipe; the client's end stays out of it.
+void ChildProcessTest::onlyTheChildEndIsInherited()
+{
+    for (const ChildEnd side : {ChildEnd::Read, ChildEnd::Write}) {
+        PipeHandle clientEnd = invalidPipeHandle;
+        PipeHandle childEnd = invalidPipeHandle;
+        QVERIFY(createNativePipe(side, &clientEnd, &childEnd));
+        QCOMPARE(fcntl(int(clientEnd), F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+        QCOMPARE(fcntl(int(childEnd), F_GETFD) & FD_CLOEXEC, 0);
+        QCOMPARE(fcntl(int(clientEnd), F_GETPIPE_SZ), int(pipeBufferSize));
+        closeNativePipe(clientEnd);
+        closeNativePipe(childEnd);
+    }
 }
 
 QTEST_GUILESS_MAIN(ChildProcessTest)

@@ -7,57 +7,27 @@
 #include <QPlainTextEdit>
 #include <QTabWidget>
 
+#include <optional>
+
 namespace
 {
 constexpr quint32 taro = LobbyWindow::ownId;
 constexpr quint32 hanako = 5;
-
-QStringList listed(const ChatRoomForm* form)
-{
-    QStringList names;
-    for (const QListWidgetItem* item :
-         child<QListWidget>(form, "listUser")->findItems("*", Qt::MatchWildcard))
-        names << item->text();
-    return names;
-}
+constexpr quint32 jiro = 8;
 
 QStringList logLines(const ChatRoomForm* form)
 {
     return child<QPlainTextEdit>(form, "textLog")->toPlainText().split('\n');
 }
 
-QStringList tabTitles(const LobbyWindow& run)
+// The member list and the count above it.
+QStringList members(const ChatRoomForm* form)
 {
-    QStringList titles;
-    for (int i = 0; i < run.tabs()->count(); ++i)
-        titles << run.tabs()->tabText(i);
-    return titles;
-}
-
-QString userTitle(const ChatRoomForm* form)
-{
-    return child<QGroupBox>(form, "groupUser")->title();
-}
-
-// Room 4 with たろう and はなこ (the server counts three users), once its entry line is in.
-ChatRoomForm* roomFour(LobbyWindow& run)
-{
-    RoomInfo info;
-    info.userCount = 3;
-    ChatRoomForm* form =
-        run.loggedIn() ? run.openRoom(4, info, {{taro, "たろう"}, {hanako, "はなこ"}}) : nullptr;
-    const auto entered = [form] { return logLines(form).last() == "*** 入室しました ***"; };
-    return form && QTest::qWaitFor(entered, 5000) ? form : nullptr;
-}
-
-// Sends the events and waits until a chat line sent after them (by a stranger, whoever left) shows.
-bool routed(LobbyWindow& run, const ChatRoomForm* form, const QList<Event>& events)
-{
-    QByteArray frames;
-    for (const Event& event : events + QList<Event>{{EventSpeak, 99, 0, "end"}})
-        frames += roomEventFrame(4, event);
-    run.server.send(frames);
-    return QTest::qWaitFor([form] { return logLines(form).last() == "[Unknown] end"; }, 5000);
+    QStringList names{child<QGroupBox>(form, "groupUser")->title()};
+    for (const QListWidgetItem* item :
+         child<QListWidget>(form, "listUser")->findItems("*", Qt::MatchWildcard))
+        names << item->text();
+    return names;
 }
 } // namespace
 
@@ -66,252 +36,172 @@ class ChatRoomTest : public QObject
     Q_OBJECT
 
   private slots:
-    void initialisation_data();
     void initialisation();
-    void speaking_data();
-    void speaking();
-    void leaving_data();
-    void leaving();
-    void battleButtonRecruits();
-    void eventLines_data();
-    void eventLines();
-    void recruitments_data();
-    void recruitments();
+    void commands_data();
+    void commands();
+    void transcript();
 };
-
-void ChatRoomTest::initialisation_data()
-{
-    QTest::addColumn<RoomInfo>("info");
-    QTest::addColumn<QList<RoomMember>>("members");
-    QTest::addColumn<QString>("game");
-    QTest::addColumn<QString>("users");
-    RoomInfo info;
-    info.title = "雑談";
-    info.userCount = 2;
-    QTest::newRow("chat only, one member unknown")
-        << info << QList<RoomMember>{{taro, "たろう"}, {hanako, "", 1}} << "なし"
-        << "参加者 2/8";
-    info.gameId = 0;
-    info.capacity = 10001;
-    QTest::newRow("game room without limit")
-        << info << QList<RoomMember>{{taro, "たろう"}} << "星環演武"
-        << "参加者 2/無制限";
-    // Nothing to fetch: the room is ready as soon as its information is in.
-    QTest::newRow("no members") << info << QList<RoomMember>{} << "星環演武"
-                                << "参加者 2/無制限";
-}
 
 void ChatRoomTest::initialisation()
 {
-    QFETCH(RoomInfo, info);
-    QFETCH(QList<RoomMember>, members);
-    QFETCH(QString, game);
-    QFETCH(QString, users);
     LobbyWindow run;
     VERIFY_STEP(run, loggedIn());
-    ChatRoomForm* form = run.openRoom(3, info, members);
+    RoomInfo info;
+    info.title = "雑談";
+    info.userCount = 2;
+    info.capacity = 10001;
+    ChatRoomForm* form = run.openRoom(3, info, {{taro, "たろう"}, {hanako, "", 1}});
     QVERIFY2(form, qPrintable(run.server.failure()));
     EXPECT_NOTHING_MORE_FROM(run);
-
     QCOMPARE(run.tabs()->currentWidget(), form);
-    QStringList names;
-    for (const RoomMember& member : members)
-        names << (member.status == 0 ? member.name : "(Invalid User)");
-    QCOMPARE(listed(form), names);
-    QCOMPARE(form->userName(hanako), members.size() > 1 ? "(Invalid User)" : "Unknown");
-    QCOMPARE(textOf(form, "lineTitle"), info.title);
-    QCOMPARE(textOf(form, "lineGame"), game);
-    QCOMPARE(child<QPushButton>(form, "pushButtonBattle")->isEnabled(), info.gameId == 0);
-    QCOMPARE(userTitle(form), users);
+    QCOMPARE(members(form), (QStringList{"参加者 2/無制限", "たろう", "(Invalid User)"}));
+    QCOMPARE(form->userName(jiro), "Unknown");
+    QCOMPARE(textOf(form, "lineGame"), "なし");
     QTRY_COMPARE(logLines(form), QStringList{"*** 入室しました ***"});
     QTRY_COMPARE(run.allRoomsLog(), QString("(3) *** 入室しました ***"));
     QCOMPARE(run.window->roomTitle(3), info.title);
-    QCOMPARE(run.window->roomGameId(3), uint(info.gameId));
     QCOMPARE(run.window->roomTitle(4), QString("No Title"));
     QCOMPARE(run.window->roomGameId(4), uint(chatOnlyGameId));
-
-    QEvent change(QEvent::LanguageChange);
-    QCoreApplication::sendEvent(run.window.get(), &change);
-    QCoreApplication::sendEvent(form, &change);
-    QCOMPARE(tabTitles(run), (QStringList{"ルーム No.3", "ルーム一覧"}));
-    QCOMPARE(child<QGroupBox>(form, "groupRoom")->title(), QString("ルーム No.3"));
 }
 
-void ChatRoomTest::speaking_data()
+void ChatRoomTest::commands_data()
 {
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<bool>("byButton");
-    QTest::addColumn<QString>("sent");
-    QTest::newRow("empty line") << QString() << false << QString();
-    QTest::newRow("Return") << "こんにちは" << false << "こんにちは";
-    QTest::newRow("button") << "こんにちは" << true << "こんにちは";
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QByteArray>("sent");
+    // The reply's result and the box a refusal shows; no reply to a chat line.
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("refusal");
+    const QByteArray speak = request(Speak, Wire().u32(9).str("こんにちは"));
+    const QByteArray leave = request(LeaveRoom, Wire().u32(9));
+    QTest::newRow("speak by Return") << "" << speak << -1 << "";
+    QTest::newRow("speak by button") << "btnSpeak" << speak << -1 << "";
+    QTest::newRow("nothing to say") << "" << QByteArray() << -1 << "";
+    QTest::newRow("left") << "pushButtonLeave" << leave << 0 << "";
+    QTest::newRow("leaving refused") << "pushButtonLeave" << leave << 1 << "退室できませんでした。";
 }
 
-void ChatRoomTest::speaking()
+// The commands of room 9, opened after room 5.
+void ChatRoomTest::commands()
 {
-    QFETCH(QString, typed);
-    QFETCH(bool, byButton);
-    QFETCH(QString, sent);
-    LobbyWindow run;
-    ChatRoomForm* form = roomFour(run);
-    QVERIFY2(form, qPrintable(run.server.failure()));
-    auto* line = child<QLineEdit>(form, "lineSpeak");
-    line->setText(typed);
-    byButton ? child<QPushButton>(form, "btnSpeak")->click()
-             : QTest::keyClick(line, Qt::Key_Return);
-    if (!sent.isEmpty())
-        EXPECT_CLIENT_BYTES(run.server, request(Speak, Wire().u32(4).str(sent)));
-    EXPECT_NOTHING_MORE_FROM(run);
-    QVERIFY(line->text().isEmpty());
-    // A message, not a command; and the line waits for the server's echo.
-    QVERIFY(run.window->isEnabled());
-    QCOMPARE(logLines(form), QStringList{"*** 入室しました ***"});
-}
-
-void ChatRoomTest::leaving_data()
-{
-    QTest::addColumn<quint32>("result");
-    QTest::newRow("left") << 0u;
-    QTest::newRow("refused") << 1u;
-}
-
-void ChatRoomTest::leaving()
-{
-    QFETCH(quint32, result);
+    QFETCH(QString, button);
+    QFETCH(QByteArray, sent);
+    QFETCH(int, result);
+    QFETCH(QString, refusal);
     LobbyWindow run;
     VERIFY_STEP(run, loggedIn());
-    QVERIFY2(run.openRoom(5, RoomInfo(), {}), qPrintable(run.server.failure()));
-    ChatRoomForm* nine = run.openRoom(9, RoomInfo(), {});
-    QVERIFY2(nine, qPrintable(run.server.failure()));
-    QCOMPARE(tabTitles(run), (QStringList{"ルーム No.5", "ルーム No.9", "ルーム一覧"}));
-
-    child<QPushButton>(nine, "pushButtonLeave")->click();
-    EXPECT_CLIENT_BYTES(run.server, request(LeaveRoom, Wire().u32(9)));
+    ChatRoomForm* form =
+        run.openRoom(5, RoomInfo(), {}) ? run.openRoom(9, RoomInfo(), {}) : nullptr;
+    QVERIFY2(form, qPrintable(run.server.failure()));
+    QTRY_COMPARE(logLines(form), QStringList{"*** 入室しました ***"});
+    auto* line = child<QLineEdit>(form, "lineSpeak");
+    line->setText(sent.isEmpty() ? "" : "こんにちは");
+    button.isEmpty() ? QTest::keyClick(line, Qt::Key_Return)
+                     : child<QPushButton>(form, qPrintable(button))->click();
+    if (!sent.isEmpty())
+        EXPECT_CLIENT_BYTES(run.server, sent);
+    if (result < 0) {
+        // A message, not a command; and the line waits for the server's echo.
+        EXPECT_NOTHING_MORE_FROM(run);
+        QVERIFY(line->text().isEmpty() && run.window->isEnabled());
+        QCOMPARE(logLines(form), QStringList{"*** 入室しました ***"});
+        return;
+    }
     SeenBox seen;
     auto box = answerMessageBox(&seen);
     run.server.send(replyFrame(Wire().u32(result)));
     QTRY_VERIFY(run.window->isEnabled());
-    if (result != 0) {
+    if (!refusal.isEmpty()) {
         QTRY_COMPARE(box->handled(), 1);
-        COMPARE_BOX(seen, QMessageBox::Information, "チャットルームから退室",
-                    "退室できませんでした。");
-        QCOMPARE(run.room(9), nine);
+        COMPARE_BOX(seen, QMessageBox::Information, "チャットルームから退室", refusal);
+        QCOMPARE(run.room(9), form);
         return;
     }
-    QTRY_COMPARE(tabTitles(run), (QStringList{"ルーム No.5", "ルーム一覧"}));
+    QTRY_COMPARE(run.tabs()->count(), 2);
     QCOMPARE(run.tabs()->currentWidget(), run.room(5));
     QTRY_VERIFY(run.allRoomsLog().endsWith("(9) *** 退室しました ***"));
     QCOMPARE(box->handled(), 0);
 }
 
-void ChatRoomTest::battleButtonRecruits()
+// One conversation in room 4, batch by batch: the lines each batch writes, the members after it,
+// and the applicants of はなこ's recruitment (null: none).
+void ChatRoomTest::transcript()
 {
+    struct Batch {
+        QList<Event> events;
+        QStringList lines;
+        QStringList members;
+        std::optional<QList<uint>> applicants;
+    };
+    const QString hana = "花子さん";
+    const QList<Batch> batches = {
+        {{{EventSpeak, hanako, 0, "やあ"}, {EventSpeak, 99, 0, "誰"}, {EventApply, taro, hanako}},
+         {"[はなこ] やあ", "[Unknown] 誰", "*** はなこさんの募集にたろうさんが応募しました ***"},
+         {"参加者 3/8", "たろう", "はなこ"},
+         std::nullopt},
+        // Entering again renames in place.
+        {{{EventEnter, jiro, 0, "じろう"}, {EventEnter, hanako, 0, "花子"}},
+         {"*** じろうさんが入室しました ***", "*** 花子さんが入室しました ***"},
+         {"参加者 3/8", "たろう", "花子", "じろう"},
+         std::nullopt},
+        // Applicants in order, once each; starting again keeps them.
+        {{{EventRecruitStart, hanako},
+          {EventApply, taro, hanako},
+          {EventApply, jiro, hanako},
+          {EventApply, taro, hanako},
+          {EventApplyCancel, taro, hanako},
+          {EventRecruitStart, hanako}},
+         {"*** " + hana + "が対戦相手を募集しはじめました ***",
+          "*** " + hana + "の募集にたろうさんが応募しました ***",
+          "*** " + hana + "の募集にじろうさんが応募しました ***",
+          "*** " + hana + "の募集にたろうさんが応募しました ***",
+          "*** " + hana + "の募集に応募していたたろうさんがキャンセルしました ***",
+          "*** " + hana + "が対戦相手を募集しはじめました ***"},
+         {"参加者 3/8", "たろう", "花子", "じろう"},
+         QList<uint>{jiro}},
+        // Kept while the game runs, and when an applicant leaves the room.
+        {{{EventGameStart, hanako, 0, "127.0.0.1"},
+          {EventGameLeave, taro, hanako},
+          {EventLeave, jiro}},
+         {"*** " + hana + "が主催しているゲームが開始しました ***",
+          "*** " + hana + "が主催しているゲームからたろうさんが抜けました ***",
+          "*** じろうさんが退室しました ***"},
+         {"参加者 2/8", "たろう", "花子"},
+         QList<uint>{jiro}},
+        {{{EventGameEnd, hanako},
+          {EventLeave, 99},
+          {EventRecruitStart, hanako},
+          {EventRecruitCancel, hanako},
+          {EventLeave, hanako}},
+         {"*** " + hana + "が主催していたゲームが終了しました ***",
+          "*** " + hana + "が対戦相手を募集しはじめました ***",
+          "*** " + hana + "が対戦相手の募集をキャンセルしました ***",
+          "*** " + hana + "が退室しました ***"},
+         {"参加者 1/8", "たろう"},
+         std::nullopt},
+    };
     LobbyWindow run;
     VERIFY_STEP(run, loggedIn());
     RoomInfo info;
-    info.gameId = 0;
-    ChatRoomForm* form = run.openRoom(2, info, {});
+    info.userCount = 3;
+    ChatRoomForm* form = run.openRoom(4, info, {{taro, "たろう"}, {hanako, "はなこ"}});
     QVERIFY2(form, qPrintable(run.server.failure()));
-    child<QPushButton>(form, "pushButtonBattle")->click();
-    EXPECT_CLIENT_BYTES(run.server, request(RecruitMatch, Wire().u32(2)));
-    SeenBox seen;
-    auto box = answerMessageBox(&seen);
-    run.server.send(replyFrame(Wire().u32(1)));
-    QTRY_COMPARE(box->handled(), 1);
-    COMPARE_BOX(seen, QMessageBox::Information, "対戦マッチング", "対戦相手募集に失敗しました。");
-}
-
-void ChatRoomTest::eventLines_data()
-{
-    QTest::addColumn<Event>("event");
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<QStringList>("members");
-    QTest::addColumn<QString>("users");
-    const QStringList both{"たろう", "はなこ"};
-    const auto row = [&both](const char* name, const Event& event, const QString& line,
-                             QStringList members = {}, const QString& users = "参加者 3/8") {
-        QTest::newRow(name) << event << line << (members.isEmpty() ? both : members) << users;
-    };
-    row("speak", {EventSpeak, hanako, 0, "やあ"}, "[はなこ] やあ");
-    row("speak of a stranger", {EventSpeak, 99, 0, "誰"}, "[Unknown] 誰");
-    row("enter", {EventEnter, 8, 0, "じろう"}, "*** じろうさんが入室しました ***",
-        {"たろう", "はなこ", "じろう"});
-    row("enter again renames in place", {EventEnter, hanako, 0, "花子"},
-        "*** 花子さんが入室しました ***", {"たろう", "花子"}, "参加者 2/8");
-    row("leave", {EventLeave, hanako}, "*** はなこさんが退室しました ***", {"たろう"},
-        "参加者 1/8");
-    row("leave of a stranger", {EventLeave, 99}, "*** 入室しました ***", both, "参加者 2/8");
-    row("recruit start", {EventRecruitStart, hanako},
-        "*** はなこさんが対戦相手を募集しはじめました ***");
-    row("recruit cancel", {EventRecruitCancel, hanako},
-        "*** はなこさんが対戦相手の募集をキャンセルしました ***");
-    row("apply", {EventApply, taro, hanako}, "*** はなこさんの募集にたろうさんが応募しました ***");
-    row("apply cancel", {EventApplyCancel, taro, hanako},
-        "*** はなこさんの募集に応募していたたろうさんがキャンセルしました ***");
-    row("game start", {EventGameStart, hanako, 0, "127.0.0.1"},
-        "*** はなこさんが主催しているゲームが開始しました ***");
-    row("game end", {EventGameEnd, hanako}, "*** はなこさんが主催していたゲームが終了しました ***");
-    row("game leave", {EventGameLeave, taro, hanako},
-        "*** はなこさんが主催しているゲームからたろうさんが抜けました ***");
-}
-
-void ChatRoomTest::eventLines()
-{
-    QFETCH(Event, event);
-    QFETCH(QString, line);
-    QFETCH(QStringList, members);
-    QFETCH(QString, users);
-    LobbyWindow run;
-    ChatRoomForm* form = roomFour(run);
-    QVERIFY2(form, qPrintable(run.server.failure()));
-    QVERIFY(routed(run, form, {event}));
-    QCOMPARE(logLines(form).mid(logLines(form).size() - 2, 1), QStringList{line});
-    QTRY_VERIFY(run.allRoomsLog().endsWith("(4) " + line + "\n(4) [Unknown] end"));
-    QCOMPARE(listed(form), members);
-    QCOMPARE(userTitle(form), users);
-}
-
-void ChatRoomTest::recruitments_data()
-{
-    QTest::addColumn<QList<Event>>("events");
-    // hanako's recruitment afterwards: whether it exists, and its applicants in order.
-    QTest::addColumn<bool>("recruiting");
-    QTest::addColumn<QList<uint>>("applicants");
-    const Event start{EventRecruitStart, hanako};
-    const Event taroApplies{EventApply, taro, hanako};
-    const Event jiroApplies{EventApply, 8, hanako};
-    const auto row = [](const char* name, const QList<Event>& events, bool recruiting,
-                        const QList<uint>& applicants) {
-        QTest::newRow(name) << events << recruiting << applicants;
-    };
-    row("applied in order, once each", {start, taroApplies, jiroApplies, taroApplies}, true,
-        {taro, 8});
-    row("withdrawn", {start, taroApplies, jiroApplies, {EventApplyCancel, taro, hanako}}, true,
-        {8});
-    row("no recruitment to apply to", {taroApplies}, false, {});
-    row("started again keeps applicants", {start, taroApplies, start}, true, {taro});
-    row("cancelled", {start, taroApplies, {EventRecruitCancel, hanako}}, false, {});
-    // Without たろう: his own game would start a battle.
-    row("kept while the game runs", {start, jiroApplies, {EventGameStart, hanako}}, true, {8});
-    row("game over", {start, {EventGameStart, hanako}, {EventGameEnd, hanako}}, false, {});
-    // Leaving the room is not leaving the recruitment.
-    row("applicant left the room", {start, taroApplies, {EventLeave, taro}}, true, {taro});
-}
-
-void ChatRoomTest::recruitments()
-{
-    QFETCH(QList<Event>, events);
-    QFETCH(bool, recruiting);
-    QFETCH(QList<uint>, applicants);
-    LobbyWindow run;
-    ChatRoomForm* form = roomFour(run);
-    QVERIFY2(form, qPrintable(run.server.failure()));
-    QVERIFY(routed(run, form, events));
-    QCOMPARE(form->isRecruitmentMember(hanako, hanako), recruiting);
-    QCOMPARE(form->isRecruitmentMember(hanako, 8), applicants.contains(8));
-    QCOMPARE(form->isRecruitmentMember(taro, taro), false);
-    if (recruiting)
-        QCOMPARE(form->findRecruitment(hanako).applicants, applicants);
+    QTRY_COMPARE(logLines(form), QStringList{"*** 入室しました ***"});
+    for (const Batch& batch : batches) {
+        // A chat line after the batch (by a stranger, whoever left) shows that it was handled.
+        const QString end = QString("end %1").arg(&batch - batches.data());
+        QByteArray frames;
+        for (const Event& event : batch.events + QList<Event>{{EventSpeak, 99, 0, end}})
+            frames += roomEventFrame(4, event);
+        const qsizetype before = logLines(form).size();
+        run.server.send(frames);
+        QTRY_COMPARE(logLines(form).last(), "[Unknown] " + end);
+        QCOMPARE(logLines(form).mid(before, logLines(form).size() - before - 1), batch.lines);
+        QCOMPARE(members(form), batch.members);
+        QCOMPARE(form->isRecruitmentMember(hanako, hanako), batch.applicants.has_value());
+        if (batch.applicants)
+            QCOMPARE(form->findRecruitment(hanako).applicants, *batch.applicants);
+    }
+    QVERIFY(run.allRoomsLog().endsWith("(4) *** 花子さんが退室しました ***\n(4) [Unknown] end 4"));
 }
 
 QTEST_MAIN(ChatRoomTest)

@@ -11,21 +11,17 @@
 #include <QSpinBox>
 #include <QTabWidget>
 
-#include <algorithm>
-
 namespace
 {
 constexpr int rowHeight = 41;
+const QString noRoomRow = "(disabled) \nno room...\n";
 
 // The row buttons on screen, top to bottom.
 QList<QPushButton*> shownRows(const LobbyWindow& run)
 {
-    QList<QPushButton*> rows;
-    for (QPushButton* button :
-         child<QWidget>(run.roomList(), "widgetList")->findChildren<QPushButton*>()) {
-        if (button->isVisible())
-            rows << button;
-    }
+    QList<QPushButton*> rows =
+        child<QWidget>(run.roomList(), "widgetList")->findChildren<QPushButton*>();
+    rows.removeIf([](const QPushButton* row) { return !row->isVisible(); });
     std::sort(rows.begin(), rows.end(), [](auto* a, auto* b) { return a->y() < b->y(); });
     return rows;
 }
@@ -38,22 +34,14 @@ QStringList rowTexts(const LobbyWindow& run)
     return texts;
 }
 
-RoomInfo room(quint32 next, quint32 status = 0)
+RoomInfo room(quint32 next, quint32 status = 0, quint32 flags = 0)
 {
-    RoomInfo info;
-    info.nextRoomId = next;
-    info.status = status;
-    return info;
+    return {"", 1, 8, chatOnlyGameId, flags, next, status};
 }
 
 QString roomRow(quint32 roomId)
 {
     return QString("No.%1 (1/8) [Open]\n\nチャット専用部屋").arg(roomId);
-}
-
-QByteArray enterRequest(quint32 roomId, const QString& password = "")
-{
-    return request(EnterRoom, Wire().u32(roomId).str(password));
 }
 
 // Gives the list area a height (0 keeps the window's), ticks, and answers the walk's requests,
@@ -75,7 +63,6 @@ bool serveWalk(LobbyWindow& run, int height, const QList<quint32>& asked,
 }
 
 #define WALK(run, ...) QVERIFY2(serveWalk(run, __VA_ARGS__), qPrintable((run).server.failure()))
-const QString noRoomRow = "(disabled) \nno room...\n";
 } // namespace
 
 class RoomListTest : public QObject
@@ -85,12 +72,9 @@ class RoomListTest : public QObject
   private slots:
     void walk_data();
     void walk();
-    void scrollingShowsPlaceholderAndClamps();
-    void refreshPauses_data();
-    void refreshPauses();
+    void noWalkWhileAnotherCommandIsOut();
     void entering_data();
     void entering();
-    void lockedRoomAsksForPassword();
     void createRoom_data();
     void createRoom();
 };
@@ -102,20 +86,8 @@ void RoomListTest::walk_data()
     QTest::addColumn<QList<quint32>>("asked");
     QTest::addColumn<QList<RoomInfo>>("answers");
     QTest::addColumn<QStringList>("rows");
-    RoomInfo game;
-    game.title = "対戦部屋";
-    game.userCount = 2;
-    game.capacity = 10000;
-    game.gameId = 0;
-    game.nextRoomId = 1;
-    RoomInfo locked = game;
-    locked.capacity = 10001;
-    locked.flags = 1;
-    locked.gameId = chatOnlyGameId;
-    locked.nextRoomId = 5;
-    RoomInfo otherFlag = room(6);
-    otherFlag.flags = 2;
-
+    const RoomInfo game{"対戦部屋", 2, 10000, 0, 0, 1, 0};
+    const RoomInfo locked{"対戦部屋", 2, 10001, chatOnlyGameId, 1, 5, 0};
     QTest::newRow("lower than a row") << rowHeight - 1 << 100u << QList<quint32>{0}
                                       << QList<RoomInfo>{room(1)} << QStringList{roomRow(0)};
     // One row fits, yet a second one is placed below the visible area.
@@ -124,7 +96,7 @@ void RoomListTest::walk_data()
                              << QStringList{roomRow(0), roomRow(1)};
     QTest::newRow("row texts, numbers without a room skipped")
         << 3 * rowHeight + 40 << 10u << QList<quint32>{0, 1, 3, 5}
-        << QList<RoomInfo>{game, room(3, 1), locked, otherFlag}
+        << QList<RoomInfo>{game, room(3, 1), locked, room(6, 0, 2)}
         << QStringList{"No.0 (2/10000) [Open]\n対戦部屋\n星環演武",
                        "No.3 (2/無制限) [Locked]\n対戦部屋\nチャット専用部屋", roomRow(5)};
     QTest::newRow("no further room")
@@ -149,77 +121,32 @@ void RoomListTest::walk()
     WALK(run, height, asked, answers);
     EXPECT_NOTHING_MORE_FROM(run);
     QCOMPARE(rowTexts(run), rows);
-
     const int filled = int(rows.size() - rows.count(noRoomRow));
-    auto* scroll = child<QScrollBar>(run.roomList(), "scrList");
-    QCOMPARE(scroll->maximum(), qMax(0, int(roomCount) - filled));
-    QCOMPARE(scroll->pageStep(), int(roomCount) > filled ? filled : 0);
-    const QList<QPushButton*> shown = shownRows(run);
+    QCOMPARE(child<QScrollBar>(run.roomList(), "scrList")->maximum(),
+             qMax(0, int(roomCount) - filled));
     if (filled == 0) {
-        // Centred, and asked again on the very next tick.
-        QCOMPARE(shown[0]->y(), (height - rowHeight) / 2);
+        // Asked again on the very next tick.
         run.tick();
         EXPECT_CLIENT_BYTES(run.server, getRoomInfoRequest(0));
         return;
     }
-    for (int i = 0; i < shown.size(); ++i)
-        QCOMPARE(shown[i]->geometry(), QRect(0, i * rowHeight, shown[i]->width(), rowHeight));
     // The last filled row, even when it is the only one, enters its room.
-    shown[filled - 1]->click();
-    const QString number = rows[filled - 1].section(' ', 0, 0).mid(3);
-    EXPECT_CLIENT_BYTES(run.server, enterRequest(number.toUInt()));
+    shownRows(run)[filled - 1]->click();
+    const quint32 number = rows[filled - 1].section(' ', 0, 0).mid(3).toUInt();
+    EXPECT_CLIENT_BYTES(run.server, request(EnterRoom, Wire().u32(number).str("")));
 }
 
-void RoomListTest::scrollingShowsPlaceholderAndClamps()
+// The connection carries one command at a time; the next walk comes on the fifth tick after one.
+void RoomListTest::noWalkWhileAnotherCommandIsOut()
 {
-    LobbyWindow run;
-    VERIFY_STEP(run, loggedIn(10));
-    // Two rooms in three rows: the scroll bar reaches beyond the last full page.
-    WALK(run, 3 * rowHeight, {0, 1}, {room(1), room(noRoom)});
-    auto* scroll = child<QScrollBar>(run.roomList(), "scrList");
-    for (const auto& [value, top] : {std::pair{4, 4}, std::pair{8, 7}}) {
-        scroll->setValue(value);
-        QCOMPARE(rowTexts(run), QStringList{QString("(disabled) \nloading No.%1...\n").arg(top)});
-        run.tick();
-        EXPECT_CLIENT_BYTES(run.server, getRoomInfoRequest(top));
-        run.server.send(roomInfoReply(room(noRoom)));
-        QTRY_VERIFY(run.window->isEnabled());
-    }
-}
-
-void RoomListTest::refreshPauses_data()
-{
-    QTest::addColumn<QString>("reason");
-    for (const char* reason : {"hidden", "held", "command out", "window disabled"})
-        QTest::newRow(reason) << QString(reason);
-}
-
-void RoomListTest::refreshPauses()
-{
-    QFETCH(QString, reason);
     LobbyWindow run;
     VERIFY_STEP(run, loggedIn(1));
     QWidget commandOwner;
-    const auto pause = [&](bool on) {
-        if (reason == "hidden")
-            run.roomList()->setVisible(!on);
-        else if (reason == "held")
-            run.roomList()->setAutoUpdate(!on);
-        else if (reason == "window disabled")
-            run.window->setEnabled(!on);
-        else if (on)
-            run.socket()->beginCommand(&commandOwner, SLOT(deleteLater()));
-        else
-            run.socket()->endCommand();
-    };
-    pause(true);
-    for (int i = 0; i < 3; ++i)
-        run.tick();
+    run.socket()->beginCommand(&commandOwner, SLOT(deleteLater()));
+    run.tick();
     EXPECT_NOTHING_MORE_FROM(run);
-    pause(false);
-    QTRY_VERIFY(run.window->isEnabled());
+    run.socket()->endCommand();
     WALK(run, 0, {0}, {room(noRoom)});
-    // The next walk comes on the fifth tick after this one ended.
     for (int i = 0; i < 4; ++i)
         run.tick();
     EXPECT_NOTHING_MORE_FROM(run);
@@ -229,67 +156,41 @@ void RoomListTest::refreshPauses()
 
 void RoomListTest::entering_data()
 {
+    QTest::addColumn<quint32>("flags");
     QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<bool>("byteByByte");
     QTest::addColumn<QString>("refusal");
-    const QByteArray members = replyFrame(Wire().u32(0).u32(3)) + replyFrame(Wire().u32(9)) +
-                               replyFrame(Wire().u32(77)) + replyFrame(Wire().u32(5));
-    QTest::newRow("entered, one read") << members << false << QString();
-    QTest::newRow("entered, a byte per read") << members << true << QString();
     // A refusal carries a member count but no member packets.
     const auto refused = [](const char* name, quint32 result, const QString& text) {
-        QTest::newRow(name) << replyFrame(Wire().u32(result).u32(2)) << false
+        QTest::newRow(name) << 0u << replyFrame(Wire().u32(result).u32(2))
                             << "入室できませんでした。" + text;
     };
     refused("full", 2, "\n満席です。");
     refused("wrong password", 3, "\nパスワードが違います。");
     refused("too many rooms", 5, "\n部屋に入りすぎです。\nほかの部屋を退室してください。");
     refused("other", 4, "");
+    // The answer comes a byte per read.
+    const QByteArray members = replyFrame(Wire().u32(0).u32(3)) + replyFrame(Wire().u32(9)) +
+                               replyFrame(Wire().u32(77)) + replyFrame(Wire().u32(5));
+    QTest::newRow("entered") << 0u << members << QString();
+    // The first try is cancelled; the second leaves the password empty, which is refused.
+    QTest::newRow("locked") << 1u << members << QString();
 }
 
 void RoomListTest::entering()
 {
+    QFETCH(quint32, flags);
     QFETCH(QByteArray, answer);
-    QFETCH(bool, byteByByte);
     QFETCH(QString, refusal);
     LobbyWindow run;
     VERIFY_STEP(run, loggedIn(1));
-    WALK(run, 0, {0}, {room(noRoom)});
-    shownRows(run)[0]->click();
-    EXPECT_CLIENT_BYTES(run.server, enterRequest(0));
+    WALK(run, 0, {0}, {room(noRoom, 0, flags)});
     SeenBox seen;
     auto box = answerMessageBox(&seen);
-    byteByByte ? run.server.sendSplit(answer) : run.server.send(answer);
-    if (!refusal.isEmpty()) {
-        QTRY_COMPARE(box->handled(), 1);
-        COMPARE_BOX(seen, QMessageBox::Information, "チャットルームへ入室", refusal);
-        QTRY_VERIFY(run.window->isEnabled());
-        EXPECT_NOTHING_MORE_FROM(run);
-        return;
-    }
-    // The room asks for the names of all members, in the order the server sent them.
-    const QList<RoomMember> members{{9, "いち"}, {77, "たろう"}, {5, "ご"}};
-    QVERIFY2(run.serveRoom(0, room(noRoom), members), qPrintable(run.server.failure()));
-    run.tabs()->setCurrentWidget(run.roomList());
-    WALK(run, 0, {0}, {room(noRoom)});
-    QCOMPARE(rowTexts(run)[0], "(disabled) [入室済] " + roomRow(0));
-}
-
-// An empty password is refused and the dialog stays; cancelling sends nothing.
-void RoomListTest::lockedRoomAsksForPassword()
-{
-    LobbyWindow run;
-    VERIFY_STEP(run, loggedIn(1));
-    RoomInfo locked = room(noRoom);
-    locked.flags = 1;
-    WALK(run, 0, {0}, {locked});
-    SeenBox seen;
-    auto warning = answerMessageBox(&seen);
-    int runs = 0;
-    auto asked = std::make_unique<ModalWatcher>(
+    int asked = 0;
+    ModalWatcher password(
         [&](QWidget* modal) {
             auto* dialog = qobject_cast<ChatRoomEnterPasswordDialog*>(modal);
-            if (dialog && runs++ == 0) {
+            if (dialog && asked++ == 0) {
                 press(dialog, QDialogButtonBox::Cancel);
             } else if (dialog) {
                 press(dialog, QDialogButtonBox::Ok);
@@ -300,40 +201,53 @@ void RoomListTest::lockedRoomAsksForPassword()
         },
         true);
     shownRows(run)[0]->click();
-    EXPECT_NOTHING_MORE_FROM(run);
-    shownRows(run)[0]->click();
-    EXPECT_CLIENT_BYTES(run.server, enterRequest(0, "秘密"));
-    QCOMPARE(asked->handled(), 2);
-    COMPARE_BOX(seen, QMessageBox::Warning, "チャットルームへ入室",
-                "パスワードを入力してください。");
+    if (flags != 0) {
+        EXPECT_NOTHING_MORE_FROM(run);
+        shownRows(run)[0]->click();
+        COMPARE_BOX(seen, QMessageBox::Warning, "チャットルームへ入室",
+                    "パスワードを入力してください。");
+    }
+    EXPECT_CLIENT_BYTES(run.server, request(EnterRoom, Wire().u32(0).str(flags ? "秘密" : "")));
+    run.server.sendSplit(answer);
+    if (!refusal.isEmpty()) {
+        QTRY_COMPARE(box->handled(), 1);
+        COMPARE_BOX(seen, QMessageBox::Information, "チャットルームへ入室", refusal);
+        QTRY_VERIFY(run.window->isEnabled());
+        EXPECT_NOTHING_MORE_FROM(run);
+        return;
+    }
+    // The room asks for the names of all members, in the order the server sent them.
+    QVERIFY2(run.serveRoom(0, room(noRoom), {{9, "いち"}, {77, "たろう"}, {5, "ご"}}),
+             qPrintable(run.server.failure()));
+    run.tabs()->setCurrentWidget(run.roomList());
+    WALK(run, 0, {0}, {room(noRoom, 0, flags)});
+    QVERIFY(rowTexts(run)[0].startsWith("(disabled) [入室済] No.0 "));
 }
 
 void RoomListTest::createRoom_data()
 {
     QTest::addColumn<QString>("title");
-    QTest::addColumn<bool>("locked");
     QTest::addColumn<QString>("password");
     QTest::addColumn<int>("capacity");
     QTest::addColumn<int>("game");
     // The request's fields after the title, or the warning when nothing is sent.
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<QString>("warning");
-    const auto sent = [](const char* name, const QString& title, bool locked,
-                         const QString& password, int capacity, int game, const QString& sentPass,
-                         quint32 sentCapacity, quint32 sentGame) {
-        QTest::newRow(name) << title << locked << password << capacity << game
-                            << Wire().str(sentPass).u32(sentCapacity).u32(sentGame).bytes()
-                            << QString();
+    const auto sent = [](const char* name, const QString& title, const QString& password,
+                         int capacity, int game, quint32 sentCapacity) {
+        QTest::newRow(name)
+            << title << password << capacity << game
+            << Wire().str(password).u32(sentCapacity).u32(game ? 0 : chatOnlyGameId).bytes()
+            << QString();
     };
     const auto refused = [](const char* name, const QString& title, const QString& password,
                             const QString& warning) {
-        QTest::newRow(name) << title << true << password << 2 << 0 << QByteArray() << warning;
+        QTest::newRow(name) << title << password << 2 << 0 << QByteArray() << warning;
     };
-    sent("chat only, password unused", "雑談", false, "unused", 2, 0, "", 2, chatOnlyGameId);
-    sent("game, 8 character password", "対戦", true, "12345678", 100, 1, "12345678", 100, 0);
-    sent("locked with empty password", "対戦", true, "", 5, 1, "", 5, 0);
-    sent("capacity held at 2 to 100", "雑談", false, "", 101, 0, "", 100, chatOnlyGameId);
-    sent("title of 141 bytes", kana(47), false, "", 1, 0, "", 2, chatOnlyGameId);
+    // No password: the room is open.
+    sent("chat only, capacity at least 2", "雑談", "", 1, 0, 2);
+    sent("game, 8 character password", "対戦", "12345678", 100, 1, 100);
+    sent("capacity at most 100, title of 141 bytes", kana(47), "", 101, 1, 100);
     refused("title missing", "", "", "タイトルを入力してください。");
     refused("title of 144 bytes", kana(48), "", "タイトルが長すぎます。\n入力しなおしてください。");
     refused("password of 9 characters", "対戦", "123456789",
@@ -343,7 +257,6 @@ void RoomListTest::createRoom_data()
 void RoomListTest::createRoom()
 {
     QFETCH(QString, title);
-    QFETCH(bool, locked);
     QFETCH(QString, password);
     QFETCH(int, capacity);
     QFETCH(int, game);
@@ -355,7 +268,7 @@ void RoomListTest::createRoom()
     QSignalSpy accepted(&dialog, &QDialog::accepted);
     dialog.show();
     typeInto(&dialog, "lineTitle", title);
-    child<QCheckBox>(&dialog, "checkPass")->setChecked(locked);
+    child<QCheckBox>(&dialog, "checkPass")->setChecked(!password.isEmpty());
     typeInto(&dialog, "linePass", password);
     child<QSpinBox>(&dialog, "spinUser")->setValue(capacity);
     child<QComboBox>(&dialog, "comboGame")->setCurrentIndex(game);
@@ -375,11 +288,10 @@ void RoomListTest::createRoom()
     QTest::keyClick(&dialog, Qt::Key_Escape);
     QVERIFY(dialog.isVisible());
     // This server makes rooms for the game only; the creator enters one as its only member.
-    const bool created = game == 1;
-    run.server.send(replyFrame(Wire().u32(created ? 4 : noRoom)));
+    run.server.send(replyFrame(Wire().u32(game == 1 ? 4 : noRoom)));
     QTRY_VERIFY(!dialog.isVisible());
-    QCOMPARE(accepted.count(), created ? 1 : 0);
-    if (created) {
+    QCOMPARE(accepted.count(), game);
+    if (game == 1) {
         QVERIFY2(run.serveRoom(4, RoomInfo(), {{LobbyWindow::ownId, "たろう"}}),
                  qPrintable(run.server.failure()));
         return;
