@@ -66,6 +66,7 @@ void ChatRoomTest::initialisation()
 
 void ChatRoomTest::commands_data()
 {
+    QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("button");
     QTest::addColumn<QByteArray>("sent");
     // The reply's result and the box a refusal shows; no reply to a chat line.
@@ -73,16 +74,24 @@ void ChatRoomTest::commands_data()
     QTest::addColumn<QString>("refusal");
     const QByteArray speak = request(Speak, Wire().u32(9).str("こんにちは"));
     const QByteArray leave = request(LeaveRoom, Wire().u32(9));
-    QTest::newRow("speak by Return") << "" << speak << -1 << "";
-    QTest::newRow("speak by button") << "btnSpeak" << speak << -1 << "";
-    QTest::newRow("nothing to say") << "" << QByteArray() << -1 << "";
-    QTest::newRow("left") << "pushButtonLeave" << leave << 0 << "";
-    QTest::newRow("leaving refused") << "pushButtonLeave" << leave << 1 << "退室できませんでした。";
+    const QString hello = "こんにちは";
+    QTest::newRow("speak by Return") << hello << "" << speak << -1 << "";
+    QTest::newRow("speak by button") << hello << "btnSpeak" << speak << -1 << "";
+    QTest::newRow("a long line is cut to 128 characters")
+        << QString(129, 'x') << "" << request(Speak, Wire().u32(9).str(QString(128, 'x'))) << -1
+        << "";
+    QTest::newRow("nothing to say") << ""
+                                    << "" << QByteArray() << -1 << "";
+    QTest::newRow("left") << ""
+                          << "pushButtonLeave" << leave << 0 << "";
+    QTest::newRow("leaving refused") << ""
+                                     << "pushButtonLeave" << leave << 1 << "退室できませんでした。";
 }
 
 // The commands of room 9, opened after room 5.
 void ChatRoomTest::commands()
 {
+    QFETCH(QString, typed);
     QFETCH(QString, button);
     QFETCH(QByteArray, sent);
     QFETCH(int, result);
@@ -94,7 +103,7 @@ void ChatRoomTest::commands()
     QVERIFY2(form, qPrintable(run.server.failure()));
     QTRY_COMPARE(logLines(form), QStringList{"*** 入室しました ***"});
     auto* line = child<QLineEdit>(form, "lineSpeak");
-    line->setText(sent.isEmpty() ? "" : "こんにちは");
+    line->setText(typed);
     button.isEmpty() ? QTest::keyClick(line, Qt::Key_Return)
                      : child<QPushButton>(form, qPrintable(button))->click();
     if (!sent.isEmpty())
