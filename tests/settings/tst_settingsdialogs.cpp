@@ -284,7 +284,6 @@ void SettingsDialogsTest::giveUp()
     ConnectedLobby lobby;
     OPEN_LOBBY(lobby);
     auto dialog = makeDialog(kind, &lobby.socket);
-    QSignalSpy rejected(dialog.get(), &QDialog::rejected);
     dialog->show();
     SeenBox seen;
     auto question = answerMessageBox(&seen, yes ? QMessageBox::Yes : QMessageBox::No);
@@ -299,7 +298,6 @@ void SettingsDialogsTest::giveUp()
     COMPARE_BOX(
         seen, QMessageBox::Question, "アカウント情報",
         "tileParlorを利用するにはアカウント情報が必要です。\nアカウント情報の設定をやめますか？");
-    QCOMPARE(rejected.count(), yes ? 1 : 0);
     QCOMPARE(dialog->isVisible(), !yes);
     // Only the choice itself gives up for good, with Quit; the steps lead back to it.
     if (yes && kind == "select")
