@@ -1,6 +1,6 @@
 // The port-mapping steps around the lobby connection, with a stand-in tool: a shell script
 // written beside the test executable (never beside the client) that records its arguments and
-// sleeps as long as it is told.
+// sleeps a while.
 #include "app/globals.h"
 #include "mainwindow/mainwindow.h"
 #include "lobbywire.h"
@@ -10,52 +10,33 @@
 #include "support/testenvironment.h"
 #include "support/wire.h"
 
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QtTest>
 
-#include <memory>
-
 namespace
 {
 
-QString toolPath()
-{
-    return QCoreApplication::applicationDirPath() + "/UPnPCJ.exe";
-}
+constexpr int toolSleepMs = 300;
 
-QString recordPath()
+// The tool and its record, beside the test executable.
+QString besideTest(const char* name)
 {
-    return QCoreApplication::applicationDirPath() + "/upnpcj-record.txt";
+    return QCoreApplication::applicationDirPath() + "/" + name;
 }
-
-void installTool(int sleepMs)
-{
-    QFile tool(toolPath());
-    tool.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    tool.write(QString("#!/bin/sh\necho \"$*\" >> '%1'\nsleep %2\n")
-                   .arg(recordPath())
-                   .arg(sleepMs / 1000.0)
-                   .toUtf8());
-    tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
-void removeTool()
-{
-    QFile::remove(toolPath());
-    QFile::remove(recordPath());
-}
+const char* const tool = "UPnPCJ.exe";
+const char* const record = "upnpcj-record.txt";
 
 QStringList recordedRuns()
 {
-    QFile record(recordPath());
-    if (!record.open(QIODevice::ReadOnly))
+    QFile runs(besideTest(record));
+    if (!runs.open(QIODevice::ReadOnly))
         return {};
-    return QString::fromUtf8(record.readAll()).split('\n', Qt::SkipEmptyParts);
+    return QString::fromUtf8(runs.readAll()).split('\n', Qt::SkipEmptyParts);
 }
 
-// Logs in against a fake lobby and quits; the program ends in the close handling.
+// Logs in against a fake lobby and lets the server close the connection; the program ends in the
+// close handling.
 int runQuitScenario(quint32 closeReason)
 {
     TestEnvironment env;
@@ -64,10 +45,15 @@ int runQuitScenario(quint32 closeReason)
     auto answers = answerEveryModalWindow();
     FakeLobbyServer server;
     server.exportAddress();
+    QElapsedTimer clock;
+    clock.start();
     MainWindow window;
     mainWindow = &window;
     if (!server.expect(clientHello(), 10000))
         return 90;
+    // The connection waits for the mapping tool to end.
+    if (QFile::exists(besideTest(tool)) && clock.elapsed() < toolSleepMs)
+        return 93;
     server.send(serverHello(0));
     if (!server.expect(frame(Wire().u32(Authenticate).str("a").str("b"))))
         return 92;
@@ -83,68 +69,44 @@ class PortMappingTest : public QObject
     Q_OBJECT
 
   private slots:
-    void init() { removeTool(); }
-    void cleanup() { removeTool(); }
-    void toolDelaysTheConnection();
-    void withoutToolConnectsAtOnce();
-    void closingToolRunsOnceAtEveryEnd_data();
-    void closingToolRunsOnceAtEveryEnd();
-    void noClosingRunWithoutTool();
+    void init() { cleanup(); }
+    void cleanup()
+    {
+        QFile::remove(besideTest(tool));
+        QFile::remove(besideTest(record));
+    }
+    void toolRunsBeforeAndAfterTheConnection_data();
+    void toolRunsBeforeAndAfterTheConnection();
 };
 
-void PortMappingTest::toolDelaysTheConnection()
+void PortMappingTest::toolRunsBeforeAndAfterTheConnection_data()
 {
-    TestEnvironment env;
-    installTool(300);
-    FakeLobbyServer server;
-    server.exportAddress();
-    QElapsedTimer clock;
-    clock.start();
-    MainWindow window;
-    window.show();
-    QVERIFY(server.expect(clientHello(), 10000));
-    const qint64 waited = clock.elapsed();
-    QVERIFY2(waited >= 300, qPrintable(QString::number(waited)));
-    QCOMPARE(recordedRuns(), QStringList({"/open 14141 TCP"}));
-    QVERIFY(!window.isEnabled());
+    QTest::addColumn<bool>("installed");
+    QTest::addColumn<int>("closeReason");
+    QTest::newRow("normal quit") << true << 0;
+    QTest::newRow("server shutdown") << true << 1;
+    QTest::newRow("no tool") << false << 0;
 }
 
-void PortMappingTest::withoutToolConnectsAtOnce()
+void PortMappingTest::toolRunsBeforeAndAfterTheConnection()
 {
-    TestEnvironment env;
-    FakeLobbyServer server;
-    server.exportAddress();
-    MainWindow window;
-    // Nothing is polled: the connection starts from the first turn of the event loop.
-    QVERIFY(server.expect(clientHello(), 10000));
-    QVERIFY(recordedRuns().isEmpty());
-}
-
-void PortMappingTest::closingToolRunsOnceAtEveryEnd_data()
-{
-    QTest::addColumn<QString>("scenario");
-    QTest::addColumn<int>("exitCode");
-    QTest::newRow("normal quit") << "quit0" << 0;
-    QTest::newRow("server shutdown") << "quit1" << 1;
-}
-
-void PortMappingTest::closingToolRunsOnceAtEveryEnd()
-{
-    QFETCH(QString, scenario);
-    QFETCH(int, exitCode);
-    installTool(0);
-    const ScenarioResult result = runScenario(scenario);
-    QCOMPARE(result.exitCode, exitCode);
-    // The closing tool outlives the client, so its record may come a little later.
-    QTRY_COMPARE_WITH_TIMEOUT(recordedRuns(), QStringList({"/open 14141 TCP", "/close 14141 TCP"}),
-                              10000);
-}
-
-void PortMappingTest::noClosingRunWithoutTool()
-{
-    const ScenarioResult result = runScenario("quit0");
-    QCOMPARE(result.exitCode, 0);
-    QVERIFY(!QFile::exists(recordPath()));
+    QFETCH(bool, installed);
+    QFETCH(int, closeReason);
+    if (installed) {
+        QFile script(besideTest(tool));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QString("#!/bin/sh\necho \"$*\" >> '%1'\nsleep %2\n")
+                         .arg(besideTest(record))
+                         .arg(toolSleepMs / 1000.0)
+                         .toUtf8());
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    const ScenarioResult result = runScenario(QString("quit%1").arg(closeReason));
+    QCOMPARE(result.exitCode, closeReason);
+    // The closing tool may outlive the client, so its record may come a little later.
+    const QStringList runs = {"/open 14141 TCP", "/close 14141 TCP"};
+    QTRY_COMPARE_WITH_TIMEOUT(recordedRuns(), installed ? runs : QStringList(), 10000);
+    QCOMPARE(QFile::exists(besideTest(record)), installed);
 }
 
 static int runPortMappingScenario(const QString& name)

@@ -11,42 +11,6 @@
 #include <QSettings>
 #include <QtTest>
 
-// Records what the update notice and the information boxes showed, answering each with Ok.
-struct SeenModal {
-    QString kind;
-    QString title;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-};
-
-class ModalLog
-{
-  public:
-    ModalLog()
-        : watcher(
-              [this](QWidget* modal) {
-                  if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                      seen.append({"box", box->windowTitle(), box->text(), box->icon()});
-                      box->button(QMessageBox::Ok)->click();
-                      return true;
-                  }
-                  if (auto* notice = qobject_cast<UpdateDialog*>(modal)) {
-                      seen.append({"notice", notice->findChild<QLabel*>("labelLower")->text(),
-                                   notice->findChild<QLabel*>("labelUpper")->text()});
-                      notice->accept();
-                      return true;
-                  }
-                  return false;
-              },
-              true)
-    {
-    }
-    QList<SeenModal> seen;
-
-  private:
-    ModalWatcher watcher;
-};
-
 class UrlCatcher : public QObject
 {
     Q_OBJECT
@@ -63,117 +27,73 @@ class VersionCheckTest : public QObject
     Q_OBJECT
 
   private slots:
-    void init();
-    void cleanup();
-    void installedVersionAgainstLatest_data();
-    void installedVersionAgainstLatest();
-    void missingFileAndUnconfiguredFolder();
-    void everyEntryIsCheckedAfterANotice();
-    void linkOpensHomepageAndLeavesNoticeOpen();
-
-  private:
-    void writeVersionFile(const QByteArray& bytes);
-    std::unique_ptr<TestEnvironment> env;
+    void check_data();
+    void check();
 };
 
-void VersionCheckTest::init()
-{
-    env = std::make_unique<TestEnvironment>();
-    machineSettings->setValue("SeikanEmbu", env->path(""));
-}
-
-void VersionCheckTest::cleanup()
-{
-    env.reset();
-}
-
-void VersionCheckTest::writeVersionFile(const QByteArray& bytes)
-{
-    QFile file(env->path("ver."));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-static const QString newerGame = "新しい星環演武がリリースされています。\n"
-                                 "TILEWORKのホームページで新しいファイルを入手して、\n"
-                                 "バージョンアップすることをお勧めします。";
-
-void VersionCheckTest::installedVersionAgainstLatest_data()
+void VersionCheckTest::check_data()
 {
     QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("same") << QByteArray::fromHex("00000102") << ""
-                          << "";
-    QTest::newRow("same, longer file") << QByteArray::fromHex("0000010299") << ""
-                                       << "";
-    QTest::newRow("other byte order") << QByteArray::fromHex("02010000") << "notice" << newerGame;
-    QTest::newRow("older") << QByteArray::fromHex("00000101") << "notice" << newerGame;
-    QTest::newRow("newer") << QByteArray::fromHex("00000103") << "notice" << newerGame;
-    QTest::newRow("3 bytes")
-        << QByteArray::fromHex("000001") << "box"
-        << "星環演武のバージョンチェックに失敗しました。\nファイルが読み込めません。";
+    QTest::addColumn<QList<quint32>>("latest");
+    QTest::addColumn<QStringList>("seen");
+    const QString newer = "notice: 新しい星環演武がリリースされています。\nTILEWORKのホームページで"
+                          "新しいファイルを入手して、\nバージョンアップすることをお勧めします。";
+    const QString failed = "information バージョンチェック: 星環演武のバージョンチェックに失敗"
+                           "しました。\n";
+    const auto row = [](const char* name, const QByteArray& file, const QList<quint32>& latest,
+                        const QStringList& seen) { QTest::newRow(name) << file << latest << seen; };
+    const QByteArray v258 = QByteArray::fromHex("00000102");
+    row("same", v258, {258}, {});
+    row("same, longer file", QByteArray::fromHex("0000010299"), {258}, {});
+    row("other byte order", QByteArray::fromHex("02010000"), {258}, {newer});
+    row("older and newer, every entry checked", v258, {257, 258, 259}, {newer, newer});
+    row("3 bytes", QByteArray::fromHex("000001"), {258}, {failed + "ファイルが読み込めません。"});
+    row("missing", QByteArray(), {258},
+        {failed + "(インストールしたフォルダから手動で移動したりすると発生します)"});
+    // Without a configured folder there is nothing to check.
+    row("unconfigured", "-", {258}, {});
 }
 
-void VersionCheckTest::installedVersionAgainstLatest()
+void VersionCheckTest::check()
 {
     QFETCH(QByteArray, file);
-    QFETCH(QString, kind);
-    QFETCH(QString, text);
-    writeVersionFile(file);
-    ModalLog log;
-    checkGameVersions(nullptr, {{0, 258}});
-    if (kind.isEmpty()) {
-        QVERIFY(log.seen.isEmpty());
-        return;
-    }
-    QCOMPARE(log.seen.size(), 1);
-    QCOMPARE(log.seen[0].kind, kind);
-    QCOMPARE(log.seen[0].text, text);
-    QCOMPARE(log.seen[0].title, kind == "box" ? QString("バージョンチェック") : QString("\n"));
-    if (kind == "box")
-        QCOMPARE(log.seen[0].icon, QMessageBox::Information);
-}
+    QFETCH(QList<quint32>, latest);
+    QFETCH(QStringList, seen);
+    TestEnvironment env;
+    if (file != "-")
+        machineSettings->setValue("SeikanEmbu", env.path(""));
+    QFile version(env.path("ver."));
+    if (!file.isNull())
+        QVERIFY(version.open(QIODevice::WriteOnly) && version.write(file) == file.size());
+    version.close();
 
-void VersionCheckTest::missingFileAndUnconfiguredFolder()
-{
-    ModalLog log;
-    checkGameVersions(nullptr, {{0, 258}});
-    QCOMPARE(log.seen.size(), 1);
-    QCOMPARE(log.seen[0].icon, QMessageBox::Information);
-    QCOMPARE(log.seen[0].text,
-             QString("星環演武のバージョンチェックに失敗しました。\n"
-                     "(インストールしたフォルダから手動で移動したりすると発生します)"));
-
-    machineSettings->remove("SeikanEmbu");
-    checkGameVersions(nullptr, {{0, 258}});
-    QCOMPARE(log.seen.size(), 1);
-}
-
-void VersionCheckTest::everyEntryIsCheckedAfterANotice()
-{
-    writeVersionFile(QByteArray::fromHex("00000102"));
-    ModalLog log;
-    checkGameVersions(nullptr, {{0, 1}, {0, 258}, {0, 2}});
-    QCOMPARE(log.seen.size(), 2);
-}
-
-void VersionCheckTest::linkOpensHomepageAndLeavesNoticeOpen()
-{
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler(UpdateDialog::homepage().scheme(), &catcher, "open");
-    UpdateDialog notice(nullptr, "message", "trailer");
-    auto* link = notice.findChild<QCommandLinkButton*>("linkTilework");
-    bool stillOpen = false;
-    QTimer::singleShot(0, &notice, [&] {
-        link->click();
-        stillOpen = notice.isVisible();
-        notice.accept();
-    });
-    QCOMPARE(notice.exec(), int(QDialog::Accepted));
-    QVERIFY(stillOpen);
-    QCOMPARE(catcher.opened, QList<QUrl>({UpdateDialog::homepage()}));
+    QStringList shown;
+    ModalWatcher watcher(
+        [&](QWidget* modal) {
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                const bool information = box->icon() == QMessageBox::Information;
+                shown << QString(information ? "information " : "other ") + box->windowTitle() +
+                             ": " + box->text();
+                box->button(QMessageBox::Ok)->click();
+            } else if (auto* notice = qobject_cast<UpdateDialog*>(modal)) {
+                // Its link opens the maker's page and leaves the notice up.
+                notice->findChild<QCommandLinkButton*>("linkTilework")->click();
+                shown << QString(notice->isVisible() ? "notice: " : "closed: ") +
+                             notice->findChild<QLabel*>("labelUpper")->text();
+                notice->accept();
+            }
+            return true;
+        },
+        true);
+    QVector<GameVersion> games;
+    for (quint32 version : latest)
+        games.append({0, version});
+    checkGameVersions(nullptr, games);
     QDesktopServices::unsetUrlHandler(UpdateDialog::homepage().scheme());
+    QCOMPARE(shown, seen);
+    QCOMPARE(catcher.opened, QList<QUrl>(seen.filter("notice: ").size(), UpdateDialog::homepage()));
 }
 
 QTEST_MAIN(VersionCheckTest)
