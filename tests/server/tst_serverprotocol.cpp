@@ -159,10 +159,7 @@ class ServerProtocolTest : public QObject
 
     static QByteArray u32Reply(quint32 value) { return replyFrame(Wire().u32(value)); }
     static QByteArray enterRefused(quint32 result) { return replyFrame(Wire().u32(result).u32(0)); }
-    static QByteArray closeNotice(quint32 reason)
-    {
-        return notifyFrame(CloseNotice, Wire().u32(reason));
-    }
+    static QByteArray closing(quint32 why) { return notifyFrame(CloseNotice, Wire().u32(why)); }
 
     static QByteArray inRoom(quint32 code, quint32 roomId = 0, const QByteArray& more = {})
     {
@@ -197,8 +194,8 @@ class ServerProtocolTest : public QObject
 
     static QByteArray enters(quint32 user, quint32 room = 0)
     {
-        return roomEvent(EventEnter, user, 0, 0, QStringList{"", "ALICE", "BOB", "CAROL"}[user],
-                         room);
+        static const QStringList handles{"", "ALICE", "BOB", "CAROL"};
+        return roomEvent(EventEnter, user, 0, 0, handles[user], room);
     }
 
     static QByteArray leaves(quint32 user, quint32 room = 0)
@@ -254,7 +251,7 @@ class ServerProtocolTest : public QObject
         QVERIFY(visitor.open(lobby.port()));
         QCOMPARE(lobby.stop(), 0);
         for (RawClient* client : {&idle(), &visitor})
-            QVERIFY(client->expectClosed(closeNotice(CloseServerShutdown)));
+            QVERIFY(client->expectClosed(closing(CloseServerShutdown)));
         QVERIFY(lobby.log().contains("metrics connections=0 users=0"));
         QCOMPARE(tight.stop(), 0);
     }
@@ -289,8 +286,8 @@ class ServerProtocolTest : public QObject
         const auto bad = [](const QString& logged, int stage, const QByteArray& bytes) {
             QTest::newRow(qPrintable(logged)) << stage << bytes << QByteArray() << logged;
         };
-        QTest::newRow("Quit before login") << 0 << clientHello() + request(Quit)
-                                           << serverHello(0) + closeNotice(CloseNormal) << "";
+        QTest::newRow("Quit before login")
+            << 0 << clientHello() + request(Quit) << serverHello(0) + closing(CloseNormal) << "";
         hello("other version", frame(Wire().u32(helloMagic).u32(3)), 1);
         hello("other magic", frame(Wire().u32(0x12345678).u32(2)), 2);
         hello("short hello", frame(Wire().u32(helloMagic)), 2);
@@ -444,7 +441,7 @@ class ServerProtocolTest : public QObject
         PLAY({&older, enter(0), entered({bob})}, {&watcher, enter(0), entered({bob, carol})},
              {&older, none, enters(carol)});
         LOGIN(newer, "bob");
-        QVERIFY(older.expectClosed(closeNotice(CloseDuplicateLogin)));
+        QVERIFY(older.expectClosed(closing(CloseDuplicateLogin)));
         PLAY({&watcher, none, leaves(bob)}, {&newer, enter(0), entered({carol, bob})});
     }
 
