@@ -5,45 +5,142 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-namespace
-{
+// Each step: the bytes the bot must send next (none: go on at once), then the server's answer.
+using Script = std::vector<std::pair<QByteArray, QByteArray>>;
+Q_DECLARE_METATYPE(Script)
+
 constexpr quint32 botId = 5, otherId = 9, roomId = 2;
+enum Role { Greets = 1, Answers = 2, Chats = 4, Recruits = 8, Applies = 16 };
 
-QByteArray roomEvent(quint32 kind, quint32 user, quint32 other = 0, quint32 value = 0,
-                     const QString& text = {}, quint32 room = roomId)
+class BotPlayerTest : public QObject
 {
-    return notifyFrame(NotifyRoomEvent,
-                       Wire().u32(kind).u32(room).u32(user).u32(other).u32(value).u32(0).str(text));
-}
+    Q_OBJECT
 
-QByteArray said(const QString& line)
-{
-    return frame(Wire().u32(Speak).u32(roomId).str(line));
-}
+    static inline const QByteArray ok = replyFrame(Wire().u32(0));
 
-QByteArray inRoom(quint32 code, const QByteArray& more = {})
-{
-    return frame(Wire().u32(code).u32(roomId).raw(more));
-}
-
-QByteArray roomInfo(const QString& title, quint32 users, quint32 gameId, quint32 next)
-{
-    return replyFrame(Wire().u32(0).u32(0).str(title).u32(users).u32(20).u32(gameId).u32(next));
-}
-
-const QByteArray ok = replyFrame(Wire().u32(0));
-
-// A bot with no delays, walked by a scripted server through its login into room 2, which it
-// finds by its title.
-struct Scene {
-    FakeLobbyServer server;
-    BotPlayer bot;
-
-    explicit Scene(BotSettings settings) : bot((settings.port = server.port(), settings)) {}
-
-    static BotSettings quick()
+    static QByteArray roomEvent(quint32 kind, quint32 user, quint32 other = 0, quint32 value = 0,
+                                const QString& text = {}, quint32 room = roomId)
     {
+        const Wire fields = Wire().u32(kind).u32(room).u32(user).u32(other).u32(value).u32(0);
+        return notifyFrame(NotifyRoomEvent, Wire(fields).str(text));
+    }
+
+    static QByteArray enters(quint32 user, const QString& name)
+    {
+        return roomEvent(EventEnter, user, 0, 0, name);
+    }
+
+    static QByteArray inRoom(quint32 code, const QByteArray& more = {})
+    {
+        return frame(Wire().u32(code).u32(roomId).raw(more));
+    }
+
+    static QByteArray said(const QString& line) { return inRoom(Speak, Wire().str(line)); }
+    static QByteArray greeting(const QString& name) { return said("ようこそ、" + name + "さん！"); }
+
+    static QByteArray roomInfo(const QString& title, quint32 users, quint32 gameId, quint32 next)
+    {
+        return replyFrame(Wire().u32(0).u32(0).str(title).u32(users).u32(20).u32(gameId).u32(next));
+    }
+
+    // From the hello through the login to room 2, which the bot finds by its title, then the
+    // steps given.
+    static Script entering(quint32 gameId, const Script& steps)
+    {
+        const QByteArray login = frame(Wire().u32(Authenticate).str("bot1").str("pw"));
+        Script script{
+            {clientHello(), serverHello(0)},
+            {login, replyFrame(Wire().u32(0).u32(botId).u32(2).str(""))},
+            {frame(Wire().u32(GetName).u32(botId)), replyFrame(Wire().u32(0).str("ボット"))},
+            {frame(Wire().u32(GetCount)), replyFrame(Wire().u32(3))},
+            {frame(Wire().u32(GetRoomInfo).u32(0)), roomInfo("雑談部屋", 1, 0, roomId)},
+            {inRoom(GetRoomInfo), roomInfo("対戦部屋", 1, 0, noRoom)},
+            {inRoom(EnterRoom, Wire().str("")), replyFrame(Wire().u32(0).u32(2)) +
+                                                    replyFrame(Wire().u32(otherId)) +
+                                                    replyFrame(Wire().u32(botId))},
+            {inRoom(GetRoomInfo), roomInfo("対戦部屋", 2, gameId, noRoom)},
+        };
+        script.insert(script.end(), steps.begin(), steps.end());
+        return script;
+    }
+
+    static void row(const char* name, int roles, quint32 gameId, const Script& steps)
+    {
+        QTest::newRow(name) << roles << entering(gameId, steps) << -1;
+    }
+
+  private slots:
+    void behaves_data()
+    {
+        QTest::addColumn<int>("roles");
+        QTest::addColumn<Script>("script");
+        QTest::addColumn<int>("exitCode"); // -1: still running
+        // Each event is followed by someone entering: the greeting that answers it proves that
+        // nothing was said before it unless the row expects an answer.
+        const auto speaks = [](const char* name, const QByteArray& event,
+                               const QByteArray& answer) {
+            const QByteArray guest = enters(otherId + 1, "ゲスト");
+            row(name, Greets | Answers, chatOnlyGameId,
+                {{{}, event + guest}, {answer + greeting("ゲスト"), {}}});
+        };
+        const auto line = [](quint32 user, const QString& text, quint32 room = roomId) {
+            return roomEvent(EventSpeak, user, 0, 0, text, room);
+        };
+        speaks("addressed", line(otherId, "ボットさん、いる？"), said("呼びましたか？"));
+        speaks("not addressed", line(otherId, "こんにちは"), {});
+        speaks("its own line", line(botId, "ボットです"), {});
+        speaks("itself entering", enters(botId, "ボット"), {});
+        speaks("another room", line(otherId, "ボット？", roomId + 1), {});
+        row("chats", Chats, chatOnlyGameId, {{said("雑談") + said("雑談"), {}}});
+        // As host it waits for enough players, starts, ends the match after a while and
+        // recruits again. Still alone when someone comes in, it starts over so that the newcomer
+        // hears of it; with two players of three, the greeting of a newcomer is all it says.
+        const QByteArray recruiting = ok + roomEvent(EventRecruitStart, botId, 3, 3);
+        const QByteArray secondApplies = roomEvent(EventApply, otherId, botId, 2);
+        const QByteArray started = ok + roomEvent(EventGameStart, botId, 0, 0, "127.0.0.1:14141");
+        row("hosts", Recruits | Greets, 0,
+            {{inRoom(RecruitMatch), recruiting + enters(otherId, "アリス")},
+             {greeting("アリス") + inRoom(CancelRecruit),
+              ok + roomEvent(EventRecruitCancel, botId)},
+             {inRoom(RecruitMatch), recruiting + secondApplies + enters(otherId + 1, "ゲスト")},
+             {greeting("ゲスト"), roomEvent(EventApply, otherId + 1, botId, 3)},
+             {inRoom(StartBattle), started},
+             {inRoom(EndBattle), ok + roomEvent(EventGameEnd, botId)},
+             {inRoom(RecruitMatch), {}}});
+        // As guest it applies, plays, leaves the match after a while and applies again to the
+        // next recruitment; a recruitment cancelled before its start frees it as well.
+        const QByteArray recruitment = roomEvent(EventRecruitStart, otherId, 2, 2);
+        const QByteArray apply = inRoom(ApplyMatch, Wire().u32(otherId));
+        const QByteArray applied = ok + roomEvent(EventApply, botId, otherId, 2);
+        const QByteArray play = roomEvent(EventGameStart, otherId, 0, 0, "127.0.0.1:14141");
+        const QByteArray left = ok + roomEvent(EventGameLeave, botId, otherId);
+        row("plays", Applies, 0,
+            {{{}, recruitment},
+             {apply, applied + play},
+             {inRoom(DropBattle), left + recruitment},
+             {apply, {}}});
+        row("host cancels", Applies, 0,
+            {{{}, recruitment},
+             {apply, applied + roomEvent(EventRecruitCancel, otherId) + recruitment},
+             {apply, {}}});
+        const QByteArray login = frame(Wire().u32(Authenticate).str("bot1").str("pw"));
+        QTest::newRow("login refused")
+            << 0
+            << Script{{clientHello(), serverHello(0)},
+                      {login, replyFrame(Wire().u32(1).u32(0).u32(0).str(""))},
+                      {frame(Wire().u32(Quit)), notifyFrame(CloseNotice, Wire().u32(0))}}
+            << 1;
+    }
+
+    // A bot with no delays, walked through its script by a scripted server.
+    void behaves()
+    {
+        QFETCH(int, roles);
+        QFETCH(Script, script);
+        QFETCH(int, exitCode);
+        FakeLobbyServer server;
         BotSettings settings;
+        settings.port = server.port();
         settings.account = "bot1";
         settings.password = "pw";
         settings.room = "対戦部屋";
@@ -51,155 +148,21 @@ struct Scene {
         settings.thinkMs = settings.restMs = settings.battleMs = settings.answerCooldownMs = 0;
         settings.chatLines = {"雑談"};
         settings.answerLines = {"呼びましたか？"};
-        return settings;
-    }
-
-    // Each answer follows the request it waits for, if any.
-    bool script(const std::vector<std::pair<QByteArray, QByteArray>>& exchanges)
-    {
-        for (const auto& [request, answer] : exchanges) {
-            if (!request.isEmpty() && !server.expect(request))
-                return false;
+        settings.chatIntervalMs = roles & Chats ? 1 : 0;
+        settings.greet = roles & Greets;
+        settings.answer = roles & Answers;
+        settings.recruit = roles & Recruits;
+        settings.apply = roles & Applies;
+        BotPlayer bot(settings);
+        QSignalSpy finished(&bot, &BotPlayer::finished);
+        bot.start();
+        for (const auto& [expected, answer] : script) {
+            EXPECT_CLIENT_BYTES(server, expected);
             server.send(answer);
         }
-        return true;
-    }
-
-    bool enter(quint32 gameId)
-    {
-        QSignalSpy ready(&bot, &BotPlayer::ready);
-        bot.start();
-        return script({
-                   {clientHello(), serverHello(0)},
-                   {frame(Wire().u32(Authenticate).str("bot1").str("pw")),
-                    replyFrame(Wire().u32(0).u32(botId).u32(2).str(""))},
-                   {frame(Wire().u32(GetName).u32(botId)), replyFrame(Wire().u32(0).str("ボット"))},
-                   {frame(Wire().u32(GetCount)), replyFrame(Wire().u32(3))},
-                   {frame(Wire().u32(GetRoomInfo).u32(0)), roomInfo("雑談部屋", 1, 0, roomId)},
-                   {inRoom(GetRoomInfo), roomInfo("対戦部屋", 1, 0, noRoom)},
-                   {inRoom(EnterRoom, Wire().str("")), replyFrame(Wire().u32(0).u32(2)) +
-                                                           replyFrame(Wire().u32(otherId)) +
-                                                           replyFrame(Wire().u32(botId))},
-                   {inRoom(GetRoomInfo), roomInfo("対戦部屋", 2, gameId, noRoom)},
-               }) &&
-               ready.wait() && bot.roomId() == roomId;
-    }
-};
-} // namespace
-
-#define EXPECT_SENT(scene, bytes)                                                                  \
-    QVERIFY2((scene).server.expect(bytes), qPrintable((scene).server.failure()))
-
-class BotPlayerTest : public QObject
-{
-    Q_OBJECT
-
-  private slots:
-    // Each event is followed by someone entering: the greeting that answers it proves that
-    // nothing was said before it unless the row expects an answer.
-    void speaksWhenItShould_data()
-    {
-        QTest::addColumn<QByteArray>("trigger");
-        QTest::addColumn<bool>("answers");
-        QTest::newRow("addressed")
-            << roomEvent(EventSpeak, otherId, 0, 0, "ボットさん、いる？") << true;
-        QTest::newRow("not addressed")
-            << roomEvent(EventSpeak, otherId, 0, 0, "こんにちは") << false;
-        QTest::newRow("its own line") << roomEvent(EventSpeak, botId, 0, 0, "ボットです") << false;
-        QTest::newRow("itself entering") << roomEvent(EventEnter, botId, 0, 0, "ボット") << false;
-        QTest::newRow("another room")
-            << roomEvent(EventSpeak, otherId, 0, 0, "ボット？", roomId + 1) << false;
-    }
-
-    void speaksWhenItShould()
-    {
-        QFETCH(QByteArray, trigger);
-        QFETCH(bool, answers);
-        BotSettings settings = Scene::quick();
-        settings.greet = settings.answer = true;
-        Scene scene(settings);
-        QVERIFY(scene.enter(chatOnlyGameId));
-        scene.server.send(trigger + roomEvent(EventEnter, otherId + 1, 0, 0, "ゲスト"));
-        const QByteArray greeting = said("ようこそ、ゲストさん！");
-        EXPECT_SENT(scene, answers ? said("呼びましたか？") + greeting : greeting);
-    }
-
-    void chatsByItself()
-    {
-        BotSettings settings = Scene::quick();
-        settings.chatIntervalMs = 1;
-        Scene scene(settings);
-        QVERIFY(scene.enter(chatOnlyGameId));
-        EXPECT_SENT(scene, said("雑談") + said("雑談"));
-    }
-
-    // As host it waits for enough players, starts, ends the match after a while and recruits
-    // again. Still alone when someone comes in, it starts over so that the newcomer hears of
-    // it; with two players of three, the greeting of a newcomer is all it says.
-    void hostsAMatch()
-    {
-        BotSettings settings = Scene::quick();
-        settings.recruit = settings.greet = true;
-        Scene scene(settings);
-        QVERIFY(scene.enter(0));
-        EXPECT_SENT(scene, inRoom(RecruitMatch));
-        QVERIFY(scene.script({
-            {{},
-             ok + roomEvent(EventRecruitStart, botId, 3, 3) +
-                 roomEvent(EventEnter, otherId, 0, 0, "アリス")},
-            {said("ようこそ、アリスさん！") + inRoom(CancelRecruit),
-             ok + roomEvent(EventRecruitCancel, botId)},
-            {inRoom(RecruitMatch), ok + roomEvent(EventRecruitStart, botId, 3, 3) +
-                                       roomEvent(EventApply, otherId, botId, 2) +
-                                       roomEvent(EventEnter, otherId + 1, 0, 0, "ゲスト")},
-            {said("ようこそ、ゲストさん！"), roomEvent(EventApply, otherId + 1, botId, 3)},
-            {inRoom(StartBattle), ok + roomEvent(EventGameStart, botId, 0, 0, "127.0.0.1:14141")},
-            {inRoom(EndBattle), ok + roomEvent(EventGameEnd, botId)},
-        }));
-        EXPECT_SENT(scene, inRoom(RecruitMatch));
-    }
-
-    // As guest it applies, plays, leaves the match after a while and applies again to the
-    // next recruitment; a recruitment cancelled before its start frees it as well.
-    void playsAsGuest_data()
-    {
-        QTest::addColumn<bool>("plays");
-        QTest::newRow("plays") << true;
-        QTest::newRow("host cancels") << false;
-    }
-
-    void playsAsGuest()
-    {
-        QFETCH(bool, plays);
-        BotSettings settings = Scene::quick();
-        settings.apply = true;
-        Scene scene(settings);
-        QVERIFY(scene.enter(0));
-        const QByteArray apply = inRoom(ApplyMatch, Wire().u32(otherId));
-        const QByteArray recruitment = roomEvent(EventRecruitStart, otherId, 2, 2);
-        QVERIFY(scene.script(
-            {{{}, recruitment}, {apply, ok + roomEvent(EventApply, botId, otherId, 2)}}));
-        if (plays)
-            QVERIFY(scene.script(
-                {{{}, roomEvent(EventGameStart, otherId, 0, 0, "127.0.0.1:14141")},
-                 {inRoom(DropBattle), ok + roomEvent(EventGameLeave, botId, otherId)}}));
-        else
-            scene.server.send(roomEvent(EventRecruitCancel, otherId));
-        scene.server.send(recruitment);
-        EXPECT_SENT(scene, apply);
-    }
-
-    void refusedLoginEndsWithFailure()
-    {
-        Scene scene(Scene::quick());
-        QSignalSpy finished(&scene.bot, &BotPlayer::finished);
-        scene.bot.start();
-        QVERIFY(scene.script({{clientHello(), serverHello(0)},
-                              {frame(Wire().u32(Authenticate).str("bot1").str("pw")),
-                               replyFrame(Wire().u32(1).u32(0).u32(0).str(""))},
-                              {frame(Wire().u32(Quit)), notifyFrame(CloseNotice, Wire().u32(0))}}));
-        QVERIFY(finished.wait());
-        QCOMPARE(finished.first().first().toInt(), 1);
+        QCOMPARE(bot.roomId(), exitCode < 0 ? roomId : noRoom);
+        if (exitCode >= 0)
+            QVERIFY(finished.wait() && finished.first().first().toInt() == exitCode);
     }
 };
 

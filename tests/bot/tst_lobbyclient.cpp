@@ -6,35 +6,6 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-namespace
-{
-QByteArray request(const Wire& fields)
-{
-    return frame(fields);
-}
-
-LobbyClient::CloseReason reasonOf(const QSignalSpy& closed)
-{
-    return closed.first().first().value<LobbyClient::CloseReason>();
-}
-
-// A client past the hello, talking to a scripted server.
-struct Session {
-    FakeLobbyServer server;
-    LobbyClient client;
-    QSignalSpy closed{&client, &LobbyClient::closed};
-
-    bool open()
-    {
-        client.connectToServer("127.0.0.1", server.port());
-        if (!server.expect(clientHello()))
-            return false;
-        server.send(serverHello(0));
-        return QTest::qWaitFor([this] { return client.isOpen(); }, 5000);
-    }
-};
-} // namespace
-
 class LobbyClientTest : public QObject
 {
     Q_OBJECT
@@ -76,114 +47,77 @@ class LobbyClientTest : public QObject
     {
         QFETCH(QByteArray, bytes);
         QFETCH(int, reason);
-        Session session;
-        session.client.connectToServer("127.0.0.1", session.server.port());
-        session.client.authenticate("a", "b", [](const LoginReply&) {});
-        EXPECT_CLIENT_BYTES(session.server, clientHello());
-        session.server.send(bytes);
-        QTRY_COMPARE(session.closed.count(), 1);
-        QCOMPARE(int(reasonOf(session.closed)), reason);
-        QVERIFY(!session.client.speak(0, QString("late")));
-        session.server.disconnectClient();
-        auto* socket = session.client.findChild<QAbstractSocket*>();
+        FakeLobbyServer server;
+        LobbyClient client;
+        QSignalSpy closed(&client, &LobbyClient::closed);
+        client.connectToServer("127.0.0.1", server.port());
+        client.authenticate("a", "b", [](const LoginReply&) {});
+        EXPECT_CLIENT_BYTES(server, clientHello());
+        server.send(bytes);
+        QTRY_COMPARE(closed.count(), 1);
+        QCOMPARE(closed.first().first().toInt(), reason);
+        QVERIFY(!client.speak(0, QString("late")));
+        server.disconnectClient();
+        auto* socket = client.findChild<QAbstractSocket*>();
         QTRY_COMPARE(socket->state(), QAbstractSocket::UnconnectedState);
-        QCOMPARE(session.closed.count(), 1);
+        QCOMPARE(closed.count(), 1);
     }
 
     // Requests made early wait for the hello, then go out one at a time, each after the
-    // previous reply; each reply reaches its own callback.
+    // previous reply, which reaches its own callback even when it arrives one byte per write;
+    // messages are not held back by the command that is out, and notifications become signals.
     void commandsGoOutOneAtATime()
     {
         FakeLobbyServer server;
         LobbyClient client;
         LoginReply login;
         QStringList names;
+        QVector<quint32> members, fields;
+        QString text;
         client.connectToServer("127.0.0.1", server.port());
         client.authenticate("alice", "secret", [&](const LoginReply& reply) { login = reply; });
         client.getName(7, [&](quint32, const QString& name) { names << name; });
-        client.getName(8, [&](quint32, const QString& name) { names << name; });
+        client.enterRoom(5, "pw", [&](quint32, const QVector<quint32>& ids) { members = ids; });
         EXPECT_CLIENT_BYTES(server, clientHello());
         QVERIFY(server.nothingMoreFrom(&client));
         server.send(serverHello(0));
-
-        EXPECT_CLIENT_BYTES(server, request(Wire().u32(Authenticate).str("alice").str("secret")));
+        EXPECT_CLIENT_BYTES(server, frame(Wire().u32(Authenticate).str("alice").str("secret")));
         QVERIFY(server.nothingMoreFrom(&client));
         server.send(replyFrame(Wire().u32(0).u32(7).u32(42).str("ようこそ")));
-        EXPECT_CLIENT_BYTES(server, request(Wire().u32(GetName).u32(7)));
-        QCOMPARE(login.userId, 7u);
-        QCOMPARE(login.connectionCount, 42u);
-        QCOMPARE(login.message, QString("ようこそ"));
-        // A message is not held back by the command that is out.
-        QVERIFY(client.speak(3, QString("hi")));
-        EXPECT_CLIENT_BYTES(server, request(Wire().u32(Speak).u32(3).str("hi")));
+        EXPECT_CLIENT_BYTES(server, frame(Wire().u32(GetName).u32(7)));
+        // Code, room and NUL leave 1015 bytes of text in a 1024-byte payload.
+        QVERIFY(!client.speak(3, QString(1016, 'x')));
+        QVERIFY(!client.createRoom(QString(400, QChar(0x3042)), "", 2, 0, nullptr));
+        QVERIFY(client.speak(3, QString(1015, 'x')));
+        EXPECT_CLIENT_BYTES(server, frame(Wire().u32(Speak).u32(3).str(QString(1015, 'x'))));
         server.send(replyFrame(Wire().u32(0).str("アリス")));
-        EXPECT_CLIENT_BYTES(server, request(Wire().u32(GetName).u32(8)));
-        server.send(replyFrame(Wire().u32(0).str("ボブ")));
-        QTRY_COMPARE(names, QStringList({"アリス", "ボブ"}));
-        QCOMPARE(client.pendingCommands(), 0);
-    }
-
-    // Delivered one byte per write.
-    void enterRoomTakesEveryMemberPacket()
-    {
-        Session session;
-        QVERIFY(session.open());
-        QVector<quint32> members;
-        quint32 count = 0;
-        session.client.enterRoom(5, "pw", [&](quint32 result, const QVector<quint32>& ids) {
-            QCOMPARE(result, 0u);
-            members = ids;
+        EXPECT_CLIENT_BYTES(server, frame(Wire().u32(EnterRoom).u32(5).str("pw")));
+        QObject::connect(&client, &LobbyClient::roomEvent, [&](const LobbyRoomEvent& event) {
+            fields = {event.kind,    event.roomId, event.userId,
+                      event.otherId, event.value,  event.reserved};
+            text = event.text();
         });
-        session.client.getCount([&](quint32 rooms) { count = rooms; });
-        EXPECT_CLIENT_BYTES(session.server, request(Wire().u32(EnterRoom).u32(5).str("pw")));
-        const QByteArray answer = replyFrame(Wire().u32(0).u32(3)) + replyFrame(Wire().u32(11)) +
-                                  replyFrame(Wire().u32(12)) + replyFrame(Wire().u32(13));
-        session.server.sendSplit(answer);
-        EXPECT_CLIENT_BYTES(session.server, request(Wire().u32(GetCount)));
-        QCOMPARE(members, QVector<quint32>({11, 12, 13}));
-        session.server.send(replyFrame(Wire().u32(9)));
-        QTRY_COMPARE(count, 9u);
-    }
-
-    void notificationsBecomeSignals()
-    {
-        Session session;
-        QVERIFY(session.open());
-        QVector<quint32> fields;
-        QString text;
-        QObject::connect(&session.client, &LobbyClient::roomEvent,
-                         [&](const LobbyRoomEvent& event) {
-                             fields = {event.kind,    event.roomId, event.userId,
-                                       event.otherId, event.value,  event.reserved};
-                             text = event.text();
-                         });
-        QSignalSpy count(&session.client, &LobbyClient::connectionCountChanged);
-        QSignalSpy message(&session.client, &LobbyClient::systemMessage);
-        session.server.send(
+        QSignalSpy count(&client, &LobbyClient::connectionCountChanged);
+        QSignalSpy message(&client, &LobbyClient::systemMessage);
+        server.sendSplit(
+            replyFrame(Wire().u32(0).u32(3)) + replyFrame(Wire().u32(11)) +
+            replyFrame(Wire().u32(12)) + replyFrame(Wire().u32(13)) +
             notifyFrame(9, Wire().u32(1)) + // unknown kinds are skipped
             notifyFrame(NotifyRoomEvent,
                         Wire().u32(EventApply).u32(4).u32(21).u32(20).u32(2).u32(99).str("応募")) +
             notifyFrame(NotifyConnectionCount, Wire().u32(123)) +
             notifyFrame(NotifySystemMessage, Wire().str("メンテナンス")));
         QTRY_COMPARE(message.count(), 1);
+        QCOMPARE(login.userId, 7u);
+        QCOMPARE(login.connectionCount, 42u);
+        QCOMPARE(login.message, QString("ようこそ"));
+        QCOMPARE(names, QStringList({"アリス"}));
+        QCOMPARE(members, QVector<quint32>({11, 12, 13}));
         QCOMPARE(fields, QVector<quint32>({EventApply, 4, 21, 20, 2, 99}));
         QCOMPARE(text, QString("応募"));
         QCOMPARE(count.first().first().toUInt(), 123u);
         QCOMPARE(message.first().first().toString(), QString("メンテナンス"));
-        QCOMPARE(session.closed.count(), 0);
-    }
-
-    void oversizedRequestsAreNotSent()
-    {
-        Session session;
-        QVERIFY(session.open());
-        // Code, room and NUL leave 1015 bytes of text in a 1024-byte payload.
-        QVERIFY(!session.client.speak(1, QString(1016, 'x')));
-        QVERIFY(!session.client.createRoom(QString(400, QChar(0x3042)), "", 2, 0, nullptr));
-        QVERIFY(session.client.speak(1, QString(1015, 'x')));
-        EXPECT_CLIENT_BYTES(session.server,
-                            request(Wire().u32(Speak).u32(1).str(QString(1015, 'x'))));
-        QVERIFY(session.server.nothingMoreFrom(&session.client));
+        QCOMPARE(client.pendingCommands(), 0);
     }
 };
 
