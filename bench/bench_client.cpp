@@ -28,7 +28,6 @@
 #include <QRegularExpression>
 #include <QTabWidget>
 #include <QTemporaryDir>
-#include <QTextCodec>
 #include <QTimer>
 
 #include <algorithm>
@@ -152,9 +151,7 @@ void stopClient(QProcess& client)
 int driveClient(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    setUpLocalCodec(QTextCodec::codecForLocale(),
-                    [](const QByteArray& name) { return QTextCodec::codecForName(name); });
-    openSettingsStores();
+    prepareClientProcess();
     MainWindow window;
     mainWindow = &window;
     window.show();

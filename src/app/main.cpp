@@ -1,18 +1,13 @@
 #include "app/globals.h"
 #include "app/startup.h"
 #include "mainwindow/mainwindow.h"
-#include "match/childprocess_native.h"
 
 #include <QApplication>
-#include <QTextCodec>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    ignoreBrokenPipeSignal();
-    setUpLocalCodec(QTextCodec::codecForLocale(),
-                    [](const QByteArray& name) { return QTextCodec::codecForName(name); });
-    openSettingsStores();
+    prepareClientProcess();
 
     MainWindow window;
     mainWindow = &window;

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/globals.h"
+#include "match/childprocess_native.h"
 
 #include <QDir>
 #include <QFile>
@@ -46,4 +47,12 @@ void openSettingsStores()
 #ifndef Q_OS_WIN
     restrictToOwner(userSettings->fileName());
 #endif
+}
+
+void prepareClientProcess()
+{
+    ignoreBrokenPipeSignal();
+    setUpLocalCodec(QTextCodec::codecForLocale(),
+                    [](const QByteArray& name) { return QTextCodec::codecForName(name); });
+    openSettingsStores();
 }

@@ -18,3 +18,7 @@ void setUpLocalCodec(QTextCodec* localeCodec, const CodecLookup& byName);
 // Opens userSettings and machineSettings. The user store holds the password in plain text, so on
 // POSIX its file is kept readable by its owner only.
 void openSettingsStores();
+
+// What the process needs before its first window: no death by a closed pipe, the local codec and
+// the settings stores.
+void prepareClientProcess();
