@@ -1,14 +1,9 @@
 // The port-mapping steps around the lobby connection, with a stand-in tool: a shell script
 // written beside the test executable (never beside the client) that records its arguments and
 // sleeps a while.
-#include "app/globals.h"
-#include "mainwindow/mainwindow.h"
-#include "lobbywire.h"
 #include "support/childscenario.h"
-#include "support/fakelobbyserver.h"
+#include "support/lobbywindow.h"
 #include "support/modalanswer.h"
-#include "support/testenvironment.h"
-#include "support/wire.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -39,25 +34,19 @@ QStringList recordedRuns()
 // close handling.
 int runQuitScenario(quint32 closeReason)
 {
-    TestEnvironment env;
-    userSettings->setValue("account/id", "a");
-    userSettings->setValue("account/password", "b");
-    auto answers = answerEveryModalWindow();
-    FakeLobbyServer server;
-    server.exportAddress();
     QElapsedTimer clock;
     clock.start();
-    MainWindow window;
-    mainWindow = &window;
-    if (!server.expect(clientHello(), 10000))
+    LobbyWindow run;
+    auto answers = answerEveryModalWindow();
+    if (!run.server.expect(clientHello(), 10000))
         return 90;
     // The connection waits for the mapping tool to end.
     if (QFile::exists(besideTest(tool)) && clock.elapsed() < toolSleepMs)
         return 93;
-    server.send(serverHello(0));
-    if (!server.expect(frame(Wire().u32(Authenticate).str("a").str("b"))))
+    run.server.send(serverHello(0));
+    if (!run.server.expect(authenticateRequest("player1", "pass word")))
         return 92;
-    server.send(notifyFrame(CloseNotice, Wire().u32(closeReason)));
+    run.server.send(notifyFrame(CloseNotice, Wire().u32(closeReason)));
     QApplication::exec();
     return 91;
 }

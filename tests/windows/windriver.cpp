@@ -10,19 +10,12 @@
 
 static int failures = 0;
 
-static void check(bool ok, const char* what)
+static bool check(bool ok, const char* what)
 {
     std::printf("%s: %s\n", ok ? "ok" : "FAIL", what);
-    if (!ok)
-        ++failures;
+    failures += ok ? 0 : 1;
+    return ok;
 }
-
-struct Started {
-    ChildProcess* process = nullptr;
-    PipeHandle input = invalidPipeHandle;  // the driver's write end of the child's input
-    PipeHandle output = invalidPipeHandle; // the driver's read end of the child's output
-    HANDLE watch = nullptr;                // a handle of our own, to read the exit code later
-};
 
 static bool readAll(PipeHandle end, void* data, DWORD size)
 {
@@ -35,84 +28,82 @@ static bool readAll(PipeHandle end, void* data, DWORD size)
     return total == size;
 }
 
-static Started startChild()
-{
-    Started s;
-    PipeHandle childRead = invalidPipeHandle, childWrite = invalidPipeHandle;
-    if (!createNativePipe(ChildEnd::Read, &s.input, &childRead) ||
-        !createNativePipe(ChildEnd::Write, &s.output, &childWrite))
-        return s;
-    char commandLine[64];
-    std::snprintf(commandLine, sizeof commandLine, "--parlor %llu %llu",
-                  static_cast<unsigned long long>(childRead),
-                  static_cast<unsigned long long>(childWrite));
-    s.process = startNativeProcess("winchild.exe", commandLine);
-    closeNativePipe(childRead);
-    closeNativePipe(childWrite);
-    DWORD pid = 0;
-    if (s.process && readAll(s.output, &pid, sizeof pid))
-        s.watch = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    return s;
-}
+// A started winchild: the driver's ends of its input and output, and a handle of our own to read
+// the exit code once the runner has let go of the process.
+struct Child {
+    ChildProcess* process = nullptr;
+    PipeHandle input = invalidPipeHandle, output = invalidPipeHandle;
+    HANDLE watch = nullptr;
 
-static DWORD exitCodeOf(const Started& s)
-{
-    DWORD code = 0;
-    WaitForSingleObject(s.watch, 5000);
-    GetExitCodeProcess(s.watch, &code);
-    return code;
-}
+    explicit Child(bool ignoring)
+    {
+        SetEnvironmentVariableA("WINCHILD_IGNORE", ignoring ? "1" : nullptr);
+        PipeHandle childRead = invalidPipeHandle, childWrite = invalidPipeHandle;
+        if (!createNativePipe(ChildEnd::Read, &input, &childRead) ||
+            !createNativePipe(ChildEnd::Write, &output, &childWrite))
+            return;
+        char commandLine[64];
+        std::snprintf(commandLine, sizeof commandLine, "--parlor %llu %llu",
+                      static_cast<unsigned long long>(childRead),
+                      static_cast<unsigned long long>(childWrite));
+        process = startNativeProcess("winchild.exe", commandLine);
+        closeNativePipe(childRead);
+        closeNativePipe(childWrite);
+        DWORD pid = 0;
+        if (process && readAll(output, &pid, sizeof pid))
+            watch = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    }
+    ~Child()
+    {
+        closeNativePipe(input);
+        closeNativePipe(output);
+        CloseHandle(watch);
+    }
+    DWORD exitCode() const
+    {
+        DWORD code = 0;
+        WaitForSingleObject(watch, 5000);
+        GetExitCodeProcess(watch, &code);
+        return code;
+    }
+};
 
 static void runsOrdersToTheEnd()
 {
-    Started s = startChild();
-    check(s.process && s.watch, "the child starts with inherited pipe ends");
-    if (!s.process || !s.watch)
+    Child child(false);
+    if (!check(child.process && child.watch, "the child starts with inherited pipe ends"))
         return;
-    char blocks[3][272] = {};
-    blocks[0][0] = 1;
-    blocks[1][0] = 2;
+    char blocks[3][272] = {{1}, {2}};
     std::strcpy(blocks[1] + 16, "192.0.2.7:14141");
     bool written = true;
     for (auto& block : blocks)
-        written = writeNativePipe(s.input, block, sizeof block) && written;
-    check(written, "three order blocks are written whole");
+        written = writeNativePipe(child.input, block, sizeof block) && written;
     char echo[3][272];
-    check(readAll(s.output, echo, sizeof echo) && std::memcmp(echo, blocks, sizeof echo) == 0,
-          "the child read exactly the blocks that were written");
+    check(written && readAll(child.output, echo, sizeof echo) &&
+              std::memcmp(echo, blocks, sizeof echo) == 0,
+          "the child read exactly the three blocks written");
     bool ended = false;
-    for (int i = 0; i < 100 && !ended; ++i) {
-        ended = !isNativeProcessRunning(s.process);
-        if (!ended)
-            Sleep(50);
-    }
+    for (int i = 0; i < 100 && !(ended = !isNativeProcessRunning(child.process)); ++i)
+        Sleep(50);
     check(ended, "isNativeProcessRunning turns false once the child ended");
-    closeNativeProcess(s.process, 0);
-    check(exitCodeOf(s) == 3, "the child's own exit code (blocks read) is kept");
-    check(!writeNativePipe(s.input, blocks[2], sizeof blocks[2]),
+    closeNativeProcess(child.process, 0);
+    check(child.exitCode() == 3, "the child's own exit code (blocks read) is kept");
+    check(!writeNativePipe(child.input, blocks[2], sizeof blocks[2]),
           "writing to an ended child fails instead of hanging");
-    closeNativePipe(s.input);
-    closeNativePipe(s.output);
-    CloseHandle(s.watch);
 }
 
 static void terminatesAnIgnoringChild()
 {
-    SetEnvironmentVariableA("WINCHILD_IGNORE", "1");
-    Started s = startChild();
+    Child child(true);
     SetEnvironmentVariableA("WINCHILD_IGNORE", nullptr);
-    check(s.process && s.watch, "the ignoring child starts");
-    if (!s.process || !s.watch)
+    if (!check(child.process && child.watch && isNativeProcessRunning(child.process),
+               "the ignoring child starts and runs"))
         return;
-    check(isNativeProcessRunning(s.process), "isNativeProcessRunning is true while it runs");
     const DWORD before = GetTickCount();
-    closeNativeProcess(s.process, 300);
+    closeNativeProcess(child.process, 300);
     const DWORD waited = GetTickCount() - before;
     check(waited >= 250 && waited < 5000, "closeNativeProcess waits for the timeout, then stops");
-    check(exitCodeOf(s) == forcedExitCode, "the terminated child's exit code is 12345");
-    closeNativePipe(s.input);
-    closeNativePipe(s.output);
-    CloseHandle(s.watch);
+    check(child.exitCode() == forcedExitCode, "the terminated child's exit code is 12345");
 }
 
 int main()
