@@ -99,7 +99,6 @@ class LoginTest : public QObject
         QTest::addColumn<QString>("admin");
         QTest::newRow("true") << "true";
         QTest::newRow("True") << "True";
-        QTest::newRow("1") << "1";
         QTest::newRow("absent") << QString();
     }
     void administratorToolOnlyForExactlyTrue()
