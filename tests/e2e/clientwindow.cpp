@@ -2,10 +2,10 @@
 
 #include "app/globals.h"
 #include "mainwindow/mainwindow.h"
-#include "modalscript.h"
 #include "protocol/protocolsocket.h"
 #include "rooms/chatroomform.h"
 #include "rooms/chatroomlistform.h"
+#include "support/modalanswer.h"
 #include "support/windowtabs.h"
 
 #include <QApplication>
@@ -19,22 +19,15 @@
 
 namespace
 {
-constexpr int loginTimeoutMs = 30000;
 constexpr int stepTimeoutMs = 15000;
-constexpr int stuckAfterMs = 60000;
-constexpr int refreshTickMs = 20;
 
-// Rows that are loading or hold no room start with a line break.
-bool isFilledRow(const QPushButton* row)
-{
-    return !row->isHidden() && !row->text().startsWith('\n');
-}
-
+// Top to bottom; rows that are loading or hold no room start with a line break.
 QList<QPushButton*> filledRows(const ChatRoomListForm* list)
 {
     QList<QPushButton*> rows =
         list->findChild<QWidget*>("widgetList")->findChildren<QPushButton*>();
-    rows.removeIf([](const QPushButton* row) { return !isFilledRow(row); });
+    rows.removeIf(
+        [](const QPushButton* row) { return row->isHidden() || row->text().startsWith('\n'); });
     std::sort(rows.begin(), rows.end(),
               [](const QPushButton* a, const QPushButton* b) { return a->y() < b->y(); });
     return rows;
@@ -49,12 +42,14 @@ ClientWindow::ClientWindow(quint16 port)
     mainWindow = window.get();
     window->show();
     stuck.setSingleShot(true);
+    // Inside a modal window's loop the test never gets control back to fail on its own; what it
+    // started dies with it.
     QObject::connect(&stuck, &QTimer::timeout, [] {
         if (QThread::currentThread()->loopLevel() > 0)
             qFatal("a modal window nobody answers: %s",
                    qPrintable(describeModal(QApplication::activeModalWidget())));
     });
-    stuck.start(stuckAfterMs);
+    stuck.start(60000);
 }
 
 ClientWindow::~ClientWindow()
@@ -65,12 +60,10 @@ ClientWindow::~ClientWindow()
 
 ChatRoomListForm* ClientWindow::waitForRoomList()
 {
-    const bool shown =
-        QTest::qWaitFor([this] { return roomListOf(window.get()) && isIdle(); }, loginTimeoutMs);
-    if (!shown)
+    if (!QTest::qWaitFor([this] { return roomListOf(window.get()) && isIdle(); }, 30000))
         return nullptr;
     ChatRoomListForm* list = roomListOf(window.get());
-    list->findChild<QTimer*>("refreshTimer")->setInterval(refreshTickMs);
+    list->findChild<QTimer*>("refreshTimer")->setInterval(20);
     return list;
 }
 
@@ -105,17 +98,15 @@ QStringList ClientWindow::rows() const
 
 bool ClientWindow::clickRow(const QString& title)
 {
-    ChatRoomListForm* list = roomListOf(window.get());
     QPushButton* found = nullptr;
     const auto ready = [&] {
-        const QList<QPushButton*> rows = filledRows(list);
-        const auto row = std::find_if(rows.begin(), rows.end(), [&](const QPushButton* row) {
-            return row->text().section('\n', 1, 1) == title && row->isEnabled();
-        });
-        found = row == rows.end() ? nullptr : *row;
+        found = nullptr;
+        for (QPushButton* row : filledRows(roomListOf(window.get())))
+            if (row->text().section('\n', 1, 1) == title && row->isEnabled())
+                found = row;
         return found && isIdle();
     };
-    if (!showIdle(list) || !QTest::qWaitFor(ready, stepTimeoutMs))
+    if (!showIdle(roomListOf(window.get())) || !QTest::qWaitFor(ready, stepTimeoutMs))
         return false;
     found->click();
     return true;

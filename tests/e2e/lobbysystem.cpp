@@ -38,40 +38,24 @@ BotProcess::BotProcess(quint16 port, const LobbyAccount& account, const QStringL
 
 bool BotProcess::said(const QString& text)
 {
-    return QTest::qWaitFor(
-               [this, &text] {
-                   output += QString::fromUtf8(process.readAll());
-                   return output.contains(text) || process.state() == QProcess::NotRunning;
-               },
-               processTimeoutMs) &&
-           output.contains(text);
-}
-
-bool BotProcess::waitUntilReady()
-{
-    // "ready 0 of 1" when it could not get in.
-    return said("ready ") && output.contains("ready 1 of 1");
+    const auto settled = [&] {
+        return log().contains(text) || process.state() == QProcess::NotRunning;
+    };
+    return QTest::qWaitFor(settled, processTimeoutMs) && log().contains(text);
 }
 
 int BotProcess::stop()
 {
     process.terminate();
-    if (!process.waitForFinished(processTimeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        return -1;
-    }
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    if (process.waitForFinished(processTimeoutMs))
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    process.kill();
+    process.waitForFinished();
+    return -1;
 }
 
-QString BotProcess::log()
+LobbySystem::LobbySystem() : server(std::make_unique<LocalLobbyServer>(SERVER_PROGRAM, data.path()))
 {
-    return output + QString::fromUtf8(process.readAll());
-}
-
-LobbySystem::LobbySystem()
-{
-    server = std::make_unique<LocalLobbyServer>(SERVER_PROGRAM, data.path());
 }
 
 LobbySystem::~LobbySystem()
@@ -111,7 +95,8 @@ BotProcess* LobbySystem::addBot(const LobbyAccount& account, const QStringList& 
 {
     bots.push_back(std::make_unique<BotProcess>(port(), account, options));
     BotProcess* bot = bots.back().get();
-    if (bot->waitUntilReady())
+    // "ready 0 of 1" when it could not get in.
+    if (bot->said("ready ") && bot->log().contains("ready 1 of 1"))
         return bot;
     error = "bot " + account.name + " did not get in: " + bot->log();
     return nullptr;
@@ -120,15 +105,14 @@ BotProcess* LobbySystem::addBot(const LobbyAccount& account, const QStringList& 
 QString LobbySystem::mailedValue(const QString& address, const QString& label) const
 {
     QDir outbox(QDir(data.path()).filePath("outbox"));
-    // Named by the time they were written.
-    const QStringList mails = outbox.entryList({"*.eml"}, QDir::Files, QDir::Name | QDir::Reversed);
     const QRegularExpression line("^" + QRegularExpression::escape(label) + ": (.*)$",
                                   QRegularExpression::MultilineOption);
-    for (const QString& name : mails) {
+    // Named by the time they were written.
+    for (const QString& name :
+         outbox.entryList({"*.eml"}, QDir::Files, QDir::Name | QDir::Reversed)) {
         QFile file(outbox.filePath(name));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const QString mail = QString::fromUtf8(file.readAll()).remove('\r');
+        const QString mail =
+            file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).remove('\r') : "";
         const QRegularExpressionMatch value = line.match(mail);
         if (mail.contains("\nTo: <" + address + ">\n") && value.hasMatch())
             return value.captured(1);

@@ -24,13 +24,11 @@ class BotProcess
   public:
     BotProcess(quint16 port, const LobbyAccount& account, const QStringList& options);
 
-    // Waits until the bot says it has settled in its room.
-    bool waitUntilReady();
     // Waits until the bot has said the text in its output or log.
     bool said(const QString& text);
     // Stops it the way a terminal does; its exit code, -1 when it crashed or did not end.
     int stop();
-    QString log();
+    QString log() { return output += QString::fromUtf8(process.readAll()); }
 
   private:
     QProcess process;

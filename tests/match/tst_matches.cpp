@@ -58,11 +58,6 @@ QByteArray contents(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QString labelText(const QWidget* dialog, const char* name)
-{
-    return child<QLabel>(dialog, name)->text();
-}
-
 QDialogButtonBox::StandardButtons buttonsOf(const QWidget* dialog)
 {
     return child<QDialogButtonBox>(dialog, "buttonBox")->standardButtons();
@@ -83,7 +78,7 @@ struct MatchRun : LobbyWindow {
             return false;
         // Only now: the version check at login would look for the game's files.
         machineSettings->setValue("SeikanEmbu", game.path());
-        return true;
+        return installEngine();
     }
     // The engine copies its order pipe (named by its first argument) into "orders" with reader,
     // and leaves its process id in "pid". By default it ends on the stop order after the first
@@ -192,7 +187,7 @@ void MatchesTest::hostMatch()
     run.send({{EventRecruitStart, own, 2, "", 4}});
     QTRY_VERIFY(run.one<ChatRecruitMatchDialog>());
     QPointer<ChatRecruitMatchDialog> recruit = run.one<ChatRecruitMatchDialog>();
-    QCOMPARE(labelText(recruit, "labelUser"), "現在 1 / 4人 (2人から対戦開始できます)");
+    QCOMPARE(child<QLabel>(recruit, "labelUser")->text(), "現在 1 / 4人 (2人から対戦開始できます)");
     QCOMPARE(buttonsOf(recruit), QDialogButtonBox::Cancel);
     QVERIFY(!run.battleEnabled(gameRoom) && !run.battleEnabled(otherRoom));
     run.send({{EventApply, hanako, own, "", 2}, {EventApply, jiro, own, "", 3}});
@@ -353,8 +348,7 @@ void MatchesTest::startError()
         otherSocket->writeUInt32(GetName);
         otherSocket->sendCommand();
         EXPECT_CLIENT_BYTES(run.server, request(GetName));
-    } else {
-        QVERIFY(run.installEngine());
+        QVERIFY(QFile::remove(run.game.filePath("engine.exe")));
     }
     if (fault == "folder")
         machineSettings->remove("SeikanEmbu");
@@ -362,10 +356,8 @@ void MatchesTest::startError()
     rlimit saved = {};
     getrlimit(RLIMIT_NOFILE, &saved);
     // Room for the engine's input pipe at most: its output pipe cannot be made.
-    rlimit tight = saved;
-    tight.rlim_cur = rlim_t(freeFd + 2);
-    if (fault == "pipes")
-        setrlimit(RLIMIT_NOFILE, &tight);
+    const rlimit tight = {fault == "pipes" ? rlim_t(freeFd + 2) : saved.rlim_cur, saved.rlim_max};
+    setrlimit(RLIMIT_NOFILE, &tight);
     SeenBox seen;
     auto box = answerMessageBox(&seen);
     QVERIFY(run.startBattle(host));
@@ -403,7 +395,6 @@ void MatchesTest::leavingTheRoomEndsItsMatch()
     QFETCH(QString, kind);
     MatchRun run;
     OPEN_MATCH(run, true);
-    QVERIFY(run.installEngine());
     QPointer<QDialog> dialog = run.openDialog(kind);
     QVERIFY(dialog);
     // A guest's engine joins the host at the address the game's start gave.

@@ -3,6 +3,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QPointer>
+#include <QTest>
 
 #include <cstdio>
 
@@ -79,4 +81,62 @@ std::unique_ptr<ModalWatcher> answerEveryModalWindow(std::function<void()> befor
             return false;
         },
         true);
+}
+
+QString describeModal(const QWidget* modal)
+{
+    if (!modal)
+        return "none";
+    QString text = QString("%1 \"%2\"").arg(modal->metaObject()->className(), modal->windowTitle());
+    if (const auto* box = qobject_cast<const QMessageBox*>(modal))
+        text += " saying \"" + box->text() + "\"";
+    return text;
+}
+
+ModalScript::ModalScript()
+    : watcher(
+          [this](QWidget* modal) {
+              if (pending || !isReady(modal))
+                  return false;
+              pending = true;
+              // Checked again: a command sent meanwhile (the room list refreshes on its own)
+              // disables the window, and a click on it would be lost.
+              QTimer::singleShot(0, &watcher, [this, target = QPointer<QWidget>(modal)] {
+                  pending = false;
+                  if (isReady(target))
+                      steps[next++].act(target);
+              });
+              return false;
+          },
+          true)
+{
+}
+
+ModalScript& ModalScript::box(QMessageBox::Icon icon, const QString& title, const QString& text)
+{
+    return then<QMessageBox>([this, icon, title, text](QMessageBox* box) {
+        if (box->icon() != icon || box->windowTitle() != title || box->text() != text)
+            mismatch += QString("expected box \"%1\" / \"%2\", saw %3\n")
+                            .arg(title, text, describeModal(box));
+        QAbstractButton* button = box->button(QMessageBox::Ok);
+        (button ? button : box->button(QMessageBox::Yes))->click();
+    });
+}
+
+bool ModalScript::isReady(QWidget* modal) const
+{
+    return modal && next < steps.size() && modal->isVisible() && modal->isEnabled() &&
+           modal->metaObject()->inherits(steps[next].type) && steps[next].ready(modal);
+}
+
+bool ModalScript::finish(int timeoutMs)
+{
+    if (QTest::qWaitFor([this] { return next == steps.size() && !pending; }, timeoutMs))
+        return true;
+    mismatch +=
+        QString("step %1 of %2 found no %3 ready; the active modal window is %4")
+            .arg(next + 1)
+            .arg(steps.size())
+            .arg(steps[next].type->className(), describeModal(QApplication::activeModalWidget()));
+    return false;
 }

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <QVector>
 
 #include <functional>
 #include <memory>
@@ -61,3 +62,49 @@ std::unique_ptr<ModalWatcher> answerDialog(std::function<void(Dialog*)> action)
 // "[box] <title> | <text>" and presses its first button; accepts any other dialog. A given
 // beforeAnswer runs first, while the window is still up.
 std::unique_ptr<ModalWatcher> answerEveryModalWindow(std::function<void()> beforeAnswer = {});
+
+// A modal window's class and title, and a message box's text, for failure messages.
+QString describeModal(const QWidget* modal);
+
+// Answers the modal windows of a whole flow in their order. Each step waits until the active
+// modal window is of its type, enabled and ready as the step asks, then acts on it in a later
+// turn of the event loop: an action that opens the next window in a nested loop must not hold up
+// the watcher.
+class ModalScript
+{
+  public:
+    ModalScript();
+
+    template <class Window>
+    ModalScript& then(std::function<void(Window*)> action,
+                      std::function<bool(Window*)> ready = nullptr)
+    {
+        steps.append({&Window::staticMetaObject,
+                      [ready](QWidget* w) { return !ready || ready(static_cast<Window*>(w)); },
+                      [action](QWidget* w) { action(static_cast<Window*>(w)); }});
+        return *this;
+    }
+    // A message box with this icon, title and text; its OK or Yes button is pressed. A box that
+    // differs is pressed too, so that the flow goes on, and reported by failure().
+    ModalScript& box(QMessageBox::Icon icon, const QString& title, const QString& text);
+
+    // Waits until every step has acted.
+    bool finish(int timeoutMs = 30000);
+    QString failure() const { return mismatch; }
+
+  private:
+    struct Step {
+        const QMetaObject* type;
+        std::function<bool(QWidget*)> ready;
+        std::function<void(QWidget*)> act;
+    };
+
+    bool isReady(QWidget* modal) const;
+
+    QVector<Step> steps;
+    qsizetype next = 0;
+    bool pending = false;
+    QString mismatch;
+    // Never takes a window for its own: the same one may be the next step's too.
+    ModalWatcher watcher;
+};
