@@ -113,14 +113,10 @@ class BotPlayerTest : public QObject
         const QByteArray apply = inRoom(ApplyMatch, Wire().u32(otherId));
         const QByteArray applied = ok + roomEvent(EventApply, botId, otherId, 2);
         const QByteArray play = roomEvent(EventGameStart, otherId, 0, 0, "127.0.0.1:14141");
-        const QByteArray left = ok + roomEvent(EventGameLeave, botId, otherId);
         row("plays", Applies, 0,
             {{{}, recruitment},
              {apply, applied + play},
-             {inRoom(DropBattle), left + recruitment},
-             {apply, {}}});
-        row("host cancels", Applies, 0,
-            {{{}, recruitment},
+             {inRoom(DropBattle), ok + roomEvent(EventGameLeave, botId, otherId) + recruitment},
              {apply, applied + roomEvent(EventRecruitCancel, otherId) + recruitment},
              {apply, {}}});
         const QByteArray login = frame(Wire().u32(Authenticate).str("bot1").str("pw"));

@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+// The bots, the soak and the server bench all speak through this client; what they do not reach
+// is pinned here: its reading of what a server may not send, and its own frame limit.
 class LobbyClientTest : public QObject
 {
     Q_OBJECT
@@ -22,21 +24,13 @@ class LobbyClientTest : public QObject
         };
         const int protocolError = LobbyClient::ProtocolError;
         QTest::newRow("version refused") << serverHello(1) << int(LobbyClient::VersionMismatch);
-        QTest::newRow("other refusal") << serverHello(7) << int(LobbyClient::ConnectionError);
-        QTest::newRow("five-byte hello") << frame(Wire().u32(0).byte(0)) << protocolError;
-        after("normal", notifyFrame(CloseNotice, Wire().u32(0)), LobbyClient::NormalClose);
         after("shutdown", notifyFrame(CloseNotice, Wire().u32(1)), LobbyClient::ServerShutdown);
-        after("duplicate login", notifyFrame(CloseNotice, Wire().u32(2)),
-              LobbyClient::DuplicateLogin);
         after("unknown notice", notifyFrame(CloseNotice, Wire().u32(9)),
               LobbyClient::ConnectionError);
         after("reply with no command out",
               replyFrame(Wire().u32(1).u32(0).u32(0).str("")) + replyFrame(Wire().u32(0)),
               protocolError);
-        after("frame length 0", Wire().u32(0), protocolError);
         after("frame length 1025", Wire().u32(1025), protocolError);
-        after("type byte 2", frame(Wire().byte(2).u32(0)), protocolError);
-        after("short reply", replyFrame(Wire().u32(0).u32(7)), protocolError);
         after("string without NUL", replyFrame(Wire().u32(0).u32(7).u32(1).raw("ab")),
               protocolError);
         after("short room event", notifyFrame(NotifyRoomEvent, Wire().u32(0).u32(1).u32(2)),
@@ -58,26 +52,30 @@ class LobbyClientTest : public QObject
         QCOMPARE(closed.first().first().toInt(), reason);
         QVERIFY(!client.speak(0, QString("late")));
         server.disconnectClient();
-        auto* socket = client.findChild<QAbstractSocket*>();
-        QTRY_COMPARE(socket->state(), QAbstractSocket::UnconnectedState);
+        QTRY_COMPARE(client.findChild<QAbstractSocket*>()->state(),
+                     QAbstractSocket::UnconnectedState);
         QCOMPARE(closed.count(), 1);
     }
 
     // Requests made early wait for the hello, then go out one at a time, each after the
-    // previous reply, which reaches its own callback even when it arrives one byte per write;
-    // messages are not held back by the command that is out, and notifications become signals.
+    // previous reply, which reaches its own callback even when it arrives one byte per write
+    // before notifications; messages are not held back by the command that is out.
     void commandsGoOutOneAtATime()
     {
         FakeLobbyServer server;
         LobbyClient client;
-        LoginReply login;
-        QStringList names;
-        QVector<quint32> members, fields;
-        QString text;
+        QStringList seen;
         client.connectToServer("127.0.0.1", server.port());
-        client.authenticate("alice", "secret", [&](const LoginReply& reply) { login = reply; });
-        client.getName(7, [&](quint32, const QString& name) { names << name; });
-        client.enterRoom(5, "pw", [&](quint32, const QVector<quint32>& ids) { members = ids; });
+        client.authenticate("alice", "secret", [&](const LoginReply& reply) {
+            seen << QString("%1 %2 ").arg(reply.userId).arg(reply.connectionCount) + reply.message;
+        });
+        client.getName(7, [&](quint32, const QString& name) { seen << name; });
+        client.enterRoom(5, "pw", [&](quint32, const QVector<quint32>& ids) {
+            seen << QString("%1 %2 %3").arg(ids.value(0)).arg(ids.value(1)).arg(ids.value(2));
+        });
+        QObject::connect(&client, &LobbyClient::roomEvent, [&](const LobbyRoomEvent& event) {
+            seen << QString("%1 %2 %3").arg(event.value).arg(event.reserved).arg(event.text());
+        });
         EXPECT_CLIENT_BYTES(server, clientHello());
         QVERIFY(server.nothingMoreFrom(&client));
         server.send(serverHello(0));
@@ -92,31 +90,13 @@ class LobbyClientTest : public QObject
         EXPECT_CLIENT_BYTES(server, frame(Wire().u32(Speak).u32(3).str(QString(1015, 'x'))));
         server.send(replyFrame(Wire().u32(0).str("アリス")));
         EXPECT_CLIENT_BYTES(server, frame(Wire().u32(EnterRoom).u32(5).str("pw")));
-        QObject::connect(&client, &LobbyClient::roomEvent, [&](const LobbyRoomEvent& event) {
-            fields = {event.kind,    event.roomId, event.userId,
-                      event.otherId, event.value,  event.reserved};
-            text = event.text();
-        });
-        QSignalSpy count(&client, &LobbyClient::connectionCountChanged);
-        QSignalSpy message(&client, &LobbyClient::systemMessage);
-        server.sendSplit(
-            replyFrame(Wire().u32(0).u32(3)) + replyFrame(Wire().u32(11)) +
-            replyFrame(Wire().u32(12)) + replyFrame(Wire().u32(13)) +
-            notifyFrame(9, Wire().u32(1)) + // unknown kinds are skipped
-            notifyFrame(NotifyRoomEvent,
-                        Wire().u32(EventApply).u32(4).u32(21).u32(20).u32(2).u32(99).str("応募")) +
-            notifyFrame(NotifyConnectionCount, Wire().u32(123)) +
-            notifyFrame(NotifySystemMessage, Wire().str("メンテナンス")));
-        QTRY_COMPARE(message.count(), 1);
-        QCOMPARE(login.userId, 7u);
-        QCOMPARE(login.connectionCount, 42u);
-        QCOMPARE(login.message, QString("ようこそ"));
-        QCOMPARE(names, QStringList({"アリス"}));
-        QCOMPARE(members, QVector<quint32>({11, 12, 13}));
-        QCOMPARE(fields, QVector<quint32>({EventApply, 4, 21, 20, 2, 99}));
-        QCOMPARE(text, QString("応募"));
-        QCOMPARE(count.first().first().toUInt(), 123u);
-        QCOMPARE(message.first().first().toString(), QString("メンテナンス"));
+        const QByteArray event =
+            Wire().u32(EventApply).u32(4).u32(21).u32(20).u32(2).u32(99).str("応募");
+        server.sendSplit(replyFrame(Wire().u32(0).u32(3)) + replyFrame(Wire().u32(11)) +
+                         replyFrame(Wire().u32(12)) + replyFrame(Wire().u32(13)) +
+                         notifyFrame(9, Wire().u32(1)) + // unknown kinds are skipped
+                         notifyFrame(NotifyRoomEvent, event));
+        QTRY_COMPARE(seen, QStringList({"7 42 ようこそ", "アリス", "11 12 13", "2 99 応募"}));
         QCOMPARE(client.pendingCommands(), 0);
     }
 };

@@ -7,7 +7,7 @@
 #include <QtTest>
 
 // The account store, on SQLite, or on the database that TILEPARLOR_TEST_DATABASE names
-// (run-pg-store-test.sh sets it to PostgreSQL in a throwaway cluster). The PostgreSQL database
+// (CTest runs it again on PostgreSQL in a throwaway cluster). The PostgreSQL database
 // is shared by all tests, so each test uses names of its own.
 class ServerStoreTest : public QObject
 {
