@@ -41,75 +41,72 @@ class NotificationsTest : public QObject
     Q_OBJECT
 
   private slots:
-    void countBeforeTheListIsKept();
-    void heldEventHoldsEveryRoomInArrivalOrder();
-    void nestedRunHandlesTheHeadEventOnce();
-};
-
-void NotificationsTest::countBeforeTheListIsKept()
-{
-    LobbyWindow run;
-    VERIFY_STEP(run, named());
-    // Unknown kinds are skipped.
-    run.server.send(notifyFrame(NotifyConnectionCount, Wire().u32(33)) +
-                    notifyFrame(9, Wire().u32(1)));
-    ROUTED(run, "メンテナンスのお知らせ");
-    VERIFY_STEP(run, listShown());
-    QCOMPARE(textOf(run.roomList(), "lineConnection"), QString("33"));
-}
-
-// Room 4 holds its event back; room 6's later events wait behind it. Released, the queue, longer
-// than one run may take at a time, is handled to its end and in arrival order; events of a room
-// without a tab (or not yet one: still loading) and of unknown kinds are dropped on the way.
-void NotificationsTest::heldEventHoldsEveryRoomInArrivalOrder()
-{
-    LobbyWindow run;
-    VERIFY_STEP(run, loggedIn());
-    ChatRoomForm* four = openRoom(run, 4);
-    ChatRoomForm* six = openRoom(run, 6);
-    QVERIFY2(four && six, qPrintable(run.server.failure()));
-    QTRY_VERIFY(run.allRoomsLog().endsWith("(6) *** 入室しました ***"));
-
-    four->initializing = true;
-    QByteArray flood = speak(7, "dropped") + roomEventFrame(6, {10, taro, 0, "dropped"});
-    QStringList expected = run.allRoomsLog().split('\n');
-    for (int i = 0; i < 10000; ++i) {
-        const quint32 roomId = i % 2 ? 6 : 4;
-        flood += speak(roomId, QString::number(i));
-        expected << QString("(%1) [たろう] %2").arg(roomId).arg(i);
+    void countBeforeTheListIsKept()
+    {
+        LobbyWindow run;
+        VERIFY_STEP(run, named());
+        // Unknown kinds are skipped.
+        run.server.send(notifyFrame(NotifyConnectionCount, Wire().u32(33)) +
+                        notifyFrame(9, Wire().u32(1)));
+        ROUTED(run, "メンテナンスのお知らせ");
+        VERIFY_STEP(run, listShown());
+        QCOMPARE(textOf(run.roomList(), "lineConnection"), QString("33"));
     }
-    run.server.send(flood);
-    ROUTED(run, "held");
-    QCOMPARE(logOf(six), QString("*** 入室しました ***"));
 
-    four->initializing = false;
-    run.window->runRoomEvents();
-    QTRY_COMPARE(run.allRoomsLog().count('\n') + 1, expected.size());
-    QCOMPARE(run.allRoomsLog(), expected.join('\n'));
-}
+    // Room 4 holds its event back; room 6's later events wait behind it. Released, the queue,
+    // longer than one run may take at a time, is handled to its end and in arrival order; events of
+    // a room without a tab (or not yet one: still loading) and of unknown kinds are dropped on the
+    // way.
+    void heldEventHoldsEveryRoomInArrivalOrder()
+    {
+        LobbyWindow run;
+        VERIFY_STEP(run, loggedIn());
+        ChatRoomForm* four = openRoom(run, 4);
+        ChatRoomForm* six = openRoom(run, 6);
+        QVERIFY2(four && six, qPrintable(run.server.failure()));
+        QTRY_VERIFY(run.allRoomsLog().endsWith("(6) *** 入室しました ***"));
 
-// A handler may run a nested event loop (a message box does); notifications that arrive in it
-// must wait for the run in progress instead of handling its head event again.
-void NotificationsTest::nestedRunHandlesTheHeadEventOnce()
-{
-    LobbyWindow run;
-    VERIFY_STEP(run, loggedIn());
-    ChatRoomForm* form = openRoom(run, 4);
-    QVERIFY2(form, qPrintable(run.server.failure()));
-    bool nested = false;
-    connect(child<QListWidget>(form, "listUser")->model(), &QAbstractItemModel::rowsInserted, form,
-            [&] {
-                if (std::exchange(nested, true))
-                    return;
-                QSignalSpy notified(run.socket(), &ProtocolSocket::recvNotify);
-                run.server.send(speak(4, "meanwhile"));
-                QVERIFY(notified.wait(5000));
-                QCoreApplication::processEvents();
-            });
-    run.server.send(roomEventFrame(4, {EventEnter, 8, 0, "じろう"}));
-    QTRY_COMPARE(logOf(form), QString("*** 入室しました ***\n*** じろうさんが入室しました ***\n"
-                                      "[たろう] meanwhile"));
-}
+        four->initializing = true;
+        QByteArray flood = speak(7, "dropped") + roomEventFrame(6, {10, taro, 0, "dropped"});
+        QStringList expected = run.allRoomsLog().split('\n');
+        for (int i = 0; i < 10000; ++i) {
+            const quint32 roomId = i % 2 ? 6 : 4;
+            flood += speak(roomId, QString::number(i));
+            expected << QString("(%1) [たろう] %2").arg(roomId).arg(i);
+        }
+        run.server.send(flood);
+        ROUTED(run, "held");
+        QCOMPARE(logOf(six), QString("*** 入室しました ***"));
+
+        four->initializing = false;
+        run.window->runRoomEvents();
+        QTRY_COMPARE(run.allRoomsLog().count('\n') + 1, expected.size());
+        QCOMPARE(run.allRoomsLog(), expected.join('\n'));
+    }
+
+    // A handler may run a nested event loop (a message box does); notifications that arrive in it
+    // must wait for the run in progress instead of handling its head event again.
+    void nestedRunHandlesTheHeadEventOnce()
+    {
+        LobbyWindow run;
+        VERIFY_STEP(run, loggedIn());
+        ChatRoomForm* form = openRoom(run, 4);
+        QVERIFY2(form, qPrintable(run.server.failure()));
+        bool nested = false;
+        connect(child<QListWidget>(form, "listUser")->model(), &QAbstractItemModel::rowsInserted,
+                form, [&] {
+                    if (std::exchange(nested, true))
+                        return;
+                    QSignalSpy notified(run.socket(), &ProtocolSocket::recvNotify);
+                    run.server.send(speak(4, "meanwhile"));
+                    QVERIFY(notified.wait(5000));
+                    QCoreApplication::processEvents();
+                });
+        run.server.send(roomEventFrame(4, {EventEnter, 8, 0, "じろう"}));
+        QTRY_COMPARE(logOf(form), QString("*** 入室しました ***\n*** じろうさんが入室しました ***\n"
+                                          "[たろう] meanwhile"));
+    }
+};
 
 QTEST_MAIN(NotificationsTest)
 #include "tst_notifications.moc"

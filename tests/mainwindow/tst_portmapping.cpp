@@ -64,39 +64,37 @@ class PortMappingTest : public QObject
         QFile::remove(besideTest(tool));
         QFile::remove(besideTest(record));
     }
-    void toolRunsBeforeAndAfterTheConnection_data();
-    void toolRunsBeforeAndAfterTheConnection();
-};
 
-void PortMappingTest::toolRunsBeforeAndAfterTheConnection_data()
-{
-    QTest::addColumn<bool>("installed");
-    QTest::addColumn<int>("closeReason");
-    QTest::newRow("normal quit") << true << 0;
-    QTest::newRow("server shutdown") << true << 1;
-    QTest::newRow("no tool") << false << 0;
-}
-
-void PortMappingTest::toolRunsBeforeAndAfterTheConnection()
-{
-    QFETCH(bool, installed);
-    QFETCH(int, closeReason);
-    if (installed) {
-        QFile script(besideTest(tool));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write(QString("#!/bin/sh\necho \"$*\" >> '%1'\nsleep %2\n")
-                         .arg(besideTest(record))
-                         .arg(toolSleepMs / 1000.0)
-                         .toUtf8());
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    void toolRunsBeforeAndAfterTheConnection_data()
+    {
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<int>("closeReason");
+        QTest::newRow("normal quit") << true << 0;
+        QTest::newRow("server shutdown") << true << 1;
+        QTest::newRow("no tool") << false << 0;
     }
-    const ScenarioResult result = runScenario(QString("quit%1").arg(closeReason));
-    QCOMPARE(result.exitCode, closeReason);
-    // The closing tool may outlive the client, so its record may come a little later.
-    const QStringList runs = {"/open 14141 TCP", "/close 14141 TCP"};
-    QTRY_COMPARE_WITH_TIMEOUT(recordedRuns(), installed ? runs : QStringList(), 10000);
-    QCOMPARE(QFile::exists(besideTest(record)), installed);
-}
+
+    void toolRunsBeforeAndAfterTheConnection()
+    {
+        QFETCH(bool, installed);
+        QFETCH(int, closeReason);
+        if (installed) {
+            QFile script(besideTest(tool));
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write(QString("#!/bin/sh\necho \"$*\" >> '%1'\nsleep %2\n")
+                             .arg(besideTest(record))
+                             .arg(toolSleepMs / 1000.0)
+                             .toUtf8());
+            script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        const ScenarioResult result = runScenario(QString("quit%1").arg(closeReason));
+        QCOMPARE(result.exitCode, closeReason);
+        // The closing tool may outlive the client, so its record may come a little later.
+        const QStringList runs = {"/open 14141 TCP", "/close 14141 TCP"};
+        QTRY_COMPARE_WITH_TIMEOUT(recordedRuns(), installed ? runs : QStringList(), 10000);
+        QCOMPARE(QFile::exists(besideTest(record)), installed);
+    }
+};
 
 static int runPortMappingScenario(const QString& name)
 {

@@ -99,6 +99,11 @@ struct SettingsRun {
 
 constexpr quint32 testUserId = 0x01020304;
 
+// Sent without an answer (stored, for the account); refused with the text as warning; or answered
+// with that result.
+constexpr int sent = -2;
+constexpr int refused = -1;
+
 } // namespace
 
 class SettingsDialogsTest : public QObject
@@ -107,222 +112,215 @@ class SettingsDialogsTest : public QObject
 
   private slots:
     void init() { ownUserId = testUserId; }
-    void input_data();
-    void input();
-    void giveUp_data();
-    void giveUp();
-    void fatal_data();
-    void fatal();
-};
 
-// Sent without an answer (stored, for the account); refused with the text as warning; or answered
-// with that result.
-constexpr int sent = -2;
-constexpr int refused = -1;
+    void input_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QStringList>("typed");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("text");
+        const auto row = [](const char* name, const char* kind, const QStringList& typed,
+                            int result, const QString& text = {}) {
+            QTest::newRow(name) << QString(kind) << typed << result << text;
+        };
+        const QString mail = "user@example.jp";
+        const QString longMail = "メールアドレスが長すぎます。\n入力しなおしてください。";
+        const QString wrongMail = "メールアドレスが間違っています。\n入力しなおしてください。";
+        const QString key = " " + kana(31) + " ";
+        const QString bytes71 = kana(23) + "ab";
 
-void SettingsDialogsTest::input_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QStringList>("typed");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QString>("text");
-    const auto row = [](const char* name, const char* kind, const QStringList& typed, int result,
-                        const QString& text = {}) {
-        QTest::newRow(name) << QString(kind) << typed << result << text;
-    };
-    const QString mail = "user@example.jp";
-    const QString longMail = "メールアドレスが長すぎます。\n入力しなおしてください。";
-    const QString wrongMail = "メールアドレスが間違っています。\n入力しなおしてください。";
-    const QString key = " " + kana(31) + " ";
-    const QString bytes71 = kana(23) + "ab";
+        row("name missing", "name", {""}, refused, "ハンドル名を入力してください。");
+        row("name 39 kana", "name", {kana(39)}, sent);
+        row("name 40 kana", "name", {kana(40)}, refused,
+            "ハンドル名が長すぎます。\n入力しなおしてください。");
+        row("mail 215 bytes", "mail", {kana(70) + "@a.jp"}, sent);
+        // The length is checked before the form.
+        row("mail 216 bytes and wrong", "mail", {kana(72)}, refused, longMail);
+        row("mail without full stop", "mail", {"user@localhost"}, refused, wrongMail);
 
-    row("name missing", "name", {""}, refused, "ハンドル名を入力してください。");
-    row("name 39 kana", "name", {kana(39)}, sent);
-    row("name 40 kana", "name", {kana(40)}, refused,
-        "ハンドル名が長すぎます。\n入力しなおしてください。");
-    row("mail 215 bytes", "mail", {kana(70) + "@a.jp"}, sent);
-    // The length is checked before the form.
-    row("mail 216 bytes and wrong", "mail", {kana(72)}, refused, longMail);
-    row("mail without full stop", "mail", {"user@localhost"}, refused, wrongMail);
+        // The length is checked first, and on the new password, not on its confirmation.
+        row("new password 72 bytes, confirmation differs", "password", {"old", kana(24), "new"},
+            refused, "パスワード名が長すぎます。\n入力しなおしてください。");
+        row("new password differs in case", "password", {"old", "Secret", "secret"}, refused,
+            "新しいパスワードの入力ミスです。\n入力しなおしてください。");
+        row("passwords 71 bytes each, changed", "password", {bytes71, bytes71, bytes71}, 0,
+            "パスワードの変更が完了しました。");
+        row("current password wrong", "password", {"old", "new", "new"}, 1,
+            "現在のパスワードが一致しません。\nご確認ください。");
+        row("new password too long for the server", "password", {"old", "new", "new"}, 2,
+            "入力した新しいパスワードの文字数が長すぎます。\n入力しなおしてください。");
 
-    // The length is checked first, and on the new password, not on its confirmation.
-    row("new password 72 bytes, confirmation differs", "password", {"old", kana(24), "new"},
-        refused, "パスワード名が長すぎます。\n入力しなおしてください。");
-    row("new password differs in case", "password", {"old", "Secret", "secret"}, refused,
-        "新しいパスワードの入力ミスです。\n入力しなおしてください。");
-    row("passwords 71 bytes each, changed", "password", {bytes71, bytes71, bytes71}, 0,
-        "パスワードの変更が完了しました。");
-    row("current password wrong", "password", {"old", "new", "new"}, 1,
-        "現在のパスワードが一致しません。\nご確認ください。");
-    row("new password too long for the server", "password", {"old", "new", "new"}, 2,
-        "入力した新しいパスワードの文字数が長すぎます。\n入力しなおしてください。");
+        row("registration mail missing", "regmail", {"", mail}, refused,
+            "メールアドレスを入力してください。");
+        row("mail confirmation differs in case", "regmail", {mail, "User@example.jp"}, refused,
+            wrongMail);
+        row("mail 192 bytes", "regmail", {kana(62) + "@ab.jp", kana(62) + "@ab.jp"}, refused,
+            longMail);
+        row("mail 191 bytes, registered", "regmail", {kana(62) + "@a.jp", kana(62) + "@a.jp"}, 0,
+            "メールアドレスの登録が完了しました。\n登録したメールアドレスに、アカウント登録用のキー"
+            "が"
+            "送られています。\nお手数ですがメールをご確認ください。");
+        row("mail in use", "regmail", {mail, mail}, 1,
+            "入力したメールアドレスはすでに登録されてます。\nご確認ください。");
+        row("mail too long for the server", "regmail", {mail, mail}, 2,
+            "入力したメールアドレスの文字数が長すぎます。\nご確認ください。");
 
-    row("registration mail missing", "regmail", {"", mail}, refused,
-        "メールアドレスを入力してください。");
-    row("mail confirmation differs in case", "regmail", {mail, "User@example.jp"}, refused,
-        wrongMail);
-    row("mail 192 bytes", "regmail", {kana(62) + "@ab.jp", kana(62) + "@ab.jp"}, refused, longMail);
-    row("mail 191 bytes, registered", "regmail", {kana(62) + "@a.jp", kana(62) + "@a.jp"}, 0,
-        "メールアドレスの登録が完了しました。\n登録したメールアドレスに、アカウント登録用のキーが"
-        "送られています。\nお手数ですがメールをご確認ください。");
-    row("mail in use", "regmail", {mail, mail}, 1,
-        "入力したメールアドレスはすでに登録されてます。\nご確認ください。");
-    row("mail too long for the server", "regmail", {mail, mail}, 2,
-        "入力したメールアドレスの文字数が長すぎます。\nご確認ください。");
+        row("key missing", "key", {"", key}, refused, "登録キーを入力してください。");
+        row("key confirmation differs in case", "key", {"7F3A-91C2", "7f3a-91c2"}, refused,
+            "登録キーが間違っています。\n入力しなおしてください。");
+        row("key 96 bytes", "key", {kana(32), kana(32)}, refused,
+            "登録キーが長すぎます。\n入力しなおしてください。");
+        row("key 95 bytes untrimmed, account created", "key", {key, key}, 0,
+            "アカウントの登録が完了しました。\n登録したメールアドレスに、ログイン用の情報が送られて"
+            "います。\nお手数ですがメールをご確認ください。");
+        row("key already used", "key", {"7F3A-91C2", "7F3A-91C2"}, 1,
+            "入力した登録キーはすでに登録されてます。\nご確認ください。");
 
-    row("key missing", "key", {"", key}, refused, "登録キーを入力してください。");
-    row("key confirmation differs in case", "key", {"7F3A-91C2", "7f3a-91c2"}, refused,
-        "登録キーが間違っています。\n入力しなおしてください。");
-    row("key 96 bytes", "key", {kana(32), kana(32)}, refused,
-        "登録キーが長すぎます。\n入力しなおしてください。");
-    row("key 95 bytes untrimmed, account created", "key", {key, key}, 0,
-        "アカウントの登録が完了しました。\n登録したメールアドレスに、ログイン用の情報が送られて"
-        "います。\nお手数ですがメールをご確認ください。");
-    row("key already used", "key", {"7F3A-91C2", "7F3A-91C2"}, 1,
-        "入力した登録キーはすでに登録されてます。\nご確認ください。");
+        row("account missing", "account", {"", "secret"}, refused,
+            "アカウントを入力してください。");
+        row("password missing", "account", {"player1", ""}, refused,
+            "パスワードを入力してください。");
+        row("account 72 bytes", "account", {kana(24), "secret"}, refused,
+            "アカウントが長すぎます。\n入力しなおしてください。");
+        row("password 72 bytes", "account", {"player1", kana(24)}, refused,
+            "パスワードが長すぎます。\n入力しなおしてください。");
+        row("71 bytes each, stored untrimmed", "account", {" " + kana(23) + " ", bytes71}, sent);
 
-    row("account missing", "account", {"", "secret"}, refused, "アカウントを入力してください。");
-    row("password missing", "account", {"player1", ""}, refused, "パスワードを入力してください。");
-    row("account 72 bytes", "account", {kana(24), "secret"}, refused,
-        "アカウントが長すぎます。\n入力しなおしてください。");
-    row("password 72 bytes", "account", {"player1", kana(24)}, refused,
-        "パスワードが長すぎます。\n入力しなおしてください。");
-    row("71 bytes each, stored untrimmed", "account", {" " + kana(23) + " ", bytes71}, sent);
-
-    row("empty broadcast", "admin", {""}, sent);
-    row("broadcast 287 bytes", "admin", {kana(95) + "!!"}, sent);
-    row("broadcast 288 bytes", "admin", {kana(96)}, refused,
-        "グローバルメッセージが長すぎます。\n入力しなおしてください。");
-}
-
-void SettingsDialogsTest::input()
-{
-    QFETCH(QString, kind);
-    QFETCH(QStringList, typed);
-    QFETCH(int, result);
-    QFETCH(QString, text);
-    const Form form = forms[kind];
-
-    ConnectedLobby lobby;
-    OPEN_LOBBY(lobby);
-    storeUserSettings({{"account/password", "stored"}});
-    auto dialog = makeDialog(kind, &lobby.socket);
-    QSignalSpy accepted(dialog.get(), &QDialog::accepted);
-    dialog->show();
-    SeenBox seen;
-    auto box = answerMessageBox(&seen);
-    submit(dialog.get(), kind, typed);
-
-    if (result == refused) {
-        QCOMPARE(box->handled(), 1);
-        COMPARE_BOX(seen, QMessageBox::Warning, form.checkTitle, text);
-        QVERIFY(dialog->isVisible());
-        EXPECT_NOTHING_MORE(lobby);
-        return;
+        row("empty broadcast", "admin", {""}, sent);
+        row("broadcast 287 bytes", "admin", {kana(95) + "!!"}, sent);
+        row("broadcast 288 bytes", "admin", {kana(96)}, refused,
+            "グローバルメッセージが長すぎます。\n入力しなおしてください。");
     }
-    if (form.code != 0)
-        EXPECT_CLIENT_BYTES(lobby.server, requestOf(kind, typed));
-    if (result == sent) {
-        QCOMPARE(box->handled(), 0);
-        // The broadcast tool is never answered, so it sends at every press; and it stays, for
-        // nothing in the main window could bring it back.
-        if (kind == "admin") {
-            submit(dialog.get(), kind, typed);
-            EXPECT_CLIENT_BYTES(lobby.server, requestOf(kind, typed));
-            QVERIFY(!dialog->close());
+
+    void input()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QStringList, typed);
+        QFETCH(int, result);
+        QFETCH(QString, text);
+        const Form form = forms[kind];
+
+        ConnectedLobby lobby;
+        OPEN_LOBBY(lobby);
+        storeUserSettings({{"account/password", "stored"}});
+        auto dialog = makeDialog(kind, &lobby.socket);
+        QSignalSpy accepted(dialog.get(), &QDialog::accepted);
+        dialog->show();
+        SeenBox seen;
+        auto box = answerMessageBox(&seen);
+        submit(dialog.get(), kind, typed);
+
+        if (result == refused) {
+            QCOMPARE(box->handled(), 1);
+            COMPARE_BOX(seen, QMessageBox::Warning, form.checkTitle, text);
+            QVERIFY(dialog->isVisible());
+            EXPECT_NOTHING_MORE(lobby);
+            return;
         }
-        QCOMPARE(accepted.count(), kind == "admin" ? 0 : 1);
-        // A process ending right after the dialog reported success finds the account on disk.
-        if (kind == "account")
-            QCOMPARE(QStringList({valueOnDisk(lobby.env, "account/id").toString(),
-                                  valueOnDisk(lobby.env, "account/password").toString()}),
-                     typed);
-        return;
-    }
-    QTRY_VERIFY(!dialog->isEnabled());
-    // Leaving now would strand the reply: not even the give-up question may come.
-    auto question = answerMessageBox(&seen, QMessageBox::Yes);
-    dialog->close();
-    QVERIFY(dialog->isVisible());
-
-    lobby.server.send(replyFrame(Wire().u32(result)));
-    QTRY_COMPARE(box->handled(), 1);
-    COMPARE_BOX(seen, result == 0 ? QMessageBox::Information : QMessageBox::Warning,
-                form.replyTitle, text);
-    QTRY_VERIFY(dialog->isEnabled());
-    QCOMPARE(accepted.count(), result == 0 ? 1 : 0);
-    QCOMPARE(dialog->isVisible(), result != 0);
-    // The next start logs in with what the disk holds.
-    if (kind == "password")
-        QCOMPARE(valueOnDisk(lobby.env, "account/password").toString(),
-                 result == 0 ? typed[1] : QString("stored"));
-}
-
-void SettingsDialogsTest::giveUp_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("leaveBy");
-    QTest::addColumn<bool>("yes");
-    QTest::newRow("choice, Cancel, Yes") << "select"
-                                         << "Cancel" << true;
-    QTest::newRow("choice, close button, No") << "select"
-                                              << "close" << false;
-    QTest::newRow("mail, Escape, Yes") << "regmail"
-                                       << "Escape" << true;
-    QTest::newRow("key, close button, Yes") << "key"
-                                            << "close" << true;
-    QTest::newRow("account, Escape, No") << "account"
-                                         << "Escape" << false;
-}
-
-void SettingsDialogsTest::giveUp()
-{
-    QFETCH(QString, kind);
-    QFETCH(QString, leaveBy);
-    QFETCH(bool, yes);
-
-    ConnectedLobby lobby;
-    OPEN_LOBBY(lobby);
-    auto dialog = makeDialog(kind, &lobby.socket);
-    dialog->show();
-    SeenBox seen;
-    auto question = answerMessageBox(&seen, yes ? QMessageBox::Yes : QMessageBox::No);
-    if (leaveBy == "close")
+        if (form.code != 0)
+            EXPECT_CLIENT_BYTES(lobby.server, requestOf(kind, typed));
+        if (result == sent) {
+            QCOMPARE(box->handled(), 0);
+            // The broadcast tool is never answered, so it sends at every press; and it stays, for
+            // nothing in the main window could bring it back.
+            if (kind == "admin") {
+                submit(dialog.get(), kind, typed);
+                EXPECT_CLIENT_BYTES(lobby.server, requestOf(kind, typed));
+                QVERIFY(!dialog->close());
+            }
+            QCOMPARE(accepted.count(), kind == "admin" ? 0 : 1);
+            // A process ending right after the dialog reported success finds the account on disk.
+            if (kind == "account")
+                QCOMPARE(QStringList({valueOnDisk(lobby.env, "account/id").toString(),
+                                      valueOnDisk(lobby.env, "account/password").toString()}),
+                         typed);
+            return;
+        }
+        QTRY_VERIFY(!dialog->isEnabled());
+        // Leaving now would strand the reply: not even the give-up question may come.
+        auto question = answerMessageBox(&seen, QMessageBox::Yes);
         dialog->close();
-    else if (leaveBy == "Escape")
-        QTest::keyClick(dialog.get(), Qt::Key_Escape);
-    else
-        press(dialog.get(), QDialogButtonBox::Cancel);
+        QVERIFY(dialog->isVisible());
 
-    QCOMPARE(question->handled(), 1);
-    COMPARE_BOX(
-        seen, QMessageBox::Question, "アカウント情報",
-        "tileParlorを利用するにはアカウント情報が必要です。\nアカウント情報の設定をやめますか？");
-    QCOMPARE(dialog->isVisible(), !yes);
-    // Only the choice itself gives up for good, with Quit; the steps lead back to it.
-    if (yes && kind == "select")
-        EXPECT_CLIENT_BYTES(lobby.server, QByteArray::fromHex("0400000000000000"));
-    EXPECT_NOTHING_MORE(lobby);
-}
+        lobby.server.send(replyFrame(Wire().u32(result)));
+        QTRY_COMPARE(box->handled(), 1);
+        COMPARE_BOX(seen, result == 0 ? QMessageBox::Information : QMessageBox::Warning,
+                    form.replyTitle, text);
+        QTRY_VERIFY(dialog->isEnabled());
+        QCOMPARE(accepted.count(), result == 0 ? 1 : 0);
+        QCOMPARE(dialog->isVisible(), result != 0);
+        // The next start logs in with what the disk holds.
+        if (kind == "password")
+            QCOMPARE(valueOnDisk(lobby.env, "account/password").toString(),
+                     result == 0 ? typed[1] : QString("stored"));
+    }
 
-void SettingsDialogsTest::fatal_data()
-{
-    QTest::addColumn<QString>("scenario");
-    QTest::addColumn<QString>("message");
-    // A result the dialog does not list: client and server disagree on the protocol.
-    QTest::newRow("password result 3") << "password 3" << QString("プロトコル異常");
-    QTest::newRow("key result 2") << "key 2" << QString("プロトコル異常");
-    QTest::newRow("own name refused")
-        << "name refused" << QString("なぜか自分の名前が取得できなかった");
-}
+    void giveUp_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("leaveBy");
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("choice, Cancel, Yes") << "select"
+                                             << "Cancel" << true;
+        QTest::newRow("choice, close button, No") << "select"
+                                                  << "close" << false;
+        QTest::newRow("mail, Escape, Yes") << "regmail"
+                                           << "Escape" << true;
+        QTest::newRow("key, close button, Yes") << "key"
+                                                << "close" << true;
+        QTest::newRow("account, Escape, No") << "account"
+                                             << "Escape" << false;
+    }
 
-void SettingsDialogsTest::fatal()
-{
-    QFETCH(QString, scenario);
-    QFETCH(QString, message);
-    const ScenarioResult result = runScenario(scenario);
-    VERIFY_FATAL_EXIT(result, message);
-}
+    void giveUp()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, leaveBy);
+        QFETCH(bool, yes);
+
+        ConnectedLobby lobby;
+        OPEN_LOBBY(lobby);
+        auto dialog = makeDialog(kind, &lobby.socket);
+        dialog->show();
+        SeenBox seen;
+        auto question = answerMessageBox(&seen, yes ? QMessageBox::Yes : QMessageBox::No);
+        if (leaveBy == "close")
+            dialog->close();
+        else if (leaveBy == "Escape")
+            QTest::keyClick(dialog.get(), Qt::Key_Escape);
+        else
+            press(dialog.get(), QDialogButtonBox::Cancel);
+
+        QCOMPARE(question->handled(), 1);
+        COMPARE_BOX(seen, QMessageBox::Question, "アカウント情報",
+                    "tileParlorを利用するにはアカウント情報が必要です。\nアカウント情報の設定をやめ"
+                    "ますか？");
+        QCOMPARE(dialog->isVisible(), !yes);
+        // Only the choice itself gives up for good, with Quit; the steps lead back to it.
+        if (yes && kind == "select")
+            EXPECT_CLIENT_BYTES(lobby.server, QByteArray::fromHex("0400000000000000"));
+        EXPECT_NOTHING_MORE(lobby);
+    }
+
+    void fatal_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<QString>("message");
+        // A result the dialog does not list: client and server disagree on the protocol.
+        QTest::newRow("password result 3") << "password 3" << QString("プロトコル異常");
+        QTest::newRow("key result 2") << "key 2" << QString("プロトコル異常");
+        QTest::newRow("own name refused")
+            << "name refused" << QString("なぜか自分の名前が取得できなかった");
+    }
+
+    void fatal()
+    {
+        QFETCH(QString, scenario);
+        QFETCH(QString, message);
+        const ScenarioResult result = runScenario(scenario);
+        VERIFY_FATAL_EXIT(result, message);
+    }
+};
 
 static int runSettingsScenario(const QString& name)
 {
