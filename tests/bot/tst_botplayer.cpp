@@ -2,7 +2,6 @@
 #include "support/fakelobbyserver.h"
 #include "support/wire.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
 // Each step: the bytes the bot must send next (none: go on at once), then the server's answer.
@@ -10,7 +9,7 @@ using Script = std::vector<std::pair<QByteArray, QByteArray>>;
 Q_DECLARE_METATYPE(Script)
 
 constexpr quint32 botId = 5, otherId = 9, roomId = 2;
-enum Role { Greets = 1, Answers = 2, Chats = 4, Recruits = 8, Applies = 16 };
+enum Role { Greets = 1, Answers = 2, Recruits = 4, Applies = 8 };
 
 class BotPlayerTest : public QObject
 {
@@ -66,7 +65,7 @@ class BotPlayerTest : public QObject
 
     static void row(const char* name, int roles, quint32 gameId, const Script& steps)
     {
-        QTest::newRow(name) << roles << entering(gameId, steps) << -1;
+        QTest::newRow(name) << roles << entering(gameId, steps);
     }
 
   private slots:
@@ -74,14 +73,12 @@ class BotPlayerTest : public QObject
     {
         QTest::addColumn<int>("roles");
         QTest::addColumn<Script>("script");
-        QTest::addColumn<int>("exitCode"); // -1: still running
         // Each event is followed by someone entering: the greeting that answers it proves that
         // nothing was said before it unless the row expects an answer.
         const auto speaks = [](const char* name, const QByteArray& event,
                                const QByteArray& answer) {
-            const QByteArray guest = enters(otherId + 1, "ゲスト");
             row(name, Greets | Answers, chatOnlyGameId,
-                {{{}, event + guest}, {answer + greeting("ゲスト"), {}}});
+                {{{}, event + enters(otherId + 1, "ゲスト")}, {answer + greeting("ゲスト"), {}}});
         };
         const auto line = [](quint32 user, const QString& text, quint32 room = roomId) {
             return roomEvent(EventSpeak, user, 0, 0, text, room);
@@ -91,7 +88,6 @@ class BotPlayerTest : public QObject
         speaks("its own line", line(botId, "ボットです"), {});
         speaks("itself entering", enters(botId, "ボット"), {});
         speaks("another room", line(otherId, "ボット？", roomId + 1), {});
-        row("chats", Chats, chatOnlyGameId, {{said("雑談") + said("雑談"), {}}});
         // As host it waits for enough players, starts, ends the match after a while and
         // recruits again. Still alone when someone comes in, it starts over so that the newcomer
         // hears of it; with two players of three, the greeting of a newcomer is all it says.
@@ -119,13 +115,6 @@ class BotPlayerTest : public QObject
              {inRoom(DropBattle), ok + roomEvent(EventGameLeave, botId, otherId) + recruitment},
              {apply, applied + roomEvent(EventRecruitCancel, otherId) + recruitment},
              {apply, {}}});
-        const QByteArray login = frame(Wire().u32(Authenticate).str("bot1").str("pw"));
-        QTest::newRow("login refused")
-            << 0
-            << Script{{clientHello(), serverHello(0)},
-                      {login, replyFrame(Wire().u32(1).u32(0).u32(0).str(""))},
-                      {frame(Wire().u32(Quit)), notifyFrame(CloseNotice, Wire().u32(0))}}
-            << 1;
     }
 
     // A bot with no delays, walked through its script by a scripted server.
@@ -133,7 +122,6 @@ class BotPlayerTest : public QObject
     {
         QFETCH(int, roles);
         QFETCH(Script, script);
-        QFETCH(int, exitCode);
         FakeLobbyServer server;
         BotSettings settings;
         settings.port = server.port();
@@ -142,23 +130,17 @@ class BotPlayerTest : public QObject
         settings.room = "対戦部屋";
         settings.quiet = true;
         settings.thinkMs = settings.restMs = settings.battleMs = settings.answerCooldownMs = 0;
-        settings.chatLines = {"雑談"};
         settings.answerLines = {"呼びましたか？"};
-        settings.chatIntervalMs = roles & Chats ? 1 : 0;
         settings.greet = roles & Greets;
         settings.answer = roles & Answers;
         settings.recruit = roles & Recruits;
         settings.apply = roles & Applies;
         BotPlayer bot(settings);
-        QSignalSpy finished(&bot, &BotPlayer::finished);
         bot.start();
         for (const auto& [expected, answer] : script) {
             EXPECT_CLIENT_BYTES(server, expected);
             server.send(answer);
         }
-        QCOMPARE(bot.roomId(), exitCode < 0 ? roomId : noRoom);
-        if (exitCode >= 0)
-            QVERIFY(finished.wait() && finished.first().first().toInt() == exitCode);
     }
 };
 
