@@ -141,12 +141,10 @@ class MatchesTest : public QObject
     // nobody told the process to ignore the signal.
     void initTestCase() { std::signal(SIGPIPE, SIG_DFL); }
     void hostMatch();
-    void buttons_data();
-    void buttons();
+    void commands_data();
+    void commands();
     void startError_data();
     void startError();
-    void leavingTheRoomEndsItsMatch_data();
-    void leavingTheRoomEndsItsMatch();
     void secondMatchIsFatal();
 };
 
@@ -164,7 +162,6 @@ void MatchesTest::hostMatch()
               {EventGameStart, own}});
     QPointer<BattleDialog> battle = run.waitFor<BattleDialog>();
     QVERIFY(battle);
-    QTRY_COMPARE(run.engineRead(), hexBlock(1));
 
     // The host counts as one of the minimum of 2: only the last guest's leave ends the match.
     auto* log = child<QPlainTextEdit>(run.room(gameRoom), "textLog");
@@ -190,30 +187,34 @@ void MatchesTest::hostMatch()
     EXPECT_NOTHING_MORE_FROM(run);
 }
 
-void MatchesTest::buttons_data()
+void MatchesTest::commands_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("trigger");
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<quint32>("result");
     QTest::addColumn<QString>("refusal");
-    QTest::newRow("start") << "recruit"
-                           << "Yes" << matchRequest(StartBattle) << 1u
-                           << "ゲームの開始に失敗しました。";
-    QTest::newRow("recruit cancel by close") << "recruit"
-                                             << "close" << matchRequest(CancelRecruit) << 2u
-                                             << "対戦相手募集のキャンセルに失敗しました。";
-    QTest::newRow("application") << "apply"
-                                 << "Yes" << request(ApplyMatch, Wire().u32(gameRoom).u32(hanako))
-                                 << 7u << "対戦の応募に失敗しました。\nすでに満席です。";
-    QTest::newRow("withdrawal by Escape") << "wait"
-                                          << "Escape" << matchRequest(CancelApply) << 1u
-                                          << "対戦の募集への応募をキャンセルするのに失敗しました。";
+    const auto row = [](const char* name, const char* kind, const char* trigger,
+                        const QByteArray& sent, quint32 result = 0, const QString& refusal = {}) {
+        QTest::newRow(name) << QString(kind) << QString(trigger) << sent << result << refusal;
+    };
+    row("start refused", "recruit", "Yes", matchRequest(StartBattle), 1,
+        "ゲームの開始に失敗しました。");
+    row("recruit cancel by close refused", "recruit", "close", matchRequest(CancelRecruit), 2,
+        "対戦相手募集のキャンセルに失敗しました。");
+    row("application refused", "apply", "Yes",
+        request(ApplyMatch, Wire().u32(gameRoom).u32(hanako)), 7,
+        "対戦の応募に失敗しました。\nすでに満席です。");
+    row("withdrawal by Escape refused", "wait", "Escape", matchRequest(CancelApply), 1,
+        "対戦の募集への応募をキャンセルするのに失敗しました。");
+    for (const char* kind : {"recruit", "apply", "wait", "battle"})
+        row(("leave the room, " + QByteArray(kind)).constData(), kind, "leave",
+            matchRequest(LeaveRoom));
 }
 
-// Buttons, the title-bar button and Escape: what each sends, that closing the dialog sends
-// nothing more while its command is out, and the information box of the refusal.
-void MatchesTest::buttons()
+// What the buttons, the title-bar button, Escape and leaving the room send from a match dialog,
+// and how the dialog ends: the refusal shows a box; leaving the room ends the match.
+void MatchesTest::commands()
 {
     QFETCH(QString, kind);
     QFETCH(QString, trigger);
@@ -224,13 +225,28 @@ void MatchesTest::buttons()
     OPEN_MATCH(run);
     QPointer<QDialog> dialog = run.openDialog(kind);
     QVERIFY(dialog);
+    const auto* otherBattle = child<QPushButton>(run.room(otherRoom), "pushButtonBattle");
+    QCOMPARE(otherBattle->isEnabledTo(run.window.get()), kind == "apply");
     if (trigger == "Escape")
         QTest::keyClick(dialog, Qt::Key_Escape);
     else if (trigger == "close")
         dialog->close();
+    else if (trigger == "leave")
+        child<QPushButton>(run.room(gameRoom), "pushButtonLeave")->click();
     else
         press(dialog, QDialogButtonBox::Yes);
     EXPECT_CLIENT_BYTES(run.server, sent);
+    if (trigger == "leave") {
+        run.reply(0);
+        QTRY_VERIFY(!dialog);
+        QVERIFY(otherBattle->isEnabledTo(run.window.get()));
+        // A guest's engine joins the host at the address the game's start gave, and is stopped.
+        if (kind == "battle")
+            QCOMPARE(run.engineRead(), hexBlock(2, hostAddress.toUtf8()) + hexBlock(0));
+        EXPECT_NOTHING_MORE_FROM(run);
+        return;
+    }
+    // While the command is out, closing the dialog sends nothing.
     QTRY_VERIFY(!dialog->isEnabled());
     dialog->close();
     EXPECT_NOTHING_MORE_FROM(run);
@@ -305,37 +321,6 @@ void MatchesTest::startError()
     run.send({{EventGameLeave, guest ? own : hanako, host}, {EventSpeak, hanako, 0, "dealt"}});
     QTRY_VERIFY(
         child<QPlainTextEdit>(run.room(gameRoom), "textLog")->toPlainText().endsWith("dealt"));
-    QVERIFY(run.engineRead().isEmpty());
-    EXPECT_NOTHING_MORE_FROM(run);
-}
-
-void MatchesTest::leavingTheRoomEndsItsMatch_data()
-{
-    QTest::addColumn<QString>("kind");
-    for (const char* kind : {"recruit", "apply", "wait", "battle"})
-        QTest::newRow(kind) << QString(kind);
-}
-
-void MatchesTest::leavingTheRoomEndsItsMatch()
-{
-    QFETCH(QString, kind);
-    MatchRun run;
-    OPEN_MATCH(run);
-    QPointer<QDialog> dialog = run.openDialog(kind);
-    QVERIFY(dialog);
-    const auto* otherBattle = child<QPushButton>(run.room(otherRoom), "pushButtonBattle");
-    // A guest's engine joins the host at the address the game's start gave.
-    const QByteArray join = hexBlock(2, hostAddress.toUtf8());
-    if (kind == "battle")
-        QTRY_COMPARE(run.engineRead(), join);
-    QCOMPARE(otherBattle->isEnabledTo(run.window.get()), kind == "apply");
-    child<QPushButton>(run.room(gameRoom), "pushButtonLeave")->click();
-    EXPECT_CLIENT_BYTES(run.server, matchRequest(LeaveRoom));
-    run.reply(0);
-    QTRY_VERIFY(!dialog);
-    QVERIFY(otherBattle->isEnabledTo(run.window.get()));
-    if (kind == "battle")
-        QCOMPARE(run.engineRead(), join + hexBlock(0));
     EXPECT_NOTHING_MORE_FROM(run);
 }
 
