@@ -12,7 +12,6 @@
 #include "match/chatapplymatchdialog.h"
 #include "match/chatrecruitmatchdialog.h"
 #include "match/chatwaitmatchdialog.h"
-#include "match/matchsupport.h"
 #include "rooms/chatroomform.h"
 
 #include <QElapsedTimer>
@@ -183,6 +182,7 @@ void MatchesTest::hostMatch()
     QTRY_VERIFY(!battle);
     QVERIFY(timer.elapsed() >= 1000 && timer.elapsed() < 5000);
     QCOMPARE(run.engineRead(), hexBlock(1) + hexBlock(0));
+    // No engine is left running or unreaped.
     QVERIFY(waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD);
     EXPECT_NOTHING_MORE_FROM(run);
 }
