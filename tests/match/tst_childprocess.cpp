@@ -4,7 +4,6 @@
 #include "support/descriptors.h"
 
 #include "app/globals.h"
-#include "app/paths.h"
 #include "match/childprocess.h"
 #include "match/childprocess_posix.h"
 #include "match/engineorder.h"
@@ -18,34 +17,22 @@
 #include <poll.h>
 #include <sys/wait.h>
 
-namespace
-{
-bool noChildLeft(pid_t pid = -1)
-{
-    return waitpid(pid, nullptr, WNOHANG) == -1 && errno == ECHILD;
-}
-} // namespace
-
 class ChildProcessTest : public QObject
 {
     Q_OBJECT
 
   private slots:
     void initTestCase();
-    void cleanup() { QVERIFY(noChildLeft()); } // whatever a test started, the runner has reaped
-    void joinPath();
+    // Whatever a test started, the runner has reaped.
+    void cleanup() { QVERIFY(waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD); }
     void commandLineWords_data();
     void commandLineWords();
-    void closeProcessKillsAfterTimeout();
     void startFailureLeavesNothing();
     void orderBlock_data();
     void orderBlock();
     void onlyTheChildEndIsInherited();
 
   private:
-    QByteArray runChild(const QString& commandLine, bool inheritReportPipe = true,
-                        ChildProcess** running = nullptr);
-
     QTemporaryDir temp;
     QString programDir;
 };
@@ -56,113 +43,70 @@ void ChildProcessTest::initTestCase()
     // The programs it starts must still end on a broken pipe: runnerchild reports otherwise.
     ignoreBrokenPipeSignal();
     int fds[2];
-    QVERIFY(::pipe(fds) == 0);
-    ::close(fds[0]);
-    QCOMPARE(::write(fds[1], "x", 1), ssize_t(-1));
-    QCOMPARE(errno, EPIPE);
-    ::close(fds[1]);
+    QVERIFY(::pipe(fds) == 0 && ::close(fds[0]) == 0);
+    QVERIFY(::write(fds[1], "x", 1) == -1 && errno == EPIPE && ::close(fds[1]) == 0);
     // A folder and a name that an encoding or splitting fault would break.
     programDir = temp.filePath(QStringLiteral("道具 箱"));
     QVERIFY(QDir().mkpath(programDir));
     QVERIFY(QFile::copy(QStringLiteral(RUNNERCHILD_PATH), programDir + "/runner child"));
 }
 
-// Starts runnerchild and returns what it wrote into the report pipe until that closed, waiting at
-// most ten seconds. Closes the program, or hands it to running.
-QByteArray ChildProcessTest::runChild(const QString& commandLine, bool inheritReportPipe,
-                                      ChildProcess** running)
+void ChildProcessTest::commandLineWords_data()
 {
+    QTest::addColumn<QString>("commandLine");
+    QTest::addColumn<QStringList>("words");
+    // The first word is the program's argv[0], as given.
+    QTest::newRow("blanks and quotes")
+        << " UPnPCJ.exe\t\"a b\" \"\"  c\"d e\"f " << QStringList{"UPnPCJ.exe", "a b", "", "cd ef"};
+    // 2n backslashes before a quote halve and the quote groups; 2n+1 leave a literal quote.
+    QTest::newRow("backslashes") << R"(a\\"b c" d\\\"e C:\tp\x\\y)"
+                                 << QStringList{R"(a\b c)", R"(d\"e)", R"(C:\tp\x\\y)"};
+    QTest::newRow("unterminated quote") << R"(a "b  c)" << QStringList{"a", "b  c"};
+    QTest::newRow("empty line, still an argv[0]") << "" << QStringList{""};
+    // 200 bytes; the cut counts bytes, not characters.
+    QTest::newRow("cut to 127 bytes") << "cut " + QString(65, QChar(0x3042)) + 'x'
+                                      << QStringList{"cut", QString(41, QChar(0x3042))};
+    // Reports, then ignores the polite ways to end it: it has to be killed.
+    QTest::newRow("lingering") << "linger" << QStringList{"linger"};
+    // Its report pipe is closed on exec: only descriptors left inheritable reach the program.
+    QTest::newRow("closed on exec") << "closed" << QStringList();
+}
+
+// Starts runnerchild with the command line and reads what it writes into the report pipe until
+// that closes.
+void ChildProcessTest::commandLineWords()
+{
+    QFETCH(QString, commandLine);
+    QFETCH(QStringList, words);
+    // Each argument ended by a NUL.
+    const QByteArray expected =
+        words.isEmpty() ? QByteArray() : (words.join(QChar(0)) + QChar(0)).toUtf8();
     int fds[2];
-    if (::pipe(fds) != 0)
-        return "no pipe";
+    QVERIFY(::pipe(fds) == 0);
     ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    ::fcntl(fds[1], F_SETFD, inheritReportPipe ? 0 : FD_CLOEXEC);
+    ::fcntl(fds[1], F_SETFD, commandLine == "closed" ? FD_CLOEXEC : 0);
     qputenv("RUNNERCHILD_FD", QByteArray::number(fds[1]));
     ChildProcess* process = startProcessIn(programDir, QStringLiteral("runner child"), commandLine);
     // From here on only the child can hold the write end, so its closing ends the report.
     ::close(fds[1]);
-    QByteArray data;
+    QByteArray report;
     const QDeadlineTimer deadline(10000);
     pollfd readable = {fds[0], POLLIN, 0};
     char buffer[256];
     ssize_t got;
-    while (process && ::poll(&readable, 1, int(deadline.remainingTime())) > 0 &&
+    while (::poll(&readable, 1, int(deadline.remainingTime())) > 0 &&
            (got = ::read(fds[0], buffer, sizeof buffer)) > 0)
-        data.append(buffer, got);
+        report.append(buffer, got);
     ::close(fds[0]);
-    if (running)
-        *running = process;
-    else if (process)
-        closeProcess(process, 10000);
-    return process ? data : "not started";
-}
-
-void ChildProcessTest::joinPath()
-{
-    QCOMPARE(::joinPath("/opt/tp", "UPnPCJ.exe"), "/opt/tp/UPnPCJ.exe");
-    QCOMPARE(::joinPath("/opt/tp/", "UPnPCJ.exe"), "/opt/tp/UPnPCJ.exe");
-    QCOMPARE(::joinPath("C:\\tp\\", "UPnPCJ.exe"), "C:\\tp\\UPnPCJ.exe");
-    QCOMPARE(::joinPath("", "UPnPCJ.exe"), "UPnPCJ.exe");
-}
-
-void ChildProcessTest::commandLineWords_data()
-{
-    QTest::addColumn<QString>("commandLine");
-    QTest::addColumn<bool>("inherited");
-    QTest::addColumn<QStringList>("words");
-    const auto row = [](const char* name, const QString& commandLine, const QStringList& words) {
-        QTest::newRow(name) << commandLine << true << words;
-    };
-    // The first word is the program's argv[0], as given.
-    row("port tool", "UPnPCJ.exe /open 14141 TCP", {"UPnPCJ.exe", "/open", "14141", "TCP"});
-    row("blanks separate", " a \t\tb  ", {"a", "b"});
-    row("quotes group", R"("a b" "" c)", {"a b", "", "c"});
-    row("quote inside a word", R"(a"b c"d)", {"ab cd"});
-    row("2n backslashes, quote groups", R"(a\\"b c")", {R"(a\b c)"});
-    row("2n+1 backslashes, literal quote", R"(a\\\"b c)", {R"(a\"b)", "c"});
-    row("backslashes before no quote", R"(C:\tp\x a\\b)", {R"(C:\tp\x)", R"(a\\b)"});
-    row("unterminated quote", R"(a "b  c)", {"a", "b  c"});
-    row("empty line, still an argv[0]", "", {""});
-    // 200 bytes; the cut counts bytes, not characters.
-    row("cut to 127 bytes", "cut " + QString(65, QChar(0x3042)) + 'x',
-        {"cut", QString(41, QChar(0x3042))});
-    // Only descriptors left inheritable reach the program.
-    QTest::newRow("closed on exec") << "closed" << false << QStringList();
-}
-
-void ChildProcessTest::commandLineWords()
-{
-    QFETCH(QString, commandLine);
-    QFETCH(bool, inherited);
-    QFETCH(QStringList, words);
-    QByteArray report;
-    for (const QString& word : words)
-        report += word.toUtf8() + '\0';
-    ChildProcess* process = nullptr;
-    QCOMPARE(runChild(commandLine, inherited, &process), report);
-    // Its end is seen at the first poll after it ended, and the runner reaps it then.
-    const pid_t pid = childProcessId(process);
-    siginfo_t info = {};
-    QTRY_VERIFY_WITH_TIMEOUT(
-        waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid, 10000);
-    QVERIFY(!isProcessRunning(process));
-    QVERIFY(noChildLeft(pid));
-    closeProcess(process, 0);
-}
-
-void ChildProcessTest::closeProcessKillsAfterTimeout()
-{
-    ChildProcess* process = nullptr;
-    // It reports only once it ignores the polite ways to end it.
-    QCOMPARE(runChild(QStringLiteral("linger"), true, &process), QByteArray("linger", 7));
-    const pid_t pid = childProcessId(process);
-    QVERIFY(isProcessRunning(process));
+    QVERIFY(process);
+    QCOMPARE(report, expected);
+    // A program that has ended is seen as such; one that lingers is killed after the timeout.
+    const bool linger = commandLine == "linger";
+    QTRY_COMPARE_WITH_TIMEOUT(isProcessRunning(process), linger, 10000);
     QElapsedTimer timer;
     timer.start();
     closeProcess(process, 300);
-    QVERIFY2(timer.elapsed() >= 300 && timer.elapsed() < 5000,
-             qPrintable(QString::number(timer.elapsed())));
-    QVERIFY(noChildLeft(pid));
+    QVERIFY(timer.elapsed() < 5000 && (timer.elapsed() >= 300) == linger);
 }
 
 // Neither a program nor a descriptor is left behind.
@@ -179,41 +123,32 @@ void ChildProcessTest::startFailureLeavesNothing()
 void ChildProcessTest::orderBlock_data()
 {
     QTest::addColumn<QByteArray>("codec");
-    QTest::addColumn<int>("order");
     QTest::addColumn<QString>("address");
-    // The order's byte, then the text at offset 16; the rest of the block is zero.
+    // The join order's byte, then the text at offset 16; the rest of the block is zero.
     QTest::addColumn<QByteArray>("text");
     const QString kana(QChar(0x3042));
     const QString emoji = QString::fromUtf8("\xF0\x9F\x8E\xAE");
-    const auto row = [](const char* name, const char* codec, int order, const QString& address,
-                        const QByteArray& text) {
-        QTest::newRow(name) << QByteArray(codec) << order << address << text;
-    };
-    row("stop", "UTF-8", StopOrder, "", "");
-    row("host carries no address", "UTF-8", HostOrder, "192.0.2.7", "");
-    row("join, 255 bytes fit with the NUL", "UTF-8", JoinOrder, QString(255, 'a'),
-        QByteArray(255, 'a'));
-    row("join, 256 bytes cut to 255", "UTF-8", JoinOrder, QString(256, 'a'), QByteArray(255, 'a'));
-    row("join, 85 kana fit", "UTF-8", JoinOrder, kana.repeated(85), kana.toUtf8().repeated(85));
-    row("join, cut before a kana that does not fit whole", "UTF-8", JoinOrder,
-        "a" + kana.repeated(85), "a" + kana.toUtf8().repeated(84));
-    row("join, cut before a surrogate pair", "UTF-8", JoinOrder, "ab" + emoji.repeated(64),
-        "ab" + emoji.toUtf8().repeated(63));
+    QTest::newRow("256 bytes cut to 255, room for the NUL")
+        << QByteArray("UTF-8") << QString(256, 'a') << QByteArray(255, 'a');
+    QTest::newRow("cut before a kana that does not fit whole")
+        << QByteArray("UTF-8") << "a" + kana.repeated(85) << "a" + kana.toUtf8().repeated(84);
+    QTest::newRow("cut before a surrogate pair")
+        << QByteArray("UTF-8") << "ab" + emoji.repeated(64) << "ab" + emoji.toUtf8().repeated(63);
     // The engine reads the system's 8-bit encoding: two bytes a kana in Shift-JIS.
-    row("join in Shift-JIS", "Shift_JIS", JoinOrder, kana.repeated(130),
-        QByteArray("\x82\xa0").repeated(127));
+    QTest::newRow("Shift-JIS") << QByteArray("Shift_JIS") << kana.repeated(130)
+                               << QByteArray("\x82\xa0").repeated(127);
 }
 
 void ChildProcessTest::orderBlock()
 {
     QFETCH(QByteArray, codec);
-    QFETCH(int, order);
     QFETCH(QString, address);
     QFETCH(QByteArray, text);
     localCodec = QTextCodec::codecForName(codec);
     QVERIFY(localCodec);
-    const QByteArray block = (char(order) + QByteArray(15, '\0') + text).leftJustified(272, '\0');
-    QCOMPARE(::orderBlock(EngineOrder(order), address).toHex(), block.toHex());
+    const QByteArray block =
+        (char(JoinOrder) + QByteArray(15, '\0') + text).leftJustified(272, '\0');
+    QCOMPARE(::orderBlock(JoinOrder, address).toHex(), block.toHex());
 }
 
 // The engine inherits its end of each pipe; the client's end stays out of it.

@@ -3,41 +3,9 @@
 
 #include <QHostAddress>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
-
-namespace
-{
-const QByteArray serviceType = "urn:schemas-upnp-org:service:WANIPConnection:1";
-
-// The stand-in gateway's answer to a whole request: its description with the one service, or the
-// SOAP answer to an action on it, a refusal with faultCode unless that is 0.
-QByteArray gatewayAnswer(const QByteArray& request, int faultCode)
-{
-    QByteArray body =
-        "<root><device><deviceType>urn:schemas-upnp-org:device:InternetGatewayDevice:1"
-        "</deviceType><serviceList><service><serviceType>" +
-        serviceType +
-        "</serviceType><controlURL>/ctl/IPConn</controlURL></service></serviceList>"
-        "</device></root>";
-    // The action's name follows the service type in the SOAPAction header.
-    const qsizetype hash = request.indexOf('#');
-    if (request.startsWith("POST "))
-        body = "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>" +
-               (faultCode == 0
-                    ? "<u:" + request.mid(hash + 1, request.indexOf('"', hash) - hash - 1) +
-                          "Response xmlns:u=\"" + serviceType + "\"/>"
-                    : "<s:Fault><detail><UPnPError><errorCode>" + QByteArray::number(faultCode) +
-                          "</errorCode></UPnPError></detail></s:Fault>") +
-               "</s:Body></s:Envelope>";
-    return "HTTP/1.1 " +
-           QByteArray(faultCode && hash > 0 ? "500 Internal Server Error" : "200 OK") +
-           "\r\nContent-Type: text/xml\r\nContent-Length: " + QByteArray::number(body.size()) +
-           "\r\nConnection: close\r\n\r\n" + body;
-}
-} // namespace
 
 class UpnpToolTest : public QObject
 {
@@ -52,8 +20,7 @@ void UpnpToolTest::commandLine_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("faultCode");
-    // The action's name and the elements of its one request; none when the command line is
-    // rejected before any traffic.
+    // The elements of the one action the tool sends; none when the command line is rejected.
     QTest::addColumn<QByteArrayList>("action");
     const QByteArrayList remove = {"#DeletePortMapping\"",
                                    "<NewExternalPort>14141</NewExternalPort>",
@@ -67,15 +34,9 @@ void UpnpToolTest::commandLine_data()
     QTest::newRow("close") << close << 0 << remove;
     QTest::newRow("open refused") << open << 718 << add;
     QTest::newRow("close refused") << close << 714 << remove;
-    const auto rejected = [](const char* name, const QStringList& arguments) {
-        QTest::newRow(name) << arguments << 0 << QByteArrayList();
-    };
-    rejected("nothing", {});
-    rejected("protocol missing", {"/open", "14141"});
-    rejected("other port", {"/open", "14142", "TCP"});
-    rejected("other protocol", {"/close", "14141", "UDP"});
-    rejected("unknown command", {"open", "14141", "TCP"});
-    rejected("extra word", open + QStringList{"now"});
+    QTest::newRow("other port") << QStringList{"/open", "14142", "TCP"} << 0 << QByteArrayList();
+    QTest::newRow("no slash") << QStringList{"open", "14141", "TCP"} << 0 << QByteArrayList();
+    QTest::newRow("extra word") << open + QStringList{"now"} << 0 << QByteArrayList();
 }
 
 void UpnpToolTest::commandLine()
@@ -83,45 +44,43 @@ void UpnpToolTest::commandLine()
     QFETCH(QStringList, arguments);
     QFETCH(int, faultCode);
     QFETCH(QByteArrayList, action);
+    // Serves its description with the one service, and answers an action with faultCode unless
+    // that is 0. A request is answered once it is complete, an action with its envelope.
     QTcpServer gateway;
     QVERIFY(gateway.listen(QHostAddress::LocalHost));
-    int connections = 0;
     QByteArrayList actions;
     connect(&gateway, &QTcpServer::newConnection, &gateway, [&] {
-        while (QTcpSocket* socket = gateway.nextPendingConnection()) {
-            ++connections;
-            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QTcpSocket::readyRead, socket, [&, socket] {
-                const QByteArray request = socket->peek(socket->bytesAvailable());
-                // Answered once complete with its header, and an action with its envelope.
-                if (!request.contains("\r\n\r\n") ||
-                    (request.startsWith("POST ") && !request.contains(":Envelope>")))
-                    return;
-                if (request.startsWith("POST "))
-                    actions << request;
-                socket->write(gatewayAnswer(socket->readAll(), faultCode));
-                socket->disconnectFromHost();
-            });
-        }
+        QTcpSocket* socket = gateway.nextPendingConnection();
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QTcpSocket::readyRead, socket, [&, socket] {
+            const QByteArray request = socket->peek(socket->bytesAvailable());
+            const bool post = request.startsWith("POST ");
+            if (!request.contains("\r\n\r\n") || (post && !request.contains(":Envelope>")))
+                return;
+            if (post)
+                actions << socket->readAll();
+            const QByteArray body =
+                !post ? "<root><service><serviceType>urn:schemas-upnp-org:service:WANIPConnection:1"
+                        "</serviceType><controlURL>/ctl</controlURL></service></root>"
+                : faultCode ? "<errorCode>" + QByteArray::number(faultCode) + "</errorCode>"
+                            : QByteArray("<done/>");
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) +
+                          "\r\nConnection: close\r\n\r\n" + body);
+            socket->disconnectFromHost();
+        });
     });
+    qputenv("UPNPCJ_GATEWAY_URL", QByteArray("http://127.0.0.1:") +
+                                      QByteArray::number(gateway.serverPort()) + "/rootDesc.xml");
     QProcess tool;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("UPNPCJ_GATEWAY_URL",
-                       QString("http://127.0.0.1:%1/rootDesc.xml").arg(gateway.serverPort()));
-    tool.setProcessEnvironment(environment);
     // What the tool says shows in the test log.
     tool.setProcessChannelMode(QProcess::ForwardedChannels);
     QSignalSpy finished(&tool, &QProcess::finished);
     tool.start(UPNPCJ_PATH, arguments);
     QVERIFY(finished.wait(30000));
     QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(tool.exitCode() == 0, !action.isEmpty() && faultCode == 0);
-    // Connections still in the backlog count too, so none is missed after the tool ended.
-    while (gateway.waitForNewConnection(0)) {
-    }
+    // 2 for a command line it does not take, before any traffic; 1 for a refusal.
+    QCOMPARE(tool.exitCode(), action.isEmpty() ? 2 : faultCode != 0 ? 1 : 0);
     QCOMPARE(actions.size(), action.isEmpty() ? 0 : 1);
-    if (action.isEmpty())
-        QCOMPARE(connections, 0);
     for (const QByteArray& element : action)
         QVERIFY2(actions.first().contains(element), element.constData());
 }
