@@ -44,27 +44,25 @@ class ServerStoreTest : public QObject
         std::unique_ptr<SqlStore> store = open();
         QVERIFY(store);
         const quint32 id = store->createAccount(account("ann", "ann@example.org"));
-        QVERIFY(id != 0);
         // Names and addresses are unique; accounts without an address do not collide.
-        QCOMPARE(store->createAccount(account("ann", "other@example.org")), 0u);
-        QCOMPARE(store->createAccount(account("ann2", "ann@example.org")), 0u);
-        QVERIFY(store->createAccount(account("nomail1", "")) &&
+        QVERIFY(id && store->createAccount(account("nomail1", "")) &&
                 store->createAccount(account("nomail2", "")));
+        QVERIFY(!store->createAccount(account("ann", "other@example.org")) &&
+                !store->createAccount(account("ann2", "ann@example.org")));
         const StoredPassword renewed{QByteArray(32, 'n'), QByteArray(16, 't'), 200000};
         QVERIFY(store->setHandle(id, "アン") && store->setMail(id, "ann@example.net") &&
                 store->setPassword(id, renewed) && store->setAdmin(id, true));
         // What is written survives the store being opened again.
         store.reset();
         store = open();
-        QVERIFY(store);
-        QCOMPARE(store->schemaVersion(), SqlStore::currentSchemaVersion());
+        QVERIFY(store && store->schemaVersion() == SqlStore::currentSchemaVersion());
         const std::optional<Account> read = store->accountById(id);
         QVERIFY(read && read->admin && store->accountByName("ann")->id == id);
-        QCOMPARE(QStringList({read->name, read->handle, read->mail}),
-                 QStringList({"ann", "アン", "ann@example.net"}));
-        QCOMPARE(read->password.hash + read->password.salt, renewed.hash + renewed.salt);
-        QCOMPARE(read->password.iterations, renewed.iterations);
-        QVERIFY(!store->accountById(999999));
+        const StoredPassword& kept = read->password;
+        QCOMPARE(
+            QStringList({read->name, read->handle, read->mail, kept.hash + kept.salt,
+                         QString::number(kept.iterations)}),
+            QStringList({"ann", "アン", "ann@example.net", renewed.hash + renewed.salt, "200000"}));
         QVERIFY(store->mailInUse("ann@example.net") && !store->mailInUse("ann@example.org"));
     }
 
@@ -89,19 +87,19 @@ class ServerStoreTest : public QObject
         QVERIFY(open());
         const bool sqlite = location().startsWith("sqlite:");
         const QString newer = QString::number(SqlStore::currentSchemaVersion() + 1);
-        const auto execute = [&](const QString& statement) {
-            {
-                QSqlDatabase raw = QSqlDatabase::addDatabase(sqlite ? "QSQLITE" : "QPSQL", "raw");
-                raw.setDatabaseName(sqlite ? location().mid(7) : QString());
-                QVERIFY(raw.open() && QSqlQuery(raw).exec(statement));
-            }
-            QSqlDatabase::removeDatabase("raw");
-        };
-        execute("INSERT INTO schema_version (version) VALUES (" + newer + ")");
-        QString error;
-        QVERIFY(!SqlStore::open(location(), error));
-        QVERIFY2(error.contains("schema version " + newer), qPrintable(error));
-        execute("DELETE FROM schema_version WHERE version = " + newer);
+        {
+            QSqlDatabase raw = QSqlDatabase::addDatabase(sqlite ? "QSQLITE" : "QPSQL", "raw");
+            raw.setDatabaseName(sqlite ? location().mid(7) : QString());
+            QVERIFY(
+                raw.open() &&
+                QSqlQuery(raw).exec("INSERT INTO schema_version (version) VALUES (" + newer + ")"));
+            QString error;
+            QVERIFY(!SqlStore::open(location(), error));
+            QVERIFY2(error.contains("schema version " + newer), qPrintable(error));
+            // The PostgreSQL database outlives the test.
+            QVERIFY(QSqlQuery(raw).exec("DELETE FROM schema_version WHERE version = " + newer));
+        }
+        QSqlDatabase::removeDatabase("raw");
     }
 };
 

@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
 # Checks a systemd unit with systemd-analyze verify. It exits 0 even for keys it ignores, so
 # any output at all fails the check. Exit 77 (skipped) when systemd-analyze is missing.
-if ! command -v systemd-analyze >/dev/null; then
-  echo "systemd-analyze is not installed (package systemd): unit not verified"
-  exit 77
-fi
+command -v systemd-analyze >/dev/null ||
+  { echo "systemd-analyze is not installed (package systemd): unit not verified"; exit 77; }
 output=$(systemd-analyze verify "$1" 2>&1) && [ -z "$output" ] && exit 0
-echo "$output"
-exit 1
+echo "$output" && exit 1
