@@ -1,5 +1,4 @@
 #include "rooms/chatroomform.h"
-#include "rooms/chatroomlistform.h"
 #include "support/dialogtesting.h"
 #include "support/lobbywindow.h"
 
