@@ -9,30 +9,12 @@
 #include "support/windowtabs.h"
 
 #include <QApplication>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QThread>
 
 #include <algorithm>
-
-namespace
-{
-constexpr int stepTimeoutMs = 15000;
-
-// Top to bottom; rows that are loading or hold no room start with a line break.
-QList<QPushButton*> filledRows(const ChatRoomListForm* list)
-{
-    QList<QPushButton*> rows =
-        list->findChild<QWidget*>("widgetList")->findChildren<QPushButton*>();
-    rows.removeIf(
-        [](const QPushButton* row) { return row->isHidden() || row->text().startsWith('\n'); });
-    std::sort(rows.begin(), rows.end(),
-              [](const QPushButton* a, const QPushButton* b) { return a->y() < b->y(); });
-    return rows;
-}
-} // namespace
 
 ClientWindow::ClientWindow(quint16 port)
 {
@@ -41,10 +23,9 @@ ClientWindow::ClientWindow(quint16 port)
     window = std::make_unique<MainWindow>();
     mainWindow = window.get();
     window->show();
-    stuck.setSingleShot(true);
     // Inside a modal window's loop the test never gets control back to fail on its own; what it
     // started dies with it.
-    QObject::connect(&stuck, &QTimer::timeout, [] {
+    stuck.callOnTimeout([] {
         if (QThread::currentThread()->loopLevel() > 0)
             qFatal("a modal window nobody answers: %s",
                    qPrintable(describeModal(QApplication::activeModalWidget())));
@@ -58,20 +39,22 @@ ClientWindow::~ClientWindow()
     mainWindow = nullptr;
 }
 
+bool ClientWindow::waitIdle(const std::function<bool()>& condition, int timeoutMs) const
+{
+    return QTest::qWaitFor([&] { return condition() && isIdle(); }, timeoutMs);
+}
+
 ChatRoomListForm* ClientWindow::waitForRoomList()
 {
-    if (!QTest::qWaitFor([this] { return roomListOf(window.get()) && isIdle(); }, 30000))
+    if (!waitIdle([this] { return roomListOf(get()); }, 30000))
         return nullptr;
-    ChatRoomListForm* list = roomListOf(window.get());
-    list->findChild<QTimer*>("refreshTimer")->setInterval(20);
-    return list;
+    roomListOf(get())->findChild<QTimer*>("refreshTimer")->setInterval(20);
+    return roomListOf(get());
 }
 
 ChatRoomForm* ClientWindow::waitForRoom(quint32 roomId)
 {
-    const bool shown = QTest::qWaitFor(
-        [this, roomId] { return roomTabOf(window.get(), roomId) && isIdle(); }, stepTimeoutMs);
-    return shown ? roomTabOf(window.get(), roomId) : nullptr;
+    return waitIdle([&] { return roomTabOf(get(), roomId); }) ? roomTabOf(get(), roomId) : nullptr;
 }
 
 // The window is enabled again only in a later turn of the event loop than the command's end, and
@@ -84,35 +67,45 @@ bool ClientWindow::isIdle() const
 
 bool ClientWindow::showIdle(QWidget* tab)
 {
-    tabsOf(window.get())->setCurrentWidget(tab);
-    return QTest::qWaitFor([this] { return isIdle(); }, stepTimeoutMs);
+    tabsOf(get())->setCurrentWidget(tab);
+    return waitIdle([] { return true; });
+}
+
+// Top to bottom; rows that are loading or hold no room start with a line break.
+QList<QPushButton*> ClientWindow::filledRows() const
+{
+    QList<QPushButton*> rows =
+        roomListOf(get())->findChild<QWidget*>("widgetList")->findChildren<QPushButton*>();
+    rows.removeIf(
+        [](const QPushButton* row) { return row->isHidden() || row->text().startsWith('\n'); });
+    std::sort(rows.begin(), rows.end(),
+              [](const QPushButton* a, const QPushButton* b) { return a->y() < b->y(); });
+    return rows;
 }
 
 QStringList ClientWindow::rows() const
 {
     QStringList texts;
-    for (const QPushButton* row : filledRows(roomListOf(window.get())))
+    for (const QPushButton* row : filledRows())
         texts.append(row->text());
     return texts;
 }
 
-bool ClientWindow::clickRow(const QString& title)
+bool ClientWindow::clickWhenOffered(const std::function<QPushButton*()>& offered)
 {
-    QPushButton* found = nullptr;
-    const auto ready = [&] {
-        found = nullptr;
-        for (QPushButton* row : filledRows(roomListOf(window.get())))
-            if (row->text().section('\n', 1, 1) == title && row->isEnabled())
-                found = row;
-        return found && isIdle();
-    };
-    if (!showIdle(roomListOf(window.get())) || !QTest::qWaitFor(ready, stepTimeoutMs))
+    QPushButton* button = nullptr;
+    if (!waitIdle([&] { return (button = offered()) != nullptr; }))
         return false;
-    found->click();
+    button->click();
     return true;
 }
 
-QStringList chatLog(const ChatRoomForm* room)
+bool ClientWindow::clickRow(const QString& title)
 {
-    return room->findChild<QPlainTextEdit*>("textLog")->toPlainText().split('\n');
+    return showIdle(roomListOf(get())) && clickWhenOffered([&]() -> QPushButton* {
+               for (QPushButton* row : filledRows())
+                   if (row->text().section('\n', 1, 1) == title && row->isEnabled())
+                       return row;
+               return nullptr;
+           });
 }

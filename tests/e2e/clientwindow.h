@@ -1,14 +1,16 @@
 #pragma once
 
-#include <QString>
+#include <QList>
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 class ChatRoomForm;
 class ChatRoomListForm;
 class MainWindow;
+class QPushButton;
 
 // The client's main window in this test process, built as main() builds it and pointed at the
 // lobby on this port; mainWindow refers to it while it lives. It is destroyed, never closed:
@@ -33,14 +35,16 @@ class ClientWindow
 
     // The texts of the room list's filled rows, top to bottom.
     QStringList rows() const;
+    // Clicks the button that offered returns, once it returns one and the window is idle.
+    bool clickWhenOffered(const std::function<QPushButton*()>& offered);
     // Clicks the row that shows the room title, once one does.
     bool clickRow(const QString& title);
 
   private:
+    bool waitIdle(const std::function<bool()>& condition, int timeoutMs = 15000) const;
+    QList<QPushButton*> filledRows() const;
+
     std::unique_ptr<MainWindow> window;
     // A flow stuck in a modal window that no script answers would hold the test forever.
     QTimer stuck;
 };
-
-// A room tab's chat log, one entry a line.
-QStringList chatLog(const ChatRoomForm* room);

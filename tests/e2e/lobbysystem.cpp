@@ -6,21 +6,15 @@
 
 namespace
 {
+// Rooms hold the server's default number of users.
 const QByteArray config = R"(
-[lobby]
-systemMessage=テストロビーへようこそ
 [rooms]
 size=3
 1\title=ロビー
-1\capacity=50
-1\gameId=chat
 2\title=対戦ルーム
-2\capacity=20
 2\gameId=0
 3\title=秘密の部屋
 3\password=demo
-3\capacity=10
-3\gameId=chat
 )";
 
 constexpr int processTimeoutMs = 30000;
@@ -44,41 +38,23 @@ bool BotProcess::said(const QString& text)
     return QTest::qWaitFor(settled, processTimeoutMs) && log().contains(text);
 }
 
+// One that does not end is killed with the QProcess.
 int BotProcess::stop()
 {
     process.terminate();
-    if (process.waitForFinished(processTimeoutMs))
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    process.kill();
-    process.waitForFinished();
-    return -1;
+    const bool ended = process.waitForFinished(processTimeoutMs);
+    return ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
 LobbySystem::LobbySystem() : server(std::make_unique<LocalLobbyServer>(SERVER_PROGRAM, data.path()))
 {
 }
 
-LobbySystem::~LobbySystem()
-{
-    for (auto& bot : bots)
-        bot->stop();
-}
-
 bool LobbySystem::start(const QVector<LobbyAccount>& accounts)
 {
-    if (!server->writeConfig(config)) {
+    if (!server->writeConfig(config))
         error = "configuration not written in " + data.path();
-        return false;
-    }
-    return server->createAccounts(accounts, error) && startServer();
-}
-
-bool LobbySystem::startServer()
-{
-    if (server->start(error))
-        return true;
-    error += QString::fromUtf8(server->log());
-    return false;
+    return error.isEmpty() && server->createAccounts(accounts, error) && server->start(error);
 }
 
 bool LobbySystem::restart()
@@ -88,13 +64,13 @@ bool LobbySystem::restart()
         return false;
     }
     server = std::make_unique<LocalLobbyServer>(SERVER_PROGRAM, data.path());
-    return startServer();
+    return server->start(error);
 }
 
 BotProcess* LobbySystem::addBot(const LobbyAccount& account, const QStringList& options)
 {
-    bots.push_back(std::make_unique<BotProcess>(port(), account, options));
-    BotProcess* bot = bots.back().get();
+    BotProcess* bot =
+        bots.emplace_back(std::make_unique<BotProcess>(port(), account, options)).get();
     // "ready 0 of 1" when it could not get in.
     if (bot->said("ready ") && bot->log().contains("ready 1 of 1"))
         return bot;
@@ -104,7 +80,7 @@ BotProcess* LobbySystem::addBot(const LobbyAccount& account, const QStringList& 
 
 QString LobbySystem::mailedValue(const QString& address, const QString& label) const
 {
-    QDir outbox(QDir(data.path()).filePath("outbox"));
+    const QDir outbox(data.filePath("outbox"));
     const QRegularExpression line("^" + QRegularExpression::escape(label) + ": (.*)$",
                                   QRegularExpression::MultilineOption);
     // Named by the time they were written.

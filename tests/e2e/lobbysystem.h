@@ -11,18 +11,16 @@
 #include <memory>
 #include <vector>
 
-// The permanent rooms of the test lobby, by number, as its configuration makes them.
-enum TestRoom : quint32 {
-    ChatRoom = 0,   // "ロビー", chat only, 50 places
-    GameRoom = 1,   // "対戦ルーム", the game, 20 places
-    LockedRoom = 2, // "秘密の部屋", password "demo", chat only, 10 places
-};
+// The permanent rooms of the test lobby, by number: "ロビー" for chat, "対戦ルーム" for the game,
+// "秘密の部屋" for chat behind the password "demo".
+enum TestRoom : quint32 { ChatRoom, GameRoom, LockedRoom };
 
 // A tileparlor-bot process playing in the lobby.
 class BotProcess
 {
   public:
     BotProcess(quint16 port, const LobbyAccount& account, const QStringList& options);
+    ~BotProcess() { stop(); }
 
     // Waits until the bot has said the text in its output or log.
     bool said(const QString& text);
@@ -36,12 +34,11 @@ class BotProcess
 };
 
 // The real lobby server with a data folder of its own: accounts made by its own subcommand, the
-// permanent rooms above, its outbox, and the bots the test adds. Bots end before the server.
+// permanent rooms above, its outbox, and the bots the test adds, which end before it.
 class LobbySystem
 {
   public:
     LobbySystem();
-    ~LobbySystem();
 
     bool start(const QVector<LobbyAccount>& accounts);
     // Stops the server and starts another on the same data; it listens on a new port.
@@ -56,8 +53,6 @@ class LobbySystem
     QString mailedValue(const QString& address, const QString& label) const;
 
   private:
-    bool startServer();
-
     QTemporaryDir data;
     std::unique_ptr<LocalLobbyServer> server;
     std::vector<std::unique_ptr<BotProcess>> bots;
