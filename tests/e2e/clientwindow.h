@@ -1,14 +1,21 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
-#include <QTimer>
+#include "app/globals.h"
+#include "mainwindow/mainwindow.h"
+#include "protocol/protocolsocket.h"
+#include "rooms/chatroomform.h"
+#include "rooms/chatroomlistform.h"
+#include "support/modalanswer.h"
+#include "support/windowtabs.h"
 
+#include <QApplication>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QThread>
+
+#include <functional>
 #include <memory>
-
-class ChatRoomForm;
-class ChatRoomListForm;
-class MainWindow;
 
 // The client's main window in this test process, built as main() builds it and pointed at the
 // lobby on this port; mainWindow refers to it while it lives. It is destroyed, never closed:
@@ -16,31 +23,105 @@ class MainWindow;
 class ClientWindow
 {
   public:
-    explicit ClientWindow(quint16 port);
-    ~ClientWindow();
+    explicit ClientWindow(quint16 port)
+    {
+        qputenv("TILEPARLOR_LOBBY_HOST", "127.0.0.1");
+        qputenv("TILEPARLOR_LOBBY_PORT", QByteArray::number(port));
+        window = std::make_unique<MainWindow>();
+        mainWindow = window.get();
+        window->show();
+        // A flow stuck in a modal window that no script answers would hold the test forever:
+        // inside the window's loop the test never gets control back to fail on its own. What it
+        // started dies with it.
+        stuck.callOnTimeout([] {
+            if (QThread::currentThread()->loopLevel() > 0)
+                qFatal("a modal window nobody answers: %s",
+                       qPrintable(describeModal(QApplication::activeModalWidget())));
+        });
+        stuck.start(60000);
+    }
+    ~ClientWindow()
+    {
+        window.reset();
+        mainWindow = nullptr;
+    }
 
     MainWindow* get() const { return window.get(); }
 
     // The room list once the login is over; it then refreshes every few tens of milliseconds
     // instead of every few seconds. Null if it did not come.
-    ChatRoomListForm* waitForRoomList();
+    ChatRoomListForm* waitForRoomList()
+    {
+        if (!waitIdle([this] { return roomListOf(get()); }, 30000))
+            return nullptr;
+        roomListOf(get())->findChild<QTimer*>("refreshTimer")->setInterval(20);
+        return roomListOf(get());
+    }
     // The room's tab once it is shown, else null.
-    ChatRoomForm* waitForRoom(quint32 roomId);
-    // No command is out: a click that sends one now cannot meet another.
-    bool isIdle() const;
+    ChatRoomForm* waitForRoom(quint32 roomId)
+    {
+        return waitIdle([&] { return roomTabOf(get(), roomId); }) ? roomTabOf(get(), roomId)
+                                                                  : nullptr;
+    }
+    // No command is out: a click that sends one now cannot meet another. The window is enabled
+    // again only in a later turn of the event loop than the command's end, and disabled in a
+    // later turn than its start.
+    bool isIdle() const
+    {
+        const auto* socket = window->findChild<ProtocolSocket*>();
+        return window->isEnabled() && socket && !socket->isCommandOpen();
+    }
     // Shows the tab and waits until the window is idle, so that a click right after it acts.
-    bool showIdle(QWidget* tab);
+    bool showIdle(QWidget* tab)
+    {
+        tabsOf(get())->setCurrentWidget(tab);
+        return waitIdle([] { return true; });
+    }
 
     // The texts of the room list's filled rows, top to bottom.
-    QStringList rows() const;
+    QStringList rows() const
+    {
+        QStringList texts;
+        for (const QPushButton* row : filledRows())
+            texts.append(row->text());
+        return texts;
+    }
+    // Clicks the button that offered returns, once it returns one and the window is idle.
+    bool clickWhenOffered(const std::function<QPushButton*()>& offered)
+    {
+        QPushButton* button = nullptr;
+        if (!waitIdle([&] { return (button = offered()) != nullptr; }))
+            return false;
+        button->click();
+        return true;
+    }
     // Clicks the row that shows the room title, once one does.
-    bool clickRow(const QString& title);
+    bool clickRow(const QString& title)
+    {
+        return showIdle(roomListOf(get())) && clickWhenOffered([&]() -> QPushButton* {
+                   for (QPushButton* row : filledRows())
+                       if (row->text().section('\n', 1, 1) == title && row->isEnabled())
+                           return row;
+                   return nullptr;
+               });
+    }
 
   private:
+    bool waitIdle(const std::function<bool()>& condition, int timeoutMs = 15000) const
+    {
+        return QTest::qWaitFor([&] { return condition() && isIdle(); }, timeoutMs);
+    }
+    // Made and placed top to bottom; rows that are loading or hold no room start with a line
+    // break.
+    QList<QPushButton*> filledRows() const
+    {
+        QList<QPushButton*> rows =
+            roomListOf(get())->findChild<QWidget*>("widgetList")->findChildren<QPushButton*>();
+        rows.removeIf(
+            [](const QPushButton* row) { return row->isHidden() || row->text().startsWith('\n'); });
+        return rows;
+    }
+
     std::unique_ptr<MainWindow> window;
-    // A flow stuck in a modal window that no script answers would hold the test forever.
     QTimer stuck;
 };
-
-// A room tab's chat log, one entry a line.
-QStringList chatLog(const ChatRoomForm* room);

@@ -11,43 +11,27 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=$(cd "$1" && pwd)
-for tool in Xvfb xdotool import; do
-  command -v "$tool" >/dev/null || { echo "smoke: $tool is missing" >&2; exit 77; }
-done
+type -P Xvfb xdotool import >/dev/null ||
+  { echo "smoke: Xvfb, xdotool or ImageMagick's import is missing" >&2; exit 77; }
 artifacts=$build/test-artifacts
 mkdir -p "$artifacts"
 work=$(mktemp -d)
 
 # The demo runs in a session of its own, so everything it started can be found by it.
-xvfb_pid=
-demo_pid=
+xvfb_pid='' demo_pid=''
 leftovers() { [ -z "$demo_pid" ] || pgrep -s "$demo_pid" || true; }
 cleanup() {
   local status=$?
   # shellcheck disable=SC2046
-  kill -KILL $(leftovers) 2>/dev/null || true
-  [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
-  if [ "$status" -ne 0 ] && [ -d "$work/demo" ]; then
-    echo "--- demo output" >&2
-    cat "$work/demo.err" "$work/demo"/*.log >&2 || true
-  fi
+  kill -KILL $(leftovers) $xvfb_pid 2>/dev/null || true
+  [ "$status" -eq 0 ] || cat "$work/demo.err" "$work/demo"/*.log >&2 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-fail() {
-  echo "smoke: $*" >&2
-  exit 1
-}
-
-# Polls a condition ten times a second for at most the given seconds.
+fail() { echo "smoke: $*" >&2; exit 1; }
+# Polls the command ten times a second for at most the given seconds.
 wait_until() {
-  local seconds=$1
-  shift
-  for _ in $(seq $((seconds * 10))); do
-    "$@" && return 0
-    sleep 0.1
-  done
+  for _ in $(seq $(($1 * 10))); do "${@:2}" && return 0; sleep 0.1; done
   return 1
 }
 
@@ -62,10 +46,9 @@ TILEPARLOR_DEMO_DIR=$work/demo setsid "$root/scripts/demo.sh" "$build" \
   >"$work/demo.out" 2>"$work/demo.err" &
 demo_pid=$!
 demo_ended() { ! kill -0 "$demo_pid" 2>/dev/null; }
-room_list_shown() { grep -q "room list shown" "$work/demo.err"; }
-shown_or_ended() { room_list_shown || demo_ended; }
-wait_until 60 shown_or_ended
-room_list_shown || fail "the client did not reach the room list"
+shown() { grep -q "room list shown" "$work/demo.err"; }
+wait_until 60 eval 'shown || demo_ended'
+shown || fail "the client did not reach the room list"
 
 window=$(timeout 10 xdotool search --sync --onlyvisible --name '^tileParlor$' | head -1)
 [ -n "$window" ] || fail "no tileParlor window"

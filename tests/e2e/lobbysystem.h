@@ -2,32 +2,51 @@
 
 #include "locallobbyserver.h"
 
+#include <QDir>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
+#include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QVector>
+#include <QTest>
 
 #include <memory>
 #include <vector>
 
-// The permanent rooms of the test lobby, by number, as its configuration makes them.
-enum TestRoom : quint32 {
-    ChatRoom = 0,   // "ロビー", chat only, 50 places
-    GameRoom = 1,   // "対戦ルーム", the game, 20 places
-    LockedRoom = 2, // "秘密の部屋", password "demo", chat only, 10 places
-};
+// The permanent rooms of the test lobby, by number, as its configuration below makes them.
+enum TestRoom : quint32 { ChatRoom, GameRoom };
+
+constexpr int processTimeoutMs = 30000;
 
 // A tileparlor-bot process playing in the lobby.
 class BotProcess
 {
   public:
-    BotProcess(quint16 port, const LobbyAccount& account, const QStringList& options);
+    BotProcess(quint16 port, const LobbyAccount& account, const QStringList& options)
+    {
+        endWithThisProcess(process);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(BOT_PROGRAM,
+                      QStringList{"--host", "127.0.0.1", "--port", QString::number(port),
+                                  "--account", account.name, "--password", account.password} +
+                          options);
+    }
+    ~BotProcess() { stop(); }
 
     // Waits until the bot has said the text in its output or log.
-    bool said(const QString& text);
-    // Stops it the way a terminal does; its exit code, -1 when it crashed or did not end.
-    int stop();
+    bool said(const QString& text)
+    {
+        const auto settled = [&] {
+            return log().contains(text) || process.state() == QProcess::NotRunning;
+        };
+        return QTest::qWaitFor(settled, processTimeoutMs) && log().contains(text);
+    }
+    // Stops it the way a terminal does; its exit code, -1 when it crashed or did not end (the
+    // QProcess then kills it).
+    int stop()
+    {
+        process.terminate();
+        const bool ended = process.waitForFinished(processTimeoutMs);
+        return ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
     QString log() { return output += QString::fromUtf8(process.readAll()); }
 
   private:
@@ -36,30 +55,64 @@ class BotProcess
 };
 
 // The real lobby server with a data folder of its own: accounts made by its own subcommand, the
-// permanent rooms above, its outbox, and the bots the test adds. Bots end before the server.
+// permanent rooms above, its outbox, and the bots the test adds, which end before it. Why a step
+// failed is in failure(), with the logs that tell.
 class LobbySystem
 {
   public:
-    LobbySystem();
-    ~LobbySystem();
-
-    bool start(const QVector<LobbyAccount>& accounts);
+    bool start(const QVector<LobbyAccount>& accounts)
+    {
+        // Rooms hold the server's default number of users.
+        const QByteArray config = "[rooms]\nsize=3\n1\\title=ロビー\n2\\title=対戦ルーム\n"
+                                  "2\\gameId=0\n3\\title=秘密の部屋\n3\\password=demo\n";
+        if (!server->writeConfig(config))
+            error = "configuration not written in " + data.path();
+        return error.isEmpty() && server->createAccounts(accounts, error) && server->start(error);
+    }
     // Stops the server and starts another on the same data; it listens on a new port.
-    bool restart();
+    bool restart()
+    {
+        if (server->stop() != 0)
+            error = "the server did not stop in order: " + QString::fromUtf8(server->log());
+        server = std::make_unique<LocalLobbyServer>(SERVER_PROGRAM, data.path());
+        return error.isEmpty() && server->start(error);
+    }
     quint16 port() const { return server->port(); }
     // Null when the bot did not get into its room.
-    BotProcess* addBot(const LobbyAccount& account, const QStringList& options);
-    // Why the last step failed, with the logs that tell.
+    BotProcess* addBot(const LobbyAccount& account, const QStringList& options)
+    {
+        BotProcess* bot =
+            bots.emplace_back(std::make_unique<BotProcess>(port(), account, options)).get();
+        // "ready 0 of 1" when it could not get in.
+        if (bot->said("ready ") && bot->log().contains("ready 1 of 1"))
+            return bot;
+        error = "bot " + account.name + " did not get in: " + bot->log();
+        return nullptr;
+    }
     QString failure() const { return error; }
 
     // The value of the line "label: value" in the newest mail to the address that has one.
-    QString mailedValue(const QString& address, const QString& label) const;
+    QString mailedValue(const QString& address, const QString& label) const
+    {
+        const QDir outbox(data.filePath("outbox"));
+        const QRegularExpression line("^" + QRegularExpression::escape(label) + ": ([^\r\n]*)",
+                                      QRegularExpression::MultilineOption);
+        // Named by the time they were written.
+        for (const QString& name :
+             outbox.entryList({"*.eml"}, QDir::Files, QDir::Name | QDir::Reversed)) {
+            QFile file(outbox.filePath(name));
+            const QString mail = file.open(QIODevice::ReadOnly) ? file.readAll() : "";
+            const QRegularExpressionMatch value = line.match(mail);
+            if (mail.contains("To: <" + address + ">") && value.hasMatch())
+                return value.captured(1);
+        }
+        return "";
+    }
 
   private:
-    bool startServer();
-
     QTemporaryDir data;
-    std::unique_ptr<LocalLobbyServer> server;
+    std::unique_ptr<LocalLobbyServer> server =
+        std::make_unique<LocalLobbyServer>(SERVER_PROGRAM, data.path());
     std::vector<std::unique_ptr<BotProcess>> bots;
     QString error;
 };

@@ -112,12 +112,12 @@ ModalScript::ModalScript()
 {
 }
 
-ModalScript& ModalScript::box(QMessageBox::Icon icon, const QString& title, const QString& text)
+ModalScript& ModalScript::box(QMessageBox::Icon icon, const QString& title, const QString& part)
 {
-    return then<QMessageBox>([this, icon, title, text](QMessageBox* box) {
-        if (box->icon() != icon || box->windowTitle() != title || box->text() != text)
+    return then<QMessageBox>([this, icon, title, part](QMessageBox* box) {
+        if (box->icon() != icon || box->windowTitle() != title || !box->text().contains(part))
             mismatch += QString("expected box \"%1\" / \"%2\", saw %3\n")
-                            .arg(title, text, describeModal(box));
+                            .arg(title, part, describeModal(box));
         QAbstractButton* button = box->button(QMessageBox::Ok);
         (button ? button : box->button(QMessageBox::Yes))->click();
     });

@@ -84,9 +84,10 @@ class ModalScript
                       [action](QWidget* w) { action(static_cast<Window*>(w)); }});
         return *this;
     }
-    // A message box with this icon, title and text; its OK or Yes button is pressed. A box that
-    // differs is pressed too, so that the flow goes on, and reported by failure().
-    ModalScript& box(QMessageBox::Icon icon, const QString& title, const QString& text);
+    // A message box with this icon and title whose text has this part; its OK or Yes button is
+    // pressed. A box that differs is pressed too, so that the flow goes on, and reported by
+    // failure().
+    ModalScript& box(QMessageBox::Icon icon, const QString& title, const QString& part);
 
     // Waits until every step has acted.
     bool finish(int timeoutMs = 30000);
