@@ -3,8 +3,6 @@
 #include "lobbywire.h"
 #include "support/wire.h"
 
-#include <QMetaType>
-
 // The lobby requests and answers that several suites script.
 
 inline QByteArray request(quint32 code, const QByteArray& fields = {})
@@ -82,5 +80,3 @@ inline QByteArray roomEventFrame(quint32 roomId, const Event& event)
     return notifyFrame(NotifyRoomEvent, Wire(fields).str(event.text));
 }
 
-Q_DECLARE_METATYPE(RoomInfo)
-Q_DECLARE_METATYPE(Event)

@@ -82,7 +82,7 @@ ChatRoomForm* LobbyWindow::serveRoom(quint32 roomId, const RoomInfo& info,
     for (const RoomMember& member : members) {
         if (!server.expect(getNameRequest(member.userId)))
             return nullptr;
-        server.send(nameReply(member.status, member.name));
+        server.send(nameReply(0, member.name));
     }
     const auto shown = [this, roomId] { return room(roomId) && window->isEnabled(); };
     return QTest::qWaitFor(shown, 5000) ? room(roomId) : nullptr;
@@ -96,11 +96,6 @@ ChatRoomForm* LobbyWindow::room(quint32 roomId) const
 ChatRoomListForm* LobbyWindow::roomList() const
 {
     return roomListOf(window.get());
-}
-
-QTabWidget* LobbyWindow::tabs() const
-{
-    return tabsOf(window.get());
 }
 
 // The window and each room hold a log of the same name; this one sits below the tabs.

@@ -9,15 +9,12 @@
 
 class ChatRoomForm;
 class ChatRoomListForm;
-class QTabWidget;
 
-// A room member as the server names it; a status other than 0 means an unknown user.
+// A room member as the server names it.
 struct RoomMember {
     quint32 userId;
     QString name;
-    quint32 status = 0;
 };
-Q_DECLARE_METATYPE(RoomMember)
 
 // A main window started against the scripted lobby with an account stored. Once logged in, its
 // room list refreshes only when the test calls tick(), so no walk interleaves with the script.
@@ -45,7 +42,6 @@ struct LobbyWindow {
 
     ChatRoomForm* room(quint32 roomId) const;
     ChatRoomListForm* roomList() const;
-    QTabWidget* tabs() const;
     QString allRoomsLog() const;
     ProtocolSocket* socket() const;
     void tick() const; // one refresh tick of the room list
