@@ -26,12 +26,31 @@ class Wire
 };
 
 // A frame: u32 length then the payload.
-QByteArray frame(const QByteArray& payload);
+inline QByteArray frame(const QByteArray& payload)
+{
+    return Wire().u32(quint32(payload.size())).raw(payload);
+}
+
 // A reply frame (type byte 0) carrying the given fields.
-QByteArray replyFrame(const QByteArray& fields);
+inline QByteArray replyFrame(const QByteArray& fields)
+{
+    return frame(Wire().byte(0).raw(fields));
+}
+
 // A notification frame (type byte 1) of the given kind with its fields.
-QByteArray notifyFrame(quint32 kind, const QByteArray& fields = {});
+inline QByteArray notifyFrame(quint32 kind, const QByteArray& fields = {})
+{
+    return frame(Wire().byte(1).u32(kind).raw(fields));
+}
+
 // The server's hello answer with the given result.
-QByteArray serverHello(quint32 result);
+inline QByteArray serverHello(quint32 result)
+{
+    return frame(Wire().u32(result));
+}
+
 // The client's hello as it must appear on the wire.
-QByteArray clientHello();
+inline QByteArray clientHello()
+{
+    return QByteArray::fromHex("08000000304a574b02000000");
+}
