@@ -1,5 +1,5 @@
-// The process runner on POSIX, driven with runnerchild, which reports its argument vector through
-// a pipe it inherits; and the engine's order blocks and the pipes they travel through.
+// The process runner on POSIX, driven with runnerchild, which reports its argument vector into a
+// file it inherits; and the engine's order blocks and the pipes they travel through.
 
 #include "support/descriptors.h"
 
@@ -8,13 +8,13 @@
 #include "match/childprocess_posix.h"
 #include "match/engineorder.h"
 
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTextCodec>
 #include <QtTest>
 
-#include <poll.h>
+#include <csignal>
+
 #include <sys/wait.h>
 
 class ChildProcessTest : public QObject
@@ -22,149 +22,123 @@ class ChildProcessTest : public QObject
     Q_OBJECT
 
   private slots:
-    void initTestCase();
+    void initTestCase()
+    {
+        localCodec = QTextCodec::codecForName("UTF-8");
+        // A write into a closed pipe must fail rather than end the client. The programs it starts
+        // must still end on a broken pipe: runnerchild reports otherwise.
+        ignoreBrokenPipeSignal();
+        QVERIFY(std::signal(SIGPIPE, SIG_IGN) == SIG_IGN);
+        // A folder and a name that an encoding or splitting fault would break.
+        QVERIFY(QDir().mkpath(programDir));
+        QVERIFY(QFile::copy(QStringLiteral(RUNNERCHILD_PATH), programDir + "/runner child"));
+    }
     // Whatever a test started, the runner has reaped.
     void cleanup() { QVERIFY(waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD); }
-    void commandLineWords_data();
-    void commandLineWords();
-    void startFailureLeavesNothing();
-    void orderBlock_data();
-    void orderBlock();
-    void onlyTheChildEndIsInherited();
+
+    void commandLineWords_data()
+    {
+        QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<QStringList>("words");
+        // The first word is the program's argv[0], as given; a quote left open runs to the end.
+        QTest::newRow("blanks and quotes") << " UPnPCJ.exe\t\"a b\" \"\"  c\"d e\"f \"g  h"
+                                           << QStringList{"UPnPCJ.exe", "a b", "", "cd ef", "g  h"};
+        // 2n backslashes before a quote halve and the quote groups; 2n+1 leave a literal quote.
+        QTest::newRow("backslashes") << R"(a\\"b c" d\\\"e C:\tp\x\\y)"
+                                     << QStringList{R"(a\b c)", R"(d\"e)", R"(C:\tp\x\\y)"};
+        QTest::newRow("empty line, still an argv[0]") << "" << QStringList{""};
+        // 200 bytes; the cut counts bytes, not characters.
+        QTest::newRow("cut to 127 bytes") << "cut " + QString(65, QChar(0x3042)) + 'x'
+                                          << QStringList{"cut", QString(41, QChar(0x3042))};
+        // Reports, then ignores the polite ways to end it: it has to be killed.
+        QTest::newRow("lingering") << "linger" << QStringList{"linger"};
+        // Its report file is closed on exec: only descriptors left inheritable reach the program.
+        QTest::newRow("closed on exec") << "closed" << QStringList();
+    }
+    // Starts runnerchild with the command line and reads what it writes into the report file.
+    void commandLineWords()
+    {
+        QFETCH(QString, commandLine);
+        QFETCH(QStringList, words);
+        // Each argument ended by a NUL.
+        const QByteArray expected =
+            words.isEmpty() ? QByteArray() : (words.join(QChar(0)) + QChar(0)).toUtf8();
+        const QString path = temp.filePath(QTest::currentDataTag());
+        const int fd = ::open(QFile::encodeName(path).constData(),
+                              O_WRONLY | O_CREAT | (commandLine == "closed" ? O_CLOEXEC : 0), 0600);
+        qputenv("RUNNERCHILD_FD", QByteArray::number(fd));
+        ChildProcess* process =
+            startProcessIn(programDir, QStringLiteral("runner child"), commandLine);
+        ::close(fd);
+        QVERIFY(process);
+        // A program that has ended is seen as such; one that lingers is killed after the timeout.
+        const bool linger = commandLine == "linger";
+        QTRY_COMPARE_WITH_TIMEOUT(isProcessRunning(process), linger, 10000);
+        QTRY_COMPARE(QFileInfo(path).size(), qint64(expected.size()));
+        QFile report(path);
+        QVERIFY(report.open(QIODevice::ReadOnly));
+        QCOMPARE(report.readAll(), expected);
+        QElapsedTimer timer;
+        timer.start();
+        closeProcess(process, 300);
+        QVERIFY(timer.elapsed() < 5000 && (timer.elapsed() >= 300) == linger);
+    }
+
+    // Neither a program nor a descriptor is left behind.
+    void startFailureLeavesNothing()
+    {
+        const int freeFd = lowestFreeFd();
+        QVERIFY(!startProcess(temp.filePath("missing"), QStringLiteral("engine --parlor 1 2")));
+        QCOMPARE(lowestFreeFd(), freeFd);
+    }
+
+    void orderBlock_data()
+    {
+        QTest::addColumn<QByteArray>("codec");
+        QTest::addColumn<QString>("address");
+        // The join order's byte, then the text at offset 16; the rest of the block is zero.
+        QTest::addColumn<QByteArray>("text");
+        const QString kana(QChar(0x3042));
+        const QString emoji = QString::fromUtf8("\xF0\x9F\x8E\xAE");
+        QTest::newRow("256 bytes cut to 255, room for the NUL")
+            << QByteArray("UTF-8") << QString(256, 'a') << QByteArray(255, 'a');
+        QTest::newRow("cut before a kana that does not fit whole")
+            << QByteArray("UTF-8") << "a" + kana.repeated(85) << "a" + kana.toUtf8().repeated(84);
+        QTest::newRow("cut before a surrogate pair")
+            << QByteArray("UTF-8") << "ab" + emoji.repeated(64)
+            << "ab" + emoji.toUtf8().repeated(63);
+        // The engine reads the system's 8-bit encoding: two bytes a kana in Shift-JIS.
+        QTest::newRow("Shift-JIS") << QByteArray("Shift_JIS") << kana.repeated(130)
+                                   << QByteArray("\x82\xa0").repeated(127);
+    }
+    void orderBlock()
+    {
+        QFETCH(QByteArray, codec);
+        QFETCH(QString, address);
+        QFETCH(QByteArray, text);
+        localCodec = QTextCodec::codecForName(codec);
+        QCOMPARE(::orderBlock(JoinOrder, address).toHex(),
+                 (char(JoinOrder) + QByteArray(15, '\0') + text).leftJustified(272, '\0').toHex());
+    }
+
+    // The engine inherits its end of each pipe; the client's end stays out of it.
+    void onlyTheChildEndIsInherited()
+    {
+        for (const ChildEnd side : {ChildEnd::Read, ChildEnd::Write}) {
+            PipeHandle clientEnd = invalidPipeHandle, childEnd = invalidPipeHandle;
+            QVERIFY(createNativePipe(side, &clientEnd, &childEnd));
+            QCOMPARE(fcntl(int(clientEnd), F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+            QCOMPARE(fcntl(int(childEnd), F_GETFD) & FD_CLOEXEC, 0);
+            QCOMPARE(fcntl(int(clientEnd), F_GETPIPE_SZ), int(pipeBufferSize));
+            closeNativePipe(clientEnd);
+            closeNativePipe(childEnd);
+        }
+    }
 
   private:
     QTemporaryDir temp;
-    QString programDir;
+    const QString programDir = temp.filePath(QStringLiteral("道具 箱"));
 };
-
-void ChildProcessTest::initTestCase()
-{
-    localCodec = QTextCodec::codecForName("UTF-8");
-    // The programs it starts must still end on a broken pipe: runnerchild reports otherwise.
-    ignoreBrokenPipeSignal();
-    int fds[2];
-    QVERIFY(::pipe(fds) == 0 && ::close(fds[0]) == 0);
-    QVERIFY(::write(fds[1], "x", 1) == -1 && errno == EPIPE && ::close(fds[1]) == 0);
-    // A folder and a name that an encoding or splitting fault would break.
-    programDir = temp.filePath(QStringLiteral("道具 箱"));
-    QVERIFY(QDir().mkpath(programDir));
-    QVERIFY(QFile::copy(QStringLiteral(RUNNERCHILD_PATH), programDir + "/runner child"));
-}
-
-void ChildProcessTest::commandLineWords_data()
-{
-    QTest::addColumn<QString>("commandLine");
-    QTest::addColumn<QStringList>("words");
-    // The first word is the program's argv[0], as given.
-    QTest::newRow("blanks and quotes")
-        << " UPnPCJ.exe\t\"a b\" \"\"  c\"d e\"f " << QStringList{"UPnPCJ.exe", "a b", "", "cd ef"};
-    // 2n backslashes before a quote halve and the quote groups; 2n+1 leave a literal quote.
-    QTest::newRow("backslashes") << R"(a\\"b c" d\\\"e C:\tp\x\\y)"
-                                 << QStringList{R"(a\b c)", R"(d\"e)", R"(C:\tp\x\\y)"};
-    QTest::newRow("unterminated quote") << R"(a "b  c)" << QStringList{"a", "b  c"};
-    QTest::newRow("empty line, still an argv[0]") << "" << QStringList{""};
-    // 200 bytes; the cut counts bytes, not characters.
-    QTest::newRow("cut to 127 bytes") << "cut " + QString(65, QChar(0x3042)) + 'x'
-                                      << QStringList{"cut", QString(41, QChar(0x3042))};
-    // Reports, then ignores the polite ways to end it: it has to be killed.
-    QTest::newRow("lingering") << "linger" << QStringList{"linger"};
-    // Its report pipe is closed on exec: only descriptors left inheritable reach the program.
-    QTest::newRow("closed on exec") << "closed" << QStringList();
-}
-
-// Starts runnerchild with the command line and reads what it writes into the report pipe until
-// that closes.
-void ChildProcessTest::commandLineWords()
-{
-    QFETCH(QString, commandLine);
-    QFETCH(QStringList, words);
-    // Each argument ended by a NUL.
-    const QByteArray expected =
-        words.isEmpty() ? QByteArray() : (words.join(QChar(0)) + QChar(0)).toUtf8();
-    int fds[2];
-    QVERIFY(::pipe(fds) == 0);
-    ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    ::fcntl(fds[1], F_SETFD, commandLine == "closed" ? FD_CLOEXEC : 0);
-    qputenv("RUNNERCHILD_FD", QByteArray::number(fds[1]));
-    ChildProcess* process = startProcessIn(programDir, QStringLiteral("runner child"), commandLine);
-    // From here on only the child can hold the write end, so its closing ends the report.
-    ::close(fds[1]);
-    QByteArray report;
-    const QDeadlineTimer deadline(10000);
-    pollfd readable = {fds[0], POLLIN, 0};
-    char buffer[256];
-    ssize_t got;
-    while (::poll(&readable, 1, int(deadline.remainingTime())) > 0 &&
-           (got = ::read(fds[0], buffer, sizeof buffer)) > 0)
-        report.append(buffer, got);
-    ::close(fds[0]);
-    QVERIFY(process);
-    QCOMPARE(report, expected);
-    // A program that has ended is seen as such; one that lingers is killed after the timeout.
-    const bool linger = commandLine == "linger";
-    QTRY_COMPARE_WITH_TIMEOUT(isProcessRunning(process), linger, 10000);
-    QElapsedTimer timer;
-    timer.start();
-    closeProcess(process, 300);
-    QVERIFY(timer.elapsed() < 5000 && (timer.elapsed() >= 300) == linger);
-}
-
-// Neither a program nor a descriptor is left behind.
-void ChildProcessTest::startFailureLeavesNothing()
-{
-    QVERIFY(QFile(temp.filePath("not-executable")).open(QIODevice::WriteOnly));
-    for (const char* name : {"missing", "not-executable"}) {
-        const int freeFd = lowestFreeFd();
-        QVERIFY(!startProcess(temp.filePath(name), QStringLiteral("engine --parlor 1 2")));
-        QCOMPARE(lowestFreeFd(), freeFd);
-    }
-}
-
-void ChildProcessTest::orderBlock_data()
-{
-    QTest::addColumn<QByteArray>("codec");
-    QTest::addColumn<QString>("address");
-    // The join order's byte, then the text at offset 16; the rest of the block is zero.
-    QTest::addColumn<QByteArray>("text");
-    const QString kana(QChar(0x3042));
-    const QString emoji = QString::fromUtf8("\xF0\x9F\x8E\xAE");
-    QTest::newRow("256 bytes cut to 255, room for the NUL")
-        << QByteArray("UTF-8") << QString(256, 'a') << QByteArray(255, 'a');
-    QTest::newRow("cut before a kana that does not fit whole")
-        << QByteArray("UTF-8") << "a" + kana.repeated(85) << "a" + kana.toUtf8().repeated(84);
-    QTest::newRow("cut before a surrogate pair")
-        << QByteArray("UTF-8") << "ab" + emoji.repeated(64) << "ab" + emoji.toUtf8().repeated(63);
-    // The engine reads the system's 8-bit encoding: two bytes a kana in Shift-JIS.
-    QTest::newRow("Shift-JIS") << QByteArray("Shift_JIS") << kana.repeated(130)
-                               << QByteArray("\x82\xa0").repeated(127);
-}
-
-void ChildProcessTest::orderBlock()
-{
-    QFETCH(QByteArray, codec);
-    QFETCH(QString, address);
-    QFETCH(QByteArray, text);
-    localCodec = QTextCodec::codecForName(codec);
-    QVERIFY(localCodec);
-    const QByteArray block =
-        (char(JoinOrder) + QByteArray(15, '\0') + text).leftJustified(272, '\0');
-    QCOMPARE(::orderBlock(JoinOrder, address).toHex(), block.toHex());
-}
-
-// The engine inherits its end of each pipe; the client's end stays out of it.
-void ChildProcessTest::onlyTheChildEndIsInherited()
-{
-    for (const ChildEnd side : {ChildEnd::Read, ChildEnd::Write}) {
-        PipeHandle clientEnd = invalidPipeHandle;
-        PipeHandle childEnd = invalidPipeHandle;
-        QVERIFY(createNativePipe(side, &clientEnd, &childEnd));
-        QCOMPARE(fcntl(int(clientEnd), F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
-        QCOMPARE(fcntl(int(childEnd), F_GETFD) & FD_CLOEXEC, 0);
-        QCOMPARE(fcntl(int(clientEnd), F_GETPIPE_SZ), int(pipeBufferSize));
-        closeNativePipe(clientEnd);
-        closeNativePipe(childEnd);
-    }
-}
 
 QTEST_GUILESS_MAIN(ChildProcessTest)
 #include "tst_childprocess.moc"

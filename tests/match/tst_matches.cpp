@@ -9,9 +9,6 @@
 
 #include "app/globals.h"
 #include "match/battledialog.h"
-#include "match/chatapplymatchdialog.h"
-#include "match/chatrecruitmatchdialog.h"
-#include "match/chatwaitmatchdialog.h"
 #include "rooms/chatroomform.h"
 
 #include <QElapsedTimer>
@@ -87,6 +84,7 @@ struct MatchRun : LobbyWindow {
         };
         return QTest::qWaitFor(only) ? only() : nullptr;
     }
+
     // はなこ's recruit with own as guest, or own's with her: the game starts.
     BattleDialog* startBattle(quint32 host)
     {
@@ -96,6 +94,7 @@ struct MatchRun : LobbyWindow {
               {EventGameStart, host, 0, host == own ? "" : hostAddress}});
         return waitFor<BattleDialog>();
     }
+
     // The own recruit with its minimum reached, はなこ's offer, the wait for her game, or her
     // game with own as guest.
     QDialog* openDialog(const QString& kind)
@@ -107,9 +106,7 @@ struct MatchRun : LobbyWindow {
         send(kind == "recruit" ? QList<Event>{start} : QList<Event>{start, start});
         if (kind == "wait")
             send({{EventApply, own, hanako, "", 2}});
-        return kind == "recruit" ? static_cast<QDialog*>(waitFor<ChatRecruitMatchDialog>())
-               : kind == "apply" ? static_cast<QDialog*>(waitFor<ChatApplyMatchDialog>())
-                                 : waitFor<ChatWaitMatchDialog>();
+        return waitFor<QDialog>();
     }
 };
 
@@ -139,198 +136,182 @@ class MatchesTest : public QObject
     // A write into the pipe of an engine that has gone must not end the client, even where
     // nobody told the process to ignore the signal.
     void initTestCase() { std::signal(SIGPIPE, SIG_DFL); }
-    void hostMatch();
-    void commands_data();
-    void commands();
-    void startError_data();
-    void startError();
-    void secondMatchIsFatal();
-};
-
-// From the battle button to the game's end, with an engine that ignores the stop order.
-void MatchesTest::hostMatch()
-{
-    MatchRun run;
-    OPEN_MATCH(run);
-    child<QPushButton>(run.room(gameRoom), "pushButtonBattle")->click();
-    EXPECT_CLIENT_BYTES(run.server, matchRequest(RecruitMatch));
-    run.reply(0);
-    run.send({{EventRecruitStart, own, 2, "", 4},
-              {EventApply, hanako, own, "", 2},
-              {EventApply, jiro, own, "", 3},
-              {EventGameStart, own}});
-    QPointer<BattleDialog> battle = run.waitFor<BattleDialog>();
-    QVERIFY(battle);
-
-    // The host counts as one of the minimum of 2: only the last guest's leave ends the match.
-    auto* log = child<QPlainTextEdit>(run.room(gameRoom), "textLog");
-    run.send({{EventGameLeave, jiro, own}, {EventSpeak, hanako, 0, "dealt with"}});
-    QTRY_VERIFY(log->toPlainText().endsWith("dealt with"));
-    EXPECT_NOTHING_MORE_FROM(run);
-    run.send({{EventGameLeave, hanako, own}});
-    EXPECT_CLIENT_BYTES(run.server, matchRequest(EndBattle));
-    // The game's end waits for the reply: the battle must not go while its command is out.
-    QSignalSpy notified(run.socket(), &ProtocolSocket::recvNotify);
-    run.send({{EventGameEnd, own}});
-    QVERIFY(notified.wait());
-    QCoreApplication::processEvents();
-    QVERIFY(battle);
-    QElapsedTimer timer;
-    timer.start();
-    run.reply(0);
-    // The stop order goes out once; the engine has a second to end, then is killed.
-    QTRY_VERIFY(!battle);
-    QVERIFY(timer.elapsed() >= 1000 && timer.elapsed() < 5000);
-    QCOMPARE(run.engineRead(), hexBlock(1) + hexBlock(0));
-    // No engine is left running or unreaped.
-    QVERIFY(waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD);
-    EXPECT_NOTHING_MORE_FROM(run);
-}
-
-void MatchesTest::commands_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("trigger");
-    QTest::addColumn<QByteArray>("sent");
-    QTest::addColumn<quint32>("result");
-    QTest::addColumn<QString>("refusal");
-    const auto row = [](const char* name, const char* kind, const char* trigger,
-                        const QByteArray& sent, quint32 result = 0, const QString& refusal = {}) {
-        QTest::newRow(name) << QString(kind) << QString(trigger) << sent << result << refusal;
-    };
-    row("start refused", "recruit", "Yes", matchRequest(StartBattle), 1,
-        "ゲームの開始に失敗しました。");
-    row("recruit cancel by close refused", "recruit", "close", matchRequest(CancelRecruit), 2,
-        "対戦相手募集のキャンセルに失敗しました。");
-    row("application refused", "apply", "Yes",
-        request(ApplyMatch, Wire().u32(gameRoom).u32(hanako)), 7,
-        "対戦の応募に失敗しました。\nすでに満席です。");
-    row("withdrawal by Escape refused", "wait", "Escape", matchRequest(CancelApply), 1,
-        "対戦の募集への応募をキャンセルするのに失敗しました。");
-    for (const char* kind : {"recruit", "apply", "wait", "battle"})
-        row(("leave the room, " + QByteArray(kind)).constData(), kind, "leave",
-            matchRequest(LeaveRoom));
-}
-
-// What the buttons, the title-bar button, Escape and leaving the room send from a match dialog,
-// and how the dialog ends: the refusal shows a box; leaving the room ends the match.
-void MatchesTest::commands()
-{
-    QFETCH(QString, kind);
-    QFETCH(QString, trigger);
-    QFETCH(QByteArray, sent);
-    QFETCH(quint32, result);
-    QFETCH(QString, refusal);
-    MatchRun run;
-    OPEN_MATCH(run);
-    QPointer<QDialog> dialog = run.openDialog(kind);
-    QVERIFY(dialog);
-    const auto* otherBattle = child<QPushButton>(run.room(otherRoom), "pushButtonBattle");
-    QCOMPARE(otherBattle->isEnabledTo(run.window.get()), kind == "apply");
-    if (trigger == "Escape")
-        QTest::keyClick(dialog, Qt::Key_Escape);
-    else if (trigger == "close")
-        dialog->close();
-    else if (trigger == "leave")
-        child<QPushButton>(run.room(gameRoom), "pushButtonLeave")->click();
-    else
-        press(dialog, QDialogButtonBox::Yes);
-    EXPECT_CLIENT_BYTES(run.server, sent);
-    if (trigger == "leave") {
+    // From the battle button to the game's end, with an engine that ignores the stop order.
+    void hostMatch()
+    {
+        MatchRun run;
+        OPEN_MATCH(run);
+        child<QPushButton>(run.room(gameRoom), "pushButtonBattle")->click();
+        EXPECT_CLIENT_BYTES(run.server, matchRequest(RecruitMatch));
         run.reply(0);
+        run.send({{EventRecruitStart, own, 2, "", 4},
+                  {EventApply, hanako, own, "", 2},
+                  {EventApply, jiro, own, "", 3},
+                  {EventGameStart, own}});
+        QPointer<BattleDialog> battle = run.waitFor<BattleDialog>();
+
+        // The host counts as one of the minimum of 2: only the last guest's leave ends the match.
+        auto* log = child<QPlainTextEdit>(run.room(gameRoom), "textLog");
+        run.send({{EventGameLeave, jiro, own}, {EventSpeak, hanako, 0, "dealt with"}});
+        QTRY_VERIFY(log->toPlainText().endsWith("dealt with"));
+        EXPECT_NOTHING_MORE_FROM(run);
+        run.send({{EventGameLeave, hanako, own}});
+        EXPECT_CLIENT_BYTES(run.server, matchRequest(EndBattle));
+        // The game's end waits for the reply: the battle must not go while its command is out.
+        QSignalSpy notified(run.socket(), &ProtocolSocket::recvNotify);
+        run.send({{EventGameEnd, own}});
+        QVERIFY(notified.wait());
+        QCoreApplication::processEvents();
+        QVERIFY(battle);
+        QElapsedTimer timer;
+        timer.start();
+        run.reply(0);
+        // The stop order goes out once; the engine has a second to end, then is killed.
+        QTRY_VERIFY(!battle);
+        QVERIFY(timer.elapsed() >= 1000 && timer.elapsed() < 5000);
+        QCOMPARE(run.engineRead(), hexBlock(1) + hexBlock(0));
+        // No engine is left running or unreaped.
+        QVERIFY(waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD);
+        EXPECT_NOTHING_MORE_FROM(run);
+    }
+
+    void commands_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("trigger");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<quint32>("result");
+        QTest::addColumn<QString>("refusal");
+        const auto row = [](const char* name, const char* kind, const char* trigger,
+                            const QByteArray& sent, quint32 result = 0,
+                            const QString& refusal = {}) {
+            QTest::newRow(name) << QString(kind) << QString(trigger) << sent << result << refusal;
+        };
+        row("start refused", "recruit", "Yes", matchRequest(StartBattle), 1,
+            "ゲームの開始に失敗しました。");
+        row("recruit cancel by close refused", "recruit", "close", matchRequest(CancelRecruit), 2,
+            "対戦相手募集のキャンセルに失敗しました。");
+        row("application refused", "apply", "Yes",
+            request(ApplyMatch, Wire().u32(gameRoom).u32(hanako)), 7,
+            "対戦の応募に失敗しました。\nすでに満席です。");
+        row("withdrawal by Escape refused", "wait", "Escape", matchRequest(CancelApply), 1,
+            "対戦の募集への応募をキャンセルするのに失敗しました。");
+        for (const char* kind : {"recruit", "apply", "wait", "battle"})
+            row(("leave the room, " + QByteArray(kind)).constData(), kind, "leave",
+                matchRequest(LeaveRoom));
+    }
+
+    // What the buttons, the title-bar button, Escape and leaving the room send from a match dialog,
+    // and how the dialog ends: the refusal shows a box; leaving the room ends the match.
+    void commands()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, trigger);
+        QFETCH(QByteArray, sent);
+        QFETCH(quint32, result);
+        QFETCH(QString, refusal);
+        MatchRun run;
+        OPEN_MATCH(run);
+        QPointer<QDialog> dialog = run.openDialog(kind);
+        QVERIFY(dialog);
+        const auto* otherBattle = child<QPushButton>(run.room(otherRoom), "pushButtonBattle");
+        QCOMPARE(otherBattle->isEnabledTo(run.window.get()), kind == "apply");
+        if (trigger == "Escape")
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        else if (trigger == "close")
+            dialog->close();
+        else if (trigger == "leave")
+            child<QPushButton>(run.room(gameRoom), "pushButtonLeave")->click();
+        else
+            press(dialog, QDialogButtonBox::Yes);
+        EXPECT_CLIENT_BYTES(run.server, sent);
+        if (trigger != "leave") {
+            // While the command is out, closing the dialog sends nothing.
+            QTRY_VERIFY(!dialog->isEnabled());
+            dialog->close();
+            EXPECT_NOTHING_MORE_FROM(run);
+            QVERIFY(dialog->isVisible());
+        }
+        // Everything but the box follows from the server's events, not from the reply. The window
+        // may take the dialog down while its box is up: the box goes with it.
+        SeenBox seen;
+        auto box = answerDialog<QMessageBox>([&](QMessageBox* shown) {
+            seen = {shown->icon(), shown->windowTitle(), shown->text()};
+            run.send({{EventRecruitCancel, kind == "recruit" ? own : hanako}});
+        });
+        run.reply(result);
         QTRY_VERIFY(!dialog);
+        QVERIFY(!QApplication::activeModalWidget());
         QVERIFY(otherBattle->isEnabledTo(run.window.get()));
+        if (!refusal.isEmpty())
+            COMPARE_BOX(seen, QMessageBox::Information, "対戦マッチング", refusal);
         // A guest's engine joins the host at the address the game's start gave, and is stopped.
         if (kind == "battle")
             QCOMPARE(run.engineRead(), hexBlock(2, hostAddress.toUtf8()) + hexBlock(0));
         EXPECT_NOTHING_MORE_FROM(run);
-        return;
     }
-    // While the command is out, closing the dialog sends nothing.
-    QTRY_VERIFY(!dialog->isEnabled());
-    dialog->close();
-    EXPECT_NOTHING_MORE_FROM(run);
-    QVERIFY(dialog->isVisible());
-    // Everything but the box follows from the server's events, not from the reply. The window
-    // may take the dialog down while its box is up: the box goes with it.
-    SeenBox seen;
-    ModalWatcher box([&](QWidget* modal) {
-        auto* shown = qobject_cast<QMessageBox*>(modal);
-        if (shown) {
-            seen = {shown->icon(), shown->windowTitle(), shown->text()};
-            run.send({{EventRecruitCancel, kind == "recruit" ? own : hanako}});
+
+    void startError_data()
+    {
+        QTest::addColumn<quint32>("host");
+        QTest::addColumn<QString>("text");
+        // Room for the engine's input pipe at most: its output pipe cannot be made.
+        QTest::newRow("no pipes, host") << own << "リソース不足です。";
+        // The report waits until the connection's one command is free.
+        QTest::newRow("no engine while another command is out, guest")
+            << hanako
+            << "星環演武の起動に失敗しました。\nファイルが見つかりません。\n"
+               "(インストールしたフォルダから手動で移動したりすると発生します)";
+    }
+
+    void startError()
+    {
+        QFETCH(quint32, host);
+        QFETCH(QString, text);
+        const bool guest = host != own;
+        MatchRun run;
+        OPEN_MATCH(run);
+        if (guest) {
+            // Another window's command, its request not yet written.
+            run.socket()->beginCommand(run.window.get(), SLOT(update()));
+            QVERIFY(QFile::remove(run.game.filePath("engine.exe")));
         }
-        return shown != nullptr;
-    });
-    run.reply(result);
-    QTRY_COMPARE(box.handled(), 1);
-    COMPARE_BOX(seen, QMessageBox::Information, "対戦マッチング", refusal);
-    QTRY_VERIFY(!dialog);
-    QVERIFY(!QApplication::activeModalWidget());
-    EXPECT_NOTHING_MORE_FROM(run);
-}
-
-void MatchesTest::startError_data()
-{
-    QTest::addColumn<quint32>("host");
-    QTest::addColumn<QString>("text");
-    // Room for the engine's input pipe at most: its output pipe cannot be made.
-    QTest::newRow("no pipes, host") << own << "リソース不足です。";
-    // The report waits until the connection's one command is free.
-    QTest::newRow("no engine while another command is out, guest")
-        << hanako
-        << "星環演武の起動に失敗しました。\nファイルが見つかりません。\n"
-           "(インストールしたフォルダから手動で移動したりすると発生します)";
-}
-
-void MatchesTest::startError()
-{
-    QFETCH(quint32, host);
-    QFETCH(QString, text);
-    const bool guest = host != own;
-    MatchRun run;
-    OPEN_MATCH(run);
-    if (guest) {
-        // Another window's command, its request not yet written.
-        run.socket()->beginCommand(run.window.get(), SLOT(update()));
-        QVERIFY(QFile::remove(run.game.filePath("engine.exe")));
-    }
-    const int freeFd = lowestFreeFd();
-    rlimit saved = {};
-    getrlimit(RLIMIT_NOFILE, &saved);
-    const rlimit tight = {guest ? saved.rlim_cur : rlim_t(freeFd + 2), saved.rlim_max};
-    setrlimit(RLIMIT_NOFILE, &tight);
-    SeenBox seen;
-    auto box = answerMessageBox(&seen);
-    QPointer<BattleDialog> battle = run.startBattle(host);
-    QVERIFY(battle);
-    setrlimit(RLIMIT_NOFILE, &saved);
-    QCOMPARE(lowestFreeFd(), freeFd);
-    if (guest) {
+        const int freeFd = lowestFreeFd();
+        rlimit saved = {};
+        getrlimit(RLIMIT_NOFILE, &saved);
+        const rlimit tight = {guest ? saved.rlim_cur : rlim_t(freeFd + 2), saved.rlim_max};
+        setrlimit(RLIMIT_NOFILE, &tight);
+        SeenBox seen;
+        auto box = answerMessageBox(&seen);
+        QPointer<BattleDialog> battle = run.startBattle(host);
+        setrlimit(RLIMIT_NOFILE, &saved);
+        QCOMPARE(lowestFreeFd(), freeFd);
+        if (guest) {
+            EXPECT_NOTHING_MORE_FROM(run);
+            run.socket()->endCommand();
+        }
+        EXPECT_CLIENT_BYTES(run.server, matchRequest(guest ? DropBattle : EndBattle));
+        QTRY_COMPARE(box->handled(), 1);
+        COMPARE_BOX(seen, QMessageBox::Information, "対戦状況", text);
+        // The reply runs the event queue again, while the game's start is long done with.
+        run.reply(0);
+        QTRY_VERIFY(run.window->isEnabled());
+        QVERIFY(battle);
+        // A leave after the end must not end the match a second time.
+        run.send({{EventGameLeave, guest ? own : hanako, host}, {EventSpeak, hanako, 0, "dealt"}});
+        QTRY_VERIFY(
+            child<QPlainTextEdit>(run.room(gameRoom), "textLog")->toPlainText().endsWith("dealt"));
         EXPECT_NOTHING_MORE_FROM(run);
-        run.socket()->endCommand();
     }
-    EXPECT_CLIENT_BYTES(run.server, matchRequest(guest ? DropBattle : EndBattle));
-    QTRY_COMPARE(box->handled(), 1);
-    COMPARE_BOX(seen, QMessageBox::Information, "対戦状況", text);
-    // The reply runs the event queue again, while the game's start is long done with.
-    run.reply(0);
-    QTRY_VERIFY(run.window->isEnabled());
-    QVERIFY(battle);
-    // A leave after the end must not end the match a second time.
-    run.send({{EventGameLeave, guest ? own : hanako, host}, {EventSpeak, hanako, 0, "dealt"}});
-    QTRY_VERIFY(
-        child<QPlainTextEdit>(run.room(gameRoom), "textLog")->toPlainText().endsWith("dealt"));
-    EXPECT_NOTHING_MORE_FROM(run);
-}
 
-void MatchesTest::secondMatchIsFatal()
-{
-    const ScenarioResult recruit = runScenario("recruit twice");
-    VERIFY_FATAL_EXIT(recruit, "なぜか募集を複数回できてしまった");
-    const ScenarioResult battle = runScenario("battle twice");
-    VERIFY_FATAL_EXIT(battle, "なぜか対戦中に再度対戦が指定された");
-}
+    void secondMatchIsFatal()
+    {
+        const ScenarioResult recruit = runScenario("recruit twice");
+        VERIFY_FATAL_EXIT(recruit, "なぜか募集を複数回できてしまった");
+        const ScenarioResult battle = runScenario("battle twice");
+        VERIFY_FATAL_EXIT(battle, "なぜか対戦中に再度対戦が指定された");
+    }
+};
 
 TILEPARLOR_TEST_MAIN_WITH_SCENARIOS(MatchesTest, runMatchScenario)
 #include "tst_matches.moc"

@@ -13,28 +13,20 @@ int main()
     const char* options = std::strstr(GetCommandLineA(), "--parlor ");
     if (!options || std::sscanf(options, "--parlor %llu %llu", &readEnd, &writeEnd) != 2)
         return 100;
-    const HANDLE input = reinterpret_cast<HANDLE>(readEnd);
-    const HANDLE output = reinterpret_cast<HANDLE>(writeEnd);
-
+    const HANDLE input = HANDLE(readEnd), output = HANDLE(writeEnd);
     const DWORD pid = GetCurrentProcessId();
     DWORD written = 0;
-    if (!WriteFile(output, &pid, sizeof pid, &written, nullptr))
-        return 101;
-    if (GetEnvironmentVariableA("WINCHILD_IGNORE", nullptr, 0) != 0) {
+    WriteFile(output, &pid, sizeof pid, &written, nullptr);
+    while (GetEnvironmentVariableA("WINCHILD_IGNORE", nullptr, 0) != 0)
         Sleep(INFINITE);
-        return 102;
-    }
-
-    int blocks = 0;
-    for (;;) {
+    for (int blocks = 1;; ++blocks) {
         char block[272];
         DWORD got = 0, total = 0;
         while (total < sizeof block &&
                ReadFile(input, block + total, sizeof block - total, &got, nullptr) && got > 0)
             total += got;
         if (total != sizeof block)
-            return blocks;
-        ++blocks;
+            return blocks - 1;
         WriteFile(output, block, sizeof block, &written, nullptr);
         if (block[0] == 0)
             return blocks;
