@@ -90,10 +90,8 @@ class ClientWindow
     bool clickWhenOffered(const std::function<QPushButton*()>& offered)
     {
         QPushButton* button = nullptr;
-        if (!waitIdle([&] { return (button = offered()) != nullptr; }))
-            return false;
-        button->click();
-        return true;
+        const bool found = waitIdle([&] { return (button = offered()) != nullptr; });
+        return found && (button->click(), true);
     }
     // Clicks the row that shows the room title, once one does.
     bool clickRow(const QString& title)

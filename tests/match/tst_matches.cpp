@@ -215,7 +215,7 @@ class MatchesTest : public QObject
         QPointer<QDialog> dialog = run.openDialog(kind);
         QVERIFY(dialog);
         const auto* otherBattle = child<QPushButton>(run.room(otherRoom), "pushButtonBattle");
-        QCOMPARE(otherBattle->isEnabledTo(run.window.get()), kind == "apply");
+        QTRY_COMPARE(otherBattle->isEnabledTo(run.window.get()), kind == "apply");
         if (trigger == "Escape")
             QTest::keyClick(dialog, Qt::Key_Escape);
         else if (trigger == "close")

@@ -1,9 +1,6 @@
 #include "support/lobbywindow.h"
 
 #include "app/globals.h"
-#include "rooms/chatroomform.h"
-#include "rooms/chatroomlistform.h"
-#include "support/windowtabs.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>
@@ -88,29 +85,9 @@ ChatRoomForm* LobbyWindow::serveRoom(quint32 roomId, const RoomInfo& info,
     return QTest::qWaitFor(shown, 5000) ? room(roomId) : nullptr;
 }
 
-ChatRoomForm* LobbyWindow::room(quint32 roomId) const
-{
-    return roomTabOf(window.get(), roomId);
-}
-
-ChatRoomListForm* LobbyWindow::roomList() const
-{
-    return roomListOf(window.get());
-}
-
 // The window and each room hold a log of the same name; this one sits below the tabs.
 QString LobbyWindow::allRoomsLog() const
 {
     auto* below = window->findChild<QSplitter*>("splitterSub");
     return below->findChild<QPlainTextEdit*>("textLog")->toPlainText();
-}
-
-ProtocolSocket* LobbyWindow::socket() const
-{
-    return window->findChild<ProtocolSocket*>();
-}
-
-void LobbyWindow::tick() const
-{
-    QMetaObject::invokeMethod(roomList(), "doUpdate");
 }

@@ -4,11 +4,9 @@
 #include "support/fakelobbyserver.h"
 #include "support/lobbyframes.h"
 #include "support/testenvironment.h"
+#include "support/windowtabs.h"
 
 #include <memory>
-
-class ChatRoomForm;
-class ChatRoomListForm;
 
 // A room member as the server names it.
 struct RoomMember {
@@ -40,11 +38,12 @@ struct LobbyWindow {
     ChatRoomForm* openRoom(quint32 roomId, const RoomInfo& info, const QList<RoomMember>& members);
     ChatRoomForm* serveRoom(quint32 roomId, const RoomInfo& info, const QList<RoomMember>& members);
 
-    ChatRoomForm* room(quint32 roomId) const;
-    ChatRoomListForm* roomList() const;
+    ChatRoomForm* room(quint32 roomId) const { return roomTabOf(window.get(), roomId); }
+    ChatRoomListForm* roomList() const { return roomListOf(window.get()); }
     QString allRoomsLog() const;
-    ProtocolSocket* socket() const;
-    void tick() const; // one refresh tick of the room list
+    ProtocolSocket* socket() const { return window->findChild<ProtocolSocket*>(); }
+    // One refresh tick of the room list.
+    void tick() const { QMetaObject::invokeMethod(roomList(), "doUpdate"); }
 };
 
 #define VERIFY_STEP(run, step) QVERIFY2((run).step, qPrintable((run).server.failure()))

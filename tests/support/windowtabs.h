@@ -1,15 +1,33 @@
 #pragma once
 
-#include <QtGlobal>
+#include "mainwindow/mainwindow.h"
+#include "rooms/chatroomform.h"
+#include "rooms/chatroomlistform.h"
 
-class ChatRoomForm;
-class ChatRoomListForm;
-class MainWindow;
-class QTabWidget;
+#include <QTabWidget>
 
 // The main window's tabs as the user sees them: the chat rooms first, the room list last.
-QTabWidget* tabsOf(const MainWindow* window);
+inline QTabWidget* tabsOf(const MainWindow* window)
+{
+    return window->findChild<QTabWidget*>("tabWidget");
+}
+
 // Null until the room list has been shown.
-ChatRoomListForm* roomListOf(const MainWindow* window);
+inline ChatRoomListForm* roomListOf(const MainWindow* window)
+{
+    const QTabWidget* tabs = tabsOf(window);
+    const int count = tabs->count();
+    return count > 0 ? qobject_cast<ChatRoomListForm*>(tabs->widget(count - 1)) : nullptr;
+}
+
 // The tab of an entered room, or null.
-ChatRoomForm* roomTabOf(const MainWindow* window, quint32 roomId);
+inline ChatRoomForm* roomTabOf(const MainWindow* window, quint32 roomId)
+{
+    const QTabWidget* tabs = tabsOf(window);
+    for (int i = 0; i < tabs->count(); ++i) {
+        auto* form = qobject_cast<ChatRoomForm*>(tabs->widget(i));
+        if (form && form->roomId == roomId)
+            return form;
+    }
+    return nullptr;
+}
