@@ -70,7 +70,7 @@ class StartupTest : public QObject
         QFETCH(QStringList, texts);
         TestEnvironment env;
         const QString scenario = QTest::currentDataTag();
-        const ScenarioResult result = runScenario(scenario, {}, 20000);
+        const ScenarioResult result = runScenario(scenario, 20000);
         QVERIFY(result.finished);
         QCOMPARE(result.exitCode, 1);
         for (const QString& text : texts)

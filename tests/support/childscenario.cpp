@@ -3,15 +3,9 @@
 #include <QCoreApplication>
 #include <QProcess>
 
-ScenarioResult runScenario(const QString& name, const QStringList& extraEnvironment, int timeoutMs)
+ScenarioResult runScenario(const QString& name, int timeoutMs)
 {
     QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString& entry : extraEnvironment) {
-        const int split = int(entry.indexOf('='));
-        environment.insert(entry.left(split), entry.mid(split + 1));
-    }
-    child.setProcessEnvironment(environment);
     child.start(QCoreApplication::applicationFilePath(), {"--scenario", name});
     ScenarioResult result;
     result.finished = child.waitForFinished(timeoutMs);

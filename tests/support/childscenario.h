@@ -15,8 +15,7 @@ struct ScenarioResult {
     QString stdErr;
 };
 
-ScenarioResult runScenario(const QString& name, const QStringList& extraEnvironment = {},
-                           int timeoutMs = 60000);
+ScenarioResult runScenario(const QString& name, int timeoutMs = 60000);
 
 // The scenario name when this process was started as a child, else "".
 QString scenarioName(int argc, char** argv);

@@ -79,4 +79,3 @@ inline QByteArray roomEventFrame(quint32 roomId, const Event& event)
                             .u32(0);
     return notifyFrame(NotifyRoomEvent, Wire(fields).str(event.text));
 }
-

@@ -28,8 +28,3 @@ TestEnvironment::~TestEnvironment()
     userSettings = nullptr;
     machineSettings = nullptr;
 }
-
-QString TestEnvironment::userSettingsFile() const
-{
-    return userSettings->fileName();
-}

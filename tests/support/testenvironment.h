@@ -1,5 +1,8 @@
 #pragma once
 
+#include "app/globals.h"
+
+#include <QSettings>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -11,7 +14,7 @@ class TestEnvironment
     TestEnvironment();
     ~TestEnvironment();
 
-    QString userSettingsFile() const;
+    QString userSettingsFile() const { return userSettings->fileName(); }
     QString path(const QString& name) const { return dir.filePath(name); }
 
   private:
