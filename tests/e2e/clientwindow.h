@@ -8,14 +8,12 @@
 #include "support/modalanswer.h"
 #include "support/windowtabs.h"
 
-#include <QApplication>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
-#include <QThread>
 
 #include <functional>
-#include <memory>
+#include <utility>
 
 // The client's main window in this test process, built as main() builds it and pointed at the
 // lobby on this port; mainWindow refers to it while it lives. It is destroyed, never closed:
@@ -27,54 +25,36 @@ class ClientWindow
     {
         qputenv("TILEPARLOR_LOBBY_HOST", "127.0.0.1");
         qputenv("TILEPARLOR_LOBBY_PORT", QByteArray::number(port));
-        window = std::make_unique<MainWindow>();
-        mainWindow = window.get();
-        window->show();
-        // A flow stuck in a modal window that no script answers would hold the test forever:
-        // inside the window's loop the test never gets control back to fail on its own. What it
-        // started dies with it.
-        stuck.callOnTimeout([] {
-            if (QThread::currentThread()->loopLevel() > 0)
-                qFatal("a modal window nobody answers: %s",
-                       qPrintable(describeModal(QApplication::activeModalWidget())));
-        });
-        stuck.start(60000);
+        (mainWindow = new MainWindow)->show();
     }
-    ~ClientWindow()
-    {
-        window.reset();
-        mainWindow = nullptr;
-    }
-
-    MainWindow* get() const { return window.get(); }
+    ~ClientWindow() { delete std::exchange(mainWindow, nullptr); }
 
     // The room list once the login is over; it then refreshes every few tens of milliseconds
     // instead of every few seconds. Null if it did not come.
     ChatRoomListForm* waitForRoomList()
     {
-        if (!waitIdle([this] { return roomListOf(get()); }, 30000))
-            return nullptr;
-        roomListOf(get())->findChild<QTimer*>("refreshTimer")->setInterval(20);
-        return roomListOf(get());
+        if (waitIdle([] { return roomListOf(mainWindow); }, 30000))
+            roomListOf(mainWindow)->findChild<QTimer*>("refreshTimer")->setInterval(20);
+        return roomListOf(mainWindow);
     }
     // The room's tab once it is shown, else null.
     ChatRoomForm* waitForRoom(quint32 roomId)
     {
-        return waitIdle([&] { return roomTabOf(get(), roomId); }) ? roomTabOf(get(), roomId)
-                                                                  : nullptr;
+        const auto tab = [&] { return roomTabOf(mainWindow, roomId); };
+        return waitIdle(tab) ? tab() : nullptr;
     }
     // No command is out: a click that sends one now cannot meet another. The window is enabled
     // again only in a later turn of the event loop than the command's end, and disabled in a
     // later turn than its start.
     bool isIdle() const
     {
-        const auto* socket = window->findChild<ProtocolSocket*>();
-        return window->isEnabled() && socket && !socket->isCommandOpen();
+        const auto* socket = mainWindow->findChild<ProtocolSocket*>();
+        return mainWindow->isEnabled() && socket && !socket->isCommandOpen();
     }
     // Shows the tab and waits until the window is idle, so that a click right after it acts.
     bool showIdle(QWidget* tab)
     {
-        tabsOf(get())->setCurrentWidget(tab);
+        tabsOf(mainWindow)->setCurrentWidget(tab);
         return waitIdle([] { return true; });
     }
 
@@ -96,7 +76,7 @@ class ClientWindow
     // Clicks the row that shows the room title, once one does.
     bool clickRow(const QString& title)
     {
-        return showIdle(roomListOf(get())) && clickWhenOffered([&]() -> QPushButton* {
+        return showIdle(roomListOf(mainWindow)) && clickWhenOffered([&]() -> QPushButton* {
                    for (QPushButton* row : filledRows())
                        if (row->text().section('\n', 1, 1) == title && row->isEnabled())
                            return row;
@@ -114,12 +94,9 @@ class ClientWindow
     QList<QPushButton*> filledRows() const
     {
         QList<QPushButton*> rows =
-            roomListOf(get())->findChild<QWidget*>("widgetList")->findChildren<QPushButton*>();
+            roomListOf(mainWindow)->findChild<QWidget*>("widgetList")->findChildren<QPushButton*>();
         rows.removeIf(
             [](const QPushButton* row) { return row->isHidden() || row->text().startsWith('\n'); });
         return rows;
     }
-
-    std::unique_ptr<MainWindow> window;
-    QTimer stuck;
 };

@@ -13,8 +13,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=$(cd "$1" && pwd)
 type -P Xvfb xdotool import >/dev/null ||
   { echo "smoke: Xvfb, xdotool or ImageMagick's import is missing" >&2; exit 77; }
-artifacts=$build/test-artifacts
-mkdir -p "$artifacts"
+mkdir -p "${artifacts:=$build/test-artifacts}"
 work=$(mktemp -d)
 
 # The demo runs in a session of its own, so everything it started can be found by it.
@@ -38,8 +37,7 @@ wait_until() {
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 wait_until 10 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-DISPLAY=:$(cat "$work/display")
-export DISPLAY
+export DISPLAY=:$(<"$work/display")
 unset QT_QPA_PLATFORM
 
 TILEPARLOR_DEMO_DIR=$work/demo setsid "$root/scripts/demo.sh" "$build" \
@@ -63,9 +61,7 @@ wait_until 10 menu_open || fail "the File menu did not open"
 xdotool key x
 
 wait_until 30 demo_ended || fail "the demo did not end after File → 終了"
-status=0
-wait "$demo_pid" || status=$?
-[ "$status" -eq 0 ] || fail "the demo ended with exit code $status"
+wait "$demo_pid" || fail "the demo ended with exit code $?"
 left=$(leftovers)
 [ -z "$left" ] || fail "left running: $(ps -o args= -p "${left//$'\n'/,}")"
 echo "smoke: room list reached, screenshot in $artifacts/demo-room-list.png, everything ended"

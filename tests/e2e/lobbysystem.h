@@ -11,15 +11,14 @@
 #include <memory>
 #include <vector>
 
-// The permanent rooms of the test lobby, by number, as its configuration below makes them.
-enum TestRoom : quint32 { ChatRoom, GameRoom };
-
-constexpr int processTimeoutMs = 30000;
+inline QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 // A tileparlor-bot process playing in the lobby.
-class BotProcess
-{
-  public:
+struct BotProcess {
     BotProcess(quint16 port, const LobbyAccount& account, const QStringList& options)
     {
         endWithThisProcess(process);
@@ -34,29 +33,25 @@ class BotProcess
     // Waits until the bot has said the text in its output or log.
     bool said(const QString& text)
     {
-        const auto settled = [&] {
-            return log().contains(text) || process.state() == QProcess::NotRunning;
-        };
-        return QTest::qWaitFor(settled, processTimeoutMs) && log().contains(text);
+        const auto settled = [&] { return log().contains(text) || !process.processId(); };
+        return QTest::qWaitFor(settled, 30000) && log().contains(text);
     }
-    // Stops it the way a terminal does; its exit code, -1 when it crashed or did not end (the
-    // QProcess then kills it).
+    // Its exit code once stopped as a terminal does; -1 when it crashed or did not end.
     int stop()
     {
         process.terminate();
-        const bool ended = process.waitForFinished(processTimeoutMs);
-        return ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
+                   ? process.exitCode()
+                   : -1;
     }
     QString log() { return output += QString::fromUtf8(process.readAll()); }
 
-  private:
     QProcess process;
     QString output;
 };
 
 // The real lobby server with a data folder of its own: accounts made by its own subcommand, the
-// permanent rooms above, its outbox, and the bots the test adds, which end before it. Why a step
-// failed is in failure(), with the logs that tell.
+// permanent rooms 0 to 2, its outbox, and the bots the test adds, which end before it.
 class LobbySystem
 {
   public:
@@ -65,17 +60,16 @@ class LobbySystem
         // Rooms hold the server's default number of users.
         const QByteArray config = "[rooms]\nsize=3\n1\\title=ロビー\n2\\title=対戦ルーム\n"
                                   "2\\gameId=0\n3\\title=秘密の部屋\n3\\password=demo\n";
-        if (!server->writeConfig(config))
-            error = "configuration not written in " + data.path();
-        return error.isEmpty() && server->createAccounts(accounts, error) && server->start(error);
+        return server->writeConfig(config) && server->createAccounts(accounts, failure) &&
+               server->start(failure);
     }
     // Stops the server and starts another on the same data; it listens on a new port.
     bool restart()
     {
         if (server->stop() != 0)
-            error = "the server did not stop in order: " + QString::fromUtf8(server->log());
+            failure = "the server did not stop in order: " + QString::fromUtf8(server->log());
         server = std::make_unique<LocalLobbyServer>(SERVER_PROGRAM, data.path());
-        return error.isEmpty() && server->start(error);
+        return failure.isEmpty() && server->start(failure);
     }
     quint16 port() const { return server->port(); }
     // Null when the bot did not get into its room.
@@ -86,10 +80,9 @@ class LobbySystem
         // "ready 0 of 1" when it could not get in.
         if (bot->said("ready ") && bot->log().contains("ready 1 of 1"))
             return bot;
-        error = "bot " + account.name + " did not get in: " + bot->log();
+        failure = "bot " + account.name + " did not get in: " + bot->log();
         return nullptr;
     }
-    QString failure() const { return error; }
 
     // The value of the line "label: value" in the newest mail to the address that has one.
     QString mailedValue(const QString& address, const QString& label) const
@@ -100,8 +93,7 @@ class LobbySystem
         // Named by the time they were written.
         for (const QString& name :
              outbox.entryList({"*.eml"}, QDir::Files, QDir::Name | QDir::Reversed)) {
-            QFile file(outbox.filePath(name));
-            const QString mail = file.open(QIODevice::ReadOnly) ? file.readAll() : "";
+            const QString mail = contents(outbox.filePath(name));
             const QRegularExpressionMatch value = line.match(mail);
             if (mail.contains("To: <" + address + ">") && value.hasMatch())
                 return value.captured(1);
@@ -109,10 +101,11 @@ class LobbySystem
         return "";
     }
 
+    QString failure; // why a step failed, with the logs that tell
+
   private:
     QTemporaryDir data;
     std::unique_ptr<LocalLobbyServer> server =
         std::make_unique<LocalLobbyServer>(SERVER_PROGRAM, data.path());
     std::vector<std::unique_ptr<BotProcess>> bots;
-    QString error;
 };
