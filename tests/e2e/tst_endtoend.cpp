@@ -65,11 +65,6 @@ ModalScript& inSettings(ModalScript& script, const ClientWindow& client, QString
         [&client](UserSettingDialog*) { return client.isIdle(); });
 }
 
-// An order block as the engine reads it, in hex, one line of the stand-in engine's log.
-QByteArray orderBlock(char order, const QByteArray& text = {})
-{
-    return (order + QByteArray(15, '\0') + text).leftJustified(272, '\0').toHex();
-}
 } // namespace
 
 #define VERIFY_LOBBY(step, lobby) QVERIFY2((step), qPrintable((lobby).failure))
@@ -218,8 +213,8 @@ class EndToEndTest : public QObject
         QTest::addColumn<QString>("botRole");
         QTest::addColumn<QByteArray>("startOrder");
         // The guest's engine is told where the host's engine listens, as the server saw it.
-        QTest::newRow("the bot hosts") << "--recruit" << orderBlock(2, "127.0.0.1:14141");
-        QTest::newRow("the client hosts") << "--apply" << orderBlock(1);
+        QTest::newRow("the bot hosts") << "--recruit" << engineBlockHex(2, "127.0.0.1:14141");
+        QTest::newRow("the client hosts") << "--apply" << engineBlockHex(1);
     }
 
     // A whole match with a bot in the game room, through the stand-in engine: the client's engine
@@ -258,7 +253,7 @@ class EndToEndTest : public QObject
                        ? child<QDialogButtonBox>(dialog, "buttonBox")->button(QDialogButtonBox::Yes)
                        : nullptr;
         }));
-        QTRY_COMPARE_WITH_TIMEOUT(contents(engineLog), startOrder + '\n' + orderBlock(0) + '\n',
+        QTRY_COMPARE_WITH_TIMEOUT(contents(engineLog), startOrder + '\n' + engineBlockHex(0) + '\n',
                                   30000);
         QTRY_VERIFY(!mainWindow->findChild<BattleDialog*>());
     }

@@ -2,6 +2,7 @@
 // file it inherits; and the engine's order blocks and the pipes they travel through.
 
 #include "support/descriptors.h"
+#include "support/wire.h"
 
 #include "app/globals.h"
 #include "match/childprocess.h"
@@ -117,8 +118,7 @@ class ChildProcessTest : public QObject
         QFETCH(QString, address);
         QFETCH(QByteArray, text);
         localCodec = QTextCodec::codecForName(codec);
-        QCOMPARE(::orderBlock(JoinOrder, address).toHex(),
-                 (char(JoinOrder) + QByteArray(15, '\0') + text).leftJustified(272, '\0').toHex());
+        QCOMPARE(::orderBlock(JoinOrder, address).toHex(), engineBlockHex(JoinOrder, text));
     }
 
     // The engine inherits its end of each pipe; the client's end stays out of it.

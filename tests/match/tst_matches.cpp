@@ -34,12 +34,6 @@ QByteArray matchRequest(quint32 code)
     return request(code, Wire().u32(gameRoom));
 }
 
-// An engine order as hex: its number, fifteen zero bytes, then the text and zeros to 272 bytes.
-QByteArray hexBlock(char order, const QByteArray& text = {})
-{
-    return (order + QByteArray(15, '\0') + text).leftJustified(272, '\0').toHex();
-}
-
 // Logged in, in game room 4 with はなこ and じろう and in room 9, with a game folder named in the
 // machine settings.
 struct MatchRun : LobbyWindow {
@@ -169,7 +163,7 @@ class MatchesTest : public QObject
         // The stop order goes out once; the engine has a second to end, then is killed.
         QTRY_VERIFY(!battle);
         QVERIFY(timer.elapsed() >= 1000 && timer.elapsed() < 5000);
-        QCOMPARE(run.engineRead(), hexBlock(1) + hexBlock(0));
+        QCOMPARE(run.engineRead(), engineBlockHex(1) + engineBlockHex(0));
         // No engine is left running or unreaped.
         QVERIFY(waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD);
         EXPECT_NOTHING_MORE_FROM(run);
@@ -247,7 +241,7 @@ class MatchesTest : public QObject
             COMPARE_BOX(seen, QMessageBox::Information, "対戦マッチング", refusal);
         // A guest's engine joins the host at the address the game's start gave, and is stopped.
         if (kind == "battle")
-            QCOMPARE(run.engineRead(), hexBlock(2, hostAddress.toUtf8()) + hexBlock(0));
+            QCOMPARE(run.engineRead(), engineBlockHex(2, hostAddress.toUtf8()) + engineBlockHex(0));
         EXPECT_NOTHING_MORE_FROM(run);
     }
 

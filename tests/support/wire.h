@@ -49,6 +49,13 @@ inline QByteArray serverHello(quint32 result)
     return frame(Wire().u32(result));
 }
 
+// An engine order block as hex: its number, fifteen zero bytes, then the text and zeros to 272
+// bytes.
+inline QByteArray engineBlockHex(char order, const QByteArray& text = {})
+{
+    return (order + QByteArray(15, '\0') + text).leftJustified(272, '\0').toHex();
+}
+
 // The client's hello as it must appear on the wire.
 inline QByteArray clientHello()
 {
