@@ -46,10 +46,10 @@ class BotPlayerTest : public QObject
     // steps given.
     static Script entering(quint32 gameId, const Script& steps)
     {
-        const QByteArray login = frame(Wire().u32(Authenticate).str("bot1").str("pw"));
         Script script{
             {clientHello(), serverHello(0)},
-            {login, replyFrame(Wire().u32(0).u32(botId).u32(2).str(""))},
+            {frame(Wire().u32(Authenticate).str("").str("")),
+             replyFrame(Wire().u32(0).u32(botId).u32(2).str(""))},
             {frame(Wire().u32(GetName).u32(botId)), replyFrame(Wire().u32(0).str("ボット"))},
             {frame(Wire().u32(GetCount)), replyFrame(Wire().u32(3))},
             {frame(Wire().u32(GetRoomInfo).u32(0)), roomInfo("雑談部屋", 1, 0, roomId)},
@@ -92,15 +92,14 @@ class BotPlayerTest : public QObject
         // recruits again. Still alone when someone comes in, it starts over so that the newcomer
         // hears of it; with two players of three, the greeting of a newcomer is all it says.
         const QByteArray recruiting = ok + roomEvent(EventRecruitStart, botId, 3, 3);
-        const QByteArray secondApplies = roomEvent(EventApply, otherId, botId, 2);
-        const QByteArray started = ok + roomEvent(EventGameStart, botId, 0, 0, "127.0.0.1:14141");
         row("hosts", Recruits | Greets, 0,
             {{inRoom(RecruitMatch), recruiting + enters(otherId, "アリス")},
              {greeting("アリス") + inRoom(CancelRecruit),
               ok + roomEvent(EventRecruitCancel, botId)},
-             {inRoom(RecruitMatch), recruiting + secondApplies + enters(otherId + 1, "ゲスト")},
+             {inRoom(RecruitMatch), recruiting + roomEvent(EventApply, otherId, botId, 2) +
+                                        enters(otherId + 1, "ゲスト")},
              {greeting("ゲスト"), roomEvent(EventApply, otherId + 1, botId, 3)},
-             {inRoom(StartBattle), started},
+             {inRoom(StartBattle), ok + roomEvent(EventGameStart, botId, 0, 0, "127.0.0.1:14141")},
              {inRoom(EndBattle), ok + roomEvent(EventGameEnd, botId)},
              {inRoom(RecruitMatch), {}}});
         // As guest it applies, plays, leaves the match after a while and applies again to the
@@ -108,10 +107,9 @@ class BotPlayerTest : public QObject
         const QByteArray recruitment = roomEvent(EventRecruitStart, otherId, 2, 2);
         const QByteArray apply = inRoom(ApplyMatch, Wire().u32(otherId));
         const QByteArray applied = ok + roomEvent(EventApply, botId, otherId, 2);
-        const QByteArray play = roomEvent(EventGameStart, otherId, 0, 0, "127.0.0.1:14141");
         row("plays", Applies, 0,
             {{{}, recruitment},
-             {apply, applied + play},
+             {apply, applied + roomEvent(EventGameStart, otherId, 0, 0, "127.0.0.1:14141")},
              {inRoom(DropBattle), ok + roomEvent(EventGameLeave, botId, otherId) + recruitment},
              {apply, applied + roomEvent(EventRecruitCancel, otherId) + recruitment},
              {apply, {}}});
@@ -125,10 +123,7 @@ class BotPlayerTest : public QObject
         FakeLobbyServer server;
         BotSettings settings;
         settings.port = server.port();
-        settings.account = "bot1";
-        settings.password = "pw";
         settings.room = "対戦部屋";
-        settings.quiet = true;
         settings.thinkMs = settings.restMs = settings.battleMs = settings.answerCooldownMs = 0;
         settings.answerLines = {"呼びましたか？"};
         settings.greet = roles & Greets;

@@ -19,19 +19,11 @@ constexpr int rowHeight = 41;
 constexpr quint32 taro = LobbyWindow::ownId, hanako = 5, jiro = 8;
 const QString noRoomRow = "(disabled) \nno room...\n";
 
-// Every message box as "title: text", a warning marked with "! ", each answered with OK.
+// Every message box as the failure messages describe it, each closed.
 struct Boxes {
     QStringList seen;
-    ModalWatcher watcher{[this](QWidget* modal) {
-                             auto* box = qobject_cast<QMessageBox*>(modal);
-                             if (!box)
-                                 return false;
-                             seen << (box->icon() == QMessageBox::Warning ? "! " : "") +
-                                         box->windowTitle() + ": " + box->text();
-                             box->button(QMessageBox::Ok)->click();
-                             return true;
-                         },
-                         true};
+    ModalWatcher watcher{
+        [this](QWidget* modal) { return seen << describeModal(modal), modal->close(); }, true};
 };
 
 // The row buttons on screen, top to bottom.
@@ -72,11 +64,6 @@ bool serveWalk(LobbyWindow& run, int height, const QList<quint32>& asked,
 
 #define WALK(run, ...) QVERIFY2(serveWalk(run, __VA_ARGS__), qPrintable((run).server.failure()))
 
-QStringList logLines(const ChatRoomForm* form)
-{
-    return child<QPlainTextEdit>(form, "textLog")->toPlainText().split('\n');
-}
-
 // The member list and the count above it.
 QStringList members(const ChatRoomForm* form)
 {
@@ -95,7 +82,6 @@ class RoomsTest : public QObject
   private slots:
     void walk_data();
     void walk();
-    void entering();
     void createRoom();
     void chatRoom();
 };
@@ -149,25 +135,6 @@ void RoomsTest::walk()
     QCOMPARE(texts, rows);
 }
 
-// A locked room entered with its password; the answer comes a byte per read, and the room asks
-// for the members' names in the order sent.
-void RoomsTest::entering()
-{
-    LobbyWindow run;
-    VERIFY_STEP(run, loggedIn(1));
-    WALK(run, rowHeight, {0}, {room(noRoom, 0, 1)});
-    const auto password = answerDialog<ChatRoomEnterPasswordDialog>([](auto* dialog) {
-        typeInto(dialog, "linePass", "秘密");
-        press(dialog, QDialogButtonBox::Ok);
-    });
-    shownRows(run)[0]->click();
-    EXPECT_CLIENT_BYTES(run.server, request(EnterRoom, Wire().u32(0).str("秘密")));
-    run.server.sendSplit(replyFrame(Wire().u32(0).u32(3)) + replyFrame(Wire().u32(9)) +
-                         replyFrame(Wire().u32(77)) + replyFrame(Wire().u32(5)));
-    QVERIFY2(run.serveRoom(0, room(noRoom), {{9, "いち"}, {77, "たろう"}, {5, "ご"}}),
-             qPrintable(run.server.failure()));
-}
-
 // The form refuses what the server would and keeps the capacity within 2 to 100. This server
 // makes rooms for the game only.
 void RoomsTest::createRoom()
@@ -197,18 +164,27 @@ void RoomsTest::createRoom()
     run.server.send(replyFrame(Wire().u32(noRoom)));
     QTRY_VERIFY(!dialog.isVisible());
     // Three warnings, then the server's refusal.
-    QCOMPARE(boxes.seen.mid(3),
-             QStringList{"チャットルームの作成: 新しいチャットルームを作れませんでした。"});
+    QCOMPARE(boxes.seen.mid(3), QStringList{"QMessageBox \"チャットルームの作成\" saying "
+                                            "\"新しいチャットルームを作れませんでした。\""});
 }
 
-// A room from a conversation to its leaving: every kind of event with its line in the log.
+// A room from its entering to its leaving: every kind of event with its line in the log. The
+// room is locked; the answer to entering comes a byte per read, and the room asks for the
+// members' names in the order sent.
 void RoomsTest::chatRoom()
 {
     LobbyWindow run;
-    VERIFY_STEP(run, loggedIn());
-    RoomInfo info;
-    info.userCount = 3;
-    ChatRoomForm* form = run.openRoom(4, info, {{taro, "たろう"}, {hanako, "はなこ"}});
+    VERIFY_STEP(run, loggedIn(5));
+    WALK(run, rowHeight, {0, 4}, {room(4, 1), room(noRoom, 0, 1)});
+    const auto password = answerDialog<ChatRoomEnterPasswordDialog>([](auto* dialog) {
+        typeInto(dialog, "linePass", "秘密");
+        press(dialog, QDialogButtonBox::Ok);
+    });
+    shownRows(run)[0]->click();
+    EXPECT_CLIENT_BYTES(run.server, request(EnterRoom, Wire().u32(4).str("秘密")));
+    run.server.sendSplit(replyFrame(Wire().u32(0).u32(2)) + replyFrame(Wire().u32(taro)) +
+                         replyFrame(Wire().u32(hanako)));
+    ChatRoomForm* form = run.serveRoom(4, room(noRoom), {{taro, "たろう"}, {hanako, "はなこ"}});
     QVERIFY2(form, qPrintable(run.server.failure()));
     QTRY_COMPARE(run.allRoomsLog(), QString("(4) *** 入室しました ***"));
     // Chat lines are messages, not commands, cut to 128 characters; each waits for the server's
@@ -221,32 +197,32 @@ void RoomsTest::chatRoom()
     EXPECT_CLIENT_BYTES(run.server, request(Speak, Wire().u32(4).str("こんにちは")) +
                                         request(Speak, Wire().u32(4).str(QString(128, 'x'))));
     EXPECT_NOTHING_MORE_FROM(run);
-    // Sends the events at once; where their lines start in the log.
+    // Sends the events at once to an emptied log.
+    auto* log = child<QPlainTextEdit>(form, "textLog");
     const auto play = [&](const QList<Event>& events) {
-        const qsizetype start = logLines(form).size();
+        log->clear();
         QByteArray frames;
         for (const Event& event : events)
             frames += roomEventFrame(4, event);
         run.server.send(frames);
-        return start;
     };
     // Entering again renames in place; applicants count once each, in order, and stay while the
     // game runs.
-    qsizetype start = play({{EventSpeak, hanako, 0, "やあ"},
-                            {EventSpeak, 99, 0, "誰"},
-                            {EventApply, taro, hanako},
-                            {EventEnter, jiro, 0, "じろう"},
-                            {EventEnter, hanako, 0, "花子"},
-                            {EventRecruitStart, hanako},
-                            {EventApply, taro, hanako},
-                            {EventApply, jiro, hanako},
-                            {EventApply, taro, hanako},
-                            {EventApplyCancel, taro, hanako},
-                            {EventRecruitStart, hanako},
-                            {EventGameStart, hanako, 0, "127.0.0.1"},
-                            {EventGameLeave, taro, hanako}});
+    play({{EventSpeak, hanako, 0, "やあ"},
+          {EventSpeak, 99, 0, "誰"},
+          {EventApply, taro, hanako},
+          {EventEnter, jiro, 0, "じろう"},
+          {EventEnter, hanako, 0, "花子"},
+          {EventRecruitStart, hanako},
+          {EventApply, taro, hanako},
+          {EventApply, jiro, hanako},
+          {EventApply, taro, hanako},
+          {EventApplyCancel, taro, hanako},
+          {EventRecruitStart, hanako},
+          {EventGameStart, hanako, 0, "127.0.0.1"},
+          {EventGameLeave, taro, hanako}});
     const QString hana = "*** 花子さん";
-    QTRY_COMPARE(logLines(form).mid(start),
+    QTRY_COMPARE(log->toPlainText().split('\n'),
                  QStringList({"[はなこ] やあ", "[Unknown] 誰",
                               "*** はなこさんの募集にたろうさんが応募しました ***",
                               "*** じろうさんが入室しました ***", "*** 花子さんが入室しました ***",
@@ -260,13 +236,13 @@ void RoomsTest::chatRoom()
                               hana + "が主催しているゲームからたろうさんが抜けました ***"}));
     QCOMPARE(members(form), (QStringList{"参加者 3/8", "たろう", "花子", "じろう"}));
     QCOMPARE(form->findRecruitment(hanako).applicants, QList<uint>{jiro});
-    start = play({{EventLeave, jiro},
-                  {EventGameEnd, hanako},
-                  {EventLeave, 99},
-                  {EventRecruitStart, hanako},
-                  {EventRecruitCancel, hanako},
-                  {EventLeave, hanako}});
-    QTRY_COMPARE(logLines(form).mid(start),
+    play({{EventLeave, jiro},
+          {EventGameEnd, hanako},
+          {EventLeave, 99},
+          {EventRecruitStart, hanako},
+          {EventRecruitCancel, hanako},
+          {EventLeave, hanako}});
+    QTRY_COMPARE(log->toPlainText().split('\n'),
                  QStringList({"*** じろうさんが退室しました ***",
                               hana + "が主催していたゲームが終了しました ***",
                               hana + "が対戦相手を募集しはじめました ***",
@@ -282,7 +258,9 @@ void RoomsTest::chatRoom()
         QTRY_VERIFY(run.window->isEnabled() && boxes.seen.size() == 1);
     }
     QTRY_VERIFY(!run.room(4));
-    QCOMPARE(boxes.seen, QStringList{"チャットルームから退室: 退室できませんでした。"});
+    QCOMPARE(
+        boxes.seen,
+        QStringList{"QMessageBox \"チャットルームから退室\" saying \"退室できませんでした。\""});
 }
 
 QTEST_MAIN(RoomsTest)

