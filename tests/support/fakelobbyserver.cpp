@@ -64,13 +64,11 @@ bool FakeLobbyServer::expect(const QByteArray& expected, int timeoutMs)
         return true;
     }
     const int from = qMax(0, at - 8);
-    lastFailure = QString("client bytes differ at byte %1 (shown from byte %2; %3 received)\n"
-                          "  expected %4\n  received %5")
-                      .arg(at)
-                      .arg(from)
-                      .arg(received.size())
-                      .arg(QString::fromLatin1(expected.mid(from, 24).toHex(' ')),
-                           QString::fromLatin1(received.mid(from, 24).toHex(' ')));
+    lastFailure = QString::asprintf("client bytes differ at byte %d (shown from byte %d; %d "
+                                    "received)\n  expected %s\n  received %s",
+                                    at, from, int(received.size()),
+                                    expected.mid(from, 24).toHex(' ').constData(),
+                                    received.mid(from, 24).toHex(' ').constData());
     return false;
 }
 

@@ -66,7 +66,6 @@ std::unique_ptr<ModalWatcher> answerEveryModalWindow(std::function<void()> befor
             if (auto* box = qobject_cast<QMessageBox*>(modal)) {
                 std::fprintf(stderr, "[box] %s | %s\n", qPrintable(box->windowTitle()),
                              qPrintable(box->text()));
-                std::fflush(stderr);
                 const auto buttons = box->buttons();
                 if (!buttons.isEmpty())
                     buttons.first()->click();
@@ -74,7 +73,6 @@ std::unique_ptr<ModalWatcher> answerEveryModalWindow(std::function<void()> befor
             }
             if (auto* dialog = qobject_cast<QDialog*>(modal)) {
                 std::fprintf(stderr, "[dialog] %s\n", modal->metaObject()->className());
-                std::fflush(stderr);
                 dialog->accept();
                 return true;
             }
