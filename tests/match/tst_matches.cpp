@@ -9,6 +9,9 @@
 
 #include "app/globals.h"
 #include "match/battledialog.h"
+#include "match/chatapplymatchdialog.h"
+#include "match/chatrecruitmatchdialog.h"
+#include "match/chatwaitmatchdialog.h"
 #include "rooms/chatroomform.h"
 
 #include <QElapsedTimer>
@@ -98,9 +101,12 @@ struct MatchRun : LobbyWindow {
         const Event start{EventRecruitStart, kind == "recruit" ? own : hanako, 1, "", 4};
         // A second announcement of another's recruit opens no second offer.
         send(kind == "recruit" ? QList<Event>{start} : QList<Event>{start, start});
-        if (kind == "wait")
-            send({{EventApply, own, hanako, "", 2}});
-        return waitFor<QDialog>();
+        if (kind == "recruit")
+            return waitFor<ChatRecruitMatchDialog>();
+        if (kind == "apply")
+            return waitFor<ChatApplyMatchDialog>();
+        send({{EventApply, own, hanako, "", 2}});
+        return waitFor<ChatWaitMatchDialog>();
     }
 };
 
