@@ -19,12 +19,6 @@ LobbyWindow::LobbyWindow(const QString& password)
     window->show();
 }
 
-LobbyWindow::~LobbyWindow()
-{
-    window.reset();
-    mainWindow = nullptr;
-}
-
 bool LobbyWindow::helloPassed()
 {
     if (!server.expect(clientHello()))

@@ -24,7 +24,11 @@ struct LobbyWindow {
     std::unique_ptr<MainWindow> window;
 
     explicit LobbyWindow(const QString& password = "pass word");
-    ~LobbyWindow();
+    ~LobbyWindow()
+    {
+        window.reset();
+        mainWindow = nullptr;
+    }
 
     bool helloPassed();
     // Hello, Authenticate (12 users connected) and GetName, up to the GetCount request.

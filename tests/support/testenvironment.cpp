@@ -6,6 +6,8 @@
 #include <QSettings>
 #include <QTextCodec>
 
+#include <utility>
+
 TestEnvironment::TestEnvironment()
 {
     const QString user = dir.filePath("user");
@@ -23,8 +25,6 @@ TestEnvironment::TestEnvironment()
 
 TestEnvironment::~TestEnvironment()
 {
-    delete userSettings;
-    delete machineSettings;
-    userSettings = nullptr;
-    machineSettings = nullptr;
+    delete std::exchange(userSettings, nullptr);
+    delete std::exchange(machineSettings, nullptr);
 }
