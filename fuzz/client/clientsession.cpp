@@ -166,7 +166,10 @@ void ClientSession::logIn()
 void ClientSession::showFirstRoom()
 {
     QMetaObject::invokeMethod(roomList(), "doUpdate");
-    waitFor("the walk's end", [this] { return answered(GetRoomInfo); });
+    // The rows take clicks again a turn after the walk's command has ended.
+    waitFor("the walk's end", [this] {
+        return answered(GetRoomInfo) && roomList()->findChild<QWidget*>("widgetList")->isEnabled();
+    });
 }
 
 void ClientSession::leaveToInput(quint32 code, const std::function<void()>& action)

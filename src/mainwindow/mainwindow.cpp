@@ -160,13 +160,15 @@ void MainWindow::addRoomRequest(uint roomId, QVector<uint>* userIds)
     emit addRoomRequested(roomId, userIds);
 }
 
-// The room becomes a tab only when its information and member names are in.
+// The room becomes a tab only when its information and member names are in. Its requests wait
+// for a command that started in the same pass, such as a battle's report of an engine that
+// failed to start.
 void MainWindow::doAddRoomRequest(uint roomId, QVector<uint>* userIds)
 {
     setEnabled(false);
     auto* form = new ChatRoomForm(socket, roomId, userIds);
     connect(form, &ChatRoomForm::created, this, &MainWindow::doChatCreated);
-    form->requestRoomInfo();
+    socket->whenIdle(form, [form] { form->requestRoomInfo(); });
 }
 
 void MainWindow::doChatCreated(ChatRoomForm* form, uint roomId)
@@ -276,6 +278,9 @@ void MainWindow::doStart()
     connect(socket, &ProtocolSocket::connected, this, &MainWindow::doSocketConnected,
             Qt::QueuedConnection);
     connect(socket, &ProtocolSocket::recvNotify, this, &MainWindow::doSocketRecvNotify,
+            Qt::QueuedConnection);
+    // An event held while any command was out is retried once it has ended.
+    connect(socket, &ProtocolSocket::commandEnded, this, &MainWindow::runRoomEvents,
             Qt::QueuedConnection);
     socket->connectToServer();
 }
@@ -620,7 +625,6 @@ bool MainWindow::routeGameEnd(ChatRoomForm& form, const RoomEvent& event)
     if (form.initializing)
         return false;
     if (belongsTo(battleDialog, event.roomId, event.userId)) {
-        // Its command's reply runs the queue again.
         if (!battleDialog->isIdle())
             return false;
         release(battleDialog);
@@ -639,16 +643,19 @@ bool MainWindow::routeGameLeave(ChatRoomForm& form, const RoomEvent& event)
     return form.handleGameLeave(event.otherId, event.userId);
 }
 
+// The settings window starts with a request of its own: it opens once a walk of the room list
+// is over, and no walk starts while it is open.
 void MainWindow::on_action_S_triggered()
 {
-    // A walk of the list would disable this window, and the settings window with it.
-    ChatRoomListForm* list = roomList();
-    if (list)
-        list->setAutoUpdate(false);
-    UserSettingDialog dialog(this, socket);
-    dialog.exec();
-    if (list)
-        list->setAutoUpdate(true);
+    socket->whenIdle(ui->action_S, [this] {
+        ChatRoomListForm* list = roomList();
+        if (list)
+            list->setAutoUpdate(false);
+        UserSettingDialog dialog(this, socket);
+        dialog.exec();
+        if (list)
+            list->setAutoUpdate(true);
+    });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

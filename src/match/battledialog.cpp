@@ -7,7 +7,6 @@
 #include "match/childprocess.h"
 #include "match/engineorder.h"
 #include "match/matchsupport.h"
-#include "mainwindow/mainwindow.h"
 #include "protocol/protocolsocket.h"
 #include "rooms/chatroomform.h"
 
@@ -146,13 +145,10 @@ void BattleDialog::doRecvDropReply()
     readBattleReply();
 }
 
-// The result is not looked at: the match is over for this client either way. Room events were
-// held while the command was out.
+// The result is not looked at: the match is over for this client either way.
 void BattleDialog::readBattleReply()
 {
     readMatchResult(socket);
-    // Queued: the main window may delete this dialog on the event it held.
-    QMetaObject::invokeMethod(mainWindow, &MainWindow::runRoomEvents, Qt::QueuedConnection);
 }
 
 void BattleDialog::reject() {}

@@ -3,16 +3,20 @@
 #include "protocol/protocolsocket.h"
 
 #include <QMessageBox>
+#include <QVector>
 #include <QWidget>
 
 void sendMatchCommand(ProtocolSocket* socket, QWidget* dialog, const char* replySlot,
                       RequestCode code, std::initializer_list<quint32> fields)
 {
-    socket->beginCommand(dialog, replySlot, dialog->parentWidget(), SLOT(setEnabled(bool)));
-    socket->writeUInt32(code);
-    for (const quint32 field : fields)
-        socket->writeUInt32(field);
-    socket->sendCommand();
+    const QVector<quint32> values(fields);
+    socket->whenIdle(dialog, [=] {
+        socket->beginCommand(dialog, replySlot, dialog->parentWidget(), SLOT(setEnabled(bool)));
+        socket->writeUInt32(code);
+        for (const quint32 value : values)
+            socket->writeUInt32(value);
+        socket->sendCommand();
+    });
 }
 
 quint32 readMatchResult(ProtocolSocket* socket)

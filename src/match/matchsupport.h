@@ -9,9 +9,9 @@
 class ProtocolSocket;
 class QWidget;
 
-// Sends a match request as a command whose reply goes to replySlot of dialog. The window that
-// owns the dialog is disabled while the command is out, and every dialog it owns with it, so no
-// second command can be started from any of them.
+// Sends a match request as a command whose reply goes to replySlot of dialog, once the
+// connection is free: a walk of the room list leaves the dialogs enabled. The window that owns the
+// dialog is disabled while the command is out, and every dialog it owns with it.
 void sendMatchCommand(ProtocolSocket* socket, QWidget* dialog, const char* replySlot,
                       RequestCode code, std::initializer_list<quint32> fields);
 

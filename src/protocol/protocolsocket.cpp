@@ -20,7 +20,11 @@ bool checkUtf8Length(const QString& text, int limit)
     return text.toUtf8().size() < limit;
 }
 
-ProtocolSocket::ProtocolSocket(QObject* parent) : QObject(parent) {}
+ProtocolSocket::ProtocolSocket(QObject* parent) : QObject(parent)
+{
+    connect(this, &ProtocolSocket::commandEnded, this, &ProtocolSocket::runWaiting,
+            Qt::QueuedConnection);
+}
 
 ProtocolSocket::~ProtocolSocket()
 {
@@ -81,7 +85,56 @@ void ProtocolSocket::beginCommand(QObject* receiver, const char* replySlot, QObj
     commandOpen = true;
     connect(this, SIGNAL(changeCommandState(bool)), target, targetSlot, Qt::QueuedConnection);
     connect(this, SIGNAL(recvReply()), receiver, replySlot, Qt::QueuedConnection);
+    replyReaderWatch =
+        connect(receiver, &QObject::destroyed, this, &ProtocolSocket::doReplyReaderGone);
     beginMessage();
+}
+
+// The window may delete a match dialog on a room event that overtook the reply to the dialog's
+// own request. The reply still comes, and no other command may start until it has been read.
+// Every reply whose reader can go away this way is a single packet.
+void ProtocolSocket::doReplyReaderGone()
+{
+    if (!commandOpen)
+        return;
+    discardingReply = true;
+    disconnect(this, SIGNAL(recvReply()), nullptr, nullptr);
+    connect(this, &ProtocolSocket::recvReply, this, &ProtocolSocket::doDiscardReply,
+            Qt::QueuedConnection);
+    // Its signal may have gone to the reader already, and died with it.
+    if (!replyQueue.isEmpty())
+        QMetaObject::invokeMethod(this, &ProtocolSocket::doDiscardReply, Qt::QueuedConnection);
+}
+
+void ProtocolSocket::doDiscardReply()
+{
+    if (discardingReply && prepareRecvReply(false))
+        endCommand();
+}
+
+void ProtocolSocket::whenIdle(QObject* context, const std::function<void()>& action)
+{
+    if (!commandOpen) {
+        action();
+        return;
+    }
+    waiting.removeIf([context](const Waiting& entry) { return entry.context == context; });
+    waiting.append({context, action});
+}
+
+// Not re-entered from the nested event loop of a modal dialog that an action opens: what waits
+// behind it goes on once that action has returned.
+void ProtocolSocket::runWaiting()
+{
+    if (runningWaiting)
+        return;
+    runningWaiting = true;
+    while (!commandOpen && !waiting.isEmpty()) {
+        const Waiting next = waiting.takeFirst();
+        if (next.context)
+            next.action();
+    }
+    runningWaiting = false;
 }
 
 void ProtocolSocket::beginCommand(QObject* receiver, const char* replySlot, const char* targetSlot)
@@ -107,10 +160,13 @@ void ProtocolSocket::endCommand()
     if (!commandOpen)
         fatalError("[ProtocolSocket] まだコマンド通信を行っていない");
     commandOpen = false;
+    discardingReply = false;
+    disconnect(replyReaderWatch);
     releaseRecvBuffer();
     emit changeCommandState(true);
     disconnect(this, SIGNAL(changeCommandState(bool)), nullptr, nullptr);
     disconnect(this, SIGNAL(recvReply()), nullptr, nullptr);
+    emit commandEnded();
 }
 
 void ProtocolSocket::beginMessage()

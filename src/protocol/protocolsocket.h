@@ -5,7 +5,10 @@
 #include <QAbstractSocket>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QVector>
+
+#include <functional>
 
 class QTcpSocket;
 
@@ -40,6 +43,10 @@ class ProtocolSocket : public QObject
     void beginCommand(QObject* receiver, const char* replySlot);
     void sendCommand();
     void endCommand();
+    // Runs action now when no command is out, else once the connection is free, unless context
+    // has gone by then. A later call for the same context replaces one still waiting, so a
+    // trigger pressed twice meanwhile starts its command once.
+    void whenIdle(QObject* context, const std::function<void()>& action);
 
     void beginMessage();
     void writeBytes(const void* data, int n);
@@ -63,6 +70,8 @@ class ProtocolSocket : public QObject
     void recvNotify();
     void close(ProtocolSocket::CloseReason cr);
     void changeCommandState(bool valid);
+    // After every command's end, for whoever waits on the connection; queue to it.
+    void commandEnded();
 
   protected slots:
     void doError(QAbstractSocket::SocketError socketError);
@@ -70,6 +79,9 @@ class ProtocolSocket : public QObject
     void doConnected();
     void doReadyRead();
     void doBytesWritten(qint64 bytes);
+    void doReplyReaderGone();
+    void doDiscardReply();
+    void runWaiting();
 
   private:
     // One frame: on the send side a 4-byte length prefix then the payload; on the receive side
@@ -117,4 +129,14 @@ class ProtocolSocket : public QObject
     qint64 sendLength = 0;
 
     bool commandOpen = false;
+    // Set when the reply's reader went away while its command was out.
+    bool discardingReply = false;
+    QMetaObject::Connection replyReaderWatch;
+
+    struct Waiting {
+        QPointer<QObject> context;
+        std::function<void()> action;
+    };
+    QList<Waiting> waiting;
+    bool runningWaiting = false;
 };

@@ -7,14 +7,13 @@
 #include "app/globals.h"
 #include "mainwindow/mainwindow.h"
 #include "protocol/protocolsocket.h"
+#include "rooms/roompassword.h"
 #include "lobbywire.h"
 
 namespace
 {
-// Bytes the server keeps for each, their NULs included.
+// Bytes the server keeps for a title, its NUL included.
 constexpr int titleLimit = 144;
-constexpr int passwordLimit = 36;
-constexpr int passwordCharacters = 8;
 } // namespace
 
 ChatRoomCreateDialog::ChatRoomCreateDialog(QWidget* parent, ProtocolSocket* socket)
@@ -46,8 +45,7 @@ void ChatRoomCreateDialog::on_buttonBox_accepted()
         check.warning("タイトルが長すぎます。\n入力しなおしてください。");
         return;
     }
-    if (usePassword &&
-        (password.size() > passwordCharacters || !checkUtf8Length(password, passwordLimit))) {
+    if (usePassword && !roomPasswordFits(password)) {
         check.warning("パスワードが長すぎます。\n入力しなおしてください。");
         return;
     }

@@ -3,6 +3,7 @@
 #include "ui_chatroomenterpassworddialog.h"
 
 #include "app/dialogsupport.h"
+#include "rooms/roompassword.h"
 
 ChatRoomEnterPasswordDialog::ChatRoomEnterPasswordDialog(QWidget* parent)
     : QDialog(parent), ui(new Ui::ChatRoomEnterPasswordDialog)
@@ -22,8 +23,13 @@ QString ChatRoomEnterPasswordDialog::password() const
 
 void ChatRoomEnterPasswordDialog::on_buttonBox_accepted()
 {
+    const FeatureMessages check(this, "チャットルームへ入室");
     if (password().isEmpty()) {
-        FeatureMessages(this, "チャットルームへ入室").warning("パスワードを入力してください。");
+        check.warning("パスワードを入力してください。");
+        return;
+    }
+    if (!roomPasswordFits(password())) {
+        check.warning("パスワードが長すぎます。\n入力しなおしてください。");
         return;
     }
     accept();

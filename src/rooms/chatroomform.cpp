@@ -296,12 +296,15 @@ bool ChatRoomForm::handleGameLeave(uint hostId, uint leaverId)
     return true;
 }
 
+// The room's buttons stay enabled while the room list walks; their requests wait for it.
 void ChatRoomForm::on_pushButtonLeave_clicked()
 {
-    beginRoomCommand(SLOT(doRecvLeaveReply()));
-    socket->writeUInt32(LeaveRoom);
-    socket->writeUInt32(roomId);
-    socket->sendCommand();
+    socket->whenIdle(ui->pushButtonLeave, [this] {
+        beginRoomCommand(SLOT(doRecvLeaveReply()));
+        socket->writeUInt32(LeaveRoom);
+        socket->writeUInt32(roomId);
+        socket->sendCommand();
+    });
 }
 
 void ChatRoomForm::doRecvLeaveReply()
@@ -345,15 +348,16 @@ void ChatRoomForm::speak()
 
 void ChatRoomForm::on_pushButtonBattle_clicked()
 {
-    const FeatureMessages matching(this, "対戦マッチング");
-    if (!mainWindow->canStartMatch()) {
-        matching.information("すでにマッチング中です。");
-        return;
-    }
-    beginRoomCommand(SLOT(doRecvRecruitMatchReply()));
-    socket->writeUInt32(RecruitMatch);
-    socket->writeUInt32(roomId);
-    socket->sendCommand();
+    socket->whenIdle(ui->pushButtonBattle, [this] {
+        if (!mainWindow->canStartMatch()) {
+            FeatureMessages(this, "対戦マッチング").information("すでにマッチング中です。");
+            return;
+        }
+        beginRoomCommand(SLOT(doRecvRecruitMatchReply()));
+        socket->writeUInt32(RecruitMatch);
+        socket->writeUInt32(roomId);
+        socket->sendCommand();
+    });
 }
 
 // A success shows nothing: the recruiting dialog opens with the server's recruit event.

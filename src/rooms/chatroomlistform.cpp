@@ -125,7 +125,9 @@ void ChatRoomListForm::doUpdate()
     requestRoom = topRoom;
     entries = QVector<RoomEntry>(int(extraRowCount) + 1);
     fetchIndex = 0;
-    socket->beginCommand(this, SLOT(doRecvGetInfoReply()), mainWindow, SLOT(setEnabled(bool)));
+    // A walk comes every few seconds and takes a round trip per row: it holds back only the rows,
+    // so that typing and the other triggers, which wait for the connection, go on meanwhile.
+    socket->beginCommand(this, SLOT(doRecvGetInfoReply()), ui->widgetList, SLOT(setEnabled(bool)));
     writeGetRoomInfo();
     socket->sendCommand();
 }
@@ -327,10 +329,12 @@ void ChatRoomListForm::refuseEntry(quint32 result)
 
 void ChatRoomListForm::on_pushCreateRoom_clicked()
 {
-    busy = true;
-    ChatRoomCreateDialog dialog(this, socket);
-    dialog.exec();
-    busy = false;
+    socket->whenIdle(ui->pushCreateRoom, [this] {
+        busy = true;
+        ChatRoomCreateDialog dialog(this, socket);
+        dialog.exec();
+        busy = false;
+    });
 }
 
 void ChatRoomListForm::resizeEvent(QResizeEvent* event)

@@ -15,6 +15,7 @@
 #include "rooms/chatroomform.h"
 
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 
@@ -149,15 +150,17 @@ class MatchesTest : public QObject
                   {EventApply, jiro, own, "", 3},
                   {EventGameStart, own}});
         QPointer<BattleDialog> battle = run.waitFor<BattleDialog>();
+        QCOMPARE(itemTexts(battle, "listUser"), (QStringList{"たろう", "はなこ", "じろう"}));
 
         // The host counts as one of the minimum of 2: only the last guest's leave ends the match.
         auto* log = child<QPlainTextEdit>(run.room(gameRoom), "textLog");
         run.send({{EventGameLeave, jiro, own}, {EventSpeak, hanako, 0, "dealt with"}});
         QTRY_VERIFY(log->toPlainText().endsWith("dealt with"));
+        QCOMPARE(itemTexts(battle, "listUser"), (QStringList{"たろう", "はなこ"}));
         EXPECT_NOTHING_MORE_FROM(run);
         run.send({{EventGameLeave, hanako, own}});
         EXPECT_CLIENT_BYTES(run.server, matchRequest(EndBattle));
-        // The game's end waits for the reply: the battle must not go while its command is out.
+        // The game's end waits while a command is out, and is taken up again when it ends.
         QSignalSpy notified(run.socket(), &ProtocolSocket::recvNotify);
         run.send({{EventGameEnd, own}});
         QVERIFY(notified.wait());
@@ -182,10 +185,12 @@ class MatchesTest : public QObject
         QTest::addColumn<QByteArray>("sent");
         QTest::addColumn<quint32>("result");
         QTest::addColumn<QString>("refusal");
+        QTest::addColumn<bool>("overtaken");
         const auto row = [](const char* name, const char* kind, const char* trigger,
-                            const QByteArray& sent, quint32 result = 0,
-                            const QString& refusal = {}) {
-            QTest::newRow(name) << QString(kind) << QString(trigger) << sent << result << refusal;
+                            const QByteArray& sent, quint32 result = 0, const QString& refusal = {},
+                            bool overtaken = false) {
+            QTest::newRow(name) << QString(kind) << QString(trigger) << sent << result << refusal
+                                << overtaken;
         };
         row("start refused", "recruit", "Yes", matchRequest(StartBattle), 1,
             "ゲームの開始に失敗しました。");
@@ -196,6 +201,11 @@ class MatchesTest : public QObject
             "対戦の応募に失敗しました。\nすでに満席です。");
         row("withdrawal by Escape refused", "wait", "Escape", matchRequest(CancelApply), 1,
             "対戦の募集への応募をキャンセルするのに失敗しました。");
+        // The recruit's end reaches the window before the reply to the dialog's request.
+        row("start overtaken", "recruit", "Yes", matchRequest(StartBattle), 1, {}, true);
+        row("application overtaken", "apply", "Yes",
+            request(ApplyMatch, Wire().u32(gameRoom).u32(hanako)), 0, {}, true);
+        row("withdrawal overtaken", "wait", "close", matchRequest(CancelApply), 1, {}, true);
         for (const char* kind : {"recruit", "apply", "wait", "battle"})
             row(("leave the room, " + QByteArray(kind)).constData(), kind, "leave",
                 matchRequest(LeaveRoom));
@@ -210,6 +220,7 @@ class MatchesTest : public QObject
         QFETCH(QByteArray, sent);
         QFETCH(quint32, result);
         QFETCH(QString, refusal);
+        QFETCH(bool, overtaken);
         MatchRun run;
         OPEN_MATCH(run);
         QPointer<QDialog> dialog = run.openDialog(kind);
@@ -232,6 +243,10 @@ class MatchesTest : public QObject
             EXPECT_NOTHING_MORE_FROM(run);
             QVERIFY(dialog->isVisible());
         }
+        if (overtaken) {
+            run.send({{EventRecruitCancel, kind == "recruit" ? own : hanako}});
+            QTRY_VERIFY(!dialog);
+        }
         // Everything but the box follows from the server's events, not from the reply. The window
         // may take the dialog down while its box is up: the box goes with it.
         SeenBox seen;
@@ -240,7 +255,7 @@ class MatchesTest : public QObject
             run.send({{EventRecruitCancel, kind == "recruit" ? own : hanako}});
         });
         run.reply(result);
-        QTRY_VERIFY(!dialog);
+        QTRY_VERIFY(!dialog && run.window->isEnabled() && !run.socket()->isCommandOpen());
         QVERIFY(!QApplication::activeModalWidget());
         QVERIFY(otherBattle->isEnabledTo(run.window.get()));
         if (!refusal.isEmpty())
@@ -291,17 +306,47 @@ class MatchesTest : public QObject
             run.socket()->endCommand();
         }
         EXPECT_CLIENT_BYTES(run.server, matchRequest(guest ? DropBattle : EndBattle));
+        // A room entered in the same turn waits for the connection.
+        run.window->addRoomRequest(12, new QVector<uint>);
         QTRY_COMPARE(box->handled(), 1);
         COMPARE_BOX(seen, QMessageBox::Information, "対戦状況", text);
         // The reply runs the event queue again, while the game's start is long done with.
         run.reply(0);
-        QTRY_VERIFY(run.window->isEnabled());
+        QVERIFY2(run.serveRoom(12, {}, {}), qPrintable(run.server.failure()));
         QVERIFY(battle);
         // A leave after the end must not end the match a second time.
         run.send({{EventGameLeave, guest ? own : hanako, host}, {EventSpeak, hanako, 0, "dealt"}});
         QTRY_VERIFY(
             child<QPlainTextEdit>(run.room(gameRoom), "textLog")->toPlainText().endsWith("dealt"));
         EXPECT_NOTHING_MORE_FROM(run);
+    }
+
+    // The status and buttons of an offer and of the host's dialog, with a minimum below the
+    // maximum and equal to it, as players come.
+    void statusTexts()
+    {
+        MatchRun run;
+        OPEN_MATCH(run);
+        const auto shown = [](QDialog* dialog) {
+            const bool yes =
+                child<QDialogButtonBox>(dialog, "buttonBox")->button(QDialogButtonBox::Yes);
+            return child<QLabel>(dialog, "labelUser")->text() + (yes ? " Yes" : "");
+        };
+        run.send({{EventRecruitStart, hanako, 2, "", 2}});
+        QDialog* offer = run.waitFor<ChatApplyMatchDialog>();
+        QCOMPARE(shown(offer), QString("参加状況(1 / 2人) Yes"));
+        run.send({{EventApply, jiro, hanako, "", 2}});
+        QTRY_COMPARE(shown(offer), QString("参加状況(2 / 2人)"));
+        for (const QString from : {"", " (2人から対戦開始できます)"}) {
+            const quint32 max = from.isEmpty() ? 2 : 3;
+            run.send({{EventRecruitStart, own, 2, "", max}});
+            QPointer<QDialog> recruit = run.waitFor<ChatRecruitMatchDialog>();
+            QCOMPARE(shown(recruit), QString("現在 1 / %1人").arg(max) + from);
+            run.send({{EventApply, hanako, own, "", 2}});
+            QTRY_COMPARE(shown(recruit), QString("現在 2 / %1人").arg(max) + from + " Yes");
+            run.send({{EventRecruitCancel, own}});
+            QTRY_VERIFY(!recruit);
+        }
     }
 
     void secondMatchIsFatal()

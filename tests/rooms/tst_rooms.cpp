@@ -1,3 +1,4 @@
+#include "mainwindow/admindialog.h"
 #include "rooms/chatroomcreatedialog.h"
 #include "rooms/chatroomenterpassworddialog.h"
 #include "rooms/chatroomform.h"
@@ -9,8 +10,8 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLayout>
-#include <QListWidget>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSpinBox>
 
 namespace
@@ -51,7 +52,8 @@ QString roomRow(quint32 roomId)
 bool serveWalk(LobbyWindow& run, int height, const QList<quint32>& asked,
                const QList<RoomInfo>& answers)
 {
-    child<QWidget>(run.roomList(), "widgetList")->setFixedHeight(height);
+    auto* rows = child<QWidget>(run.roomList(), "widgetList");
+    rows->setFixedHeight(height);
     run.roomList()->layout()->activate();
     run.tick();
     for (int i = 0; i < asked.size(); ++i) {
@@ -59,7 +61,7 @@ bool serveWalk(LobbyWindow& run, int height, const QList<quint32>& asked,
             return false;
         run.server.send(roomInfoReply(answers[i]));
     }
-    return QTest::qWaitFor([&run] { return run.window->isEnabled(); }, 5000);
+    return QTest::qWaitFor([rows] { return rows->isEnabled(); }, 5000);
 }
 
 #define WALK(run, ...) QVERIFY2(serveWalk(run, __VA_ARGS__), qPrintable((run).server.failure()))
@@ -67,11 +69,7 @@ bool serveWalk(LobbyWindow& run, int height, const QList<quint32>& asked,
 // The member list and the count above it.
 QStringList members(const ChatRoomForm* form)
 {
-    QStringList names{child<QGroupBox>(form, "groupUser")->title()};
-    for (const QListWidgetItem* item :
-         child<QListWidget>(form, "listUser")->findItems("*", Qt::MatchWildcard))
-        names << item->text();
-    return names;
+    return QStringList{child<QGroupBox>(form, "groupUser")->title()} + itemTexts(form, "listUser");
 }
 } // namespace
 
@@ -82,6 +80,7 @@ class RoomsTest : public QObject
   private slots:
     void walk_data();
     void walk();
+    void duringWalk();
     void createRoom();
     void chatRoom();
 };
@@ -107,6 +106,8 @@ void RoomsTest::walk_data()
         << QStringList{"No.0 (2/10000) [Open]\n対戦部屋\n星環演武",
                        "No.3 (2/無制限) [Locked]\n対戦部屋\nチャット専用部屋", roomRow(5),
                        noRoomRow};
+    QTest::newRow("no room at all") << rowHeight << 0u << QList<quint32>{0}
+                                    << QList<RoomInfo>{room(noRoom, 1)} << QStringList{noRoomRow};
     QTest::newRow("next number not below the count")
         << 3 * rowHeight << 2u << QList<quint32>{0, 1} << QList<RoomInfo>{room(1), room(2)}
         << QStringList{roomRow(0), roomRow(1), noRoomRow};
@@ -133,6 +134,51 @@ void RoomsTest::walk()
     for (QPushButton* row : shownRows(run))
         texts << (row->isEnabled() ? "" : "(disabled) ") + row->text();
     QCOMPARE(texts, rows);
+}
+
+// A walk holds back the rows alone: typing goes on, and 部屋の作成 pressed meanwhile opens its
+// dialog once the walk is over. Then the scroll bar keeps the last page full, and an entry is
+// refused with the server's reason.
+void RoomsTest::duringWalk()
+{
+    LobbyWindow run;
+    VERIFY_STEP(run, loggedIn(5));
+    AdminDialog admin(run.window.get(), run.socket());
+    admin.show();
+    Boxes boxes;
+    auto* rows = child<QWidget>(run.roomList(), "widgetList");
+    rows->setFixedHeight(rowHeight);
+    run.roomList()->layout()->activate();
+    run.tick();
+    EXPECT_CLIENT_BYTES(run.server, getRoomInfoRequest(0));
+    QTRY_VERIFY(!rows->isEnabled());
+    auto* field = child<QLineEdit>(&admin, "lineGmes");
+    QTest::keyClicks(field, "abc");
+    QCOMPARE(field->text(), QString("abc"));
+    child<QPushButton>(run.roomList(), "pushCreateRoom")->click();
+    EXPECT_NOTHING_MORE_FROM(run);
+    run.server.send(roomInfoReply(room(4, 1)));
+    EXPECT_CLIENT_BYTES(run.server, getRoomInfoRequest(4));
+    QVERIFY(boxes.seen.isEmpty());
+    run.server.send(roomInfoReply(room(noRoom)));
+    QTRY_COMPARE(boxes.seen, QStringList{"ChatRoomCreateDialog \"チャットルームを新しく作る\""});
+
+    auto* scroll = child<QScrollBar>(run.roomList(), "scrList");
+    scroll->setValue(scroll->maximum());
+    QCOMPARE(shownRows(run)[0]->text(), QString("\nloading No.3...\n"));
+    WALK(run, rowHeight, {3, 4}, {room(4), room(noRoom)});
+    for (quint32 result : {2, 3, 5, 9}) {
+        shownRows(run)[1]->click();
+        EXPECT_CLIENT_BYTES(run.server, request(EnterRoom, Wire().u32(4).str("")));
+        const qsizetype shown = boxes.seen.size();
+        run.server.send(replyFrame(Wire().u32(result).u32(0)));
+        QTRY_VERIFY(run.window->isEnabled() && boxes.seen.size() > shown);
+    }
+    const QString refused = "QMessageBox \"チャットルームへ入室\" saying \"入室できませんでした。";
+    QCOMPARE(boxes.seen.mid(1),
+             QStringList({refused + "\n満席です。\"", refused + "\nパスワードが違います。\"",
+                          refused + "\n部屋に入りすぎです。\nほかの部屋を退室してください。\"",
+                          refused + "\""}));
 }
 
 // The form refuses what the server would and keeps the capacity within 2 to 100. This server

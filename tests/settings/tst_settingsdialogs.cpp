@@ -8,6 +8,7 @@
 #include "app/usersettingsstore.h"
 #include "mainwindow/admindialog.h"
 #include "mainwindow/mainwindow.h"
+#include "rooms/chatroomenterpassworddialog.h"
 #include "settings/setmaildialog.h"
 #include "settings/setnamedialog.h"
 #include "settings/setpassdialog.h"
@@ -38,6 +39,7 @@ const QHash<QString, Form> forms = {
     {"key", {{"lineEditKey0", "lineEditKey1"}, 3, "登録キーの確認", "アカウント情報"}},
     {"account", {{"lineEditAccount", "lineEditPassword"}, 0, "アカウント情報", ""}},
     {"admin", {{"lineGmes"}, 1, "グローバルメッセージの確認", ""}},
+    {"room", {{"linePass"}, 0, "チャットルームへ入室", ""}},
 };
 
 std::unique_ptr<QDialog> makeDialog(const QString& kind, ProtocolSocket* s)
@@ -51,6 +53,7 @@ std::unique_ptr<QDialog> makeDialog(const QString& kind, ProtocolSocket* s)
         {"select", [s] { return new AccountSelectDialog(nullptr, s); }},
         {"admin", [s] { return new AdminDialog(nullptr, s); }},
         {"account", [] { return new AccountRegDialog(nullptr); }},
+        {"room", [] { return new ChatRoomEnterPasswordDialog(nullptr); }},
     };
     return std::unique_ptr<QDialog>(make[kind]());
 }
@@ -151,6 +154,10 @@ class SettingsDialogsTest : public QObject
         row("broadcast 287 bytes", "admin", {kana(95) + "!!"}, sent);
         row("broadcast 288 bytes", "admin", {kana(96)}, refused,
             "グローバルメッセージが長すぎます。\n入力しなおしてください。");
+
+        row("room password 8 kana", "room", {kana(8)}, sent);
+        row("room password 9 characters", "room", {"123456789"}, refused,
+            "パスワードが長すぎます。\n入力しなおしてください。");
 
         // Only the choice itself gives up for good, with Quit; the steps lead back to it.
         const QString giveUp = "tileParlorを利用するにはアカウント情報が必要です。\n"

@@ -10,6 +10,7 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSettings>
 
@@ -35,6 +36,16 @@ template <class T> T* child(const QObject* parent, const char* name)
         qFatal("%s has no %s named %s", parent->metaObject()->className(),
                T::staticMetaObject.className(), name);
     return found;
+}
+
+// The texts of a list widget's items, top to bottom.
+inline QStringList itemTexts(const QObject* parent, const char* list)
+{
+    QStringList texts;
+    for (const QListWidgetItem* item :
+         child<QListWidget>(parent, list)->findItems("*", Qt::MatchWildcard))
+        texts << item->text();
+    return texts;
 }
 
 inline void typeInto(const QObject* dialog, const char* lineEdit, const QString& text)
