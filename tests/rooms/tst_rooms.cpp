@@ -47,10 +47,10 @@ QString roomRow(quint32 roomId)
     return QString("No.%1 (1/8) [Open]\n\nチャット専用部屋").arg(roomId);
 }
 
-// Gives the list area a height, ticks, and answers the walk's requests,
-// which must ask for the rooms in order.
+// Gives the list area a height, ticks, and answers the walk's requests, which must ask for the
+// rooms in order; meanwhile runs while the first one is out.
 bool serveWalk(LobbyWindow& run, int height, const QList<quint32>& asked,
-               const QList<RoomInfo>& answers)
+               const QList<RoomInfo>& answers, const std::function<void()>& meanwhile = {})
 {
     auto* rows = child<QWidget>(run.roomList(), "widgetList");
     rows->setFixedHeight(height);
@@ -59,6 +59,8 @@ bool serveWalk(LobbyWindow& run, int height, const QList<quint32>& asked,
     for (int i = 0; i < asked.size(); ++i) {
         if (!run.server.expect(getRoomInfoRequest(asked[i])))
             return false;
+        if (i == 0 && meanwhile)
+            meanwhile();
         run.server.send(roomInfoReply(answers[i]));
     }
     return QTest::qWaitFor([rows] { return rows->isEnabled(); }, 5000);
@@ -146,21 +148,13 @@ void RoomsTest::duringWalk()
     AdminDialog admin(run.window.get(), run.socket());
     admin.show();
     Boxes boxes;
-    auto* rows = child<QWidget>(run.roomList(), "widgetList");
-    rows->setFixedHeight(rowHeight);
-    run.roomList()->layout()->activate();
-    run.tick();
-    EXPECT_CLIENT_BYTES(run.server, getRoomInfoRequest(0));
-    QTRY_VERIFY(!rows->isEnabled());
     auto* field = child<QLineEdit>(&admin, "lineGmes");
-    QTest::keyClicks(field, "abc");
+    WALK(run, rowHeight, {0, 4}, {room(4, 1), room(noRoom)}, [&] {
+        QTest::keyClicks(field, "abc");
+        child<QPushButton>(run.roomList(), "pushCreateRoom")->click();
+        QVERIFY(boxes.seen.isEmpty() && run.server.nothingMoreFrom(run.window.get()));
+    });
     QCOMPARE(field->text(), QString("abc"));
-    child<QPushButton>(run.roomList(), "pushCreateRoom")->click();
-    EXPECT_NOTHING_MORE_FROM(run);
-    run.server.send(roomInfoReply(room(4, 1)));
-    EXPECT_CLIENT_BYTES(run.server, getRoomInfoRequest(4));
-    QVERIFY(boxes.seen.isEmpty());
-    run.server.send(roomInfoReply(room(noRoom)));
     QTRY_COMPARE(boxes.seen, QStringList{"ChatRoomCreateDialog \"チャットルームを新しく作る\""});
 
     auto* scroll = child<QScrollBar>(run.roomList(), "scrList");
