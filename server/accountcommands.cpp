@@ -3,7 +3,7 @@
 #include "passwords.h"
 #include "serveroptions.h"
 #include "store.h"
-#include "textlimits.h"
+#include "textchecks.h"
 
 #include <cstdio>
 
@@ -49,13 +49,13 @@ static int createAccount(const ServerOptions& options, Store& store, int iterati
     account.mail = options.mail;
     account.admin = options.admin;
     // The same limits as the client's own dialogs, so that the account can log in.
-    if (account.name.isEmpty() || !fitsLimit(account.name, TextLimit::account) ||
-        args[2].isEmpty() || !fitsLimit(args[2], TextLimit::password))
+    if (account.name.isEmpty() || !checkUtf8Length(account.name, TextLimit::account) ||
+        args[2].isEmpty() || !checkUtf8Length(args[2], TextLimit::password))
         return fail("account name and password must be 1 to 71 bytes");
-    if (!fitsLimit(account.handle, TextLimit::handleName))
+    if (!checkUtf8Length(account.handle, TextLimit::handleName))
         return fail("the handle name must be shorter than 120 bytes");
     if (!account.mail.isEmpty() &&
-        (!isUsableMail(account.mail) || !fitsLimit(account.mail, TextLimit::mail)))
+        (!isUsableMail(account.mail) || !checkUtf8Length(account.mail, TextLimit::mail)))
         return fail("unusable mail address " + account.mail);
     account.password = hashPassword(args[2], iterations);
     const quint32 id = store.createAccount(account);

@@ -7,7 +7,7 @@
 #include "outbox.h"
 #include "payloadreader.h"
 #include "store.h"
-#include "textlimits.h"
+#include "textchecks.h"
 
 #include <QDateTime>
 
@@ -146,7 +146,7 @@ void RequestDispatcher::registerMail(Connection& connection, PayloadReader& in)
     const QString mail = in.text("mail", maxPayload);
     // The client knows only "already registered" and "too long"; an address that cannot be
     // mailed is answered as the latter.
-    if (!fitsLimit(mail, TextLimit::registrationMail) || !isUsableMail(mail))
+    if (!checkUtf8Length(mail, TextLimit::registrationMail) || !isUsableMail(mail))
         return refuse(connection, 2, "registration: address too long or unusable");
     if (store.mailInUse(mail))
         return refuse(connection, 1, "registration: address already registered: " + mail);
@@ -281,10 +281,10 @@ void RequestDispatcher::setPassword(Connection& connection, PayloadReader& in)
 {
     const QString current = in.text("current password", maxPayload);
     const QString replacement = in.text("new password", maxPayload);
-    if (replacement.isEmpty() || !fitsLimit(replacement, TextLimit::password))
+    if (replacement.isEmpty() || !checkUtf8Length(replacement, TextLimit::password))
         return refuse(connection, 2, "password change: new password empty or too long");
     const std::optional<Account> account = store.accountById(connection.userId());
-    if (!account || !fitsLimit(current, TextLimit::password))
+    if (!account || !checkUtf8Length(current, TextLimit::password))
         return refuse(connection, 1, "password change: wrong current password");
     PasswordJob job;
     job.verify = true;
@@ -385,7 +385,7 @@ void RequestDispatcher::createRoom(Connection& connection, PayloadReader& in)
     const QString password = in.text("password", TextLimit::roomPassword);
     const quint32 capacity = in.u32("capacity");
     const quint32 gameId = in.u32("gameId");
-    if (password.size() > roomPasswordMaxChars)
+    if (password.size() > TextLimit::roomPasswordChars)
         throw BadRequest{"room password longer than 8 characters"};
     Refusal refusal;
     quint32 id = noRoom;
@@ -436,7 +436,7 @@ void RequestDispatcher::speak(Connection& connection, PayloadReader& in)
 {
     const quint32 id = in.u32("roomId");
     const QString text = in.text("text", maxPayload);
-    if (text.size() > speakMaxChars)
+    if (text.size() > TextLimit::speakChars)
         throw BadRequest{QString("chat line of %1 characters").arg(text.size())};
     const Refusal refusal = lobby.speak(currentUser(connection), id, text);
     if (!refusal.isEmpty())

@@ -1,7 +1,7 @@
 #include "serverconfig.h"
 
 #include "lobbywire.h"
-#include "textlimits.h"
+#include "textchecks.h"
 
 #include <QFileInfo>
 #include <QSettings>
@@ -100,10 +100,9 @@ void readRooms(ConfigReader& reader, ServerConfig& config)
         reader.gameId("gameId", room.gameId);
         if (!reader.error.isEmpty())
             reader.error.prepend(at);
-        else if (room.title.isEmpty() || !fitsLimit(room.title, TextLimit::roomTitle))
+        else if (room.title.isEmpty() || !checkUtf8Length(room.title, TextLimit::roomTitle))
             reader.error = at + "title must be 1 to 143 bytes";
-        else if (room.password.size() > roomPasswordMaxChars ||
-                 !fitsLimit(room.password, TextLimit::roomPassword))
+        else if (!roomPasswordFits(room.password))
             reader.error = at + "password must be at most 8 characters and 35 bytes";
         else if (room.gameId != chatOnlyGameId && !config.games.contains(room.gameId))
             reader.error = at + "gameId names no configured game";
@@ -126,7 +125,7 @@ bool loadServerConfig(const QString& path, ServerConfig& config, QString& error)
         return false;
     }
     reader.text("lobby/systemMessage", config.systemMessage);
-    if (!fitsLimit(config.systemMessage, TextLimit::globalMessage))
+    if (!checkUtf8Length(config.systemMessage, TextLimit::globalMessage))
         reader.error = "lobby/systemMessage must be shorter than 288 bytes";
     reader.number("lobby/roomSlots", config.roomSlots, 1, 100000);
     reader.number("lobby/maxRoomsPerUser", config.maxRoomsPerUser, 1, 1000);

@@ -6,13 +6,7 @@
 #include "app/dialogsupport.h"
 #include "app/usersettingsstore.h"
 #include "protocol/protocolsocket.h"
-
-namespace
-{
-// Bytes the login request leaves for each of the two, their NULs included.
-constexpr int accountLimit = 72;
-constexpr int passwordLimit = 72;
-} // namespace
+#include "textlimits.h"
 
 AccountRegDialog::AccountRegDialog(QWidget* parent) : QDialog(parent), ui(new Ui::AccountRegDialog)
 {
@@ -33,7 +27,7 @@ void AccountRegDialog::on_buttonBox_accepted()
         check.warning("アカウントを入力してください。");
         return;
     }
-    if (!checkUtf8Length(account, accountLimit)) {
+    if (!checkUtf8Length(account, TextLimit::account)) {
         check.warning("アカウントが長すぎます。\n入力しなおしてください。");
         return;
     }
@@ -41,7 +35,7 @@ void AccountRegDialog::on_buttonBox_accepted()
         check.warning("パスワードを入力してください。");
         return;
     }
-    if (!checkUtf8Length(password, passwordLimit)) {
+    if (!checkUtf8Length(password, TextLimit::password)) {
         check.warning("パスワードが長すぎます。\n入力しなおしてください。");
         return;
     }

@@ -6,12 +6,7 @@
 #include "app/dialogsupport.h"
 #include "protocol/protocolsocket.h"
 #include "lobbywire.h"
-
-namespace
-{
-// Bytes the server keeps for the key, its NUL included.
-constexpr int keyLimit = 96;
-} // namespace
+#include "textlimits.h"
 
 AccountRegKeyDialog::AccountRegKeyDialog(QWidget* parent, ProtocolSocket* socket)
     : QDialog(parent), ui(new Ui::AccountRegKeyDialog), socket(socket)
@@ -36,7 +31,7 @@ void AccountRegKeyDialog::on_buttonBox_accepted()
         check.warning("登録キーが間違っています。\n入力しなおしてください。");
         return;
     }
-    if (!checkUtf8Length(key, keyLimit)) {
+    if (!checkUtf8Length(key, TextLimit::registrationKey)) {
         check.warning("登録キーが長すぎます。\n入力しなおしてください。");
         return;
     }

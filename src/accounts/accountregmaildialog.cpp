@@ -7,12 +7,7 @@
 #include "app/mailaddress.h"
 #include "protocol/protocolsocket.h"
 #include "lobbywire.h"
-
-namespace
-{
-// Bytes the server keeps for the address, its NUL included.
-constexpr int mailLimit = 192;
-} // namespace
+#include "textlimits.h"
 
 AccountRegMailDialog::AccountRegMailDialog(QWidget* parent, ProtocolSocket* socket)
     : QDialog(parent), ui(new Ui::AccountRegMailDialog), socket(socket)
@@ -37,7 +32,7 @@ void AccountRegMailDialog::on_buttonBox_accepted()
         check.warning("メールアドレスが間違っています。\n入力しなおしてください。");
         return;
     }
-    if (!checkUtf8Length(address, mailLimit)) {
+    if (!checkUtf8Length(address, TextLimit::registrationMail)) {
         check.warning("メールアドレスが長すぎます。\n入力しなおしてください。");
         return;
     }

@@ -5,14 +5,9 @@
 #include "app/dialogsupport.h"
 #include "protocol/protocolsocket.h"
 #include "lobbywire.h"
+#include "textlimits.h"
 
 #include <QCloseEvent>
-
-namespace
-{
-// Bytes the server takes for a global message, its NUL included.
-constexpr int messageLimit = 288;
-} // namespace
 
 AdminDialog::AdminDialog(QWidget* parent, ProtocolSocket* socket)
     : QDialog(parent), ui(new Ui::AdminDialog), socket(socket)
@@ -28,7 +23,7 @@ AdminDialog::~AdminDialog()
 void AdminDialog::on_pushGmes_clicked()
 {
     const QString text = ui->lineGmes->text();
-    if (!checkUtf8Length(text, messageLimit)) {
+    if (!checkUtf8Length(text, TextLimit::globalMessage)) {
         FeatureMessages(this, "グローバルメッセージの確認")
             .warning("グローバルメッセージが長すぎます。\n入力しなおしてください。");
         return;

@@ -15,11 +15,6 @@ namespace
 constexpr qint64 readChunkBytes = 16 * 1024;
 } // namespace
 
-bool checkUtf8Length(const QString& text, int limit)
-{
-    return text.toUtf8().size() < limit;
-}
-
 ProtocolSocket::ProtocolSocket(QObject* parent) : QObject(parent)
 {
     connect(this, &ProtocolSocket::commandEnded, this, &ProtocolSocket::runWaiting,

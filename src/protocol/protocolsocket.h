@@ -12,9 +12,6 @@
 
 class QTcpSocket;
 
-// True when the UTF-8 form of text and its NUL fit in limit bytes.
-bool checkUtf8Length(const QString& text, int limit);
-
 // The one framed connection to the lobby server: hello, packet framing in both directions,
 // reply and notification queues, and the one-command-at-a-time request API.
 class ProtocolSocket : public QObject

@@ -7,14 +7,8 @@
 #include "app/globals.h"
 #include "mainwindow/mainwindow.h"
 #include "protocol/protocolsocket.h"
-#include "rooms/roompassword.h"
 #include "lobbywire.h"
-
-namespace
-{
-// Bytes the server keeps for a title, its NUL included.
-constexpr int titleLimit = 144;
-} // namespace
+#include "textlimits.h"
 
 ChatRoomCreateDialog::ChatRoomCreateDialog(QWidget* parent, ProtocolSocket* socket)
     : QDialog(parent), ui(new Ui::ChatRoomCreateDialog), socket(socket)
@@ -41,7 +35,7 @@ void ChatRoomCreateDialog::on_buttonBox_accepted()
         check.warning("タイトルを入力してください。");
         return;
     }
-    if (!checkUtf8Length(title, titleLimit)) {
+    if (!checkUtf8Length(title, TextLimit::roomTitle)) {
         check.warning("タイトルが長すぎます。\n入力しなおしてください。");
         return;
     }

@@ -3,7 +3,7 @@
 #include "ui_chatroomenterpassworddialog.h"
 
 #include "app/dialogsupport.h"
-#include "rooms/roompassword.h"
+#include "textlimits.h"
 
 ChatRoomEnterPasswordDialog::ChatRoomEnterPasswordDialog(QWidget* parent)
     : QDialog(parent), ui(new Ui::ChatRoomEnterPasswordDialog)

@@ -10,6 +10,7 @@
 #include "rooms/batchedlog.h"
 #include "rooms/roomcapacity.h"
 #include "lobbywire.h"
+#include "textlimits.h"
 
 #include <QCloseEvent>
 
@@ -17,9 +18,6 @@
 
 namespace
 {
-// Characters of one chat line; the input field stops there too.
-constexpr int speakLimit = 128;
-
 // The room's title and game are often longer than their fields: the tips show them whole.
 void showWithTips(QLineEdit* line, const QString& text)
 {
@@ -335,7 +333,7 @@ void ChatRoomForm::on_btnSpeak_clicked()
 // written here.
 void ChatRoomForm::speak()
 {
-    const QString text = ui->lineSpeak->text().left(speakLimit);
+    const QString text = ui->lineSpeak->text().left(TextLimit::speakChars);
     if (text.isEmpty())
         return;
     socket->beginMessage();

@@ -6,12 +6,7 @@
 #include "app/mailaddress.h"
 #include "protocol/protocolsocket.h"
 #include "lobbywire.h"
-
-namespace
-{
-// Bytes the server keeps for a changed address, its NUL included.
-constexpr int mailLimit = 216;
-} // namespace
+#include "textlimits.h"
 
 SetMailDialog::SetMailDialog(QWidget* parent, ProtocolSocket* socket)
     : QDialog(parent), ui(new Ui::SetMailDialog), socket(socket)
@@ -32,7 +27,7 @@ void SetMailDialog::on_buttonBox_accepted()
         check.warning("メールアドレスを入力してください。");
         return;
     }
-    if (!checkUtf8Length(mail, mailLimit)) {
+    if (!checkUtf8Length(mail, TextLimit::mail)) {
         check.warning("メールアドレスが長すぎます。\n入力しなおしてください。");
         return;
     }

@@ -5,12 +5,7 @@
 #include "app/dialogsupport.h"
 #include "protocol/protocolsocket.h"
 #include "lobbywire.h"
-
-namespace
-{
-// Bytes the server keeps for a handle name, its NUL included.
-constexpr int nameLimit = 120;
-} // namespace
+#include "textlimits.h"
 
 SetNameDialog::SetNameDialog(QWidget* parent, ProtocolSocket* socket)
     : QDialog(parent), ui(new Ui::SetNameDialog), socket(socket)
@@ -31,7 +26,7 @@ void SetNameDialog::on_buttonBox_accepted()
         check.warning("ハンドル名を入力してください。");
         return;
     }
-    if (!checkUtf8Length(name, nameLimit)) {
+    if (!checkUtf8Length(name, TextLimit::handleName)) {
         check.warning("ハンドル名が長すぎます。\n入力しなおしてください。");
         return;
     }

@@ -6,12 +6,11 @@
 #include "app/usersettingsstore.h"
 #include "protocol/protocolsocket.h"
 #include "lobbywire.h"
+#include "textlimits.h"
 
 namespace
 {
 const char* const title = "パスワードの設定";
-// Bytes the server keeps for a password, its NUL included.
-constexpr int passwordLimit = 72;
 } // namespace
 
 SetPassDialog::SetPassDialog(QWidget* parent, ProtocolSocket* socket)
@@ -35,7 +34,8 @@ void SetPassDialog::on_buttonBox_accepted()
         check.warning("パスワードを入力してください。");
         return;
     }
-    if (!checkUtf8Length(current, passwordLimit) || !checkUtf8Length(next, passwordLimit)) {
+    if (!checkUtf8Length(current, TextLimit::password) ||
+        !checkUtf8Length(next, TextLimit::password)) {
         check.warning("パスワード名が長すぎます。\n入力しなおしてください。");
         return;
     }

@@ -1,9 +1,4 @@
-#include "textlimits.h"
-
-bool fitsLimit(const QString& text, int limit)
-{
-    return text.toUtf8().size() < limit;
-}
+#include "textchecks.h"
 
 bool hasControlCharacters(const QString& text)
 {
