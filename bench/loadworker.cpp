@@ -239,9 +239,9 @@ void LoadWorker::speakDue()
     }
 }
 
-void LoadWorker::heard(const LobbyRoomEvent& event)
+void LoadWorker::heard(const RoomEventFields& event)
 {
-    if (event.kind != EventSpeak || !stepClock.isValid() || stepClock.elapsed() >= stepMs)
+    if (event.eventKind != EventSpeak || !stepClock.isValid() || stepClock.elapsed() >= stepMs)
         return;
     // Only lines said within the measured window count, so that a backlog from before it
     // cannot lift the figure above what the server delivers while the rate holds.

@@ -51,7 +51,7 @@ class LoadWorker : public QObject
 
     void startStep(double ratePerUser, int seconds);
     void speakDue();
-    void heard(const LobbyRoomEvent& event);
+    void heard(const RoomEventFields& event);
     void endStep();
 
     Plan plan;

@@ -1,10 +1,8 @@
 #include "connection.h"
 
-#include "framebuilder.h"
 #include "metrics.h"
 #include "requestdispatcher.h"
-
-#include <QtEndian>
+#include "wirefields.h"
 
 QString addressText(const QHostAddress& address)
 {
@@ -47,12 +45,10 @@ void Connection::receive(QByteArrayView bytes)
             return;
         if (status == FrameDecoder::Status::BadLength) {
             const QString why = QString("frame length %1").arg(decoder.badLength());
-            if (state == State::AwaitingHello) {
-                write(helloAnswer(2));
-                end(true, "bad hello: " + why);
-            } else {
+            if (state == State::AwaitingHello)
+                refuseHello(2, "bad hello: " + why);
+            else
                 closeForViolation(why);
-            }
             return;
         }
         ++metrics.framesIn;
@@ -65,20 +61,22 @@ void Connection::receive(QByteArrayView bytes)
 
 void Connection::handleHello(QByteArrayView payload)
 {
-    if (payload.size() != 8 || qFromLittleEndian<quint32>(payload.data()) != helloMagic) {
-        write(helloAnswer(2));
-        end(true, QString("bad hello of %1 bytes").arg(payload.size()));
-        return;
-    }
-    const quint32 version = qFromLittleEndian<quint32>(payload.data() + 4);
-    if (version != protocolVersion) {
-        write(helloAnswer(1));
-        end(true, QString("protocol version %1 refused").arg(version));
-        return;
-    }
-    write(helloAnswer(0));
+    FieldReader in(payload);
+    const quint32 magic = in.u32();
+    const quint32 version = in.u32();
+    if (payload.size() != 8 || magic != helloMagic)
+        return refuseHello(2, QString("bad hello of %1 bytes").arg(payload.size()));
+    if (version != protocolVersion)
+        return refuseHello(1, QString("protocol version %1 refused").arg(version));
+    write(FrameWriter::serverHello(0).toByteArray());
     state = State::Open;
     log("hello accepted");
+}
+
+void Connection::refuseHello(quint32 result, const QString& why)
+{
+    write(FrameWriter::serverHello(result).toByteArray());
+    end(true, why);
 }
 
 void Connection::transportEnded(const QString& why)
@@ -137,7 +135,7 @@ void Connection::closeWithNotice(CloseNoticeReason reason, const QString& why)
 {
     if (state != State::Open)
         return;
-    write(closeNotice(reason));
+    write(FrameWriter::notify(CloseNotice).u32(reason).toByteArray());
     end(true, why);
 }
 

@@ -70,6 +70,8 @@ class Connection : public QObject
     enum class State { AwaitingHello, Open, Ended };
 
     void handleHello(QByteArrayView payload);
+    // Answers the hello with a refusal and ends the connection once the answer is out.
+    void refuseHello(quint32 result, const QString& why);
     void write(const QByteArray& frame);
     void end(bool flush, const QString& why);
 

@@ -1,7 +1,7 @@
 #include "lobby.h"
 
 #include "connection.h"
-#include "framebuilder.h"
+#include "lobbymessages.h"
 
 #include <algorithm>
 
@@ -255,7 +255,7 @@ Refusal Lobby::dropBattle(LobbyUser& user, quint32 roomId)
 void Lobby::setSystemMessage(const QString& text)
 {
     message = text;
-    broadcast(FrameBuilder::notify(NotifySystemMessage).str(text).finish());
+    broadcast(FrameWriter::notify(NotifySystemMessage).str(text).toByteArray());
 }
 
 Room* Lobby::memberRoom(LobbyUser& user, quint32 roomId)
@@ -338,6 +338,6 @@ void Lobby::sendConnectionCount()
     if (count == countSent)
         return;
     countSent = count;
-    broadcast(FrameBuilder::notify(NotifyConnectionCount).u32(count).finish());
+    broadcast(FrameWriter::notify(NotifyConnectionCount).u32(count).toByteArray());
     countTimer.start();
 }

@@ -1,24 +1,20 @@
 #include "payloadreader.h"
 
 #include <QStringDecoder>
-#include <QtEndian>
 
 quint32 PayloadReader::u32(const char* field)
 {
-    if (data.size() - position < 4)
+    const quint32 value = fields.u32();
+    if (fields.failed())
         throw BadRequest{QString("field %1 runs past the payload").arg(field)};
-    const quint32 value = qFromLittleEndian<quint32>(data.data() + position);
-    position += 4;
     return value;
 }
 
 QString PayloadReader::text(const char* field, int limit)
 {
-    const qsizetype end = data.indexOf('\0', position);
-    if (end < 0)
+    const QByteArrayView bytes = fields.utf8();
+    if (fields.failed())
         throw BadRequest{QString("string %1 has no NUL within the payload").arg(field)};
-    const QByteArrayView bytes = data.sliced(position, end - position);
-    position = end + 1;
     if (bytes.size() >= limit)
         throw BadRequest{
             QString("string %1 of %2 bytes exceeds its limit").arg(field).arg(bytes.size())};

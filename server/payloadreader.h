@@ -1,5 +1,7 @@
 #pragma once
 
+#include "wirefields.h"
+
 #include <QByteArrayView>
 #include <QString>
 
@@ -9,18 +11,17 @@ struct BadRequest {
     QString reason;
 };
 
-// Reads the fields of one request payload: u32 little-endian and NUL-terminated UTF-8. Every
-// read is bounded by the payload; a field past its end throws BadRequest.
+// Reads the fields of one request payload and throws BadRequest at the first field that runs
+// past its end, is too long or is not valid UTF-8, naming the field for the log.
 class PayloadReader
 {
   public:
-    explicit PayloadReader(QByteArrayView payload) : data(payload) {}
+    explicit PayloadReader(QByteArrayView payload) : fields(payload) {}
 
     quint32 u32(const char* field);
     // A string whose UTF-8 form must be shorter than limit bytes and valid UTF-8.
     QString text(const char* field, int limit);
 
   private:
-    QByteArrayView data;
-    qsizetype position = 0;
+    FieldReader fields;
 };

@@ -1,8 +1,8 @@
 #include "requestdispatcher.h"
 
 #include "connection.h"
-#include "framebuilder.h"
 #include "lobby.h"
+#include "lobbymessages.h"
 #include "addressguard.h"
 #include "outbox.h"
 #include "payloadreader.h"
@@ -108,7 +108,7 @@ LobbyUser& RequestDispatcher::currentUser(Connection& connection)
 
 void RequestDispatcher::reply(Connection& connection, quint32 result)
 {
-    connection.sendReply(FrameBuilder::reply().u32(result).finish());
+    connection.sendReply(FrameWriter::reply().u32(result).toByteArray());
 }
 
 void RequestDispatcher::refuse(Connection& connection, quint32 result, const QString& why)
@@ -254,12 +254,8 @@ void RequestDispatcher::completeLogin(Connection& connection, quint32 accountId,
     connection.setUserId(accountId);
     connection.log("logged in as " + account->name);
     lobby.login(accountId, account->name, account->handle, account->admin, &connection);
-    connection.sendReply(FrameBuilder::reply()
-                             .u32(0)
-                             .u32(accountId)
-                             .u32(quint32(lobby.userCount()))
-                             .str(lobby.systemMessage())
-                             .finish());
+    connection.sendReply(
+        LoginReply{0, accountId, quint32(lobby.userCount()), lobby.systemMessage()}.frame());
 }
 
 void RequestDispatcher::failLogin(Connection& connection, const QString& why)
@@ -273,8 +269,7 @@ void RequestDispatcher::failLogin(Connection& connection, const QString& why)
 void RequestDispatcher::refuseLogin(Connection& connection, const QString& why)
 {
     connection.logRefusal(why);
-    connection.sendReply(
-        FrameBuilder::reply().u32(1).u32(0).u32(quint32(lobby.userCount())).str({}).finish());
+    connection.sendReply(LoginReply{1, 0, quint32(lobby.userCount()), {}}.frame());
 }
 
 void RequestDispatcher::setPassword(Connection& connection, PayloadReader& in)
@@ -322,7 +317,7 @@ void RequestDispatcher::getName(Connection& connection, PayloadReader& in)
         name = account->handle;
         known = true;
     }
-    connection.sendReply(FrameBuilder::reply().u32(known ? 0 : 1).str(name).finish());
+    connection.sendReply(FrameWriter::reply().u32(known ? 0 : 1).str(name).toByteArray());
 }
 
 void RequestDispatcher::setName(Connection& connection, PayloadReader& in)
@@ -340,7 +335,8 @@ void RequestDispatcher::setName(Connection& connection, PayloadReader& in)
 void RequestDispatcher::getMail(Connection& connection, PayloadReader&)
 {
     const std::optional<Account> account = store.accountById(connection.userId());
-    connection.sendReply(FrameBuilder::reply().str(account ? account->mail : QString()).finish());
+    connection.sendReply(
+        FrameWriter::reply().str(account ? account->mail : QString()).toByteArray());
 }
 
 void RequestDispatcher::setMail(Connection& connection, PayloadReader& in)
@@ -364,19 +360,18 @@ void RequestDispatcher::getCount(Connection& connection, PayloadReader&)
 void RequestDispatcher::getRoomInfo(Connection& connection, PayloadReader& in)
 {
     const quint32 id = in.u32("roomId");
-    const Room* room = lobby.room(id);
-    FrameBuilder frame = FrameBuilder::reply();
-    if (room) {
-        frame.u32(0)
-            .u32(room->password.isEmpty() ? 0 : 1)
-            .str(room->title)
-            .u32(quint32(room->members.size()))
-            .u32(room->capacity)
-            .u32(room->gameId);
+    RoomInfoReply info;
+    if (const Room* room = lobby.room(id)) {
+        info.flags = room->password.isEmpty() ? 0 : RoomInfoReply::lockedFlag;
+        info.title = room->title;
+        info.userCount = quint32(room->members.size());
+        info.capacity = room->capacity;
+        info.gameId = room->gameId;
     } else {
-        frame.u32(1).u32(0).str({}).u32(0).u32(0).u32(chatOnlyGameId);
+        info.status = 1;
     }
-    connection.sendReply(frame.u32(lobby.roomAfter(id)).finish());
+    info.nextRoomId = lobby.roomAfter(id);
+    connection.sendReply(info.frame());
 }
 
 void RequestDispatcher::createRoom(Connection& connection, PayloadReader& in)
@@ -417,11 +412,11 @@ void RequestDispatcher::enterRoom(Connection& connection, PayloadReader& in)
                                               "already inside",
                                               "in too many rooms"};
         connection.logRefusal(QString("enter room %1: %2").arg(id).arg(reasons[int(result)]));
-        connection.sendReply(FrameBuilder::reply().u32(quint32(result)).u32(0).finish());
+        connection.sendReply(FrameWriter::reply().u32(quint32(result)).u32(0).toByteArray());
         return;
     }
     const QVector<quint32>& members = lobby.room(id)->members;
-    connection.sendReply(FrameBuilder::reply().u32(0).u32(quint32(members.size())).finish());
+    connection.sendReply(FrameWriter::reply().u32(0).u32(quint32(members.size())).toByteArray());
     for (quint32 member : members)
         reply(connection, member);
 }

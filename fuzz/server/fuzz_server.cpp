@@ -8,7 +8,6 @@
 //   bits 1-2: how the bytes arrive: all at once, or in pieces of 1, 3 or 64 bytes.
 
 #include "connection.h"
-#include "framebuilder.h"
 #include "lobby.h"
 #include "addressguard.h"
 #include "metrics.h"
@@ -16,11 +15,11 @@
 #include "passwords.h"
 #include "requestdispatcher.h"
 #include "sqlstore.h"
+#include "wirefields.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QPointer>
-#include <QtEndian>
 #include <QTemporaryDir>
 
 #include <cstdlib>
@@ -34,9 +33,9 @@ class MemoryTransport : public Transport
   public:
     void write(const QByteArray& bytes) override
     {
-        if (bytes.size() < lengthPrefix + 1 ||
-            qFromLittleEndian<quint32>(bytes.constData()) != quint32(bytes.size() - lengthPrefix) ||
-            bytes.size() - lengthPrefix > maxPayload)
+        FieldReader in(bytes);
+        const quint32 length = in.u32();
+        if (!isValidFrameLength(length) || length != quint32(bytes.size() - lengthPrefix))
             std::abort();
     }
     qint64 unsentBytes() const override { return 0; }
@@ -118,27 +117,16 @@ struct Harness {
     }
 };
 
-QByteArray frame(const QByteArray& payload)
-{
-    QByteArray bytes(4, '\0');
-    qToLittleEndian(quint32(payload.size()), bytes.data());
-    return bytes + payload;
-}
-
 QByteArray helloBytes()
 {
-    QByteArray hello(8, '\0');
-    qToLittleEndian(helloMagic, hello.data());
-    qToLittleEndian(protocolVersion, hello.data() + 4);
-    return frame(hello);
+    return FrameWriter::clientHello().toByteArray();
 }
 
-QByteArray loginBytes(const char* account)
+// The harness's accounts have their names as passwords.
+QByteArray loginBytes(const QString& account)
 {
-    QByteArray login(4, '\0');
-    qToLittleEndian(quint32(Authenticate), login.data());
-    login += QByteArray(account) + '\0' + QByteArray(account) + '\0';
-    return helloBytes() + frame(login);
+    return helloBytes() +
+           FrameWriter::request(Authenticate).str(account).str(account).toByteArray();
 }
 
 // The accounts the harness creates, in order.

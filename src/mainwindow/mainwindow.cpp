@@ -15,7 +15,7 @@
 #include "rooms/batchedlog.h"
 #include "rooms/chatroomform.h"
 #include "rooms/chatroomlistform.h"
-#include "lobbywire.h"
+#include "lobbymessages.h"
 #include "settings/setnamedialog.h"
 #include "settings/usersettingdialog.h"
 
@@ -328,15 +328,13 @@ void MainWindow::sendGetOwnName()
 void MainWindow::doSocketRecvAuthenticateReply()
 {
     socket->prepareRecvReply(true);
-    const quint32 result = socket->readUInt32();
-    ownUserId = socket->readUInt32();
-    const quint32 count = socket->readUInt32();
-    const QString message = socket->readString();
+    const auto reply = socket->read<LoginReply>();
+    ownUserId = reply.userId;
     socket->endCommand();
 
-    if (result == 0) {
-        ui->lineSysMessage->setText(message);
-        connectionCount = count;
+    if (reply.result == 0) {
+        ui->lineSysMessage->setText(reply.message);
+        connectionCount = reply.connectionCount;
         sendGetOwnName();
         return;
     }
@@ -415,15 +413,9 @@ void MainWindow::doSocketRecvNotify()
 
 RoomEvent* MainWindow::readRoomEvent()
 {
-    auto* event = new RoomEvent;
-    event->eventKind = socket->readUInt32();
-    event->roomId = socket->readUInt32();
-    event->userId = socket->readUInt32();
-    event->otherId = socket->readUInt32();
-    event->value = socket->readUInt32();
-    event->reserved = socket->readUInt32();
-    event->text = socket->readString();
-    return event;
+    const auto fields = socket->read<RoomEventFields>();
+    return new RoomEvent{fields.eventKind, fields.roomId,   fields.userId, fields.otherId,
+                         fields.value,     fields.reserved, fields.text()};
 }
 
 // Events of all rooms are handled strictly in arrival order: an event its room cannot take yet

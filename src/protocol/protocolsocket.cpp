@@ -9,6 +9,7 @@
 #include <QtEndian>
 
 #include <cstring>
+#include <utility>
 
 namespace
 {
@@ -31,7 +32,7 @@ ProtocolSocket::~ProtocolSocket()
     qDeleteAll(replyQueue);
     qDeleteAll(notifyQueue);
     qDeleteAll(sendQueue);
-    for (PacketBuffer* held : {recvBuffer, readBuffer, inFlight, sendBuffer})
+    for (PacketBuffer* held : {recvBuffer, readBuffer, inFlight})
         delete held;
 }
 
@@ -166,48 +167,51 @@ void ProtocolSocket::endCommand()
 
 void ProtocolSocket::beginMessage()
 {
-    if (!socket || (flags & Invalidated) || sendBuffer)
+    if (!socket || (flags & Invalidated) || outgoing)
         return;
-    sendBuffer = takeBuffer();
-    sendLength = 0;
+    outgoing = FrameWriter::blank();
+}
+
+void ProtocolSocket::checkWrite()
+{
+    if (outgoing->overflowed())
+        fatalError("[ProtocolSocket] send buffer overflow");
 }
 
 void ProtocolSocket::writeBytes(const void* data, int n)
 {
-    if (!sendBuffer)
+    if (!outgoing)
         return;
-    if (sendLength + n > maxPayload)
-        fatalError("[ProtocolSocket] send buffer overflow");
-    std::memcpy(sendBuffer->data + lengthPrefix + sendLength, data, size_t(n));
-    sendLength += n;
+    outgoing->bytes(QByteArrayView(static_cast<const char*>(data), n));
+    checkWrite();
 }
 
 void ProtocolSocket::writeUInt32(quint32 value)
 {
-    const quint32 wire = qToLittleEndian(value);
-    writeBytes(&wire, sizeof wire);
+    if (!outgoing)
+        return;
+    outgoing->u32(value);
+    checkWrite();
 }
 
 void ProtocolSocket::writeString(const QString& text)
 {
-    const QByteArray utf8 = text.toUtf8();
-    writeBytes(utf8.constData(), int(utf8.size()));
-    const char nul = '\0';
-    writeBytes(&nul, 1);
+    if (!outgoing)
+        return;
+    outgoing->str(text);
+    checkWrite();
 }
 
 void ProtocolSocket::sendMessage()
 {
-    if (!sendBuffer)
+    if (!outgoing)
         return;
-    PacketBuffer* frame = sendBuffer;
-    sendBuffer = nullptr;
-    if (sendLength == 0) {
-        giveBack(frame);
+    const FrameWriter message = *std::exchange(outgoing, std::nullopt);
+    if (message.isEmpty())
         return;
-    }
-    qToLittleEndian(quint32(sendLength), frame->data);
-    frame->size = sendLength + lengthPrefix;
+    PacketBuffer* frame = takeBuffer();
+    std::memcpy(frame->data, message.frame(), size_t(message.frameSize()));
+    frame->size = message.frameSize();
     // Only one frame is handed to the socket at a time, so frames leave in call order.
     if (inFlight) {
         sendQueue.append(frame);
@@ -238,7 +242,8 @@ bool ProtocolSocket::prepareRecv(QList<PacketBuffer*>& queue)
         return false;
     if (!readBuffer) {
         readBuffer = queue.takeFirst();
-        readPosition = 1; // past the type byte
+        // Past the type byte.
+        fields = FieldReader(readBuffer->data + 1, readBuffer->size - 1);
     }
     return true;
 }
@@ -267,37 +272,42 @@ void ProtocolSocket::failRead(const char* message)
     fatalError(message);
 }
 
-void ProtocolSocket::readBytes(void* data, int n)
+void ProtocolSocket::requireReadBuffer()
 {
     if (!readBuffer)
         failRead("[ProtocolSocket] invalidated recv buffer");
-    // Only the bytes of this packet are valid: a shorter packet than its layout is a protocol
-    // violation, never a read of what an earlier packet left in the buffer.
-    if (n < 0 || readPosition + n > readBuffer->size)
+}
+
+// Only the bytes of this packet are valid: a shorter packet than its layout is a protocol
+// violation, never a read of what an earlier packet left in the buffer.
+void ProtocolSocket::checkRead()
+{
+    if (fields.failed())
         failRead("[ProtocolSocket] recv buffer overflow");
-    std::memcpy(data, readBuffer->data + readPosition, size_t(n));
-    readPosition += n;
+}
+
+void ProtocolSocket::readBytes(void* data, int n)
+{
+    requireReadBuffer();
+    const QByteArrayView bytes = fields.bytes(n);
+    checkRead();
+    std::memcpy(data, bytes.data(), size_t(n));
 }
 
 quint32 ProtocolSocket::readUInt32()
 {
-    uchar wire[4];
-    readBytes(wire, sizeof wire);
-    return qFromLittleEndian<quint32>(wire);
+    requireReadBuffer();
+    const quint32 value = fields.u32();
+    checkRead();
+    return value;
 }
 
 QString ProtocolSocket::readString()
 {
-    if (!readBuffer)
-        failRead("[ProtocolSocket] invalidated recv buffer");
-    const char* start = readBuffer->data + readPosition;
-    const qint64 left = readBuffer->size - readPosition;
-    const void* nul = left > 0 ? std::memchr(start, '\0', size_t(left)) : nullptr;
-    if (!nul)
-        failRead("[ProtocolSocket] recv buffer overflow");
-    const qint64 length = static_cast<const char*>(nul) - start;
-    readPosition += length + 1;
-    return QString::fromUtf8(start, length);
+    requireReadBuffer();
+    const QByteArrayView utf8 = fields.utf8();
+    checkRead();
+    return QString::fromUtf8(utf8);
 }
 
 void ProtocolSocket::releaseRecvBuffer()
@@ -320,9 +330,7 @@ void ProtocolSocket::invalidate()
 void ProtocolSocket::doConnected()
 {
     qDebug() << "[ProtocolSocket] connected.";
-    beginMessage();
-    writeUInt32(helloMagic);
-    writeUInt32(protocolVersion);
+    outgoing = FrameWriter::clientHello();
     sendMessage();
 }
 

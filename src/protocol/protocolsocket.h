@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lobbywire.h"
+#include "wirefields.h"
 
 #include <QAbstractSocket>
 #include <QList>
@@ -9,6 +10,7 @@
 #include <QVector>
 
 #include <functional>
+#include <optional>
 
 class QTcpSocket;
 
@@ -57,6 +59,14 @@ class ProtocolSocket : public QObject
     void readBytes(void* data, int n);
     quint32 readUInt32();
     QString readString();
+    // A whole layout of the wire library, read from the current packet.
+    template <class Layout> Layout read()
+    {
+        requireReadBuffer();
+        const Layout layout = Layout::read(fields);
+        checkRead();
+        return layout;
+    }
     void releaseRecvBuffer();
 
     void invalidate();
@@ -101,6 +111,9 @@ class ProtocolSocket : public QObject
     bool dispatchPacket(PacketBuffer* packet, bool& reply, bool& notify);
     bool prepareRecv(QList<PacketBuffer*>& queue);
     [[noreturn]] void failRead(const char* message);
+    void requireReadBuffer();
+    void checkRead();
+    void checkWrite();
 
     quint32 flags = 0;
     CloseReason closeReason = ConnectionError;
@@ -114,7 +127,7 @@ class ProtocolSocket : public QObject
     qint64 recvNeeded = 0;
 
     PacketBuffer* readBuffer = nullptr;
-    qint64 readPosition = 0;
+    FieldReader fields{nullptr, 0};
 
     QList<PacketBuffer*> sendQueue;
 
@@ -122,8 +135,7 @@ class ProtocolSocket : public QObject
     qint64 inFlightWritten = 0;
     qint64 inFlightOutstanding = 0;
 
-    PacketBuffer* sendBuffer = nullptr;
-    qint64 sendLength = 0;
+    std::optional<FrameWriter> outgoing;
 
     bool commandOpen = false;
     // Set when the reply's reader went away while its command was out.

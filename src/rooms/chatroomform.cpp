@@ -9,7 +9,7 @@
 #include "protocol/protocolsocket.h"
 #include "rooms/batchedlog.h"
 #include "rooms/roomcapacity.h"
-#include "lobbywire.h"
+#include "lobbymessages.h"
 #include "textlimits.h"
 
 #include <QCloseEvent>
@@ -65,15 +65,15 @@ void ChatRoomForm::requestRoomInfo()
 void ChatRoomForm::doRecvGetInfoReply()
 {
     socket->prepareRecvReply(true);
-    if (socket->readUInt32() != 0)
+    // The flags do not matter here: a member needs no password any more.
+    const auto info = socket->read<RoomInfoReply>();
+    if (!info.exists())
         fatalError("なぜかルーム情報を取得できなかった");
-    socket->readUInt32(); // flags: a member needs no password any more
-    title = socket->readString();
+    title = info.title;
     showWithTips(ui->lineTitle, title);
-    const quint32 userCount = socket->readUInt32();
-    capacity = socket->readUInt32();
-    showUserCount(int(userCount));
-    gameId = socket->readUInt32();
+    capacity = info.capacity;
+    showUserCount(int(info.userCount));
+    gameId = info.gameId;
     if (gameId == chatOnlyGameId) {
         showWithTips(ui->lineGame, "なし");
         ui->pushButtonBattle->setEnabled(false);

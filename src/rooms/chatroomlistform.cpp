@@ -21,7 +21,6 @@ namespace
 constexpr int refreshTickMs = 1000;
 // Ticks from the end of one walk to the start of the next.
 constexpr int ticksBetweenWalks = 5;
-constexpr quint32 lockedFlag = 1u << 0;
 
 const char* const loadingText = "\nloading...\n";
 const char* const noRoomText = "\nno room...\n";
@@ -30,7 +29,7 @@ QString rowText(const RoomEntry& entry, bool open)
 {
     return QString(open ? "[入室済] " : "") + "No." + QString::number(entry.roomId) + " (" +
            QString::number(entry.userCount) + "/" + capacityText(entry.capacity) + ") [" +
-           ((entry.flags & lockedFlag) ? "Locked]\n" : "Open]\n") + entry.title + "\n" +
+           (entry.locked() ? "Locked]\n" : "Open]\n") + entry.title + "\n" +
            (entry.gameId == chatOnlyGameId ? QString("チャット専用部屋") : gameTitle(entry.gameId));
 }
 } // namespace
@@ -171,15 +170,10 @@ void ChatRoomListForm::doRecvGetInfoReply()
 {
     socket->prepareRecvReply(true);
     RoomEntry& entry = entries[int(fetchIndex)];
+    static_cast<RoomInfoReply&>(entry) = socket->read<RoomInfoReply>();
     entry.roomId = requestRoom;
-    entry.status = socket->readUInt32();
-    entry.flags = socket->readUInt32();
-    entry.title = socket->readString();
-    entry.userCount = socket->readUInt32();
-    entry.capacity = socket->readUInt32();
-    entry.gameId = socket->readUInt32();
-    quint32 nextRoomId = socket->readUInt32();
-    if (entry.status == 0)
+    quint32 nextRoomId = entry.nextRoomId;
+    if (entry.exists())
         ++fetchIndex;
     if (nextRoomId == noRoom)
         nextRoomId = roomCount;
@@ -260,7 +254,7 @@ void ChatRoomListForm::doButtonClicked(int id)
         return;
     const RoomEntry entry = entries[id];
     QString password;
-    if (entry.flags & lockedFlag) {
+    if (entry.locked()) {
         busy = true;
         ChatRoomEnterPasswordDialog dialog(this);
         const bool given = dialog.exec() == QDialog::Accepted;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lobbymessages.h"
+
 #include <QString>
 #include <QVector>
 #include <QWidget>
@@ -17,14 +19,8 @@ class ChatRoomListForm;
 }
 
 // What the list keeps of one room from a walk until the user clicks its row.
-struct RoomEntry {
+struct RoomEntry : RoomInfoReply {
     uint roomId = 0;
-    quint32 status = 0;
-    quint32 flags = 0;
-    QString title;
-    quint32 userCount = 0;
-    quint32 capacity = 0;
-    quint32 gameId = 0;
 };
 
 // The lobby's front page: the server's rooms as a column of buttons, paged by a scroll bar and

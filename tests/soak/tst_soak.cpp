@@ -57,8 +57,8 @@ class SoakTest : public QObject
             SoakBot& bot = bots[size_t(i)];
             bot.roomId = quint32(i % roomCount);
             connect(&bot.client, &LobbyClient::roomEvent, this,
-                    [&bot](const LobbyRoomEvent& event) {
-                        if (event.kind == EventSpeak)
+                    [&bot](const RoomEventFields& event) {
+                        if (event.eventKind == EventSpeak)
                             bot.heard.append({event.userId, event.utf8Text.toUInt()});
                     });
             connect(&bot.client, &LobbyClient::closed, this,

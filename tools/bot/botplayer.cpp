@@ -180,12 +180,12 @@ void BotPlayer::scheduleChat()
     });
 }
 
-void BotPlayer::handleEvent(const LobbyRoomEvent& event)
+void BotPlayer::handleEvent(const RoomEventFields& event)
 {
     if (event.roomId != room)
         return;
     const bool own = event.userId == ownId;
-    switch (event.kind) {
+    switch (event.eventKind) {
     case EventSpeak: {
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
         const bool coolingDown =
@@ -212,10 +212,10 @@ void BotPlayer::handleEvent(const LobbyRoomEvent& event)
     }
 }
 
-void BotPlayer::handleMatchEvent(const LobbyRoomEvent& event)
+void BotPlayer::handleMatchEvent(const RoomEventFields& event)
 {
     const bool own = event.userId == ownId;
-    switch (event.kind) {
+    switch (event.eventKind) {
     case EventRecruitStart:
         if (own) {
             match = Match::Recruiting;

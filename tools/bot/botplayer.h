@@ -42,8 +42,8 @@ class BotPlayer : public QObject
     void findRoom(const QVector<RoomInfo>& rooms);
     void enter(quint32 roomId);
     void inRoom(quint32 roomId, quint32 gameId);
-    void handleEvent(const LobbyRoomEvent& event);
-    void handleMatchEvent(const LobbyRoomEvent& event);
+    void handleEvent(const RoomEventFields& event);
+    void handleMatchEvent(const RoomEventFields& event);
     // Applying to, waiting for or playing in the match of that host.
     bool isGuestOf(quint32 hostId) const;
     void arrive();

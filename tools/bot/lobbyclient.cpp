@@ -1,9 +1,6 @@
 #include "lobbyclient.h"
 
-#include "wirefields.h"
-
 #include <QTcpSocket>
-#include <QtEndian>
 
 #include <algorithm>
 
@@ -18,8 +15,7 @@ void LobbyClient::connectToServer(const QString& host, quint16 port)
     socket = new QTcpSocket(this);
     state = State::Hello;
     connect(socket, &QTcpSocket::connected, this, [this] {
-        RequestWriter hello(helloMagic);
-        hello.u32(protocolVersion);
+        const FrameWriter hello = FrameWriter::clientHello();
         write(hello.frame(), hello.frameSize());
     });
     connect(socket, &QTcpSocket::readyRead, this, &LobbyClient::readFrames);
@@ -34,18 +30,18 @@ void LobbyClient::write(const char* data, qsizetype size)
         fail(ConnectionError, "write failed: " + socket->errorString());
 }
 
-void LobbyClient::command(const RequestWriter& request, ReplyHandler onReply)
+void LobbyClient::command(const FrameWriter& request, ReplyHandler onReply)
 {
     if (state == State::Closed)
         return;
     if (state == State::Open && !commandOut && commands.isEmpty()) {
-        commands.append({request.code(), QByteArray(), std::move(onReply)});
+        commands.append({request.firstField(), QByteArray(), std::move(onReply)});
         commandOut = true;
         write(request.frame(), request.frameSize());
         return;
     }
-    commands.append(
-        {request.code(), QByteArray(request.frame(), request.frameSize()), std::move(onReply)});
+    commands.append({request.firstField(), QByteArray(request.frame(), request.frameSize()),
+                     std::move(onReply)});
 }
 
 void LobbyClient::sendNextCommand()
@@ -57,7 +53,7 @@ void LobbyClient::sendNextCommand()
     write(frame.constData(), frame.size());
 }
 
-bool LobbyClient::message(const RequestWriter& request)
+bool LobbyClient::message(const FrameWriter& request)
 {
     if (request.overflowed() || state != State::Open)
         return false;
@@ -78,16 +74,12 @@ static std::function<bool(FieldReader&)> resultReply(LobbyClient::ResultCallback
 bool LobbyClient::authenticate(const QString& account, const QString& password,
                                std::function<void(const LoginReply&)> done)
 {
-    RequestWriter request(Authenticate);
-    request.string(account).string(password);
+    FrameWriter request = FrameWriter::request(Authenticate);
+    request.str(account).str(password);
     if (request.overflowed())
         return false;
     command(request, [done = std::move(done)](FieldReader& fields) {
-        LoginReply reply;
-        reply.result = fields.u32();
-        reply.userId = fields.u32();
-        reply.connectionCount = fields.u32();
-        reply.message = fields.string();
+        const LoginReply reply = LoginReply::read(fields);
         if (!fields.failed() && done)
             done(reply);
         return true;
@@ -98,7 +90,7 @@ bool LobbyClient::authenticate(const QString& account, const QString& password,
 void LobbyClient::getName(quint32 userId,
                           std::function<void(quint32 result, const QString& name)> done)
 {
-    RequestWriter request(GetName);
+    FrameWriter request = FrameWriter::request(GetName);
     request.u32(userId);
     command(request, [done = std::move(done)](FieldReader& fields) {
         const quint32 result = fields.u32();
@@ -111,29 +103,15 @@ void LobbyClient::getName(quint32 userId,
 
 void LobbyClient::getCount(std::function<void(quint32 roomCount)> done)
 {
-    command(RequestWriter(GetCount), resultReply(std::move(done)));
-}
-
-static RoomInfo readRoomInfo(quint32 roomId, FieldReader& fields)
-{
-    RoomInfo info;
-    info.roomId = roomId;
-    info.status = fields.u32();
-    info.flags = fields.u32();
-    info.title = fields.string();
-    info.userCount = fields.u32();
-    info.capacity = fields.u32();
-    info.gameId = fields.u32();
-    info.nextRoomId = fields.u32();
-    return info;
+    command(FrameWriter::request(GetCount), resultReply(std::move(done)));
 }
 
 void LobbyClient::getRoomInfo(quint32 roomId, std::function<void(const RoomInfo&)> done)
 {
-    RequestWriter request(GetRoomInfo);
+    FrameWriter request = FrameWriter::request(GetRoomInfo);
     request.u32(roomId);
     command(request, [roomId, done = std::move(done)](FieldReader& fields) {
-        const RoomInfo info = readRoomInfo(roomId, fields);
+        const RoomInfo info{RoomInfoReply::read(fields), roomId};
         if (!fields.failed() && done)
             done(info);
         return true;
@@ -148,14 +126,14 @@ void LobbyClient::listRooms(std::function<void(const QVector<RoomInfo>&)> done)
                 done({});
             return;
         }
-        RequestWriter first(GetRoomInfo);
+        FrameWriter first = FrameWriter::request(GetRoomInfo);
         first.u32(0);
         // The walk keeps its command out and asks for the next room from the reply handler,
         // as the chained command does, so that nothing else is answered in between.
         quint32 asked = 0;
         QVector<RoomInfo> rooms;
         command(first, [this, roomCount, asked, rooms, done](FieldReader& fields) mutable {
-            const RoomInfo info = readRoomInfo(asked, fields);
+            const RoomInfo info{RoomInfoReply::read(fields), asked};
             if (fields.failed())
                 return true;
             if (info.exists())
@@ -171,7 +149,7 @@ void LobbyClient::listRooms(std::function<void(const QVector<RoomInfo>&)> done)
                 return true;
             }
             asked = info.nextRoomId;
-            RequestWriter next(GetRoomInfo);
+            FrameWriter next = FrameWriter::request(GetRoomInfo);
             next.u32(asked);
             write(next.frame(), next.frameSize());
             return false;
@@ -182,8 +160,8 @@ void LobbyClient::listRooms(std::function<void(const QVector<RoomInfo>&)> done)
 bool LobbyClient::createRoom(const QString& title, const QString& password, quint32 capacity,
                              quint32 gameId, std::function<void(quint32 roomId)> done)
 {
-    RequestWriter request(CreateRoom);
-    request.string(title).string(password).u32(capacity).u32(gameId);
+    FrameWriter request = FrameWriter::request(CreateRoom);
+    request.str(title).str(password).u32(capacity).u32(gameId);
     if (request.overflowed())
         return false;
     command(request, resultReply(std::move(done)));
@@ -194,8 +172,8 @@ bool LobbyClient::enterRoom(
     quint32 roomId, const QString& password,
     std::function<void(quint32 result, const QVector<quint32>& members)> done)
 {
-    RequestWriter request(EnterRoom);
-    request.u32(roomId).string(password);
+    FrameWriter request = FrameWriter::request(EnterRoom);
+    request.u32(roomId).str(password);
     if (request.overflowed())
         return false;
     // The first packet carries the result and the member count, then one packet per member.
@@ -229,9 +207,7 @@ bool LobbyClient::enterRoom(
 
 void LobbyClient::roomCommand(RequestCode code, quint32 roomId, ResultCallback done)
 {
-    RequestWriter request(code);
-    request.u32(roomId);
-    command(request, resultReply(std::move(done)));
+    command(FrameWriter::request(code).u32(roomId), resultReply(std::move(done)));
 }
 
 void LobbyClient::leaveRoom(quint32 roomId, ResultCallback done)
@@ -251,9 +227,7 @@ void LobbyClient::cancelRecruit(quint32 roomId, ResultCallback done)
 
 void LobbyClient::applyMatch(quint32 roomId, quint32 hostId, ResultCallback done)
 {
-    RequestWriter request(ApplyMatch);
-    request.u32(roomId).u32(hostId);
-    command(request, resultReply(std::move(done)));
+    command(FrameWriter::request(ApplyMatch).u32(roomId).u32(hostId), resultReply(std::move(done)));
 }
 
 void LobbyClient::cancelApply(quint32 roomId, ResultCallback done)
@@ -278,22 +252,18 @@ void LobbyClient::dropBattle(quint32 roomId, ResultCallback done)
 
 bool LobbyClient::speak(quint32 roomId, QStringView text)
 {
-    RequestWriter request(Speak);
-    request.u32(roomId).string(text);
-    return message(request);
+    return message(FrameWriter::request(Speak).u32(roomId).str(text));
 }
 
 bool LobbyClient::setName(const QString& name)
 {
-    RequestWriter request(SetName);
-    request.string(name);
-    return message(request);
+    return message(FrameWriter::request(SetName).str(name));
 }
 
 void LobbyClient::quit()
 {
     if (state == State::Open) {
-        message(RequestWriter(Quit));
+        message(FrameWriter::request(Quit));
         return;
     }
     if (state == State::Hello)
@@ -308,8 +278,8 @@ void LobbyClient::readFrames()
         char prefix[lengthPrefix];
         if (socket->peek(prefix, lengthPrefix) < lengthPrefix)
             return;
-        const quint32 size = qFromLittleEndian<quint32>(prefix);
-        if (size == 0 || size > quint32(maxPayload)) {
+        const quint32 size = FieldReader(prefix, lengthPrefix).u32();
+        if (!isValidFrameLength(size)) {
             fail(ProtocolError, QString("frame length %1").arg(size));
             return;
         }
@@ -326,7 +296,7 @@ void LobbyClient::handleFrame(const char* payload, qsizetype size)
         if (size != 4)
             fail(ProtocolError, QString("hello answer of %1 bytes").arg(size));
         else
-            handleHello(qFromLittleEndian<quint32>(payload));
+            handleHello(FieldReader(payload, size).u32());
         return;
     }
     FieldReader fields(payload + 1, size - 1);
@@ -396,14 +366,7 @@ void LobbyClient::handleNotification(FieldReader& fields)
         return;
     }
     case NotifyRoomEvent: {
-        LobbyRoomEvent event;
-        event.kind = fields.u32();
-        event.roomId = fields.u32();
-        event.userId = fields.u32();
-        event.otherId = fields.u32();
-        event.value = fields.u32();
-        event.reserved = fields.u32();
-        event.utf8Text = fields.utf8();
+        const RoomEventFields event = RoomEventFields::read(fields);
         if (!fields.failed())
             emit roomEvent(event);
         break;

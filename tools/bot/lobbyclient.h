@@ -1,8 +1,7 @@
 #pragma once
 
-#include "lobbywire.h"
+#include "lobbymessages.h"
 
-#include <QByteArrayView>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -10,43 +9,12 @@
 
 #include <functional>
 
-class FieldReader;
 class QTcpSocket;
-class RequestWriter;
 
-// One room event as the server sent it. The text points into the receive buffer and is valid
-// only while the roomEvent signal runs; take text() to keep it.
-struct LobbyRoomEvent {
-    quint32 kind = 0;
+// A room's answer to GetRoomInfo together with the number it was asked for, which the answer
+// itself does not carry.
+struct RoomInfo : RoomInfoReply {
     quint32 roomId = 0;
-    quint32 userId = 0;
-    quint32 otherId = 0;
-    quint32 value = 0;
-    quint32 reserved = 0;
-    QByteArrayView utf8Text;
-
-    QString text() const { return QString::fromUtf8(utf8Text); }
-};
-
-struct LoginReply {
-    quint32 result = 0;
-    quint32 userId = 0;
-    quint32 connectionCount = 0;
-    QString message;
-};
-
-struct RoomInfo {
-    quint32 roomId = 0;
-    quint32 status = 0;
-    quint32 flags = 0;
-    QString title;
-    quint32 userCount = 0;
-    quint32 capacity = 0;
-    quint32 gameId = chatOnlyGameId;
-    quint32 nextRoomId = noRoom;
-
-    bool exists() const { return status == 0; }
-    bool locked() const { return flags & 1; }
 };
 
 // A lobby connection driven by a program instead of a person. Requests are queued and sent one
@@ -114,7 +82,7 @@ class LobbyClient : public QObject
 
   signals:
     void connected();
-    void roomEvent(const LobbyRoomEvent& event);
+    void roomEvent(const RoomEventFields& event);
     void connectionCountChanged(quint32 count);
     void systemMessage(const QString& text);
     // Emitted once, whatever ended the connection.
@@ -130,10 +98,10 @@ class LobbyClient : public QObject
         ReplyHandler onReply;
     };
 
-    void command(const RequestWriter& request, ReplyHandler onReply);
+    void command(const FrameWriter& request, ReplyHandler onReply);
     void sendNextCommand();
     void roomCommand(RequestCode code, quint32 roomId, ResultCallback done);
-    bool message(const RequestWriter& request);
+    bool message(const FrameWriter& request);
     void write(const char* data, qsizetype size);
 
     void readFrames();

@@ -1,6 +1,6 @@
 #include "framedecoder.h"
 
-#include "lobbywire.h"
+#include "wirefields.h"
 
 #include <QtEndian>
 
@@ -19,7 +19,7 @@ FrameDecoder::Status FrameDecoder::next(QByteArrayView& payload)
     if (available < lengthPrefix)
         return Status::NeedMore;
     lastLength = qFromLittleEndian<quint32>(buffer.constData() + consumed);
-    if (lastLength == 0 || lastLength > quint32(maxPayload))
+    if (!isValidFrameLength(lastLength))
         return Status::BadLength;
     if (available < lengthPrefix + qsizetype(lastLength))
         return Status::NeedMore;
