@@ -29,10 +29,7 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "smoke: $*" >&2; exit 1; }
 # Polls the command ten times a second for at most the given seconds.
-wait_until() {
-  for _ in $(seq $(($1 * 10))); do "${@:2}" && return 0; sleep 0.1; done
-  return 1
-}
+wait_until() { for _ in $(seq $(($1 * 10))); do "${@:2}" && return 0; sleep 0.1; done; return 1; }
 
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!

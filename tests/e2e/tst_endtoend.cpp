@@ -58,9 +58,8 @@ ModalScript& inSettings(ModalScript& script, const ClientWindow& client, QString
     return script.then<UserSettingDialog>(
         [&shown, button](UserSettingDialog* dialog) {
             shown << textOf(dialog, "lineEditName") + ' ' + textOf(dialog, "lineEditMail");
-            (button ? child<QPushButton>(dialog, button)
-                    : child<QDialogButtonBox>(dialog, "buttonBox")->button(QDialogButtonBox::Ok))
-                ->click();
+            button ? child<QPushButton>(dialog, button)->click()
+                   : press(dialog, QDialogButtonBox::Ok);
         },
         [&client](UserSettingDialog*) { return client.isIdle(); });
 }
@@ -84,8 +83,7 @@ class EndToEndTest : public QObject
         TestEnvironment env;
         LobbySystem lobby;
         VERIFY_LOBBY(lobby.start({}), lobby);
-        const QString address = "newcomer@example.jp";
-        const QString mail = "renamed@example.jp";
+        const QString address = "newcomer@example.jp", mail = "renamed@example.jp";
         const QString password = "new-pass-1";
         // Taken when the dialog is up: the server mails them meanwhile.
         const auto mailed = [&](const char* label) { return lobby.mailedValue(address, label); };

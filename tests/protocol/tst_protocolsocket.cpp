@@ -106,8 +106,7 @@ class ProtocolSocketTest : public QObject
         QCOMPARE(s.closed.at(0).at(0).toInt(), reason);
         // The hang-up that follows reports nothing more.
         s.server.disconnectClient();
-        QTRY_VERIFY(s.socket.findChild<QTcpSocket*>()->state() ==
-                    QAbstractSocket::UnconnectedState);
+        QTRY_COMPARE(s.socket.findChild<QTcpSocket*>()->state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(s.closed.count() + connected.count() + packets.count() + notifies.count(), 1);
         QVERIFY(!s.socket.prepareRecvNotify(false));
     }

@@ -47,7 +47,7 @@ struct RawClient {
         waitFor(13);
         const qsizetype length = 4 + qFromLittleEndian<quint32>(received.data());
         waitFor(length);
-        return expect(received.left(4) + Wire().byte(0).u32(0).u32(account).bytes()) &&
+        return expect(received.left(4) + QByteArray(Wire().byte(0).u32(0).u32(account))) &&
                expect(received.left(length - 13));
     }
 
@@ -74,8 +74,6 @@ struct RawClient {
         return expect(lastBytes) && received.isEmpty() &&
                socket.state() != QAbstractSocket::ConnectedState;
     }
-
-    void close() { socket.disconnectFromHost(); }
 
     // Until that many bytes or the end of the connection, for at most 10 s.
     void waitFor(qsizetype bytes)
@@ -226,7 +224,7 @@ class ServerProtocolTest : public QObject
     {
         RawClient watcher(true), other;
         QVERIFY(watcher.login(lobby.port(), alice) && other.login(lobby.port(), bob));
-        other.close();
+        other.socket.disconnectFromHost();
         for (quint32 count : {2, 3, 2})
             PLAY({&watcher, none, notifyFrame(NotifyConnectionCount, Wire().u32(count))});
     }
@@ -371,12 +369,10 @@ class ServerProtocolTest : public QObject
              {&host, recruit, ok, all, roomEvent(EventRecruitStart, alice, 2, 2)},
              {&guest, apply, ok, all, roomEvent(EventApply, bob, alice, 2)},
              {&host, start, ok, all, started});
-        host.close();
-        PLAY({&guest,
-              none,
-              roomEventFrame(1, {EventLeave, alice}),
-              {&guest, &late},
-              roomEvent(EventGameEnd, alice) + roomEventFrame(0, {EventLeave, alice})});
+        host.socket.disconnectFromHost();
+        const QByteArray gameOver =
+            roomEvent(EventGameEnd, alice) + roomEventFrame(0, {EventLeave, alice});
+        PLAY({&guest, none, roomEventFrame(1, {EventLeave, alice}), {&guest, &late}, gameOver});
         // A second login of bob closes the older connection, which leaves the rooms it is in.
         LOGIN(newer, bob);
         QVERIFY(guest.expectClosed(closing(CloseDuplicateLogin)));

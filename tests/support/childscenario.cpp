@@ -19,9 +19,8 @@ ScenarioResult runScenario(const QString& name, int timeoutMs)
 
 QString scenarioName(int argc, char** argv)
 {
-    for (int i = 1; i + 1 < argc; ++i) {
+    for (int i = 1; i + 1 < argc; ++i)
         if (QByteArray(argv[i]) == "--scenario")
             return QString::fromUtf8(argv[i + 1]);
-    }
     return "";
 }

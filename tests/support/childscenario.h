@@ -27,8 +27,7 @@ QString scenarioName(int argc, char** argv);
     int main(int argc, char** argv)                                                                \
     {                                                                                              \
         QApplication app(argc, argv);                                                              \
-        const QString scenario = scenarioName(argc, argv);                                         \
-        if (!scenario.isEmpty())                                                                   \
+        if (const QString scenario = scenarioName(argc, argv); !scenario.isEmpty())                \
             return scenarioFunction(scenario);                                                     \
         TestClass test;                                                                            \
         QTEST_SET_MAIN_SOURCE_PATH                                                                 \

@@ -29,8 +29,6 @@ FakeLobbyServer::FakeLobbyServer() : server(new QTcpServer(this))
     });
 }
 
-FakeLobbyServer::~FakeLobbyServer() = default;
-
 quint16 FakeLobbyServer::port() const
 {
     return server->serverPort();
@@ -74,15 +72,13 @@ bool FakeLobbyServer::expect(const QByteArray& expected, int timeoutMs)
 
 bool FakeLobbyServer::nothingMoreFrom(QObject* clientRoot, int timeoutMs)
 {
-    waitUntil(
-        [clientRoot] {
-            for (QTcpSocket* socket : clientRoot->findChildren<QTcpSocket*>()) {
-                if (socket->bytesToWrite() > 0)
-                    return false;
-            }
-            return true;
-        },
-        timeoutMs);
+    const auto flushed = [clientRoot] {
+        for (QTcpSocket* socket : clientRoot->findChildren<QTcpSocket*>())
+            if (socket->bytesToWrite() > 0)
+                return false;
+        return true;
+    };
+    waitUntil(flushed, timeoutMs);
     // Loopback delivers a flushed write at once; one more pass lets the server read it.
     QCoreApplication::processEvents();
     collect();

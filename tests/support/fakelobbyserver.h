@@ -16,7 +16,6 @@ class FakeLobbyServer : public QObject
 
   public:
     FakeLobbyServer();
-    ~FakeLobbyServer() override;
 
     quint16 port() const;
     // Points the client at this server (TILEPARLOR_LOBBY_HOST/PORT).

@@ -39,43 +39,25 @@ inline QByteArray getRoomInfoRequest(quint32 roomId)
 // One GetRoomInfo answer; a room that exists unless status says otherwise.
 struct RoomInfo {
     QString title;
-    quint32 userCount = 1;
-    quint32 capacity = 8;
-    quint32 gameId = chatOnlyGameId;
-    quint32 flags = 0;
-    quint32 nextRoomId = noRoom;
+    quint32 userCount = 1, capacity = 8, gameId = chatOnlyGameId, flags = 0, nextRoomId = noRoom;
     quint32 status = 0;
 };
 
 inline QByteArray roomInfoReply(const RoomInfo& info)
 {
-    return replyFrame(Wire()
-                          .u32(info.status)
-                          .u32(info.flags)
-                          .str(info.title)
-                          .u32(info.userCount)
-                          .u32(info.capacity)
-                          .u32(info.gameId)
-                          .u32(info.nextRoomId));
+    const Wire head = Wire().u32(info.status).u32(info.flags).str(info.title).u32(info.userCount);
+    return replyFrame(Wire(head).u32(info.capacity).u32(info.gameId).u32(info.nextRoomId));
 }
 
 // A room event; fields a kind does not use stay 0.
 struct Event {
-    quint32 kind;
-    quint32 userId;
-    quint32 otherId = 0;
-    QString text = QString();
+    quint32 kind, userId, otherId = 0;
+    QString text = {};
     quint32 value = 0;
 };
 
 inline QByteArray roomEventFrame(quint32 roomId, const Event& event)
 {
-    const Wire fields = Wire()
-                            .u32(event.kind)
-                            .u32(roomId)
-                            .u32(event.userId)
-                            .u32(event.otherId)
-                            .u32(event.value)
-                            .u32(0);
-    return notifyFrame(NotifyRoomEvent, Wire(fields).str(event.text));
+    const Wire fields = Wire().u32(event.kind).u32(roomId).u32(event.userId).u32(event.otherId);
+    return notifyFrame(NotifyRoomEvent, Wire(fields).u32(event.value).u32(0).str(event.text));
 }

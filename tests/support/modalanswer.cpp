@@ -49,9 +49,7 @@ std::unique_ptr<ModalWatcher> answerMessageBox(SeenBox* seen, QMessageBox::Stand
         // A box without the button is somebody else's to answer.
         if (!box || !box->button(button))
             return false;
-        seen->icon = box->icon();
-        seen->title = box->windowTitle();
-        seen->text = box->text();
+        *seen = {box->icon(), box->windowTitle(), box->text()};
         box->button(button)->click();
         return true;
     });
@@ -66,9 +64,8 @@ std::unique_ptr<ModalWatcher> answerEveryModalWindow(std::function<void()> befor
             if (auto* box = qobject_cast<QMessageBox*>(modal)) {
                 std::fprintf(stderr, "[box] %s | %s\n", qPrintable(box->windowTitle()),
                              qPrintable(box->text()));
-                const auto buttons = box->buttons();
-                if (!buttons.isEmpty())
-                    buttons.first()->click();
+                // A shown box always has a button: one without gets OK.
+                box->buttons().first()->click();
                 return true;
             }
             if (auto* dialog = qobject_cast<QDialog*>(modal)) {

@@ -51,10 +51,7 @@ std::unique_ptr<ModalWatcher> answerDialog(std::function<void(Dialog*)> action)
 {
     return std::make_unique<ModalWatcher>([action](QWidget* modal) {
         auto* dialog = qobject_cast<Dialog*>(modal);
-        if (!dialog)
-            return false;
-        action(dialog);
-        return true;
+        return dialog && (action(dialog), true);
     });
 }
 

@@ -16,8 +16,7 @@ inline QTabWidget* tabsOf(const MainWindow* window)
 inline ChatRoomListForm* roomListOf(const MainWindow* window)
 {
     const QTabWidget* tabs = tabsOf(window);
-    const int count = tabs->count();
-    return count > 0 ? qobject_cast<ChatRoomListForm*>(tabs->widget(count - 1)) : nullptr;
+    return qobject_cast<ChatRoomListForm*>(tabs->widget(tabs->count() - 1));
 }
 
 // The tab of an entered room, or null.

@@ -7,10 +7,7 @@
 class Wire
 {
   public:
-    Wire& u32(quint32 value)
-    {
-        return byte(value).byte(value >> 8).byte(value >> 16).byte(value >> 24);
-    }
+    Wire& u32(quint32 v) { return byte(v).byte(v >> 8).byte(v >> 16).byte(v >> 24); }
     Wire& byte(quint8 value) { return raw(QByteArray(1, char(value))); }
     Wire& str(const QString& text) { return raw(text.toUtf8()).byte(0); }
     Wire& raw(const QByteArray& bytes)
@@ -18,7 +15,6 @@ class Wire
         data.append(bytes);
         return *this;
     }
-    QByteArray bytes() const { return data; }
     operator QByteArray() const { return data; }
 
   private:
