@@ -186,6 +186,18 @@ class ProtocolSocketTest : public QObject
         EXPECT_NOTHING_MORE(s);
     }
 
+    // The wire library's encoders, which the other suites build their frames with, against bytes
+    // written out by hand.
+    void goldenFrames()
+    {
+        QCOMPARE(roomEventFrame(EventSpeak, 4, 5, 0, 0, QString("あ")).toHex(),
+                 "210000000101000000000000000400000005000000000000000000000000000000e3818200");
+        QCOMPARE(RoomInfoReply({0, 1, "x", 2, 8, 0, 5}).frame().toHex(),
+                 "1b000000000000000001000000780002000000080000000000000005000000");
+        QCOMPARE(LoginReply({0, 77, 12, "hi"}).frame().toHex(),
+                 "1000000000000000004d0000000c000000686900");
+    }
+
     void fatalPath_data()
     {
         QTest::addColumn<QString>("message");
