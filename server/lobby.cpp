@@ -1,11 +1,9 @@
 #include "lobby.h"
 
-#include "connection.h"
-#include "lobbymessages.h"
-
 #include <algorithm>
 
-Lobby::Lobby(const ServerConfig& config) : config(config), message(config.systemMessage)
+Lobby::Lobby(const ServerConfig& config, LobbyEvents& events)
+    : config(config), events(events), message(config.systemMessage)
 {
     quint32 id = 0;
     for (const PermanentRoom& permanent : config.permanentRooms) {
@@ -37,8 +35,7 @@ int Lobby::matchCount() const
     return count;
 }
 
-LobbyUser& Lobby::login(quint32 id, const QString& account, const QString& handle, bool admin,
-                        Connection* connection)
+LobbyUser& Lobby::login(quint32 id, const QString& account, const QString& handle, bool admin)
 {
     LobbyUser& user =
         users
@@ -46,7 +43,6 @@ LobbyUser& Lobby::login(quint32 id, const QString& account, const QString& handl
                                        account,
                                        handle,
                                        admin,
-                                       connection,
                                        {},
                                        RateWindow(config.chatLinesPerSecond, 1000),
                                        RateWindow(config.roomCreationsPerMinute, 60 * 1000)})
@@ -255,7 +251,7 @@ Refusal Lobby::dropBattle(LobbyUser& user, quint32 roomId)
 void Lobby::setSystemMessage(const QString& text)
 {
     message = text;
-    broadcast(FrameWriter::notify(NotifySystemMessage).str(text).toByteArray());
+    events.systemMessage(text);
 }
 
 Room* Lobby::memberRoom(LobbyUser& user, quint32 roomId)
@@ -313,17 +309,8 @@ void Lobby::releaseMatches(Room& room, quint32 userId)
 void Lobby::announce(const Room& room, RoomEventKind kind, quint32 userId, quint32 otherId,
                      quint32 value, const QString& text, quint32 skipUserId)
 {
-    const QByteArray frame = roomEventFrame(kind, room.id, userId, otherId, value, text);
-    for (quint32 member : room.members) {
-        if (member != skipUserId)
-            users.at(member).connection->sendNotification(frame);
-    }
-}
-
-void Lobby::broadcast(const QByteArray& frame)
-{
-    for (auto& [id, user] : users)
-        user.connection->sendNotification(frame);
+    events.roomEvent(room.members, skipUserId,
+                     RoomEvent{kind, room.id, userId, otherId, value, text});
 }
 
 void Lobby::connectionCountChanged()
@@ -338,6 +325,6 @@ void Lobby::sendConnectionCount()
     if (count == countSent)
         return;
     countSent = count;
-    broadcast(FrameWriter::notify(NotifyConnectionCount).u32(count).toByteArray());
+    events.connectionCount(count);
     countTimer.start();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "lobbywire.h"
+#include "lobbyevents.h"
 #include "ratewindow.h"
 #include "serverconfig.h"
 
@@ -12,14 +12,11 @@
 #include <map>
 #include <unordered_map>
 
-class Connection;
-
 struct LobbyUser {
     quint32 id = 0;
     QString account;
     QString handle;
     bool admin = false;
-    Connection* connection = nullptr;
     QVector<quint32> rooms;
     RateWindow chat;
     RateWindow roomCreations;
@@ -59,13 +56,13 @@ enum class EnterResult : quint32 {
 using Refusal = QString;
 
 // Users, rooms and matches. Every change of a room or a match goes through this class, which
-// sends the room events that belong to it, so that leaving and disconnecting cannot forget one.
+// reports the room events that belong to it, so that leaving and disconnecting cannot forget one.
 class Lobby : public QObject
 {
     Q_OBJECT
 
   public:
-    explicit Lobby(const ServerConfig& config);
+    Lobby(const ServerConfig& config, LobbyEvents& events);
 
     const ServerConfig& settings() const { return config; }
     LobbyUser* user(quint32 id);
@@ -74,8 +71,7 @@ class Lobby : public QObject
     int matchCount() const;
     QString systemMessage() const { return message; }
 
-    LobbyUser& login(quint32 id, const QString& account, const QString& handle, bool admin,
-                     Connection* connection);
+    LobbyUser& login(quint32 id, const QString& account, const QString& handle, bool admin);
     // Leaves every room the user is in, with all their events, then forgets the user.
     void logout(quint32 id);
 
@@ -109,13 +105,13 @@ class Lobby : public QObject
     void releaseMatches(Room& room, quint32 userId);
     void announce(const Room& room, RoomEventKind kind, quint32 userId, quint32 otherId = 0,
                   quint32 value = 0, const QString& text = {}, quint32 skipUserId = 0);
-    void broadcast(const QByteArray& frame);
     // The connection count reaches everyone at most once per interval: logins in bursts
     // would otherwise cost one notification per user per login.
     void connectionCountChanged();
     void sendConnectionCount();
 
     const ServerConfig& config;
+    LobbyEvents& events;
     QString message;
     std::unordered_map<quint32, LobbyUser> users;
     std::map<quint32, Room> rooms;

@@ -5,10 +5,11 @@
 #include <QTcpSocket>
 
 LobbyServer::LobbyServer(const ServerConfig& config, Store& store, Outbox& outbox)
-    : config(config), lobby(config),
+    : config(config), lobby(config, notifier),
       addressGuard(config.failedLoginsPerMinute, config.loginBanSeconds,
                    config.registrationMailsPerHour),
-      dispatcher(lobby, store, outbox, addressGuard), reaper(config.closeLingerSeconds * 1000)
+      accounts(config, store, outbox, addressGuard), dispatcher(lobby, notifier, accounts),
+      reaper(config.closeLingerSeconds * 1000)
 {
     connect(&tcp, &QTcpServer::newConnection, this, &LobbyServer::acceptPending);
     connect(&reaper, &SocketReaper::allClosed, this, &LobbyServer::finishShutdownWhenIdle);
@@ -18,7 +19,7 @@ LobbyServer::LobbyServer(const ServerConfig& config, Store& store, Outbox& outbo
 
 LobbyServer::~LobbyServer()
 {
-    dispatcher.waitForJobs();
+    accounts.waitForJobs();
     qDeleteAll(connections);
 }
 

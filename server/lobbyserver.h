@@ -1,8 +1,10 @@
 #pragma once
 
 #include "lobby.h"
+#include "accountservice.h"
 #include "addressguard.h"
 #include "metrics.h"
+#include "notifier.h"
 #include "requestdispatcher.h"
 #include "tcptransport.h"
 
@@ -44,8 +46,10 @@ class LobbyServer : public QObject
 
     const ServerConfig& config;
     Metrics metrics;
+    Notifier notifier;
     Lobby lobby;
     AddressGuard addressGuard;
+    AccountService accounts;
     RequestDispatcher dispatcher;
     SocketReaper reaper;
     QTcpServer tcp;

@@ -3,33 +3,15 @@
 #include "connection.h"
 #include "lobby.h"
 #include "lobbymessages.h"
-#include "addressguard.h"
-#include "outbox.h"
+#include "notifier.h"
 #include "payloadreader.h"
-#include "store.h"
-#include "textchecks.h"
+#include "textlimits.h"
 
-#include <QDateTime>
+#include <QPointer>
 
-constexpr int registrationKeyLength = 20;
-constexpr int generatedPasswordLength = 12;
-constexpr int generatedAccountLength = 10;
-
-RequestDispatcher::RequestDispatcher(Lobby& lobby, Store& store, Outbox& outbox,
-                                     AddressGuard& addressGuard)
-    : lobby(lobby), store(store), outbox(outbox), addressGuard(addressGuard),
-      config(lobby.settings())
+RequestDispatcher::RequestDispatcher(Lobby& lobby, Notifier& notifier, AccountService& accounts)
+    : lobby(lobby), notifier(notifier), accounts(accounts), config(lobby.settings())
 {
-}
-
-RequestDispatcher::~RequestDispatcher()
-{
-    waitForJobs();
-}
-
-void RequestDispatcher::waitForJobs()
-{
-    pool.waitForDone();
 }
 
 const RequestDispatcher::Entry* RequestDispatcher::entryFor(quint32 code)
@@ -93,9 +75,11 @@ void RequestDispatcher::dispatch(Connection& connection, QByteArrayView payload)
 
 void RequestDispatcher::connectionEnded(Connection& connection)
 {
-    const LobbyUser* user = lobby.user(connection.userId());
-    if (user && user->connection == &connection)
-        lobby.logout(connection.userId());
+    const quint32 id = connection.userId();
+    if (id && notifier.connection(id) == &connection) {
+        notifier.detach(id);
+        lobby.logout(id);
+    }
 }
 
 LobbyUser& RequestDispatcher::currentUser(Connection& connection)
@@ -111,18 +95,42 @@ void RequestDispatcher::reply(Connection& connection, quint32 result)
     connection.sendReply(FrameWriter::reply().u32(result).toByteArray());
 }
 
-void RequestDispatcher::refuse(Connection& connection, quint32 result, const QString& why)
-{
-    connection.logRefusal(why);
-    reply(connection, result);
-}
-
 void RequestDispatcher::answer(Connection& connection, const QString& refusal)
 {
     if (refusal.isEmpty())
         reply(connection, 0);
     else
-        refuse(connection, 1, refusal);
+        answerAccount(connection, {1, refusal, {}, {}});
+}
+
+void RequestDispatcher::answerAccount(Connection& connection, const Answer& answer)
+{
+    note(connection, answer);
+    reply(connection, answer.result);
+}
+
+void RequestDispatcher::note(Connection& connection, const Answer& answer)
+{
+    if (!answer.note.isEmpty())
+        connection.log(answer.note);
+    if (!answer.refusal.isEmpty())
+        connection.logRefusal(answer.refusal);
+}
+
+void RequestDispatcher::await(Connection& connection, Then then, const Start& start)
+{
+    const QPointer<Connection> waiting(&connection);
+    AccountService::Waiter later{[waiting] { return waiting && waiting->isOpen(); },
+                                 [this, waiting, then](const Answer& answer) {
+                                     waiting->setCommandPending(false);
+                                     waiting->holdNotifications();
+                                     (this->*then)(*waiting, answer);
+                                     waiting->releaseNotifications();
+                                 }};
+    if (const std::optional<Answer> now = start(std::move(later)))
+        (this->*then)(connection, *now);
+    else
+        connection.setCommandPending(true);
 }
 
 void RequestDispatcher::quit(Connection& connection, PayloadReader&)
@@ -144,74 +152,15 @@ void RequestDispatcher::globalMessage(Connection& connection, PayloadReader& in)
 void RequestDispatcher::registerMail(Connection& connection, PayloadReader& in)
 {
     const QString mail = in.text("mail", maxPayload);
-    // The client knows only "already registered" and "too long"; an address that cannot be
-    // mailed is answered as the latter.
-    if (!checkUtf8Length(mail, TextLimit::registrationMail) || !isUsableMail(mail))
-        return refuse(connection, 2, "registration: address too long or unusable");
-    if (store.mailInUse(mail))
-        return refuse(connection, 1, "registration: address already registered: " + mail);
-    if (!addressGuard.allowRegistrationMail(connection.peerText(), monotonicMs()))
-        return refuse(connection, 1, "registration: mail rate limit of the client's address");
-    const QString key = randomText(registrationKeyLength);
-    const qint64 expires =
-        QDateTime::currentSecsSinceEpoch() + qint64(config.registrationKeyHours) * 3600;
-    const QString body = QString("tileParlorへのアカウント登録を受け付けました。\n"
-                                 "次の登録キーをtileParlorに入力してください。\n\n"
-                                 "登録キー: %1\n\n"
-                                 "このキーは%2時間有効です。\n")
-                             .arg(key)
-                             .arg(config.registrationKeyHours);
-    if (!store.putRegistrationKey(mail, key, expires) ||
-        !outbox.send(mail, "tileParlor 登録キー", body))
-        return refuse(connection, 1, "registration: key not stored or not mailed");
-    connection.log("registration key mailed to " + mail);
-    reply(connection, 0);
+    answerAccount(connection, accounts.registerMail(connection.peerText(), mail));
 }
 
 void RequestDispatcher::registerKey(Connection& connection, PayloadReader& in)
 {
     const QString key = in.text("key", TextLimit::registrationKey);
-    if (!store.registrationMail(key, QDateTime::currentSecsSinceEpoch()))
-        return refuse(connection, 1, "registration: unknown, used or expired key");
-    PasswordJob job;
-    job.replacement = randomText(generatedPasswordLength);
-    job.iterations = config.passwordIterations;
-    const QString password = job.replacement;
-    startPasswordJob(connection, job,
-                     [this, key, password](Connection* connection, const PasswordJobResult& done) {
-                         completeRegistration(connection, key, password, done.fresh);
-                     });
-}
-
-// Runs even when the client went away meanwhile: the key was good, so the account is made and
-// its login information mailed.
-void RequestDispatcher::completeRegistration(Connection* connection, const QString& key,
-                                             const QString& password, const StoredPassword& hash)
-{
-    const std::optional<QString> mail =
-        store.takeRegistrationKey(key, QDateTime::currentSecsSinceEpoch());
-    Account account;
-    account.name = "tp" + randomText(generatedAccountLength);
-    account.password = hash;
-    account.mail = mail.value_or(QString());
-    const quint32 id = mail ? store.createAccount(account) : 0;
-    const QString body = QString("tileParlorのアカウントを作成しました。\n"
-                                 "次のアカウントとパスワードでログインしてください。\n\n"
-                                 "アカウント: %1\n"
-                                 "パスワード: %2\n")
-                             .arg(account.name, password);
-    if (!id || !outbox.send(account.mail, "tileParlor アカウント情報", body)) {
-        qInfo().noquote() << "registration: no account made for key" << key;
-        if (connection)
-            refuse(*connection, 1, "registration: key used meanwhile or account not made");
-        return;
-    }
-    qInfo().noquote() << QString("account %1 (user %2) created for %3")
-                             .arg(account.name)
-                             .arg(id)
-                             .arg(account.mail);
-    if (connection)
-        reply(*connection, 0);
+    await(connection, &RequestDispatcher::answerAccount, [&](AccountService::Waiter later) {
+        return accounts.registerKey(key, std::move(later));
+    });
 }
 
 void RequestDispatcher::authenticate(Connection& connection, PayloadReader& in)
@@ -220,55 +169,44 @@ void RequestDispatcher::authenticate(Connection& connection, PayloadReader& in)
         throw BadRequest{"login on a connection already logged in"};
     const QString account = in.text("account", TextLimit::account);
     const QString password = in.text("password", TextLimit::password);
-    if (addressGuard.isLoginBarred(connection.peerText(), monotonicMs()))
-        return refuseLogin(connection, "login: address barred after failed logins");
-    const std::optional<Account> found = store.accountByName(account);
-    if (!found)
-        return failLogin(connection, "login: unknown account " + account);
-    PasswordJob job;
-    job.verify = true;
-    job.candidate = password;
-    job.stored = found->password;
-    const quint32 id = found->id;
-    startPasswordJob(connection, job,
-                     [this, id](Connection* connection, const PasswordJobResult& done) {
-                         if (connection)
-                             completeLogin(*connection, id, done.matched);
-                     });
+    await(connection, &RequestDispatcher::finishLogin, [&](AccountService::Waiter later) {
+        return accounts.login(connection.peerText(), account, password, std::move(later));
+    });
 }
 
-void RequestDispatcher::completeLogin(Connection& connection, quint32 accountId, bool matched)
+void RequestDispatcher::finishLogin(Connection& connection, const Answer& done)
 {
-    const std::optional<Account> account = store.accountById(accountId);
-    if (!matched || !account)
-        return failLogin(connection, QString("login: wrong password for user %1").arg(accountId));
-    LobbyUser* existing = lobby.user(accountId);
+    if (done.account)
+        completeLogin(connection, *done.account);
+    else
+        refuseLogin(connection, done);
+}
+
+void RequestDispatcher::completeLogin(Connection& connection, const Account& account)
+{
+    const quint32 accountId = account.id;
+    const bool existing = lobby.user(accountId);
     if (!existing && lobby.userCount() >= config.maxUsers)
-        return refuseLogin(connection, "login: the lobby holds the most users allowed");
+        return refuseLogin(connection,
+                           {1, "login: the lobby holds the most users allowed", {}, {}});
     if (existing) {
-        Connection* older = existing->connection;
+        Connection* older = notifier.connection(accountId);
         older->closeWithNotice(CloseDuplicateLogin, "the account logged in again elsewhere");
+        notifier.detach(accountId);
         lobby.logout(accountId);
         older->setUserId(0);
     }
     connection.setUserId(accountId);
-    connection.log("logged in as " + account->name);
-    lobby.login(accountId, account->name, account->handle, account->admin, &connection);
+    connection.log("logged in as " + account.name);
+    notifier.attach(accountId, connection);
+    lobby.login(accountId, account.name, account.handle, account.admin);
     connection.sendReply(
         LoginReply{0, accountId, quint32(lobby.userCount()), lobby.systemMessage()}.frame());
 }
 
-void RequestDispatcher::failLogin(Connection& connection, const QString& why)
+void RequestDispatcher::refuseLogin(Connection& connection, const Answer& refused)
 {
-    if (addressGuard.recordLoginFailure(connection.peerText(), monotonicMs()))
-        connection.log(
-            QString("failed logins: address barred for %1 s").arg(config.loginBanSeconds));
-    refuseLogin(connection, why);
-}
-
-void RequestDispatcher::refuseLogin(Connection& connection, const QString& why)
-{
-    connection.logRefusal(why);
+    note(connection, refused);
     connection.sendReply(LoginReply{1, 0, quint32(lobby.userCount()), {}}.frame());
 }
 
@@ -276,80 +214,43 @@ void RequestDispatcher::setPassword(Connection& connection, PayloadReader& in)
 {
     const QString current = in.text("current password", maxPayload);
     const QString replacement = in.text("new password", maxPayload);
-    if (replacement.isEmpty() || !checkUtf8Length(replacement, TextLimit::password))
-        return refuse(connection, 2, "password change: new password empty or too long");
-    const std::optional<Account> account = store.accountById(connection.userId());
-    if (!account || !checkUtf8Length(current, TextLimit::password))
-        return refuse(connection, 1, "password change: wrong current password");
-    PasswordJob job;
-    job.verify = true;
-    job.candidate = current;
-    job.stored = account->password;
-    job.replacement = replacement;
-    job.iterations = config.passwordIterations;
-    startPasswordJob(connection, job,
-                     [this](Connection* connection, const PasswordJobResult& done) {
-                         if (connection)
-                             completePasswordChange(*connection, done);
-                     });
-}
-
-void RequestDispatcher::completePasswordChange(Connection& connection,
-                                               const PasswordJobResult& result)
-{
-    if (!result.matched)
-        return refuse(connection, 1, "password change: wrong current password");
-    if (!store.setPassword(connection.userId(), result.fresh))
-        return refuse(connection, 1, "password change: not stored");
-    connection.log("password changed");
-    reply(connection, 0);
+    await(connection, &RequestDispatcher::answerAccount, [&](AccountService::Waiter later) {
+        return accounts.changePassword(connection.userId(), current, replacement, std::move(later));
+    });
 }
 
 void RequestDispatcher::getName(Connection& connection, PayloadReader& in)
 {
     const quint32 id = in.u32("userId");
-    QString name;
-    bool known = false;
-    if (const LobbyUser* user = lobby.user(id)) {
+    std::optional<QString> name;
+    if (const LobbyUser* user = lobby.user(id))
         name = user->handle;
-        known = true;
-    } else if (const std::optional<Account> account = store.accountById(id)) {
-        name = account->handle;
-        known = true;
-    }
-    connection.sendReply(FrameWriter::reply().u32(known ? 0 : 1).str(name).toByteArray());
+    else
+        name = accounts.storedHandle(id);
+    connection.sendReply(
+        FrameWriter::reply().u32(name ? 0 : 1).str(name.value_or(QString())).toByteArray());
 }
 
 void RequestDispatcher::setName(Connection& connection, PayloadReader& in)
 {
     const QString name = in.text("name", TextLimit::handleName);
     LobbyUser& user = currentUser(connection);
-    if (name.isEmpty() || hasControlCharacters(name))
-        return connection.logRefusal("handle name empty or with control characters");
-    if (!store.setHandle(user.id, name))
-        return connection.logRefusal("handle name not stored");
-    user.handle = name;
-    connection.log("handle name set to " + name);
+    const Answer changed = accounts.changeHandle(user.id, name);
+    note(connection, changed);
+    if (changed.refusal.isEmpty())
+        user.handle = name;
 }
 
 void RequestDispatcher::getMail(Connection& connection, PayloadReader&)
 {
-    const std::optional<Account> account = store.accountById(connection.userId());
     connection.sendReply(
-        FrameWriter::reply().str(account ? account->mail : QString()).toByteArray());
+        FrameWriter::reply().str(accounts.mail(connection.userId())).toByteArray());
 }
 
 void RequestDispatcher::setMail(Connection& connection, PayloadReader& in)
 {
     const QString mail = in.text("mail", TextLimit::mail);
-    if (!isUsableMail(mail))
-        return connection.logRefusal("mail address unusable: " + mail);
-    const std::optional<Account> account = store.accountById(connection.userId());
-    if (account && account->mail == mail)
-        return;
-    if (store.mailInUse(mail) || !store.setMail(connection.userId(), mail))
-        return connection.logRefusal("mail address in use or not stored: " + mail);
-    connection.log("mail address set to " + mail);
+    note(connection, accounts.changeMail(connection.userId(), mail));
 }
 
 void RequestDispatcher::getCount(Connection& connection, PayloadReader&)
@@ -484,33 +385,4 @@ void RequestDispatcher::dropBattle(Connection& connection, PayloadReader& in)
 {
     const quint32 id = in.u32("roomId");
     answer(connection, lobby.dropBattle(currentUser(connection), id));
-}
-
-void RequestDispatcher::startPasswordJob(Connection& connection, const PasswordJob& job,
-                                         JobDone done)
-{
-    connection.setCommandPending(true);
-    const quint64 ticket = ++lastTicket;
-    pendingJobs.insert(ticket, PendingJob{&connection, std::move(done)});
-    pool.start([this, ticket, job] {
-        const PasswordJobResult result = runPasswordJob(job);
-        QMetaObject::invokeMethod(
-            this, [this, ticket, result] { finishPasswordJob(ticket, result); },
-            Qt::QueuedConnection);
-    });
-}
-
-void RequestDispatcher::finishPasswordJob(quint64 ticket, const PasswordJobResult& result)
-{
-    const PendingJob job = pendingJobs.take(ticket);
-    Connection* connection =
-        job.connection && job.connection->isOpen() ? job.connection.data() : nullptr;
-    if (!connection) {
-        job.done(nullptr, result);
-        return;
-    }
-    connection->setCommandPending(false);
-    connection->holdNotifications();
-    job.done(connection, result);
-    connection->releaseNotifications();
 }

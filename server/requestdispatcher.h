@@ -1,42 +1,30 @@
 #pragma once
 
-#include "passwords.h"
+#include "accountservice.h"
 
 #include <QByteArrayView>
-#include <QHash>
-#include <QObject>
-#include <QPointer>
-#include <QThreadPool>
 
 #include <functional>
 
 class Connection;
 class Lobby;
-class AddressGuard;
-class Outbox;
+class Notifier;
 class PayloadReader;
-class Store;
-struct Account;
 struct LobbyUser;
 struct ServerConfig;
 
 // Reads each request, checks it and answers it: one handler per request code, found in one
 // table that also says whether the request needs a login and whether it is a command (one
-// reply, and no second command before it).
-class RequestDispatcher : public QObject
+// reply, and no second command before it). The work itself is the lobby's and the account
+// service's; this class turns requests into their calls and their answers into replies.
+class RequestDispatcher
 {
-    Q_OBJECT
-
   public:
-    RequestDispatcher(Lobby& lobby, Store& store, Outbox& outbox, AddressGuard& addressGuard);
-    ~RequestDispatcher() override;
+    RequestDispatcher(Lobby& lobby, Notifier& notifier, AccountService& accounts);
 
     void dispatch(Connection& connection, QByteArrayView payload);
     // A connection ended: its user leaves the lobby.
     void connectionEnded(Connection& connection);
-    // Waits for the password work in flight, for an orderly exit.
-    void waitForJobs();
-    bool hasPendingJobs() const { return !pendingJobs.isEmpty(); }
 
   private:
     using Handler = void (RequestDispatcher::*)(Connection&, PayloadReader&);
@@ -45,11 +33,7 @@ class RequestDispatcher : public QObject
         bool needsLogin = true;
         bool command = true;
     };
-    using JobDone = std::function<void(Connection*, const PasswordJobResult&)>;
-    struct PendingJob {
-        QPointer<Connection> connection;
-        JobDone done;
-    };
+    using Answer = AccountService::Answer;
 
     static const Entry* entryFor(quint32 code);
 
@@ -77,30 +61,26 @@ class RequestDispatcher : public QObject
     void endBattle(Connection& connection, PayloadReader& in);
     void dropBattle(Connection& connection, PayloadReader& in);
 
-    void completeRegistration(Connection* connection, const QString& key, const QString& password,
-                              const StoredPassword& hash);
-    void completeLogin(Connection& connection, quint32 accountId, bool matched);
-    void failLogin(Connection& connection, const QString& why);
-    void refuseLogin(Connection& connection, const QString& why);
-    void completePasswordChange(Connection& connection, const PasswordJobResult& result);
+    void finishLogin(Connection& connection, const Answer& done);
+    void completeLogin(Connection& connection, const Account& account);
+    void refuseLogin(Connection& connection, const Answer& refused);
 
     LobbyUser& currentUser(Connection& connection);
     void reply(Connection& connection, quint32 result);
-    void refuse(Connection& connection, quint32 result, const QString& why);
     // Answers a lobby change: 0 when it was made, 1 with a log line when it was refused.
     void answer(Connection& connection, const QString& refusal);
+    void answerAccount(Connection& connection, const Answer& answer);
+    // Writes an account answer's lines to the connection's log.
+    void note(Connection& connection, const Answer& answer);
 
-    // Runs the hash off the event loop; the connection's command stays open until done runs.
-    void startPasswordJob(Connection& connection, const PasswordJob& job, JobDone done);
-    void finishPasswordJob(quint64 ticket, const PasswordJobResult& result);
+    using Then = void (RequestDispatcher::*)(Connection&, const Answer&);
+    using Start = std::function<std::optional<Answer>(AccountService::Waiter)>;
+    // Starts a request that may need a password job: then takes its answer, whether it comes
+    // at once or later, and the connection's command stays open meanwhile.
+    void await(Connection& connection, Then then, const Start& start);
 
     Lobby& lobby;
-    Store& store;
-    Outbox& outbox;
-    AddressGuard& addressGuard;
+    Notifier& notifier;
+    AccountService& accounts;
     const ServerConfig& config;
-    QHash<quint64, PendingJob> pendingJobs;
-    quint64 lastTicket = 0;
-    // Last member: destroyed first, so it waits for the jobs while the rest is intact.
-    QThreadPool pool;
 };

@@ -9,8 +9,10 @@
 
 #include "connection.h"
 #include "lobby.h"
+#include "accountservice.h"
 #include "addressguard.h"
 #include "metrics.h"
+#include "notifier.h"
 #include "outbox.h"
 #include "passwords.h"
 #include "requestdispatcher.h"
@@ -68,10 +70,12 @@ struct Harness {
     std::unique_ptr<SqlStore> store;
     Outbox outbox{folder.filePath("outbox"), config.mailFrom};
     Metrics metrics;
-    Lobby lobby{config};
+    Notifier notifier;
+    Lobby lobby{config, notifier};
     AddressGuard addressGuard{config.failedLoginsPerMinute, config.loginBanSeconds,
                               config.registrationMailsPerHour};
-    RequestDispatcher dispatcher{lobby, *store, outbox, addressGuard};
+    AccountService accounts{config, *store, outbox, addressGuard};
+    RequestDispatcher dispatcher{lobby, notifier, accounts};
     quint64 serial = 0;
     quint64 runs = 0;
 
@@ -110,7 +114,7 @@ struct Harness {
     // Lets the password work finish and the ended connections go.
     void settle()
     {
-        while (dispatcher.hasPendingJobs())
+        while (accounts.hasPendingJobs())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         QCoreApplication::sendPostedEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -146,7 +150,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     QPointer<Connection> host = harness.connect();
     host->receive(helloBytes());
     host->setUserId(hostId);
-    LobbyUser& hostUser = harness.lobby.login(hostId, "host", "HOST", false, host);
+    harness.notifier.attach(hostId, *host);
+    LobbyUser& hostUser = harness.lobby.login(hostId, "host", "HOST", false);
     if (harness.lobby.enterRoom(hostUser, 1, {}) != EnterResult::Entered ||
         !harness.lobby.recruit(hostUser, 1).isEmpty())
         std::abort();

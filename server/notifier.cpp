@@ -1,0 +1,41 @@
+#include "notifier.h"
+
+#include "connection.h"
+#include "lobbymessages.h"
+
+void Notifier::attach(quint32 userId, Connection& connection)
+{
+    connections.insert(userId, &connection);
+}
+
+void Notifier::detach(quint32 userId)
+{
+    connections.remove(userId);
+}
+
+void Notifier::roomEvent(const QVector<quint32>& members, quint32 skipUserId,
+                         const RoomEvent& event)
+{
+    const QByteArray frame = roomEventFrame(event.kind, event.roomId, event.userId, event.otherId,
+                                            event.value, event.text);
+    for (quint32 member : members) {
+        if (member != skipUserId)
+            connections.value(member)->sendNotification(frame);
+    }
+}
+
+void Notifier::systemMessage(const QString& text)
+{
+    toEveryone(FrameWriter::notify(NotifySystemMessage).str(text).toByteArray());
+}
+
+void Notifier::connectionCount(quint32 count)
+{
+    toEveryone(FrameWriter::notify(NotifyConnectionCount).u32(count).toByteArray());
+}
+
+void Notifier::toEveryone(const QByteArray& frame)
+{
+    for (Connection* connection : std::as_const(connections))
+        connection->sendNotification(frame);
+}
