@@ -83,8 +83,8 @@ BattleDialog::~BattleDialog()
 
 void BattleDialog::doCheckGame()
 {
-    // A command of another window may be out; ours has to wait for it to end.
-    if ((process && isProcessRunning(process)) || !isIdle()) {
+    // A command of another window may be out: the report waits for the connection itself.
+    if (process && isProcessRunning(process)) {
         QTimer::singleShot(pollIntervalMs, this, &BattleDialog::doCheckGame);
         return;
     }
