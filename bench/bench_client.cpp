@@ -153,7 +153,6 @@ int driveClient(int argc, char** argv)
     QApplication app(argc, argv);
     prepareClientProcess();
     MainWindow window;
-    mainWindow = &window;
     window.show();
 
     QTimer hand;
@@ -172,7 +171,8 @@ int driveClient(int argc, char** argv)
         tabs->setCurrentWidget(list);
         for (QPushButton* row : list->findChildren<QPushButton*>()) {
             const uint roomId = row->text().section(' ', 0, 0).mid(3).toUInt();
-            if (row->isEnabled() && row->text().startsWith("No.") && !window.hasRoomTab(roomId)) {
+            if (row->isEnabled() && row->text().startsWith("No.") &&
+                !window.lobby().router().room(roomId)) {
                 row->click();
                 return;
             }

@@ -241,15 +241,14 @@ int main(int argc, char** argv)
     std::thread server(&Lobby::run, &lobby);
 
     auto* window = new MainWindow;
-    mainWindow = window;
     window->show();
     auto* tabs = window->findChild<QTabWidget*>("tabWidget");
     if (!waitFor([&] { return tabs->count() == 1 && window->isEnabled(); })) {
         std::fprintf(stderr, "the client did not log in\n");
         return 1;
     }
-    window->addRoomRequest(benchRoom, new QVector<uint>{benchUser});
-    if (!waitFor([&] { return window->hasRoomTab(benchRoom) && window->isEnabled(); })) {
+    window->lobby().addRoomRequest(benchRoom, new QVector<uint>{benchUser});
+    if (!waitFor([&] { return window->lobby().router().room(benchRoom) && window->isEnabled(); })) {
         std::fprintf(stderr, "the client did not enter the room\n");
         return 1;
     }

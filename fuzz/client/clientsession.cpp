@@ -38,7 +38,6 @@ ClientSession::~ClientSession()
 {
     app.stopDelivering();
     window.reset();
-    mainWindow = nullptr;
     relay.reset();
     // Forms not yet shown as tabs, or let go of, have no parent.
     QList<QPointer<QWidget>> orphans;
@@ -57,7 +56,6 @@ void ClientSession::reach(Stage stage)
 {
     lobby.setAnswering(stage != Stage::Hello);
     window = std::make_unique<MainWindow>();
-    mainWindow = window.get();
     tabs = window->findChild<QTabWidget*>("tabWidget");
     window->show();
     // The connection starts from the window's first event; its socket gets its first signal

@@ -2,7 +2,6 @@
 
 #include <QTextCodec>
 
-MainWindow* mainWindow = nullptr;
 uint ownUserId = 0;
 QTextCodec* localCodec = nullptr;
 QSettings* userSettings = nullptr;

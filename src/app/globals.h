@@ -3,12 +3,10 @@
 #include <QByteArray>
 #include <QString>
 
-class MainWindow;
 class QSettings;
 class QTextCodec;
 
 // Process-wide state, set up once by main() and read from the GUI thread only.
-extern MainWindow* mainWindow;
 extern uint ownUserId;
 extern QTextCodec* localCodec;
 extern QSettings* userSettings;

@@ -1,4 +1,3 @@
-#include "app/globals.h"
 #include "app/startup.h"
 #include "mainwindow/mainwindow.h"
 
@@ -10,7 +9,6 @@ int main(int argc, char** argv)
     prepareClientProcess();
 
     MainWindow window;
-    mainWindow = &window;
     window.show();
     return app.exec();
 }

@@ -8,7 +8,8 @@
 #include "match/engineorder.h"
 #include "match/matchsupport.h"
 #include "protocol/protocolsocket.h"
-#include "rooms/chatroomform.h"
+#include "lobby/lobbyroom.h"
+#include "lobby/recruitment.h"
 
 #include <QCloseEvent>
 #include <QTimer>
@@ -20,17 +21,18 @@ constexpr int pollIntervalMs = 100;
 constexpr quint32 engineStopMs = 1000;
 } // namespace
 
-BattleDialog::BattleDialog(QWidget* parent, ProtocolSocket* socket, ChatRoomForm* form,
-                           const Recruitment& recruitment, uint minPlayers, uint gameId,
+BattleDialog::BattleDialog(QWidget* parent, ProtocolSocket* socket, const LobbyRoom& room,
+                           uint roomId, const Recruitment& recruitment, uint minPlayers,
                            const QString& hostAddress)
-    : QDialog(parent), roomId(form->roomId), hostId(recruitment.hostId), ui(new Ui::BattleDialog),
+    : QDialog(parent), roomId(roomId), hostId(recruitment.hostId), ui(new Ui::BattleDialog),
       socket(socket), applicants(recruitment.applicants), minPlayers(minPlayers)
 {
+    const uint gameId = room.roomGameId();
     ui->setupUi(this);
     ui->lineTitle->setText(gameTitle(gameId));
-    ui->listUser->addItem(form->userName(hostId));
+    ui->listUser->addItem(room.userName(hostId));
     for (const uint applicant : applicants)
-        ui->listUser->addItem(form->userName(applicant));
+        ui->listUser->addItem(room.userName(applicant));
 
     const StartError error = startEngine(gameId, hostAddress);
     if (error == Started) {

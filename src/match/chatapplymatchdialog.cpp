@@ -4,15 +4,13 @@
 
 #include "app/dialogsupport.h"
 #include "match/matchsupport.h"
-#include "app/globals.h"
-#include "mainwindow/mainwindow.h"
 
 #include <QCloseEvent>
 
 ChatApplyMatchDialog::ChatApplyMatchDialog(QWidget* parent, ProtocolSocket* socket, uint roomId,
                                            uint hostId, const QString& hostName, uint maxPlayers)
-    : QDialog(parent), roomId(roomId), hostId(hostId), hostName(hostName), maxPlayers(maxPlayers),
-      ui(new Ui::ChatApplyMatchDialog), socket(socket)
+    : QDialog(parent), ui(new Ui::ChatApplyMatchDialog), socket(socket), roomId(roomId),
+      hostId(hostId), maxPlayers(maxPlayers)
 {
     ui->setupUi(this);
     showHost();
@@ -46,7 +44,14 @@ void ChatApplyMatchDialog::on_buttonBox_accepted()
 
 void ChatApplyMatchDialog::on_buttonBox_rejected()
 {
-    mainWindow->removeApplyDialog(this);
+    emit declined(this);
+}
+
+// Deleted later: the user's No reaches here from the dialog's own button.
+void ChatApplyMatchDialog::closeLater()
+{
+    hide();
+    deleteLater();
 }
 
 void ChatApplyMatchDialog::doRecvApplyReply()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lobby/matchviews.h"
+
 #include <QDialog>
 
 class ProtocolSocket;
@@ -10,8 +12,8 @@ class ChatApplyMatchDialog;
 }
 
 // An offer to join another user's recruit: Yes applies, No drops the offer without telling the
-// server. The main window creates, updates and deletes it as the server reports the recruit.
-class ChatApplyMatchDialog : public QDialog
+// server. The lobby's router creates, updates and deletes it as the server reports the recruit.
+class ChatApplyMatchDialog : public QDialog, public OfferView
 {
     Q_OBJECT
 
@@ -20,14 +22,12 @@ class ChatApplyMatchDialog : public QDialog
                          const QString& hostName, uint maxPlayers);
     ~ChatApplyMatchDialog() override;
 
-    void setParticipantCount(uint count);
+    void setParticipantCount(uint count) override;
+    void closeLater() override;
 
-    // Read by the main window, which finds the dialog by room and host and builds the waiting
-    // dialog from it.
-    const uint roomId;
-    const uint hostId;
-    const QString hostName;
-    const uint maxPlayers;
+  signals:
+    // The user said No; the router drops the offer.
+    void declined(ChatApplyMatchDialog* dialog);
 
   public slots:
     // Escape goes the way of the title-bar button.
@@ -47,5 +47,8 @@ class ChatApplyMatchDialog : public QDialog
 
     Ui::ChatApplyMatchDialog* ui;
     ProtocolSocket* socket;
+    const uint roomId;
+    const uint hostId;
+    const uint maxPlayers;
     uint participantCount = 0;
 };

@@ -5,22 +5,22 @@
 #include "app/dialogsupport.h"
 #include "app/gameinfo.h"
 #include "match/matchsupport.h"
-#include "app/globals.h"
-#include "mainwindow/mainwindow.h"
+#include "lobby/lobbyroom.h"
 
 #include <QCloseEvent>
 
 static const char* const title = "対戦マッチング";
 
-ChatRecruitMatchDialog::ChatRecruitMatchDialog(QWidget* parent, ProtocolSocket* socket, uint roomId,
-                                               uint hostId, uint minPlayers, uint maxPlayers)
-    : QDialog(parent), roomId(roomId), hostId(hostId), minPlayers(minPlayers),
-      ui(new Ui::ChatRecruitMatchDialog), socket(socket), maxPlayers(maxPlayers)
+ChatRecruitMatchDialog::ChatRecruitMatchDialog(QWidget* parent, ProtocolSocket* socket,
+                                               const LobbyRoom& room, uint roomId, uint minPlayers,
+                                               uint maxPlayers)
+    : QDialog(parent), ui(new Ui::ChatRecruitMatchDialog), socket(socket), roomId(roomId),
+      minPlayers(minPlayers), maxPlayers(maxPlayers)
 {
     ui->setupUi(this);
     showRoomNumber();
-    ui->lineRoom->setText(mainWindow->roomTitle(roomId));
-    ui->lineGame->setText(gameTitle(mainWindow->roomGameId(roomId)));
+    ui->lineRoom->setText(room.roomTitle());
+    ui->lineGame->setText(gameTitle(room.roomGameId()));
     setParticipantCount(1);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lobby/matchviews.h"
+
 #include <QDialog>
 
 class ProtocolSocket;
@@ -10,23 +12,18 @@ class ChatRecruitMatchDialog;
 }
 
 // The host's window while opponents are recruited in a room: how many have gathered, and the
-// buttons to start the game once enough have, or to call the recruit off. The main window
+// buttons to start the game once enough have, or to call the recruit off. The lobby's router
 // creates, updates and deletes it as the server reports the recruit; its buttons only ask.
-class ChatRecruitMatchDialog : public QDialog
+class ChatRecruitMatchDialog : public QDialog, public MatchView
 {
     Q_OBJECT
 
   public:
-    ChatRecruitMatchDialog(QWidget* parent, ProtocolSocket* socket, uint roomId, uint hostId,
-                           uint minPlayers, uint maxPlayers);
+    ChatRecruitMatchDialog(QWidget* parent, ProtocolSocket* socket, const LobbyRoom& room,
+                           uint roomId, uint minPlayers, uint maxPlayers);
     ~ChatRecruitMatchDialog() override;
 
-    void setParticipantCount(uint count);
-
-    // Read by the main window, which finds the dialog by room and host.
-    const uint roomId;
-    const uint hostId;
-    const uint minPlayers;
+    void setParticipantCount(uint count) override;
 
   public slots:
     // Escape goes the way of the title-bar button.
@@ -47,6 +44,8 @@ class ChatRecruitMatchDialog : public QDialog
 
     Ui::ChatRecruitMatchDialog* ui;
     ProtocolSocket* socket;
-    uint maxPlayers;
+    const uint roomId;
+    const uint minPlayers;
+    const uint maxPlayers;
     uint participantCount = 0;
 };

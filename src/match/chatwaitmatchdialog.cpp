@@ -10,8 +10,8 @@
 ChatWaitMatchDialog::ChatWaitMatchDialog(QWidget* parent, ProtocolSocket* socket, uint roomId,
                                          uint hostId, const QString& hostName, uint maxPlayers,
                                          uint participantCount)
-    : QDialog(parent), roomId(roomId), hostId(hostId), ui(new Ui::ChatWaitMatchDialog),
-      socket(socket), maxPlayers(maxPlayers)
+    : QDialog(parent), ui(new Ui::ChatWaitMatchDialog), socket(socket), roomId(roomId),
+      hostId(hostId), maxPlayers(maxPlayers)
 {
     ui->setupUi(this);
     showHost();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lobby/matchviews.h"
+
 #include <QDialog>
 
 class ProtocolSocket;
@@ -10,9 +12,9 @@ class ChatWaitMatchDialog;
 }
 
 // Shown to a guest whose application was taken, until the host starts the game or the wait
-// ends; Cancel withdraws the application. The main window creates, updates and deletes it as the
-// server reports the recruit.
-class ChatWaitMatchDialog : public QDialog
+// ends; Cancel withdraws the application. The lobby's router creates, updates and deletes it as
+// the server reports the recruit.
+class ChatWaitMatchDialog : public QDialog, public MatchView
 {
     Q_OBJECT
 
@@ -21,11 +23,7 @@ class ChatWaitMatchDialog : public QDialog
                         const QString& hostName, uint maxPlayers, uint participantCount);
     ~ChatWaitMatchDialog() override;
 
-    void setParticipantCount(uint count);
-
-    // Read by the main window, which finds the dialog by room and host.
-    const uint roomId;
-    const uint hostId;
+    void setParticipantCount(uint count) override;
 
   public slots:
     // Escape goes the way of the title-bar button.
@@ -44,6 +42,8 @@ class ChatWaitMatchDialog : public QDialog
 
     Ui::ChatWaitMatchDialog* ui;
     ProtocolSocket* socket;
+    const uint roomId;
+    const uint hostId;
     uint maxPlayers;
     uint participantCount = 0;
 };

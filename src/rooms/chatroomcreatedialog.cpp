@@ -4,8 +4,6 @@
 
 #include "app/dialogsupport.h"
 #include "app/gameinfo.h"
-#include "app/globals.h"
-#include "mainwindow/mainwindow.h"
 #include "protocol/protocolsocket.h"
 #include "lobbywire.h"
 #include "textlimits.h"
@@ -64,8 +62,7 @@ void ChatRoomCreateDialog::doRecvReply()
         reject();
         return;
     }
-    // The creator is the room's only member so far.
-    mainWindow->addRoomRequest(roomId, new QVector<uint>{ownUserId});
+    emit roomCreated(roomId);
     accept();
 }
 

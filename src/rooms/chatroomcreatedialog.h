@@ -9,7 +9,8 @@ namespace Ui
 class ChatRoomCreateDialog;
 }
 
-// Creates a chat room and, once the server has made it, enters it like a room from the list.
+// Creates a chat room; once the server has made it, the user is inside and the room is entered
+// like a room from the list.
 class ChatRoomCreateDialog : public QDialog
 {
     Q_OBJECT
@@ -17,6 +18,9 @@ class ChatRoomCreateDialog : public QDialog
   public:
     ChatRoomCreateDialog(QWidget* parent, ProtocolSocket* socket);
     ~ChatRoomCreateDialog() override;
+
+  signals:
+    void roomCreated(uint roomId);
 
   private slots:
     void on_buttonBox_accepted();

@@ -5,8 +5,7 @@
 #include "app/dialogsupport.h"
 #include "app/gameinfo.h"
 #include "app/globals.h"
-#include "mainwindow/mainwindow.h"
-#include "protocol/protocolsocket.h"
+#include "lobby/lobbycore.h"
 #include "rooms/batchedlog.h"
 #include "rooms/roomcapacity.h"
 #include "lobbymessages.h"
@@ -28,9 +27,8 @@ void showWithTips(QLineEdit* line, const QString& text)
 }
 } // namespace
 
-ChatRoomForm::ChatRoomForm(ProtocolSocket* socket, uint roomId, QVector<uint>* userIds)
-    : QWidget(nullptr), roomId(roomId), gameId(chatOnlyGameId), ui(new Ui::ChatRoomForm),
-      socket(socket)
+ChatRoomForm::ChatRoomForm(LobbyCore& core, uint roomId, QVector<uint>* userIds, QWidget* parent)
+    : QWidget(parent), roomId(roomId), ui(new Ui::ChatRoomForm), core(core), socket(core.socket())
 {
     ui->setupUi(this);
     log = new BatchedLog(ui->textLog);
@@ -50,7 +48,7 @@ ChatRoomForm::~ChatRoomForm()
 // Every command of the room disables the whole window until its reply has been read.
 void ChatRoomForm::beginRoomCommand(const char* replySlot)
 {
-    socket->beginCommand(this, replySlot, mainWindow, SLOT(setEnabled(bool)));
+    socket->beginCommand(this, replySlot, window(), SLOT(setEnabled(bool)));
 }
 
 void ChatRoomForm::requestRoomInfo()
@@ -203,7 +201,7 @@ bool ChatRoomForm::handleEnter(uint userId, const QString& name)
     appendLine("*** " + name + "さんが入室しました ***");
     updateUserTitle();
     if (ui->checkSound->isChecked())
-        mainWindow->playBell();
+        emit bellRung();
     return true;
 }
 
@@ -315,8 +313,8 @@ void ChatRoomForm::doRecvLeaveReply()
         return;
     }
     // Only the all-rooms log outlives the room.
-    mainWindow->appendAllRoomsLog(roomId, "*** 退室しました ***");
-    mainWindow->removeRoomTab(this);
+    emit lineWritten(roomId, "*** 退室しました ***");
+    emit left(this);
 }
 
 void ChatRoomForm::on_lineSpeak_returnPressed()
@@ -347,7 +345,7 @@ void ChatRoomForm::speak()
 void ChatRoomForm::on_pushButtonBattle_clicked()
 {
     socket->whenIdle(ui->pushButtonBattle, [this] {
-        if (!mainWindow->canStartMatch()) {
+        if (!core.router().canStartMatch()) {
             FeatureMessages(this, "対戦マッチング").information("すでにマッチング中です。");
             return;
         }
@@ -371,7 +369,7 @@ void ChatRoomForm::doRecvRecruitMatchReply()
 void ChatRoomForm::appendLine(const QString& line)
 {
     log->append(line);
-    mainWindow->appendAllRoomsLog(roomId, line);
+    emit lineWritten(roomId, line);
 }
 
 void ChatRoomForm::showUserCount(int count)

@@ -1,12 +1,15 @@
 #pragma once
 
-#include "rooms/recruitment.h"
+#include "lobby/lobbyroom.h"
+#include "lobby/recruitment.h"
+#include "lobbywire.h"
 
 #include <QString>
 #include <QVector>
 #include <QWidget>
 
 class BatchedLog;
+class LobbyCore;
 class ProtocolSocket;
 
 namespace Ui
@@ -22,44 +25,49 @@ struct Member {
 
 // One entered chat room, shown as a tab of the main window: its log, title, game and
 // participants, chat input, leaving and the battle button.
-class ChatRoomForm : public QWidget
+class ChatRoomForm : public QWidget, public LobbyRoom
 {
     Q_OBJECT
 
   public:
-    // Takes ownership of userIds, the members the server named on entry.
-    ChatRoomForm(ProtocolSocket* socket, uint roomId, QVector<uint>* userIds);
+    // Takes ownership of userIds, the members the server named on entry. Until its tab is added
+    // the form is a hidden child of the window that its commands disable.
+    ChatRoomForm(LobbyCore& core, uint roomId, QVector<uint>* userIds, QWidget* parent);
     ~ChatRoomForm() override;
 
     void requestRoomInfo();
 
-    QString userName(uint userId) const;
-    void setBattleEnabled(bool on);
-    bool isRecruitmentMember(uint hostId, uint userId) const;
-    // Only for a host that isRecruitmentMember has confirmed.
-    Recruitment& findRecruitment(uint hostId);
+    bool isLoading() const override { return initializing; }
+    QString roomTitle() const override { return title; }
+    uint roomGameId() const override { return gameId; }
+    QString userName(uint userId) const override;
+    void setBattleEnabled(bool on) override;
+    bool isRecruitmentMember(uint hostId, uint userId) const override;
+    Recruitment& findRecruitment(uint hostId) override;
 
-    // Room events, in the order the server sent them. Each writes its line and returns true, or
-    // returns false and does nothing while the room is still initializing.
-    bool handleSpeak(uint userId, const QString& text);
-    bool handleEnter(uint userId, const QString& name);
-    bool handleLeave(uint userId);
-    bool handleRecruitStart(uint hostId);
-    bool handleRecruitCancel(uint hostId);
-    bool handleApply(uint hostId, uint applicantId);
-    bool handleApplyCancel(uint hostId, uint applicantId);
-    bool handleGameStart(uint hostId);
-    bool handleGameEnd(uint hostId);
-    bool handleGameLeave(uint hostId, uint leaverId);
+    bool handleSpeak(uint userId, const QString& text) override;
+    bool handleEnter(uint userId, const QString& name) override;
+    bool handleLeave(uint userId) override;
+    bool handleRecruitStart(uint hostId) override;
+    bool handleRecruitCancel(uint hostId) override;
+    bool handleApply(uint hostId, uint applicantId) override;
+    bool handleApplyCancel(uint hostId, uint applicantId) override;
+    bool handleGameStart(uint hostId) override;
+    bool handleGameEnd(uint hostId) override;
+    bool handleGameLeave(uint hostId, uint leaverId) override;
 
-    // Read by the main window: the router holds this room's events while initializing.
+    // The router holds this room's events while initializing.
     bool initializing = true;
     const uint roomId;
-    QString title;
-    uint gameId;
 
   signals:
     void created(ChatRoomForm* form, uint roomId);
+    // Each line the room writes, for the log of all rooms.
+    void lineWritten(uint roomId, const QString& line);
+    // A member entered while the room's sound is on.
+    void bellRung();
+    // The server let the user out of the room.
+    void left(ChatRoomForm* form);
 
   private slots:
     void doRecvGetInfoReply();
@@ -89,7 +97,10 @@ class ChatRoomForm : public QWidget
     void removeRecruitment(uint hostId);
 
     Ui::ChatRoomForm* ui;
+    LobbyCore& core;
     ProtocolSocket* socket;
+    QString title;
+    uint gameId = chatOnlyGameId;
     BatchedLog* log;
     quint32 capacity = 0;
     QVector<Member> members;

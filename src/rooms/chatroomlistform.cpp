@@ -5,8 +5,7 @@
 #include "app/dialogsupport.h"
 #include "app/gameinfo.h"
 #include "app/globals.h"
-#include "mainwindow/mainwindow.h"
-#include "protocol/protocolsocket.h"
+#include "lobby/lobbycore.h"
 #include "rooms/chatroomcreatedialog.h"
 #include "rooms/chatroomenterpassworddialog.h"
 #include "rooms/roomcapacity.h"
@@ -34,12 +33,15 @@ QString rowText(const RoomEntry& entry, bool open)
 }
 } // namespace
 
-ChatRoomListForm::ChatRoomListForm(ProtocolSocket* socket)
-    : QWidget(nullptr), ui(new Ui::ChatRoomListForm), socket(socket), refreshTimer(new QTimer(this))
+ChatRoomListForm::ChatRoomListForm(LobbyCore& core, QWidget* parent)
+    : QWidget(parent), ui(new Ui::ChatRoomListForm), core(core), socket(core.socket()),
+      refreshTimer(new QTimer(this))
 {
     ui->setupUi(this);
-    ui->lineName->setText(mainWindow->ownName());
-    setConnectionCount(0);
+    setUserName(core.ownName());
+    connect(&core, &LobbyCore::ownNameChanged, this, &ChatRoomListForm::setUserName);
+    setConnectionCount(core.connectionCount());
+    connect(&core, &LobbyCore::connectionCountChanged, this, &ChatRoomListForm::setConnectionCount);
     connect(ui->scrList, &QScrollBar::valueChanged, this, &ChatRoomListForm::doScrollList);
 
     refreshTimer->setObjectName("refreshTimer");
@@ -57,7 +59,7 @@ ChatRoomListForm::~ChatRoomListForm()
 
 void ChatRoomListForm::requestRoomCount()
 {
-    socket->beginCommand(this, SLOT(doRecvCountReply()), mainWindow, SLOT(setEnabled(bool)));
+    socket->beginCommand(this, SLOT(doRecvCountReply()), window(), SLOT(setEnabled(bool)));
     socket->writeUInt32(GetCount);
     socket->sendCommand();
 }
@@ -105,7 +107,7 @@ void ChatRoomListForm::doUpdate()
         return;
     }
     // The connection takes one command at a time, and a hidden or paused list has no reader.
-    if (socket->isCommandOpen() || !isVisible() || busy || !mainWindow->isEnabled()) {
+    if (socket->isCommandOpen() || !isVisible() || busy || !window()->isEnabled()) {
         armRefresh();
         return;
     }
@@ -193,7 +195,7 @@ void ChatRoomListForm::finishWalk()
 {
     entryCount = fetchIndex;
     for (uint i = 0; i < entryCount; ++i) {
-        const bool open = isRoomOpen(entries[int(i)].roomId);
+        const bool open = core.router().room(entries[int(i)].roomId) != nullptr;
         row(i)->setText(rowText(entries[int(i)], open));
         row(i)->setEnabled(!open);
     }
@@ -267,7 +269,7 @@ void ChatRoomListForm::doButtonClicked(int id)
     enterRoomId = entry.roomId;
     pendingMembers = 0;
     enterUserIds = std::make_unique<QVector<uint>>();
-    socket->beginCommand(this, SLOT(doRecvEnterReply()), mainWindow, SLOT(setEnabled(bool)));
+    socket->beginCommand(this, SLOT(doRecvEnterReply()), window(), SLOT(setEnabled(bool)));
     socket->writeUInt32(EnterRoom);
     socket->writeUInt32(enterRoomId);
     socket->writeString(password);
@@ -296,7 +298,7 @@ void ChatRoomListForm::doRecvEnterReply()
             continue;
         }
         socket->endCommand();
-        mainWindow->addRoomRequest(enterRoomId, enterUserIds.release());
+        core.addRoomRequest(enterRoomId, enterUserIds.release());
         return;
     }
 }
@@ -326,6 +328,9 @@ void ChatRoomListForm::on_pushCreateRoom_clicked()
     socket->whenIdle(ui->pushCreateRoom, [this] {
         busy = true;
         ChatRoomCreateDialog dialog(this, socket);
+        // The creator is the room's only member so far.
+        connect(&dialog, &ChatRoomCreateDialog::roomCreated, this,
+                [this](uint roomId) { core.addRoomRequest(roomId, new QVector<uint>{ownUserId}); });
         dialog.exec();
         busy = false;
     });

@@ -8,6 +8,7 @@
 
 #include <memory>
 
+class LobbyCore;
 class ProtocolSocket;
 class QPushButton;
 class QSignalMapper;
@@ -30,7 +31,8 @@ class ChatRoomListForm : public QWidget
     Q_OBJECT
 
   public:
-    explicit ChatRoomListForm(ProtocolSocket* socket);
+    // Until its tab is added the list is a hidden child of the window that its commands disable.
+    ChatRoomListForm(LobbyCore& core, QWidget* parent);
     ~ChatRoomListForm() override;
 
     void requestRoomCount();
@@ -67,6 +69,7 @@ class ChatRoomListForm : public QWidget
     void refuseEntry(quint32 result);
 
     Ui::ChatRoomListForm* ui;
+    LobbyCore& core;
     ProtocolSocket* socket;
     int countdown = 1;
     uint topRoom = 0;

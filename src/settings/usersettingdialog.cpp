@@ -4,7 +4,6 @@
 
 #include "app/dialogsupport.h"
 #include "app/globals.h"
-#include "mainwindow/mainwindow.h"
 #include "protocol/protocolsocket.h"
 #include "lobbywire.h"
 #include "settings/setmaildialog.h"
@@ -37,7 +36,7 @@ void UserSettingDialog::doRecvNameReply()
     const quint32 result = socket->readUInt32();
     const QString name = socket->readString();
     ui->lineEditName->setText(name);
-    mainWindow->setOwnName(name);
+    emit nameFetched(name);
     socket->endCommand();
     if (result != 0)
         fatalError("なぜか自分の名前が取得できなかった");

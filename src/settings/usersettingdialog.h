@@ -21,6 +21,10 @@ class UserSettingDialog : public QDialog
 
     void fetchUserInfo();
 
+  signals:
+    // The own name as the server has it now, each time it is fetched.
+    void nameFetched(const QString& name);
+
   private slots:
     void doRecvNameReply();
     void doRecvMailReply();

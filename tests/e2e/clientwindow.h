@@ -13,11 +13,10 @@
 #include <QTest>
 
 #include <functional>
-#include <utility>
 
 // The client's main window in this test process, built as main() builds it and pointed at the
-// lobby on this port; mainWindow refers to it while it lives. It is destroyed, never closed:
-// closing ends the process, as it does in the program.
+// lobby on this port. It is destroyed, never closed: closing ends the process, as it does in the
+// program.
 class ClientWindow
 {
   public:
@@ -25,22 +24,24 @@ class ClientWindow
     {
         qputenv("TILEPARLOR_LOBBY_HOST", "127.0.0.1");
         qputenv("TILEPARLOR_LOBBY_PORT", QByteArray::number(port));
-        (mainWindow = new MainWindow)->show();
+        window->show();
     }
-    ~ClientWindow() { delete std::exchange(mainWindow, nullptr); }
+    ~ClientWindow() { delete window; }
+
+    MainWindow* const window = new MainWindow;
 
     // The room list once the login is over; it then refreshes every few tens of milliseconds
     // instead of every few seconds. Null if it did not come.
     ChatRoomListForm* waitForRoomList()
     {
-        if (waitIdle([] { return roomListOf(mainWindow); }, 30000))
-            roomListOf(mainWindow)->findChild<QTimer*>("refreshTimer")->setInterval(20);
-        return roomListOf(mainWindow);
+        if (waitIdle([this] { return roomListOf(window); }, 30000))
+            roomListOf(window)->findChild<QTimer*>("refreshTimer")->setInterval(20);
+        return roomListOf(window);
     }
     // The room's tab once it is shown, else null.
     ChatRoomForm* waitForRoom(quint32 roomId)
     {
-        const auto tab = [&] { return roomTabOf(mainWindow, roomId); };
+        const auto tab = [&] { return roomTabOf(window, roomId); };
         return waitIdle(tab) ? tab() : nullptr;
     }
     // No command is out: a click that sends one now cannot meet another. The window is enabled
@@ -48,13 +49,13 @@ class ClientWindow
     // later turn than its start.
     bool isIdle() const
     {
-        const auto* socket = mainWindow->findChild<ProtocolSocket*>();
-        return mainWindow->isEnabled() && socket && !socket->isCommandOpen();
+        const auto* socket = window->findChild<ProtocolSocket*>();
+        return window->isEnabled() && socket && !socket->isCommandOpen();
     }
     // Shows the tab and waits until the window is idle, so that a click right after it acts.
     bool showIdle(QWidget* tab)
     {
-        tabsOf(mainWindow)->setCurrentWidget(tab);
+        tabsOf(window)->setCurrentWidget(tab);
         return waitIdle([] { return true; });
     }
 
@@ -76,7 +77,7 @@ class ClientWindow
     // Clicks the row that shows the room title, once one does.
     bool clickRow(const QString& title)
     {
-        return showIdle(roomListOf(mainWindow)) && clickWhenOffered([&]() -> QPushButton* {
+        return showIdle(roomListOf(window)) && clickWhenOffered([&]() -> QPushButton* {
                    for (QPushButton* row : filledRows())
                        if (row->text().section('\n', 1, 1) == title && row->isEnabled())
                            return row;
@@ -94,7 +95,7 @@ class ClientWindow
     QList<QPushButton*> filledRows() const
     {
         QList<QPushButton*> rows =
-            roomListOf(mainWindow)->findChild<QWidget*>("widgetList")->findChildren<QPushButton*>();
+            roomListOf(window)->findChild<QWidget*>("widgetList")->findChildren<QPushButton*>();
         rows.removeIf(
             [](const QPushButton* row) { return row->isHidden() || row->text().startsWith('\n'); });
         return rows;

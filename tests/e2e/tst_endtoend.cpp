@@ -131,7 +131,7 @@ class EndToEndTest : public QObject
                     .box(QMessageBox::Information, "パスワードの設定", "変更が完了しました");
             }
             inSettings(settings, client, shown);
-            mainWindow->findChild<QAction*>("action_S")->trigger();
+            client.window->findChild<QAction*>("action_S")->trigger();
             RUN_SCRIPT(settings);
             const QString now = "改名した人 " + mail;
             QCOMPARE(shown, (restarted ? QStringList{now}
@@ -157,10 +157,11 @@ class EndToEndTest : public QObject
         ChatRoomListForm* list = client.waitForRoomList();
         QVERIFY(list);
 
-        const auto* tool = child<AdminDialog>(mainWindow, "AdminDialog");
+        const auto* tool = child<AdminDialog>(client.window, "AdminDialog");
         typeInto(tool, "lineGmes", "本日22時から臨時メンテナンス");
         child<QPushButton>(tool, "pushGmes")->click();
-        QTRY_COMPARE(textOf(mainWindow, "lineSysMessage"), QString("本日22時から臨時メンテナンス"));
+        QTRY_COMPARE(textOf(client.window, "lineSysMessage"),
+                     QString("本日22時から臨時メンテナンス"));
 
         // The refused password first.
         ModalScript entry;
@@ -198,9 +199,9 @@ class EndToEndTest : public QObject
                                   "[入室済] No.3 (1/4) [Open]\n作った部屋\nチャット専用部屋"};
         QTRY_COMPARE(client.rows(), rows);
 
-        QVERIFY(client.showIdle(roomTabOf(mainWindow, 3)));
-        child<QPushButton>(roomTabOf(mainWindow, 3), "pushButtonLeave")->click();
-        QTRY_VERIFY(!roomTabOf(mainWindow, 3));
+        QVERIFY(client.showIdle(roomTabOf(client.window, 3)));
+        child<QPushButton>(roomTabOf(client.window, 3), "pushButtonLeave")->click();
+        QTRY_VERIFY(!roomTabOf(client.window, 3));
         QVERIFY(client.showIdle(list));
         QTRY_COMPARE(client.rows(), rows.mid(0, 3));
         QCOMPARE(bot->stop(), 0);
@@ -245,7 +246,7 @@ class EndToEndTest : public QObject
         if (botRole == "--apply")
             child<QPushButton>(room, "pushButtonBattle")->click();
         QVERIFY(client.clickWhenOffered([&]() -> QPushButton* {
-            const auto* dialog = mainWindow->findChild<QDialog*>(
+            const auto* dialog = client.window->findChild<QDialog*>(
                 botRole == "--apply" ? "ChatRecruitMatchDialog" : "ChatApplyMatchDialog");
             return dialog && dialog->isEnabled()
                        ? child<QDialogButtonBox>(dialog, "buttonBox")->button(QDialogButtonBox::Yes)
@@ -253,7 +254,7 @@ class EndToEndTest : public QObject
         }));
         QTRY_COMPARE_WITH_TIMEOUT(contents(engineLog), startOrder + '\n' + engineBlockHex(0) + '\n',
                                   30000);
-        QTRY_VERIFY(!mainWindow->findChild<BattleDialog*>());
+        QTRY_VERIFY(!client.window->findChild<BattleDialog*>());
     }
 };
 

@@ -114,7 +114,7 @@ class LoginTest : public QObject
         QCOMPARE(textOf(run.roomList(), "lineConnection"), QString("33"));
         const auto* tool = run.window->findChild<AdminDialog*>();
         QVERIFY(tool && tool->isVisible());
-        run.window->setOwnName("はなこ");
+        run.window->lobby().setOwnName("はなこ");
         QCOMPARE(textOf(run.roomList(), "lineName"), QString("はなこ"));
         run.window->findChild<QAction*>("action_X")->trigger();
         EXPECT_CLIENT_BYTES(run.server, request(Quit));

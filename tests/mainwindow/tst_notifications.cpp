@@ -49,7 +49,7 @@ class NotificationsTest : public QObject
         QCOMPARE(run.allRoomsLog(), before);
 
         four->initializing = false;
-        run.window->runRoomEvents();
+        run.window->lobby().router().runRoomEvents();
         QTRY_COMPARE(run.allRoomsLog().count('\n') + 1, expected.size());
         QCOMPARE(run.allRoomsLog(), expected.join('\n'));
     }

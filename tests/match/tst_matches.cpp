@@ -307,7 +307,7 @@ class MatchesTest : public QObject
         }
         EXPECT_CLIENT_BYTES(run.server, matchRequest(guest ? DropBattle : EndBattle));
         // A room entered in the same turn waits for the connection.
-        run.window->addRoomRequest(12, new QVector<uint>);
+        run.window->lobby().addRoomRequest(12, new QVector<uint>);
         QTRY_COMPARE(box->handled(), 1);
         COMPARE_BOX(seen, QMessageBox::Information, "対戦状況", text);
         // The reply runs the event queue again, while the game's start is long done with.

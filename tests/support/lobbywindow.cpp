@@ -2,7 +2,6 @@
 
 #include "app/globals.h"
 
-#include <QApplication>
 #include <QPlainTextEdit>
 #include <QSettings>
 #include <QSplitter>
@@ -15,7 +14,6 @@ LobbyWindow::LobbyWindow(const QString& password)
     userSettings->setValue("account/password", password);
     server.exportAddress();
     window = std::make_unique<MainWindow>();
-    mainWindow = window.get();
     window->show();
 }
 
@@ -40,12 +38,7 @@ bool LobbyWindow::named(const QString& name)
 
 bool LobbyWindow::listShown(quint32 roomCount)
 {
-    // The list is nobody's child until its tab is added.
-    ChatRoomListForm* list = nullptr;
-    for (QWidget* widget : QApplication::allWidgets()) {
-        if (!widget->parent() && qobject_cast<ChatRoomListForm*>(widget))
-            list = static_cast<ChatRoomListForm*>(widget);
-    }
+    auto* list = window->findChild<ChatRoomListForm*>();
     if (!list)
         return false;
     // A timer that never fires in a test still keeps the refresh chain.
@@ -60,7 +53,7 @@ ChatRoomForm* LobbyWindow::openRoom(quint32 roomId, const RoomInfo& info,
     auto* userIds = new QVector<uint>;
     for (const RoomMember& member : members)
         userIds->append(member.userId);
-    window->addRoomRequest(roomId, userIds);
+    window->lobby().addRoomRequest(roomId, userIds);
     return serveRoom(roomId, info, members);
 }
 

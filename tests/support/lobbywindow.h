@@ -24,11 +24,7 @@ struct LobbyWindow {
     std::unique_ptr<MainWindow> window;
 
     explicit LobbyWindow(const QString& password = "pass word");
-    ~LobbyWindow()
-    {
-        window.reset();
-        mainWindow = nullptr;
-    }
+    ~LobbyWindow() { window.reset(); }
 
     bool helloPassed();
     // Hello, Authenticate (12 users connected) and GetName, up to the GetCount request.

@@ -2,8 +2,8 @@
 
 #include <QString>
 
-// One room event as the server sent it, queued by the main window until the room's tab (and,
-// for match events, the match dialogs) have taken it.
+// One room event as the server sent it, queued by the lobby until the room (and,
+// for match events, the local match) have taken it.
 struct RoomEvent {
     quint32 eventKind = 0;
     quint32 roomId = 0;
