@@ -2,7 +2,6 @@
 // drive the match dialogs, and the battle runs a shell script as its engine from a temporary game
 // folder through real pipes.
 
-#include "support/childscenario.h"
 #include "support/descriptors.h"
 #include "support/dialogtesting.h"
 #include "support/lobbywindow.h"
@@ -113,20 +112,6 @@ struct MatchRun : LobbyWindow {
 
 #define OPEN_MATCH(run) QVERIFY2((run).open(), qPrintable((run).server.failure()))
 
-// The server starts a second match while one runs.
-int runMatchScenario(const QString& name)
-{
-    MatchRun run;
-    if (!run.open())
-        return 98;
-    auto answers = answerEveryModalWindow();
-    if (name == "recruit twice")
-        run.send({{EventRecruitStart, own, 2, "", 4}, {EventRecruitStart, own, 2, "", 4}});
-    else
-        run.startBattle(own);
-    run.send({{EventGameStart, own}});
-    return keepRunningUntilExit();
-}
 } // namespace
 
 class MatchesTest : public QObject
@@ -348,15 +333,7 @@ class MatchesTest : public QObject
             QTRY_VERIFY(!recruit);
         }
     }
-
-    void secondMatchIsFatal()
-    {
-        const ScenarioResult recruit = runScenario("recruit twice");
-        VERIFY_FATAL_EXIT(recruit, "なぜか募集を複数回できてしまった");
-        const ScenarioResult battle = runScenario("battle twice");
-        VERIFY_FATAL_EXIT(battle, "なぜか対戦中に再度対戦が指定された");
-    }
 };
 
-TILEPARLOR_TEST_MAIN_WITH_SCENARIOS(MatchesTest, runMatchScenario)
+QTEST_MAIN(MatchesTest)
 #include "tst_matches.moc"
