@@ -36,8 +36,6 @@ FuzzApplication::FuzzApplication(int& argc, char** argv) : QApplication(argc, ar
 
 bool FuzzApplication::notify(QObject* receiver, QEvent* event)
 {
-    if (event->type() == QEvent::Show && receiver->isWidgetType())
-        answerer.windowShown(static_cast<QWidget*>(receiver));
     if (isDrawing(receiver, event) || (!delivering && receiver != &answerer && bringsNews(event)))
         return true;
     ++delivered;

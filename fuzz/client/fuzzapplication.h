@@ -1,7 +1,7 @@
 #pragma once
 
 #include "clientexit.h"
-#include "modalanswerer.h"
+#include "support/modalanswerer.h"
 
 #include <QApplication>
 

@@ -222,7 +222,7 @@ static int runFatalPath(const QString& name)
         return 90;
     // The oversized frame's box must stay up, and be the one that ends the program, while more
     // bytes arrive and the server hangs up.
-    auto answers = answerEveryModalWindow([&s, name] {
+    auto answers = answerEveryModalWindow([&s, name](QWidget*) {
         if (name != fatalPaths[0].name)
             return;
         auto* connection = s.socket.findChild<QTcpSocket*>();

@@ -6,8 +6,6 @@
 #include <QPointer>
 #include <QTest>
 
-#include <cstdio>
-
 static const char* const answeredMark = "answeredByTest";
 
 ModalWatcher::ModalWatcher(Handler handler, bool everyWindow)
@@ -53,29 +51,6 @@ std::unique_ptr<ModalWatcher> answerMessageBox(SeenBox* seen, QMessageBox::Stand
         box->button(button)->click();
         return true;
     });
-}
-
-std::unique_ptr<ModalWatcher> answerEveryModalWindow(std::function<void()> beforeAnswer)
-{
-    return std::make_unique<ModalWatcher>(
-        [beforeAnswer](QWidget* modal) {
-            if (beforeAnswer)
-                beforeAnswer();
-            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                std::fprintf(stderr, "[box] %s | %s\n", qPrintable(box->windowTitle()),
-                             qPrintable(box->text()));
-                // A shown box always has a button: one without gets OK.
-                box->buttons().first()->click();
-                return true;
-            }
-            if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-                std::fprintf(stderr, "[dialog] %s\n", modal->metaObject()->className());
-                dialog->accept();
-                return true;
-            }
-            return false;
-        },
-        true);
 }
 
 QString describeModal(const QWidget* modal)

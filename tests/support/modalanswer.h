@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/modalanswerer.h"
+
 #include <QMessageBox>
 #include <QObject>
 #include <QString>
@@ -54,11 +56,6 @@ std::unique_ptr<ModalWatcher> answerDialog(std::function<void(Dialog*)> action)
         return dialog && (action(dialog), true);
     });
 }
-
-// For scenarios in a child process: writes every message box to stderr as
-// "[box] <title> | <text>" and presses its first button; accepts any other dialog. A given
-// beforeAnswer runs first, while the window is still up.
-std::unique_ptr<ModalWatcher> answerEveryModalWindow(std::function<void()> beforeAnswer = {});
 
 // A modal window's class and title, and a message box's text, for failure messages.
 QString describeModal(const QWidget* modal);
