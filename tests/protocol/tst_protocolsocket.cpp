@@ -190,11 +190,11 @@ class ProtocolSocketTest : public QObject
     // written out by hand.
     void goldenFrames()
     {
-        QCOMPARE(roomEventFrame(EventSpeak, 4, 5, 0, 0, QString("あ")).toHex(),
+        QCOMPARE(roomEventFrame(4, {EventSpeak, 5, 0, "あ"}).toHex(),
                  "210000000101000000000000000400000005000000000000000000000000000000e3818200");
-        QCOMPARE(RoomInfoReply({0, 1, "x", 2, 8, 0, 5}).frame().toHex(),
+        QCOMPARE(frameBytes(RoomInfoReply{0, 1, "x", 2, 8, 0, 5}).toHex(),
                  "1b000000000000000001000000780002000000080000000000000005000000");
-        QCOMPARE(LoginReply({0, 77, 12, "hi"}).frame().toHex(),
+        QCOMPARE(frameBytes(LoginReply{0, 77, 12, "hi"}).toHex(),
                  "1000000000000000004d0000000c000000686900");
     }
 

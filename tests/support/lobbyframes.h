@@ -19,7 +19,7 @@ inline QByteArray authenticateRequest(const QString& account, const QString& pas
 inline QByteArray authenticateReply(quint32 result, quint32 userId, quint32 count,
                                     const QString& message)
 {
-    return LoginReply{result, userId, count, message}.frame();
+    return frameBytes(LoginReply{result, userId, count, message});
 }
 
 inline QByteArray getNameRequest(quint32 userId)
@@ -46,9 +46,8 @@ struct RoomInfo {
 
 inline QByteArray roomInfoReply(const RoomInfo& info)
 {
-    return RoomInfoReply{info.status,   info.flags,  info.title,     info.userCount,
-                         info.capacity, info.gameId, info.nextRoomId}
-        .frame();
+    return frameBytes(RoomInfoReply{info.status, info.flags, info.title, info.userCount,
+                                    info.capacity, info.gameId, info.nextRoomId});
 }
 
 // A room event; fields a kind does not use stay 0.
@@ -60,5 +59,7 @@ struct Event {
 
 inline QByteArray roomEventFrame(quint32 roomId, const Event& event)
 {
-    return roomEventFrame(event.kind, roomId, event.userId, event.otherId, event.value, event.text);
+    const QByteArray text = event.text.toUtf8();
+    return frameBytes(
+        RoomEventFields{event.kind, roomId, event.userId, event.otherId, event.value, 0, text});
 }
