@@ -44,7 +44,7 @@ class NotificationsTest : public QObject
         }
         // Notifications are taken in arrival order: once the message after the flood shows, the
         // router has had all of it.
-        run.server.send(flood + notifyFrame(NotifySystemMessage, Wire().str("held")));
+        run.server.send(flood + frameBytes(SystemMessageNotification{"held"}));
         QTRY_COMPARE(textOf(run.window.get(), "lineSysMessage"), QString("held"));
         QCOMPARE(run.allRoomsLog(), before);
 
