@@ -5,7 +5,7 @@
 #include "app/globals.h"
 #include "app/startup.h"
 #include "mainwindow/mainwindow.h"
-#include "lobbywire.h"
+#include "lobbymessages.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -39,44 +39,6 @@ constexpr int eventCount = 20000;
 constexpr quint32 benchRoom = 4;
 constexpr quint32 benchUser = 77;
 
-class Bytes
-{
-  public:
-    Bytes& u32(quint32 value)
-    {
-        char bytes[4];
-        qToLittleEndian(value, bytes);
-        data.insert(data.end(), bytes, bytes + 4);
-        return *this;
-    }
-    Bytes& byte(quint8 value)
-    {
-        data.push_back(char(value));
-        return *this;
-    }
-    Bytes& str(const std::string& text)
-    {
-        data.insert(data.end(), text.begin(), text.end());
-        data.push_back('\0');
-        return *this;
-    }
-    Bytes& raw(const Bytes& more)
-    {
-        data.insert(data.end(), more.data.begin(), more.data.end());
-        return *this;
-    }
-    // The whole frame: length prefix, then these bytes.
-    std::vector<char> framed() const
-    {
-        std::vector<char> frame = Bytes().u32(quint32(data.size())).data;
-        frame.insert(frame.end(), data.begin(), data.end());
-        return frame;
-    }
-
-  private:
-    std::vector<char> data;
-};
-
 std::string chatLine(int i)
 {
     return "line " + std::to_string(i);
@@ -95,7 +57,7 @@ class Lobby
         std::vector<char> payload;
         if (!readFrame(payload))
             return;
-        send(Bytes().u32(0).framed()); // hello passed
+        send(FrameWriter::serverHello(0).toByteArray());
         while (true) {
             pollfd ready{peer, POLLIN, 0};
             if (poll(&ready, 1, 5) > 0) {
@@ -131,52 +93,41 @@ class Lobby
         return readAll(payload.data(), payload.size());
     }
 
-    void send(const std::vector<char>& bytes)
+    void send(const QByteArray& bytes)
     {
-        for (size_t sent = 0; sent < bytes.size();) {
-            const ssize_t n = ::send(peer, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        for (qsizetype sent = 0; sent < bytes.size();) {
+            const ssize_t n =
+                ::send(peer, bytes.data() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
             if (n <= 0)
                 return;
-            sent += size_t(n);
+            sent += n;
         }
     }
-
-    void reply(Bytes fields) { send(Bytes().byte(ReplyPacket).raw(fields).framed()); }
 
     void answer(quint32 code)
     {
         switch (code) {
         case Authenticate:
-            reply(Bytes().u32(0).u32(benchUser).u32(1).str(""));
+            send(frameBytes(LoginReply{0, benchUser, 1, ""}));
             break;
         case GetName:
-            reply(Bytes().u32(0).str("bench"));
+            send(frameBytes(NameReply{0, "bench"}));
             break;
         case GetCount:
-            reply(Bytes().u32(benchRoom + 1));
+            send(frameBytes(ResultReply{benchRoom + 1}));
             break;
         case GetRoomInfo:
-            reply(Bytes().u32(0).u32(0).str("bench").u32(1).u32(8).u32(chatOnlyGameId).u32(noRoom));
+            send(frameBytes(RoomInfoReply{0, 0, "bench", 1, 8, chatOnlyGameId, noRoom}));
             break;
         }
     }
 
     void flood()
     {
-        std::vector<char> all;
+        QByteArray all;
         for (int i = 0; i < eventCount; ++i) {
-            const std::vector<char> frame = Bytes()
-                                                .byte(NotifyPacket)
-                                                .u32(NotifyRoomEvent)
-                                                .u32(EventSpeak)
-                                                .u32(benchRoom)
-                                                .u32(benchUser)
-                                                .u32(0)
-                                                .u32(0)
-                                                .u32(0)
-                                                .str(chatLine(i))
-                                                .framed();
-            all.insert(all.end(), frame.begin(), frame.end());
+            const std::string line = chatLine(i);
+            all += frameBytes(RoomEventFields{EventSpeak, benchRoom, benchUser, 0, 0, 0, line});
         }
         send(all);
     }

@@ -2,7 +2,7 @@
 
 #include "metrics.h"
 #include "requestdispatcher.h"
-#include "wirefields.h"
+#include "lobbymessages.h"
 
 QString addressText(const QHostAddress& address)
 {
@@ -135,7 +135,7 @@ void Connection::closeWithNotice(CloseNoticeReason reason, const QString& why)
 {
     if (state != State::Open)
         return;
-    write(FrameWriter::notify(CloseNotice).u32(reason).toByteArray());
+    write(frameBytes(CloseNotification{reason}));
     end(true, why);
 }
 

@@ -16,8 +16,9 @@ void Notifier::detach(quint32 userId)
 void Notifier::roomEvent(const QVector<quint32>& members, quint32 skipUserId,
                          const RoomEvent& event)
 {
-    const QByteArray frame = roomEventFrame(event.kind, event.roomId, event.userId, event.otherId,
-                                            event.value, event.text);
+    const QByteArray text = event.text.toUtf8();
+    const QByteArray frame = frameBytes(RoomEventFields{event.kind, event.roomId, event.userId,
+                                                        event.otherId, event.value, 0, text});
     for (quint32 member : members) {
         if (member != skipUserId)
             connections.value(member)->sendNotification(frame);
@@ -26,12 +27,12 @@ void Notifier::roomEvent(const QVector<quint32>& members, quint32 skipUserId,
 
 void Notifier::systemMessage(const QString& text)
 {
-    toEveryone(FrameWriter::notify(NotifySystemMessage).str(text).toByteArray());
+    toEveryone(frameBytes(SystemMessageNotification{text}));
 }
 
 void Notifier::connectionCount(quint32 count)
 {
-    toEveryone(FrameWriter::notify(NotifyConnectionCount).u32(count).toByteArray());
+    toEveryone(frameBytes(ConnectionCountNotification{count}));
 }
 
 void Notifier::toEveryone(const QByteArray& frame)

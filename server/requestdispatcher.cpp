@@ -4,7 +4,6 @@
 #include "lobby.h"
 #include "lobbymessages.h"
 #include "notifier.h"
-#include "payloadreader.h"
 #include "textlimits.h"
 
 #include <QPointer>
@@ -14,55 +13,71 @@ RequestDispatcher::RequestDispatcher(Lobby& lobby, Notifier& notifier, AccountSe
 {
 }
 
+namespace
+{
+// The request layout a handler takes.
+template <class Request> Request layoutOf(void (RequestDispatcher::*)(Connection&, const Request&));
+
+void throwIfBad(const RequestReader& in)
+{
+    if (in.failed())
+        throw BadRequest{in.failure()};
+}
+} // namespace
+
+template <auto handle> RequestDispatcher::Entry RequestDispatcher::entry(Login login, bool command)
+{
+    return {decltype(layoutOf(handle))::code, &RequestDispatcher::decode<handle>, login, command};
+}
+
+template <auto handle> void RequestDispatcher::decode(Connection& connection, RequestReader& in)
+{
+    const auto request = in.read<decltype(layoutOf(handle))>();
+    throwIfBad(in);
+    (this->*handle)(connection, request);
+}
+
 const RequestDispatcher::Entry* RequestDispatcher::entryFor(quint32 code)
 {
     using D = RequestDispatcher;
-    // Indexed by request code; 10 and 11 are unassigned.
+    using L = Login;
     static const Entry table[] = {
-        {&D::quit, false, false},
-        {&D::globalMessage, true, false},
-        {&D::registerMail, false, true},
-        {&D::registerKey, false, true},
-        {&D::authenticate, false, true},
-        {&D::setPassword, true, true},
-        {&D::getName, true, true},
-        {&D::setName, true, false},
-        {&D::getMail, true, true},
-        {&D::setMail, true, false},
-        {},
-        {},
-        {&D::getCount, true, true},
-        {&D::getRoomInfo, true, true},
-        {&D::createRoom, true, true},
-        {&D::enterRoom, true, true},
-        {&D::leaveRoom, true, true},
-        {&D::speak, true, false},
-        {&D::recruitMatch, true, true},
-        {&D::cancelRecruit, true, true},
-        {&D::applyMatch, true, true},
-        {&D::cancelApply, true, true},
-        {&D::startBattle, true, true},
-        {&D::endBattle, true, true},
-        {&D::dropBattle, true, true},
+        entry<&D::quit>(L::Either, false),         entry<&D::globalMessage>(L::Needed, false),
+        entry<&D::registerMail>(L::Either, true),  entry<&D::registerKey>(L::Either, true),
+        entry<&D::authenticate>(L::Refused, true), entry<&D::setPassword>(L::Needed, true),
+        entry<&D::getName>(L::Needed, true),       entry<&D::setName>(L::Needed, false),
+        entry<&D::getMail>(L::Needed, true),       entry<&D::setMail>(L::Needed, false),
+        entry<&D::getCount>(L::Needed, true),      entry<&D::getRoomInfo>(L::Needed, true),
+        entry<&D::createRoom>(L::Needed, true),    entry<&D::enterRoom>(L::Needed, true),
+        entry<&D::leaveRoom>(L::Needed, true),     entry<&D::speak>(L::Needed, false),
+        entry<&D::recruitMatch>(L::Needed, true),  entry<&D::cancelRecruit>(L::Needed, true),
+        entry<&D::applyMatch>(L::Needed, true),    entry<&D::cancelApply>(L::Needed, true),
+        entry<&D::startBattle>(L::Needed, true),   entry<&D::endBattle>(L::Needed, true),
+        entry<&D::dropBattle>(L::Needed, true),
     };
-    static_assert(sizeof table / sizeof table[0] == lastRequestCode + 1);
-    if (code > lastRequestCode || !table[code].handler)
-        return nullptr;
-    return &table[code];
+    for (const Entry& entry : table) {
+        if (entry.code == code)
+            return &entry;
+    }
+    return nullptr;
 }
 
 void RequestDispatcher::dispatch(Connection& connection, QByteArrayView payload)
 {
-    PayloadReader in(payload);
+    RequestReader in(payload);
     try {
-        const quint32 code = in.u32("code");
+        quint32 code = 0;
+        in.u32("code", code);
+        throwIfBad(in);
         const Entry* entry = entryFor(code);
         if (!entry)
             throw BadRequest{QString("unknown request code %1").arg(code)};
-        if (entry->needsLogin && !connection.isLoggedIn())
+        if (entry->login == Login::Needed && !connection.isLoggedIn())
             throw BadRequest{QString("request %1 before login").arg(code)};
         if (entry->command && connection.isCommandPending())
             throw BadRequest{QString("command %1 before the reply to the previous one").arg(code)};
+        if (entry->login == Login::Refused && connection.isLoggedIn())
+            throw BadRequest{"login on a connection already logged in"};
         if (entry->command)
             connection.holdNotifications();
         (this->*entry->handler)(connection, in);
@@ -92,7 +107,7 @@ LobbyUser& RequestDispatcher::currentUser(Connection& connection)
 
 void RequestDispatcher::reply(Connection& connection, quint32 result)
 {
-    connection.sendReply(FrameWriter::reply().u32(result).toByteArray());
+    connection.sendReply(frameBytes(ResultReply{result}));
 }
 
 void RequestDispatcher::answer(Connection& connection, const QString& refusal)
@@ -133,44 +148,38 @@ void RequestDispatcher::await(Connection& connection, Then then, const Start& st
         connection.setCommandPending(true);
 }
 
-void RequestDispatcher::quit(Connection& connection, PayloadReader&)
+void RequestDispatcher::quit(Connection& connection, const QuitRequest&)
 {
     connection.closeWithNotice(CloseNormal, "quit");
 }
 
-void RequestDispatcher::globalMessage(Connection& connection, PayloadReader& in)
+void RequestDispatcher::globalMessage(Connection& connection, const GlobalMessageRequest& request)
 {
-    const QString text = in.text("message", TextLimit::globalMessage);
     if (!currentUser(connection).admin) {
         connection.logRefusal("global message from a user who is no administrator");
         return;
     }
-    connection.log("global message: " + text);
-    lobby.setSystemMessage(text);
+    connection.log("global message: " + request.message);
+    lobby.setSystemMessage(request.message);
 }
 
-void RequestDispatcher::registerMail(Connection& connection, PayloadReader& in)
+void RequestDispatcher::registerMail(Connection& connection, const RegisterMailRequest& request)
 {
-    const QString mail = in.text("mail", maxPayload);
-    answerAccount(connection, accounts.registerMail(connection.peerText(), mail));
+    answerAccount(connection, accounts.registerMail(connection.peerText(), request.mail));
 }
 
-void RequestDispatcher::registerKey(Connection& connection, PayloadReader& in)
+void RequestDispatcher::registerKey(Connection& connection, const RegisterKeyRequest& request)
 {
-    const QString key = in.text("key", TextLimit::registrationKey);
     await(connection, &RequestDispatcher::answerAccount, [&](AccountService::Waiter later) {
-        return accounts.registerKey(key, std::move(later));
+        return accounts.registerKey(request.key, std::move(later));
     });
 }
 
-void RequestDispatcher::authenticate(Connection& connection, PayloadReader& in)
+void RequestDispatcher::authenticate(Connection& connection, const AuthenticateRequest& request)
 {
-    if (connection.isLoggedIn())
-        throw BadRequest{"login on a connection already logged in"};
-    const QString account = in.text("account", TextLimit::account);
-    const QString password = in.text("password", TextLimit::password);
     await(connection, &RequestDispatcher::finishLogin, [&](AccountService::Waiter later) {
-        return accounts.login(connection.peerText(), account, password, std::move(later));
+        return accounts.login(connection.peerText(), request.account, request.password,
+                              std::move(later));
     });
 }
 
@@ -201,68 +210,61 @@ void RequestDispatcher::completeLogin(Connection& connection, const Account& acc
     notifier.attach(accountId, connection);
     lobby.login(accountId, account.name, account.handle, account.admin);
     connection.sendReply(
-        LoginReply{0, accountId, quint32(lobby.userCount()), lobby.systemMessage()}.frame());
+        frameBytes(LoginReply{0, accountId, quint32(lobby.userCount()), lobby.systemMessage()}));
 }
 
 void RequestDispatcher::refuseLogin(Connection& connection, const Answer& refused)
 {
     note(connection, refused);
-    connection.sendReply(LoginReply{1, 0, quint32(lobby.userCount()), {}}.frame());
+    connection.sendReply(frameBytes(LoginReply{1, 0, quint32(lobby.userCount()), {}}));
 }
 
-void RequestDispatcher::setPassword(Connection& connection, PayloadReader& in)
+void RequestDispatcher::setPassword(Connection& connection, const SetPasswordRequest& request)
 {
-    const QString current = in.text("current password", maxPayload);
-    const QString replacement = in.text("new password", maxPayload);
     await(connection, &RequestDispatcher::answerAccount, [&](AccountService::Waiter later) {
-        return accounts.changePassword(connection.userId(), current, replacement, std::move(later));
+        return accounts.changePassword(connection.userId(), request.current, request.replacement,
+                                       std::move(later));
     });
 }
 
-void RequestDispatcher::getName(Connection& connection, PayloadReader& in)
+void RequestDispatcher::getName(Connection& connection, const GetNameRequest& request)
 {
-    const quint32 id = in.u32("userId");
     std::optional<QString> name;
-    if (const LobbyUser* user = lobby.user(id))
+    if (const LobbyUser* user = lobby.user(request.userId))
         name = user->handle;
     else
-        name = accounts.storedHandle(id);
-    connection.sendReply(
-        FrameWriter::reply().u32(name ? 0 : 1).str(name.value_or(QString())).toByteArray());
+        name = accounts.storedHandle(request.userId);
+    connection.sendReply(frameBytes(NameReply{name ? 0u : 1u, name.value_or(QString())}));
 }
 
-void RequestDispatcher::setName(Connection& connection, PayloadReader& in)
+void RequestDispatcher::setName(Connection& connection, const SetNameRequest& request)
 {
-    const QString name = in.text("name", TextLimit::handleName);
     LobbyUser& user = currentUser(connection);
-    const Answer changed = accounts.changeHandle(user.id, name);
+    const Answer changed = accounts.changeHandle(user.id, request.name);
     note(connection, changed);
     if (changed.refusal.isEmpty())
-        user.handle = name;
+        user.handle = request.name;
 }
 
-void RequestDispatcher::getMail(Connection& connection, PayloadReader&)
+void RequestDispatcher::getMail(Connection& connection, const GetMailRequest&)
 {
-    connection.sendReply(
-        FrameWriter::reply().str(accounts.mail(connection.userId())).toByteArray());
+    connection.sendReply(frameBytes(MailReply{accounts.mail(connection.userId())}));
 }
 
-void RequestDispatcher::setMail(Connection& connection, PayloadReader& in)
+void RequestDispatcher::setMail(Connection& connection, const SetMailRequest& request)
 {
-    const QString mail = in.text("mail", TextLimit::mail);
-    note(connection, accounts.changeMail(connection.userId(), mail));
+    note(connection, accounts.changeMail(connection.userId(), request.mail));
 }
 
-void RequestDispatcher::getCount(Connection& connection, PayloadReader&)
+void RequestDispatcher::getCount(Connection& connection, const GetCountRequest&)
 {
     reply(connection, lobby.roomSlots());
 }
 
-void RequestDispatcher::getRoomInfo(Connection& connection, PayloadReader& in)
+void RequestDispatcher::getRoomInfo(Connection& connection, const GetRoomInfoRequest& request)
 {
-    const quint32 id = in.u32("roomId");
     RoomInfoReply info;
-    if (const Room* room = lobby.room(id)) {
+    if (const Room* room = lobby.room(request.roomId)) {
         info.flags = room->password.isEmpty() ? 0 : RoomInfoReply::lockedFlag;
         info.title = room->title;
         info.userCount = quint32(room->members.size());
@@ -271,16 +273,13 @@ void RequestDispatcher::getRoomInfo(Connection& connection, PayloadReader& in)
     } else {
         info.status = 1;
     }
-    info.nextRoomId = lobby.roomAfter(id);
-    connection.sendReply(info.frame());
+    info.nextRoomId = lobby.roomAfter(request.roomId);
+    connection.sendReply(frameBytes(info));
 }
 
-void RequestDispatcher::createRoom(Connection& connection, PayloadReader& in)
+void RequestDispatcher::createRoom(Connection& connection, const CreateRoomRequest& request)
 {
-    const QString title = in.text("title", TextLimit::roomTitle);
-    const QString password = in.text("password", TextLimit::roomPassword);
-    const quint32 capacity = in.u32("capacity");
-    const quint32 gameId = in.u32("gameId");
+    const auto& [title, password, capacity, gameId] = request;
     if (password.size() > TextLimit::roomPasswordChars)
         throw BadRequest{"room password longer than 8 characters"};
     Refusal refusal;
@@ -300,11 +299,10 @@ void RequestDispatcher::createRoom(Connection& connection, PayloadReader& in)
     reply(connection, id);
 }
 
-void RequestDispatcher::enterRoom(Connection& connection, PayloadReader& in)
+void RequestDispatcher::enterRoom(Connection& connection, const EnterRoomRequest& request)
 {
-    const quint32 id = in.u32("roomId");
-    const QString password = in.text("password", maxPayload);
-    const EnterResult result = lobby.enterRoom(currentUser(connection), id, password);
+    const quint32 id = request.roomId;
+    const EnterResult result = lobby.enterRoom(currentUser(connection), id, request.password);
     if (result != EnterResult::Entered) {
         static const char* const reasons[] = {"",
                                               "no such room",
@@ -313,76 +311,65 @@ void RequestDispatcher::enterRoom(Connection& connection, PayloadReader& in)
                                               "already inside",
                                               "in too many rooms"};
         connection.logRefusal(QString("enter room %1: %2").arg(id).arg(reasons[int(result)]));
-        connection.sendReply(FrameWriter::reply().u32(quint32(result)).u32(0).toByteArray());
+        connection.sendReply(frameBytes(EnterRoomReply{quint32(result), 0}));
         return;
     }
     const QVector<quint32>& members = lobby.room(id)->members;
-    connection.sendReply(FrameWriter::reply().u32(0).u32(quint32(members.size())).toByteArray());
+    connection.sendReply(frameBytes(EnterRoomReply{0, quint32(members.size())}));
     for (quint32 member : members)
         reply(connection, member);
 }
 
-void RequestDispatcher::leaveRoom(Connection& connection, PayloadReader& in)
+void RequestDispatcher::leaveRoom(Connection& connection, const LeaveRoomRequest& request)
 {
-    const quint32 id = in.u32("roomId");
-    answer(connection, lobby.leaveRoom(currentUser(connection), id));
+    answer(connection, lobby.leaveRoom(currentUser(connection), request.roomId));
 }
 
-void RequestDispatcher::speak(Connection& connection, PayloadReader& in)
+void RequestDispatcher::speak(Connection& connection, const SpeakRequest& request)
 {
-    const quint32 id = in.u32("roomId");
-    const QString text = in.text("text", maxPayload);
-    if (text.size() > TextLimit::speakChars)
-        throw BadRequest{QString("chat line of %1 characters").arg(text.size())};
-    const Refusal refusal = lobby.speak(currentUser(connection), id, text);
+    if (request.text.size() > TextLimit::speakChars)
+        throw BadRequest{QString("chat line of %1 characters").arg(request.text.size())};
+    const Refusal refusal = lobby.speak(currentUser(connection), request.roomId, request.text);
     if (!refusal.isEmpty())
         connection.logRefusal(refusal);
 }
 
-void RequestDispatcher::recruitMatch(Connection& connection, PayloadReader& in)
+void RequestDispatcher::recruitMatch(Connection& connection, const RecruitMatchRequest& request)
 {
-    const quint32 id = in.u32("roomId");
-    answer(connection, lobby.recruit(currentUser(connection), id));
+    answer(connection, lobby.recruit(currentUser(connection), request.roomId));
 }
 
-void RequestDispatcher::cancelRecruit(Connection& connection, PayloadReader& in)
+void RequestDispatcher::cancelRecruit(Connection& connection, const CancelRecruitRequest& request)
 {
-    const quint32 id = in.u32("roomId");
-    answer(connection, lobby.cancelRecruit(currentUser(connection), id));
+    answer(connection, lobby.cancelRecruit(currentUser(connection), request.roomId));
 }
 
-void RequestDispatcher::applyMatch(Connection& connection, PayloadReader& in)
+void RequestDispatcher::applyMatch(Connection& connection, const ApplyMatchRequest& request)
 {
-    const quint32 id = in.u32("roomId");
-    const quint32 hostId = in.u32("hostId");
-    answer(connection, lobby.apply(currentUser(connection), id, hostId));
+    answer(connection, lobby.apply(currentUser(connection), request.roomId, request.hostId));
 }
 
-void RequestDispatcher::cancelApply(Connection& connection, PayloadReader& in)
+void RequestDispatcher::cancelApply(Connection& connection, const CancelApplyRequest& request)
 {
-    const quint32 id = in.u32("roomId");
-    answer(connection, lobby.cancelApply(currentUser(connection), id));
+    answer(connection, lobby.cancelApply(currentUser(connection), request.roomId));
 }
 
-void RequestDispatcher::startBattle(Connection& connection, PayloadReader& in)
+void RequestDispatcher::startBattle(Connection& connection, const StartBattleRequest& request)
 {
-    const quint32 id = in.u32("roomId");
     // The guests' engines connect to the host's address as this server sees it; an IPv6 host
     // (which the game's engine cannot reach) is at least written unambiguously.
     const QString host = connection.peerText();
     const QString address =
         (host.contains(':') ? "[" + host + "]" : host) + ":" + QString::number(gamePort);
-    answer(connection, lobby.startBattle(currentUser(connection), id, address));
+    answer(connection, lobby.startBattle(currentUser(connection), request.roomId, address));
 }
 
-void RequestDispatcher::endBattle(Connection& connection, PayloadReader& in)
+void RequestDispatcher::endBattle(Connection& connection, const EndBattleRequest& request)
 {
-    const quint32 id = in.u32("roomId");
-    answer(connection, lobby.endBattle(currentUser(connection), id));
+    answer(connection, lobby.endBattle(currentUser(connection), request.roomId));
 }
 
-void RequestDispatcher::dropBattle(Connection& connection, PayloadReader& in)
+void RequestDispatcher::dropBattle(Connection& connection, const DropBattleRequest& request)
 {
-    const quint32 id = in.u32("roomId");
-    answer(connection, lobby.dropBattle(currentUser(connection), id));
+    answer(connection, lobby.dropBattle(currentUser(connection), request.roomId));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "accountservice.h"
+#include "lobbyrequests.h"
 
 #include <QByteArrayView>
 
@@ -9,11 +10,17 @@
 class Connection;
 class Lobby;
 class Notifier;
-class PayloadReader;
 struct LobbyUser;
 struct ServerConfig;
 
-// Reads each request, checks it and answers it: one handler per request code, found in one
+// A request that breaks the protocol. Every field is read and checked before the handler
+// changes anything, and the handler's own checks come first too, so the dispatcher can drop
+// the request and close its connection when this is thrown.
+struct BadRequest {
+    QString reason;
+};
+
+// Reads each request, checks it and answers it: one handler per request layout, found in one
 // table that also says whether the request needs a login and whether it is a command (one
 // reply, and no second command before it). The work itself is the lobby's and the account
 // service's; this class turns requests into their calls and their answers into replies.
@@ -27,39 +34,47 @@ class RequestDispatcher
     void connectionEnded(Connection& connection);
 
   private:
-    using Handler = void (RequestDispatcher::*)(Connection&, PayloadReader&);
+    using Handler = void (RequestDispatcher::*)(Connection&, RequestReader&);
+    // Whether a request needs a login, refuses one (a second login on the same connection), or
+    // takes either.
+    enum class Login { Needed, Refused, Either };
     struct Entry {
-        Handler handler = nullptr;
-        bool needsLogin = true;
-        bool command = true;
+        quint32 code;
+        Handler handler;
+        Login login;
+        bool command;
     };
     using Answer = AccountService::Answer;
 
     static const Entry* entryFor(quint32 code);
+    // The entry whose handler takes the request of its parameter's layout.
+    template <auto handle> static Entry entry(Login login, bool command);
+    // Reads the request of handle's layout, then hands it over.
+    template <auto handle> void decode(Connection& connection, RequestReader& in);
 
-    void quit(Connection& connection, PayloadReader& in);
-    void globalMessage(Connection& connection, PayloadReader& in);
-    void registerMail(Connection& connection, PayloadReader& in);
-    void registerKey(Connection& connection, PayloadReader& in);
-    void authenticate(Connection& connection, PayloadReader& in);
-    void setPassword(Connection& connection, PayloadReader& in);
-    void getName(Connection& connection, PayloadReader& in);
-    void setName(Connection& connection, PayloadReader& in);
-    void getMail(Connection& connection, PayloadReader& in);
-    void setMail(Connection& connection, PayloadReader& in);
-    void getCount(Connection& connection, PayloadReader& in);
-    void getRoomInfo(Connection& connection, PayloadReader& in);
-    void createRoom(Connection& connection, PayloadReader& in);
-    void enterRoom(Connection& connection, PayloadReader& in);
-    void leaveRoom(Connection& connection, PayloadReader& in);
-    void speak(Connection& connection, PayloadReader& in);
-    void recruitMatch(Connection& connection, PayloadReader& in);
-    void cancelRecruit(Connection& connection, PayloadReader& in);
-    void applyMatch(Connection& connection, PayloadReader& in);
-    void cancelApply(Connection& connection, PayloadReader& in);
-    void startBattle(Connection& connection, PayloadReader& in);
-    void endBattle(Connection& connection, PayloadReader& in);
-    void dropBattle(Connection& connection, PayloadReader& in);
+    void quit(Connection& connection, const QuitRequest& request);
+    void globalMessage(Connection& connection, const GlobalMessageRequest& request);
+    void registerMail(Connection& connection, const RegisterMailRequest& request);
+    void registerKey(Connection& connection, const RegisterKeyRequest& request);
+    void authenticate(Connection& connection, const AuthenticateRequest& request);
+    void setPassword(Connection& connection, const SetPasswordRequest& request);
+    void getName(Connection& connection, const GetNameRequest& request);
+    void setName(Connection& connection, const SetNameRequest& request);
+    void getMail(Connection& connection, const GetMailRequest& request);
+    void setMail(Connection& connection, const SetMailRequest& request);
+    void getCount(Connection& connection, const GetCountRequest& request);
+    void getRoomInfo(Connection& connection, const GetRoomInfoRequest& request);
+    void createRoom(Connection& connection, const CreateRoomRequest& request);
+    void enterRoom(Connection& connection, const EnterRoomRequest& request);
+    void leaveRoom(Connection& connection, const LeaveRoomRequest& request);
+    void speak(Connection& connection, const SpeakRequest& request);
+    void recruitMatch(Connection& connection, const RecruitMatchRequest& request);
+    void cancelRecruit(Connection& connection, const CancelRecruitRequest& request);
+    void applyMatch(Connection& connection, const ApplyMatchRequest& request);
+    void cancelApply(Connection& connection, const CancelApplyRequest& request);
+    void startBattle(Connection& connection, const StartBattleRequest& request);
+    void endBattle(Connection& connection, const EndBattleRequest& request);
+    void dropBattle(Connection& connection, const DropBattleRequest& request);
 
     void finishLogin(Connection& connection, const Answer& done);
     void completeLogin(Connection& connection, const Account& account);

@@ -5,13 +5,6 @@
 
 #include <cstring>
 
-FrameWriter FrameWriter::request(quint32 code)
-{
-    FrameWriter writer;
-    writer.u32(code);
-    return writer;
-}
-
 FrameWriter FrameWriter::clientHello()
 {
     FrameWriter writer;
@@ -23,20 +16,6 @@ FrameWriter FrameWriter::serverHello(quint32 result)
 {
     FrameWriter writer;
     writer.u32(result);
-    return writer;
-}
-
-FrameWriter FrameWriter::reply()
-{
-    FrameWriter writer;
-    writer.byte(ReplyPacket);
-    return writer;
-}
-
-FrameWriter FrameWriter::notify(quint32 kind)
-{
-    FrameWriter writer;
-    writer.byte(NotifyPacket).u32(kind);
     return writer;
 }
 
@@ -68,7 +47,9 @@ FrameWriter& FrameWriter::byte(quint8 value)
 
 FrameWriter& FrameWriter::bytes(QByteArrayView data)
 {
-    append(data.data(), data.size());
+    // An empty view may hold no pointer at all, which memcpy must not be given.
+    if (!data.isEmpty())
+        append(data.data(), data.size());
     return *this;
 }
 
@@ -90,11 +71,6 @@ FrameWriter& FrameWriter::str(QStringView text)
     append(utf8.constData(), utf8.size());
     append("", 1);
     return *this;
-}
-
-quint32 FrameWriter::firstField() const
-{
-    return qFromLittleEndian<quint32>(buffer + lengthPrefix);
 }
 
 quint32 FieldReader::u32()

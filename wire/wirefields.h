@@ -19,15 +19,11 @@ constexpr bool isValidFrameLength(quint32 length)
 class FrameWriter
 {
   public:
-    // A frame whose every field the caller writes.
+    // A frame whose every field the caller writes; wirelayout.h writes the packets after the
+    // hello.
     static FrameWriter blank() { return FrameWriter(); }
-    // A client's request: its code, then its fields.
-    static FrameWriter request(quint32 code);
     static FrameWriter clientHello();
     static FrameWriter serverHello(quint32 result);
-    // Server packets after the hello: the type byte, then for a notification its kind.
-    static FrameWriter reply();
-    static FrameWriter notify(quint32 kind);
 
     FrameWriter& u32(quint32 value);
     FrameWriter& byte(quint8 value);
@@ -36,8 +32,6 @@ class FrameWriter
     FrameWriter& str(QStringView text);
 
     bool overflowed() const { return overflow; }
-    // The first u32 of the payload: a request's code.
-    quint32 firstField() const;
     const char* frame() const { return buffer; }
     qsizetype frameSize() const { return lengthPrefix + payloadSize; }
     bool isEmpty() const { return payloadSize == 0; }

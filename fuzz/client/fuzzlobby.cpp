@@ -1,8 +1,6 @@
 #include "fuzzlobby.h"
 
-#include "lobbywire.h"
 #include "support/lobbyframes.h"
-#include "support/wire.h"
 
 #include <QTcpSocket>
 #include <QtEndian>
@@ -19,11 +17,6 @@ QString nameOf(quint32 userId)
     return userId == FuzzLobby::ownId ? QStringLiteral("たろう") : QStringLiteral("じろう");
 }
 
-quint32 fieldAt(const QByteArray& payload, qsizetype at)
-{
-    return payload.size() >= at + 4 ? qFromLittleEndian<quint32>(payload.constData() + at) : 0;
-}
-
 // The room every session enters: a room of the game, with both users in it.
 RoomInfo fuzzRoom()
 {
@@ -35,24 +28,24 @@ RoomInfo fuzzRoom()
 }
 
 // A valid answer to each request the client sends while it is brought to its starting point;
-// requests without a reply, and those whose reply an input gives, get none.
-QByteArray answerTo(quint32 code, const QByteArray& payload)
+// requests without a reply, and those whose reply an input gives, get none. in holds the fields
+// after the code.
+QByteArray answerTo(quint32 code, FieldReader& in)
 {
     switch (code) {
     case Authenticate:
         return authenticateReply(0, FuzzLobby::ownId, 12, "本日のお知らせ");
     case GetName:
-        return nameReply(0, nameOf(fieldAt(payload, 4)));
+        return nameReply(0, nameOf(readFields<GetNameRequest>(in).userId));
     case GetCount:
-        return replyFrame(Wire().u32(3));
+        return frameBytes(ResultReply{3});
     case GetRoomInfo:
         return roomInfoReply(fuzzRoom());
     case EnterRoom:
-        return replyFrame(Wire().u32(0).u32(2)) + replyFrame(Wire().u32(FuzzLobby::ownId)) +
-               replyFrame(Wire().u32(FuzzLobby::otherId));
+        return enteredReply({FuzzLobby::ownId, FuzzLobby::otherId});
     case RecruitMatch:
     case ApplyMatch:
-        return replyFrame(Wire().u32(0));
+        return frameBytes(ResultReply{0});
     default:
         return {};
     }
@@ -106,10 +99,11 @@ void FuzzLobby::readClient()
 
 void FuzzLobby::handleRequest(const QByteArray& payload)
 {
-    const quint32 code = fieldAt(payload, 0);
+    FieldReader in(payload);
+    const quint32 code = in.u32();
     ++requestCounts[code];
     if (answering)
-        send(answerTo(code, payload));
+        send(answerTo(code, in));
 }
 
 void FuzzLobby::send(const QByteArray& bytes)

@@ -7,9 +7,7 @@
 #include "clientsession.h"
 #include "fuzzlobby.h"
 
-#include "lobbywire.h"
 #include "support/lobbyframes.h"
-#include "support/wire.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,12 +34,12 @@ QByteArray event(quint32 kind, quint32 userId, quint32 otherId = 0, quint32 valu
 
 QByteArray countReply(quint32 rooms)
 {
-    return replyFrame(Wire().u32(rooms));
+    return frameBytes(ResultReply{rooms});
 }
 
 QByteArray accepted()
 {
-    return replyFrame(Wire().u32(0));
+    return frameBytes(ResultReply{0});
 }
 
 QByteArray roomInfo(quint32 flags, const QString& title, quint32 gameId, quint32 next)
@@ -57,9 +55,8 @@ QByteArray roomInfo(quint32 flags, const QString& title, quint32 gameId, quint32
 QByteArray login()
 {
     return serverHello(0) + authenticateReply(0, own, 12, "本日のお知らせ") +
-           nameReply(0, "たろう") + countReply(2) +
-           notifyFrame(NotifyConnectionCount, Wire().u32(13)) +
-           notifyFrame(NotifySystemMessage, Wire().str("メンテナンスのお知らせ"));
+           nameReply(0, "たろう") + countReply(2) + frameBytes(ConnectionCountNotification{13}) +
+           frameBytes(SystemMessageNotification{"メンテナンスのお知らせ"});
 }
 
 // Refused once, the account is given again; then the name is missing once and set.
@@ -78,8 +75,7 @@ QByteArray walk()
 
 QByteArray entry()
 {
-    return replyFrame(Wire().u32(0).u32(2)) + replyFrame(Wire().u32(own)) +
-           replyFrame(Wire().u32(other)) + roomInfo(0, "対戦部屋", 0, noRoom) +
+    return enteredReply({own, other}) + roomInfo(0, "対戦部屋", 0, noRoom) +
            nameReply(0, "たろう") + nameReply(0, "じろう") + event(EventSpeak, other, 0, 0, "やあ");
 }
 
@@ -89,7 +85,7 @@ QByteArray roomSession()
            event(EventEnter, third, 0, 0, "さぶろう") + event(EventSpeak, third, 0, 0, "よろしく") +
            event(EventRecruitStart, third, 2, 4) + event(EventApply, other, third, 2) +
            event(EventApplyCancel, other, third, 1) + event(EventRecruitCancel, third) +
-           event(EventLeave, other) + notifyFrame(NotifyConnectionCount, Wire().u32(11));
+           event(EventLeave, other) + frameBytes(ConnectionCountNotification{11});
 }
 
 QByteArray recruit()

@@ -17,7 +17,7 @@
 #include "passwords.h"
 #include "requestdispatcher.h"
 #include "sqlstore.h"
-#include "wirefields.h"
+#include "lobbyrequests.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -129,8 +129,7 @@ QByteArray helloBytes()
 // The harness's accounts have their names as passwords.
 QByteArray loginBytes(const QString& account)
 {
-    return helloBytes() +
-           FrameWriter::request(Authenticate).str(account).str(account).toByteArray();
+    return helloBytes() + frameBytes(AuthenticateRequest{account, account});
 }
 
 // The accounts the harness creates, in order.

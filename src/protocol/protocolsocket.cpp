@@ -2,7 +2,8 @@
 
 #include "app/globals.h"
 #include "protocol/lobbyaddress.h"
-#include "lobbywire.h"
+#include "lobbymessages.h"
+#include "lobbyrequests.h"
 
 #include <QDebug>
 #include <QTcpSocket>
@@ -232,7 +233,7 @@ void ProtocolSocket::writeInFlight(PacketBuffer* buffer)
 void ProtocolSocket::sendQuit()
 {
     beginMessage();
-    writeUInt32(Quit);
+    write(QuitRequest{});
     sendMessage();
 }
 
@@ -404,17 +405,18 @@ bool ProtocolSocket::dispatchPacket(PacketBuffer* packet, bool& reply, bool& not
         invalidate();
         return false;
     }
-    if (packet->size < 5)
+    FieldReader in(packet->data + 1, packet->size - 1);
+    const quint32 kind = in.u32();
+    if (in.failed())
         failRead("[ProtocolSocket] recv buffer overflow");
-    const quint32 kind = qFromLittleEndian<quint32>(packet->data + 1);
     if (kind != CloseNotice) {
         notifyQueue.append(packet);
         notify = true;
         return true;
     }
-    if (packet->size < 9)
+    const quint32 reason = readFields<CloseNotification>(in).reason;
+    if (in.failed())
         failRead("[ProtocolSocket] recv buffer overflow");
-    const quint32 reason = qFromLittleEndian<quint32>(packet->data + 5);
     closeReason = reason < quint32(VersionMismatch) ? CloseReason(reason) : ConnectionError;
     invalidate();
     return false;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "lobbywire.h"
-#include "wirefields.h"
+#include "wirelayout.h"
 
 #include <QAbstractSocket>
 #include <QList>
@@ -48,6 +48,14 @@ class ProtocolSocket : public QObject
     void whenIdle(QObject* context, const std::function<void()>& action);
 
     void beginMessage();
+    // A whole request of the wire library: its code, then its fields.
+    template <class Request> void write(const Request& request)
+    {
+        if (!outgoing)
+            return;
+        writeLayout(*outgoing, request);
+        checkWrite();
+    }
     void writeBytes(const void* data, int n);
     void writeUInt32(quint32 value);
     void writeString(const QString& text);
@@ -63,7 +71,7 @@ class ProtocolSocket : public QObject
     template <class Layout> Layout read()
     {
         requireReadBuffer();
-        const Layout layout = Layout::read(fields);
+        const Layout layout = readFields<Layout>(fields);
         checkRead();
         return layout;
     }

@@ -15,13 +15,12 @@ class BotPlayerTest : public QObject
 {
     Q_OBJECT
 
-    static inline const QByteArray ok = replyFrame(Wire().u32(0));
+    static inline const QByteArray ok = frameBytes(ResultReply{0});
 
     static QByteArray roomEvent(quint32 kind, quint32 user, quint32 other = 0, quint32 value = 0,
                                 const QString& text = {}, quint32 room = roomId)
     {
-        const Wire fields = Wire().u32(kind).u32(room).u32(user).u32(other).u32(value).u32(0);
-        return notifyFrame(NotifyRoomEvent, Wire(fields).str(text));
+        return roomEventFrame(room, {kind, user, other, text, value});
     }
 
     static QByteArray enters(quint32 user, const QString& name)
@@ -29,17 +28,14 @@ class BotPlayerTest : public QObject
         return roomEvent(EventEnter, user, 0, 0, name);
     }
 
-    static QByteArray inRoom(quint32 code, const QByteArray& more = {})
-    {
-        return frame(Wire().u32(code).u32(roomId).raw(more));
-    }
+    template <class Request> static QByteArray inRoom() { return frameBytes(Request{roomId}); }
 
-    static QByteArray said(const QString& line) { return inRoom(Speak, Wire().str(line)); }
+    static QByteArray said(const QString& line) { return frameBytes(SpeakRequest{roomId, line}); }
     static QByteArray greeting(const QString& name) { return said("ようこそ、" + name + "さん！"); }
 
     static QByteArray roomInfo(const QString& title, quint32 users, quint32 gameId, quint32 next)
     {
-        return replyFrame(Wire().u32(0).u32(0).str(title).u32(users).u32(20).u32(gameId).u32(next));
+        return frameBytes(RoomInfoReply{0, 0, title, users, 20, gameId, next});
     }
 
     // From the hello through the login to room 2, which the bot finds by its title, then the
@@ -48,16 +44,13 @@ class BotPlayerTest : public QObject
     {
         Script script{
             {clientHello(), serverHello(0)},
-            {frame(Wire().u32(Authenticate).str("").str("")),
-             replyFrame(Wire().u32(0).u32(botId).u32(2).str(""))},
-            {frame(Wire().u32(GetName).u32(botId)), replyFrame(Wire().u32(0).str("ボット"))},
-            {frame(Wire().u32(GetCount)), replyFrame(Wire().u32(3))},
-            {frame(Wire().u32(GetRoomInfo).u32(0)), roomInfo("雑談部屋", 1, 0, roomId)},
-            {inRoom(GetRoomInfo), roomInfo("対戦部屋", 1, 0, noRoom)},
-            {inRoom(EnterRoom, Wire().str("")), replyFrame(Wire().u32(0).u32(2)) +
-                                                    replyFrame(Wire().u32(otherId)) +
-                                                    replyFrame(Wire().u32(botId))},
-            {inRoom(GetRoomInfo), roomInfo("対戦部屋", 2, gameId, noRoom)},
+            {authenticateRequest("", ""), authenticateReply(0, botId, 2, "")},
+            {getNameRequest(botId), nameReply(0, "ボット")},
+            {frameBytes(GetCountRequest{}), frameBytes(ResultReply{3})},
+            {getRoomInfoRequest(0), roomInfo("雑談部屋", 1, 0, roomId)},
+            {getRoomInfoRequest(roomId), roomInfo("対戦部屋", 1, 0, noRoom)},
+            {frameBytes(EnterRoomRequest{roomId, ""}), enteredReply({otherId, botId})},
+            {getRoomInfoRequest(roomId), roomInfo("対戦部屋", 2, gameId, noRoom)},
         };
         script.insert(script.end(), steps.begin(), steps.end());
         return script;
@@ -93,24 +86,26 @@ class BotPlayerTest : public QObject
         // hears of it; with two players of three, the greeting of a newcomer is all it says.
         const QByteArray recruiting = ok + roomEvent(EventRecruitStart, botId, 3, 3);
         row("hosts", Recruits | Greets, 0,
-            {{inRoom(RecruitMatch), recruiting + enters(otherId, "アリス")},
-             {greeting("アリス") + inRoom(CancelRecruit),
+            {{inRoom<RecruitMatchRequest>(), recruiting + enters(otherId, "アリス")},
+             {greeting("アリス") + inRoom<CancelRecruitRequest>(),
               ok + roomEvent(EventRecruitCancel, botId)},
-             {inRoom(RecruitMatch), recruiting + roomEvent(EventApply, otherId, botId, 2) +
-                                        enters(otherId + 1, "ゲスト")},
+             {inRoom<RecruitMatchRequest>(), recruiting + roomEvent(EventApply, otherId, botId, 2) +
+                                                 enters(otherId + 1, "ゲスト")},
              {greeting("ゲスト"), roomEvent(EventApply, otherId + 1, botId, 3)},
-             {inRoom(StartBattle), ok + roomEvent(EventGameStart, botId, 0, 0, "127.0.0.1:14141")},
-             {inRoom(EndBattle), ok + roomEvent(EventGameEnd, botId)},
-             {inRoom(RecruitMatch), {}}});
+             {inRoom<StartBattleRequest>(),
+              ok + roomEvent(EventGameStart, botId, 0, 0, "127.0.0.1:14141")},
+             {inRoom<EndBattleRequest>(), ok + roomEvent(EventGameEnd, botId)},
+             {inRoom<RecruitMatchRequest>(), {}}});
         // As guest it applies, plays, leaves the match after a while and applies again to the
         // next recruitment; a recruitment cancelled before its start frees it as well.
         const QByteArray recruitment = roomEvent(EventRecruitStart, otherId, 2, 2);
-        const QByteArray apply = inRoom(ApplyMatch, Wire().u32(otherId));
+        const QByteArray apply = frameBytes(ApplyMatchRequest{roomId, otherId});
         const QByteArray applied = ok + roomEvent(EventApply, botId, otherId, 2);
         row("plays", Applies, 0,
             {{{}, recruitment},
              {apply, applied + roomEvent(EventGameStart, otherId, 0, 0, "127.0.0.1:14141")},
-             {inRoom(DropBattle), ok + roomEvent(EventGameLeave, botId, otherId) + recruitment},
+             {inRoom<DropBattleRequest>(),
+              ok + roomEvent(EventGameLeave, botId, otherId) + recruitment},
              {apply, applied + roomEvent(EventRecruitCancel, otherId) + recruitment},
              {apply, {}}});
     }

@@ -98,15 +98,14 @@ class LoginTest : public QObject
         run.server.send(authenticateReply(0, 9, 12, "本日のお知らせ"));
         EXPECT_CLIENT_BYTES(run.server, getNameRequest(9));
         // The count comes before the room list exists, and is kept for it.
-        run.server.send(nameReply(0, "") + notifyFrame(NotifyConnectionCount, Wire().u32(33)));
-        EXPECT_CLIENT_BYTES(run.server,
-                            frame(Wire().u32(SetName).str("じろう")) + getNameRequest(9));
+        run.server.send(nameReply(0, "") + frameBytes(ConnectionCountNotification{33}));
+        EXPECT_CLIENT_BYTES(run.server, frameBytes(SetNameRequest{"じろう"}) + getNameRequest(9));
         run.server.send(nameReply(0, "じろう"));
-        EXPECT_CLIENT_BYTES(run.server, request(GetCount));
+        EXPECT_CLIENT_BYTES(run.server, frameBytes(GetCountRequest{}));
         QVERIFY(!run.window->isEnabled());
         QCOMPARE(textOf(run.window.get(), "lineSysMessage"), QString("本日のお知らせ"));
-        run.server.send(notifyFrame(9, Wire().u32(1)) +
-                        notifyFrame(NotifySystemMessage, Wire().str("メンテナンス")));
+        run.server.send(frame(Wire().byte(NotifyPacket).u32(9).u32(1)) +
+                        frameBytes(SystemMessageNotification{"メンテナンス"}));
         QTRY_COMPARE(textOf(run.window.get(), "lineSysMessage"), QString("メンテナンス"));
         VERIFY_STEP(run, listShown(3));
         QCOMPARE(seen, QStringList({"SetNameDialog", "UpdateDialog"}));
@@ -117,7 +116,7 @@ class LoginTest : public QObject
         run.window->lobby().setOwnName("はなこ");
         QCOMPARE(textOf(run.roomList(), "lineName"), QString("はなこ"));
         run.window->findChild<QAction*>("action_X")->trigger();
-        EXPECT_CLIENT_BYTES(run.server, request(Quit));
+        EXPECT_CLIENT_BYTES(run.server, frameBytes(QuitRequest{}));
         QVERIFY(!run.window->isEnabled());
         QVERIFY(!run.window->close());
         EXPECT_NOTHING_MORE_FROM(run);
@@ -169,8 +168,8 @@ class LoginTest : public QObject
         auto settings = answerDialog<UserSettingDialog>([&](UserSettingDialog* dialog) {
             run.server.expect(getNameRequest(run.ownId));
             run.server.send(nameReply(0, "たろう"));
-            run.server.expect(request(GetMail));
-            run.server.send(replyFrame(Wire().str("taro@example.org")));
+            run.server.expect(frameBytes(GetMailRequest{}));
+            run.server.send(frameBytes(MailReply{"taro@example.org"}));
             if (QTest::qWaitFor([dialog] { return dialog->isEnabled(); }, 5000)) {
                 run.tick();
                 stayedEnabled = run.server.nothingMoreFrom(run.window.get()) &&
@@ -242,7 +241,7 @@ static int runConnectionEnd(const QString& name)
     } else if (name == "disconnect") {
         run.server.disconnectClient();
     } else {
-        run.server.send(notifyFrame(CloseNotice, Wire().u32(name.mid(7).toUInt())));
+        run.server.send(frameBytes(CloseNotification{name.mid(7).toUInt()}));
     }
     QApplication::exec();
     return 91;

@@ -76,7 +76,7 @@ static int runQuitScenario(const QString&)
     run.server.send(serverHello(0));
     if (!run.server.expect(authenticateRequest("player1", "pass word")))
         return 92;
-    run.server.send(notifyFrame(CloseNotice, Wire().u32(0)));
+    run.server.send(frameBytes(CloseNotification{CloseNormal}));
     QApplication::exec();
     return 91;
 }

@@ -32,9 +32,9 @@ constexpr quint32 gameRoom = 4;
 constexpr quint32 otherRoom = 9;
 const QString hostAddress = "192.0.2.7:14141";
 
-QByteArray matchRequest(quint32 code)
+template <class Request> QByteArray inGame()
 {
-    return request(code, Wire().u32(gameRoom));
+    return frameBytes(Request{gameRoom});
 }
 
 // Logged in, in game room 4 with はなこ and じろう and in room 9, with a game folder named in the
@@ -70,7 +70,7 @@ struct MatchRun : LobbyWindow {
         for (const Event& event : events)
             server.send(roomEventFrame(gameRoom, event));
     }
-    void reply(quint32 result) { server.send(replyFrame(Wire().u32(result))); }
+    void reply(quint32 result) { server.send(frameBytes(ResultReply{result})); }
     // Waits for the only match dialog of a kind that the window shows; null if none or more do.
     template <class Dialog> Dialog* waitFor() const
     {
@@ -128,7 +128,7 @@ class MatchesTest : public QObject
         MatchRun run;
         OPEN_MATCH(run);
         child<QPushButton>(run.room(gameRoom), "pushButtonBattle")->click();
-        EXPECT_CLIENT_BYTES(run.server, matchRequest(RecruitMatch));
+        EXPECT_CLIENT_BYTES(run.server, inGame<RecruitMatchRequest>());
         run.reply(0);
         run.send({{EventRecruitStart, own, 2, "", 4},
                   {EventApply, hanako, own, "", 2},
@@ -144,7 +144,7 @@ class MatchesTest : public QObject
         QCOMPARE(itemTexts(battle, "listUser"), (QStringList{"たろう", "はなこ"}));
         EXPECT_NOTHING_MORE_FROM(run);
         run.send({{EventGameLeave, hanako, own}});
-        EXPECT_CLIENT_BYTES(run.server, matchRequest(EndBattle));
+        EXPECT_CLIENT_BYTES(run.server, inGame<EndBattleRequest>());
         // The game's end waits while a command is out, and is taken up again when it ends.
         QSignalSpy notified(run.socket(), &ProtocolSocket::recvNotify);
         run.send({{EventGameEnd, own}});
@@ -177,23 +177,22 @@ class MatchesTest : public QObject
             QTest::newRow(name) << QString(kind) << QString(trigger) << sent << result << refusal
                                 << overtaken;
         };
-        row("start refused", "recruit", "Yes", matchRequest(StartBattle), 1,
+        row("start refused", "recruit", "Yes", inGame<StartBattleRequest>(), 1,
             "ゲームの開始に失敗しました。");
-        row("recruit cancel by close refused", "recruit", "close", matchRequest(CancelRecruit), 2,
-            "対戦相手募集のキャンセルに失敗しました。");
-        row("application refused", "apply", "Yes",
-            request(ApplyMatch, Wire().u32(gameRoom).u32(hanako)), 7,
-            "対戦の応募に失敗しました。\nすでに満席です。");
-        row("withdrawal by Escape refused", "wait", "Escape", matchRequest(CancelApply), 1,
+        row("recruit cancel by close refused", "recruit", "close", inGame<CancelRecruitRequest>(),
+            2, "対戦相手募集のキャンセルに失敗しました。");
+        row("application refused", "apply", "Yes", frameBytes(ApplyMatchRequest{gameRoom, hanako}),
+            7, "対戦の応募に失敗しました。\nすでに満席です。");
+        row("withdrawal by Escape refused", "wait", "Escape", inGame<CancelApplyRequest>(), 1,
             "対戦の募集への応募をキャンセルするのに失敗しました。");
         // The recruit's end reaches the window before the reply to the dialog's request.
-        row("start overtaken", "recruit", "Yes", matchRequest(StartBattle), 1, {}, true);
+        row("start overtaken", "recruit", "Yes", inGame<StartBattleRequest>(), 1, {}, true);
         row("application overtaken", "apply", "Yes",
-            request(ApplyMatch, Wire().u32(gameRoom).u32(hanako)), 0, {}, true);
-        row("withdrawal overtaken", "wait", "close", matchRequest(CancelApply), 1, {}, true);
+            frameBytes(ApplyMatchRequest{gameRoom, hanako}), 0, {}, true);
+        row("withdrawal overtaken", "wait", "close", inGame<CancelApplyRequest>(), 1, {}, true);
         for (const char* kind : {"recruit", "apply", "wait", "battle"})
             row(("leave the room, " + QByteArray(kind)).constData(), kind, "leave",
-                matchRequest(LeaveRoom));
+                inGame<LeaveRoomRequest>());
     }
 
     // What the buttons, the title-bar button, Escape and leaving the room send from a match dialog,
@@ -290,7 +289,8 @@ class MatchesTest : public QObject
             EXPECT_NOTHING_MORE_FROM(run);
             run.socket()->endCommand();
         }
-        EXPECT_CLIENT_BYTES(run.server, matchRequest(guest ? DropBattle : EndBattle));
+        EXPECT_CLIENT_BYTES(run.server,
+                            guest ? inGame<DropBattleRequest>() : inGame<EndBattleRequest>());
         // A room entered in the same turn waits for the connection.
         run.window->lobby().addRoomRequest(12, new QVector<uint>);
         QTRY_COMPARE(box->handled(), 1);

@@ -28,7 +28,7 @@ void reply(Session& s, const QByteArray& fields)
 
 const FatalPath fatalPaths[] = {
     {"frame of 1025", "受信サイズがでかすぎます",
-     [](Session& s) { s.server.send(Wire().u32(1025).raw(QByteArray(1025, 0))); }},
+     [](Session& s) { s.server.send(Wire().u32(1025) + QByteArray(1025, 0)); }},
     {"request of 1025", "send buffer overflow",
      [](Session& s) {
          s.socket.beginMessage();
@@ -81,8 +81,7 @@ class ProtocolSocketTest : public QObject
         QTest::newRow("hello of 5 bytes") << frame(Wire().u32(0).byte(0)) << 4;
         for (quint32 notice : {0, 1, 2, 3, 9})
             QTest::addRow("notice %u", notice)
-                << passed + notifyFrame(CloseNotice, Wire().u32(notice))
-                << int(notice < 3 ? notice : 4);
+                << passed + frameBytes(CloseNotification{notice}) << int(notice < 3 ? notice : 4);
         QTest::newRow("empty payload") << passed + frame({}) << 4;
         QTest::newRow("type byte 2") << passed + frame(Wire().byte(2).u32(0)) << 4;
         QTest::newRow("peer disconnect") << QByteArray() << 4;
@@ -101,7 +100,7 @@ class ProtocolSocketTest : public QObject
         if (bytes.isEmpty())
             s.server.disconnectClient();
         // Nor is anything that comes after the end.
-        s.server.send(bytes + replyFrame({}) + notifyFrame(NotifySystemMessage, "x"));
+        s.server.send(bytes + replyFrame({}) + frameBytes(SystemMessageNotification{"x"}));
         QTRY_COMPARE(s.closed.count(), 1);
         QCOMPARE(s.closed.at(0).at(0).toInt(), reason);
         // The hang-up that follows reports nothing more.
@@ -120,10 +119,10 @@ class ProtocolSocketTest : public QObject
         QStringList order;
         connect(&s.socket, &ProtocolSocket::recvReply, this, [&] { order << "reply"; });
         connect(&s.socket, &ProtocolSocket::recvNotify, this, [&] { order << "notify"; });
-        const QByteArray fields = Wire().u32(42).str("名前" + QString(1012, 'x'));
-        s.server.sendSplit(replyFrame(fields).chopped(1));
+        const QByteArray largest = frameBytes(NameReply{42, "名前" + QString(1012, 'x')});
+        s.server.sendSplit(largest.chopped(1));
         QVERIFY(order.isEmpty());
-        s.server.send(fields.right(1));
+        s.server.send(largest.right(1));
         QTRY_COMPARE(order, QStringList({"reply"}));
         QVERIFY(s.socket.prepareRecvReply(true));
         QCOMPARE(s.socket.readUInt32(), 42u);
@@ -131,8 +130,8 @@ class ProtocolSocketTest : public QObject
         s.socket.releaseRecvBuffer();
         QVERIFY(!s.socket.prepareRecvReply(false));
 
-        s.server.send(notifyFrame(NotifyConnectionCount, Wire().u32(11)) + replyFrame({}) +
-                      notifyFrame(NotifySystemMessage, Wire().str("hi")));
+        s.server.send(frameBytes(ConnectionCountNotification{11}) + replyFrame({}) +
+                      frameBytes(SystemMessageNotification{"hi"}));
         QTRY_COMPARE(order, QStringList({"reply", "reply", "notify"}));
         for (quint32 kind : {quint32(NotifyConnectionCount), quint32(NotifySystemMessage), 0u}) {
             QCOMPARE(s.socket.prepareRecvNotify(false), kind != 0);
@@ -149,7 +148,7 @@ class ProtocolSocketTest : public QObject
     {
         Session s;
         OPEN_LOBBY(s);
-        s.server.send(replyFrame(Wire().u32(1)));
+        s.server.send(frameBytes(ResultReply{1}));
         QVERIFY(QSignalSpy(&s.socket, &ProtocolSocket::recvReply).wait(5000));
         QWidget target;
         QList<quint32> read;
@@ -179,7 +178,7 @@ class ProtocolSocketTest : public QObject
             QTRY_VERIFY(!target.isEnabled());
             EXPECT_CLIENT_BYTES(s.server,
                                 frame(largest) + frame(Wire().u32(next)) + frame(QByteArray(1, 0)));
-            s.server.send(replyFrame(Wire().u32(next)));
+            s.server.send(frameBytes(ResultReply{next}));
             QTRY_VERIFY(target.isEnabled());
         }
         QCOMPARE(read, QList<quint32>({1, 7}));
@@ -190,12 +189,20 @@ class ProtocolSocketTest : public QObject
     // written out by hand.
     void goldenFrames()
     {
-        QCOMPARE(roomEventFrame(EventSpeak, 4, 5, 0, 0, QString("あ")).toHex(),
-                 "210000000101000000000000000400000005000000000000000000000000000000e3818200");
-        QCOMPARE(RoomInfoReply({0, 1, "x", 2, 8, 0, 5}).frame().toHex(),
-                 "1b000000000000000001000000780002000000080000000000000005000000");
-        QCOMPARE(LoginReply({0, 77, 12, "hi"}).frame().toHex(),
-                 "1000000000000000004d0000000c000000686900");
+        const std::pair<QByteArray, QByteArray> goldens[] = {
+            {clientHello(), "08000000304a574b02000000"},
+            {serverHello(1), "0400000001000000"},
+            {authenticateRequest("id", "pw"), "0a00000004000000696400707700"},
+            {frameBytes(ApplyMatchRequest{3, 0x01020304}), "0c000000140000000300000004030201"},
+            {frameBytes(RoomInfoReply{0, 1, "x", 2, 8, 0, 5}),
+             "1b000000000000000001000000780002000000080000000000000005000000"},
+            {authenticateReply(0, 77, 12, "hi"), "1000000000000000004d0000000c000000686900"},
+            {frameBytes(ConnectionCountNotification{13}), "0900000001020000000d000000"},
+            {roomEventFrame(4, {EventSpeak, 5, 0, "あ"}),
+             "210000000101000000000000000400000005000000000000000000000000000000e3818200"},
+        };
+        for (const auto& [frame, hex] : goldens)
+            QCOMPARE(frame.toHex(), hex);
     }
 
     void fatalPath_data()

@@ -163,9 +163,9 @@ void RoomsTest::duringWalk()
     WALK(run, rowHeight, {3, 4}, {room(4), room(noRoom)});
     for (quint32 result : {2, 3, 5, 9}) {
         shownRows(run)[1]->click();
-        EXPECT_CLIENT_BYTES(run.server, request(EnterRoom, Wire().u32(4).str("")));
+        EXPECT_CLIENT_BYTES(run.server, frameBytes(EnterRoomRequest{4, ""}));
         const qsizetype shown = boxes.seen.size();
-        run.server.send(replyFrame(Wire().u32(result).u32(0)));
+        run.server.send(frameBytes(EnterRoomReply{result}));
         QTRY_VERIFY(run.window->isEnabled() && boxes.seen.size() > shown);
     }
     const QString refused = "QMessageBox \"チャットルームへ入室\" saying \"入室できませんでした。";
@@ -199,9 +199,8 @@ void RoomsTest::createRoom()
     submit(kana(48), "");
     submit("対戦", "123456789");
     submit(kana(47), "12345678");
-    EXPECT_CLIENT_BYTES(run.server,
-                        request(CreateRoom, Wire().str(kana(47)).str("12345678").u32(100).u32(0)));
-    run.server.send(replyFrame(Wire().u32(noRoom)));
+    EXPECT_CLIENT_BYTES(run.server, frameBytes(CreateRoomRequest{kana(47), "12345678", 100, 0}));
+    run.server.send(frameBytes(ResultReply{noRoom}));
     QTRY_VERIFY(!dialog.isVisible());
     // Three warnings, then the server's refusal.
     QCOMPARE(boxes.seen.mid(3), QStringList{"QMessageBox \"チャットルームの作成\" saying "
@@ -221,9 +220,8 @@ void RoomsTest::chatRoom()
         press(dialog, QDialogButtonBox::Ok);
     });
     shownRows(run)[0]->click();
-    EXPECT_CLIENT_BYTES(run.server, request(EnterRoom, Wire().u32(4).str("秘密")));
-    run.server.sendSplit(replyFrame(Wire().u32(0).u32(2)) + replyFrame(Wire().u32(taro)) +
-                         replyFrame(Wire().u32(hanako)));
+    EXPECT_CLIENT_BYTES(run.server, frameBytes(EnterRoomRequest{4, "秘密"}));
+    run.server.sendSplit(enteredReply({taro, hanako}));
     ChatRoomForm* form = run.serveRoom(4, room(noRoom), {{taro, "たろう"}, {hanako, "はなこ"}});
     QVERIFY2(form, qPrintable(run.server.failure()));
     QTRY_COMPARE(run.allRoomsLog(), QString("(4) *** 入室しました ***"));
@@ -234,8 +232,8 @@ void RoomsTest::chatRoom()
         line->setText(typed);
         QTest::keyClick(line, Qt::Key_Return);
     }
-    EXPECT_CLIENT_BYTES(run.server, request(Speak, Wire().u32(4).str("こんにちは")) +
-                                        request(Speak, Wire().u32(4).str(QString(128, 'x'))));
+    EXPECT_CLIENT_BYTES(run.server, frameBytes(SpeakRequest{4, "こんにちは"}) +
+                                        frameBytes(SpeakRequest{4, QString(128, 'x')}));
     EXPECT_NOTHING_MORE_FROM(run);
     // Sends the events at once to an emptied log.
     auto* log = child<QPlainTextEdit>(form, "textLog");
@@ -293,8 +291,8 @@ void RoomsTest::chatRoom()
     Boxes boxes;
     for (quint32 result : {1, 0}) {
         child<QPushButton>(form, "pushButtonLeave")->click();
-        EXPECT_CLIENT_BYTES(run.server, request(LeaveRoom, Wire().u32(4)));
-        run.server.send(replyFrame(Wire().u32(result)));
+        EXPECT_CLIENT_BYTES(run.server, frameBytes(LeaveRoomRequest{4}));
+        run.server.send(frameBytes(ResultReply{result}));
         QTRY_VERIFY(run.window->isEnabled() && boxes.seen.size() == 1);
     }
     QTRY_VERIFY(!run.room(4));

@@ -45,10 +45,11 @@ struct RawClient {
             return false;
         send(authenticateRequest(names[account], "secret"));
         waitFor(13);
-        const qsizetype length = 4 + qFromLittleEndian<quint32>(received.data());
-        waitFor(length);
-        return expect(received.left(4) + QByteArray(Wire().byte(0).u32(0).u32(account))) &&
-               expect(received.left(length - 13));
+        waitFor(4 + qFromLittleEndian<quint32>(received.data()));
+        const QByteArray fields = received.mid(5);
+        FieldReader in(fields);
+        const LoginReply reply = readFields<LoginReply>(in);
+        return expect(authenticateReply(0, account, reply.connectionCount, reply.message));
     }
 
     void send(const QByteArray& bytes)
@@ -84,7 +85,7 @@ struct RawClient {
             open = socket.state() == QAbstractSocket::ConnectedState;
             socket.waitForReadyRead(20);
             received += socket.readAll();
-            const QByteArray count = notifyFrame(NotifyConnectionCount).mid(4);
+            const QByteArray count = frameBytes(ConnectionCountNotification{}).mid(4, 5);
             for (qsizetype at = 0; !keepCounts && received.size() - at >= 4;) {
                 const qsizetype length = qFromLittleEndian<quint32>(received.data() + at) + 4;
                 if (length == 13 && received.mid(at + 4, 5) == count)
@@ -141,32 +142,19 @@ class ServerProtocolTest : public QObject
     RawClient idle;
     const QByteArray ok = u32Reply(0), none;
 
-    static QByteArray u32Reply(quint32 value) { return replyFrame(Wire().u32(value)); }
-    static QByteArray enterRefused(quint32 result) { return replyFrame(Wire().u32(result).u32(0)); }
-    static QByteArray closing(quint32 why) { return notifyFrame(CloseNotice, Wire().u32(why)); }
-
-    static QByteArray inRoom(quint32 code, quint32 roomId = 0, const QByteArray& more = {})
-    {
-        return request(code, Wire().u32(roomId).raw(more));
-    }
+    static QByteArray u32Reply(quint32 value) { return frameBytes(ResultReply{value}); }
+    static QByteArray enterRefused(quint32 result) { return frameBytes(EnterRoomReply{result}); }
+    static QByteArray closing(quint32 why) { return frameBytes(CloseNotification{why}); }
 
     static QByteArray enter(quint32 roomId, const QString& password = {})
     {
-        return inRoom(EnterRoom, roomId, Wire().str(password));
+        return frameBytes(EnterRoomRequest{roomId, password});
     }
 
     static QByteArray create(const QString& title, quint32 capacity = 2, quint32 gameId = 0,
                              const QString& password = {})
     {
-        return request(CreateRoom, Wire().str(title).str(password).u32(capacity).u32(gameId));
-    }
-
-    static QByteArray entered(const QVector<quint32>& members)
-    {
-        QByteArray bytes = replyFrame(Wire().u32(0).u32(quint32(members.size())));
-        for (quint32 member : members)
-            bytes += u32Reply(member);
-        return bytes;
+        return frameBytes(CreateRoomRequest{title, password, capacity, gameId});
     }
 
     // A room event in room 0 unless said otherwise.
@@ -226,7 +214,7 @@ class ServerProtocolTest : public QObject
         QVERIFY(watcher.login(lobby.port(), alice) && other.login(lobby.port(), bob));
         other.socket.disconnectFromHost();
         for (quint32 count : {2, 3, 2})
-            PLAY({&watcher, none, notifyFrame(NotifyConnectionCount, Wire().u32(count))});
+            PLAY({&watcher, none, frameBytes(ConnectionCountNotification{count})});
     }
 
     // What the server sends last before it closes the connection, at any stage of it.
@@ -239,22 +227,22 @@ class ServerProtocolTest : public QObject
         const auto bad = [](const char* logged, int stage, const QByteArray& bytes) {
             QTest::newRow(logged) << stage << bytes << QByteArray();
         };
-        QTest::newRow("Quit before login")
-            << 0 << clientHello() + request(Quit) << serverHello(0) + closing(CloseNormal);
+        QTest::newRow("Quit before login") << 0 << clientHello() + frameBytes(QuitRequest{})
+                                           << serverHello(0) + closing(CloseNormal);
         QTest::newRow("other version")
             << 0 << frame(Wire().u32(helloMagic).u32(3)) << serverHello(1);
         QTest::newRow("other magic") << 0 << frame(Wire().u32(0x12345678).u32(2)) << serverHello(2);
         bad("frame length 1025", 2, Wire().u32(1025));
         bad("unknown request code 25", 2, request(25));
         bad("field userId runs past the payload", 2, request(GetName));
-        bad("request 12 before login", 1, request(GetCount));
+        bad("request 12 before login", 1, frameBytes(GetCountRequest{}));
         bad("command 3 before the reply", 1,
-            authenticateRequest("alice", "secret") + request(RegisterKey, Wire().str("k")));
+            authenticateRequest("alice", "secret") + frameBytes(RegisterKeyRequest{"k"}));
         bad("login on a connection already logged in", 2, authenticateRequest("alice", "secret"));
         bad("string title of 144 bytes", 2, create(QString(48, QChar(0x3042))));
         bad("room password longer than 8", 2, create("t", 2, 0, "123456789"));
-        bad("string name of 120 bytes", 2, request(SetName, Wire().str(QString(120, 'n'))));
-        bad("chat line of 129 characters", 2, inRoom(Speak, 0, Wire().str(QString(129, 'c'))));
+        bad("string name of 120 bytes", 2, frameBytes(SetNameRequest{QString(120, 'n')}));
+        bad("chat line of 129 characters", 2, frameBytes(SpeakRequest{0, QString(129, 'c')}));
     }
 
     void badInputEndsTheConnection()
@@ -270,7 +258,7 @@ class ServerProtocolTest : public QObject
         EXPECT_LOG(lobby, lastBytes.isEmpty()
                               ? "protocol violation: " + QByteArray(QTest::currentDataTag())
                               : "");
-        PLAY({&idle, request(GetCount), u32Reply(200)});
+        PLAY({&idle, frameBytes(GetCountRequest{}), u32Reply(200)});
     }
 
     void refusedRequests()
@@ -282,19 +270,22 @@ class ServerProtocolTest : public QObject
             {&idle, getRoomInfoRequest(0), roomInfoReply({"Arena", 0, 10, 0, 0, 1})},
             {&idle, enter(150), enterRefused(1)},
             {&idle, enter(1, "no"), enterRefused(3)},
-            {&idle, request(SetPassword, Wire().str("wrong").str("new")), u32Reply(1)},
-            {&idle, request(SetPassword, Wire().str("secret").str(QString(72, 'p'))), u32Reply(2)},
-            {&idle, request(RegisterMail, Wire().str(QString(186, 'm') + "@a.org")), u32Reply(2)},
+            {&idle, frameBytes(SetPasswordRequest{"wrong", "new"}), u32Reply(1)},
+            {&idle, frameBytes(SetPasswordRequest{"secret", QString(72, 'p')}), u32Reply(2)},
+            {&idle, frameBytes(RegisterMailRequest{QString(186, 'm') + "@a.org"}), u32Reply(2)},
             // One mail an hour from this address: the next new address is refused.
-            {&visitor, request(RegisterMail, Wire().str("newcomer@example.org")), ok},
-            {&visitor, request(RegisterMail, Wire().str("second@example.org")), u32Reply(1)},
+            {&visitor, frameBytes(RegisterMailRequest{"newcomer@example.org"}), ok},
+            {&visitor, frameBytes(RegisterMailRequest{"second@example.org"}), u32Reply(1)},
         };
         for (const QByteArray& sent :
              {create("t", 1), create("t", 101), create("t", 2, 7), create("")})
             steps.push_back({&idle, sent, u32Reply(noRoom)});
-        for (quint32 code : {LeaveRoom, RecruitMatch, CancelRecruit, CancelApply, StartBattle,
-                             EndBattle, DropBattle})
-            steps.push_back({&idle, inRoom(code), u32Reply(1)});
+        for (const QByteArray& sent :
+             {frameBytes(LeaveRoomRequest{}), frameBytes(RecruitMatchRequest{}),
+              frameBytes(CancelRecruitRequest{}), frameBytes(CancelApplyRequest{}),
+              frameBytes(StartBattleRequest{}), frameBytes(EndBattleRequest{}),
+              frameBytes(DropBattleRequest{})})
+            steps.push_back({&idle, sent, u32Reply(1)});
         QCOMPARE(play(steps), 0);
         EXPECT_LOG(lobby, "refused: registration: mail rate limit");
     }
@@ -305,7 +296,7 @@ class ServerProtocolTest : public QObject
         LOGIN(guest, bob);
         const QByteArray teaRoom = create("茶室", 3, chatOnlyGameId);
         PLAY({&owner, teaRoom, u32Reply(2)},
-             {&guest, enter(2), entered({alice, bob}), {&owner}, enters(bob, 2)},
+             {&guest, enter(2), enteredReply({alice, bob}), {&owner}, enters(bob, 2)},
              {&owner, teaRoom, u32Reply(noRoom)},
              // The room list's walk: each answer names the next existing room.
              {&owner, getRoomInfoRequest(1), roomInfoReply({"Den", 0, 2, chatOnlyGameId, 1, 2})},
@@ -313,22 +304,23 @@ class ServerProtocolTest : public QObject
         EXPECT_LOG(lobby, "refused: room creation: rate limit");
         // Two lines a second: the third of a burst goes nowhere, not even before the next reply.
         for (const char* line : {"こんにちは", "2", "3"})
-            guest.send(inRoom(Speak, 2, Wire().str(line)));
+            guest.send(frameBytes(SpeakRequest{2, line}));
         const QByteArray heard = roomEventFrame(2, {EventSpeak, bob, 0, "こんにちは"}) +
                                  roomEventFrame(2, {EventSpeak, bob, 0, "2"});
         const QByteArray gone = roomInfoReply({"", 0, 0, chatOnlyGameId, 0, noRoom, 1});
+        const QByteArray leave = frameBytes(LeaveRoomRequest{2});
         PLAY({&guest, none, heard, {&owner}, heard},
-             {&guest, inRoom(LeaveRoom, 2), ok, {&owner}, roomEventFrame(2, {EventLeave, bob})},
-             {&owner, inRoom(LeaveRoom, 2), ok}, {&owner, getRoomInfoRequest(2), gone});
+             {&guest, leave, ok, {&owner}, roomEventFrame(2, {EventLeave, bob})},
+             {&owner, leave, ok}, {&owner, getRoomInfoRequest(2), gone});
         EXPECT_LOG(lobby, "refused: chat line in room 2: rate limit");
         // A global message comes from administrators only; it also greets those who log in later.
-        guest.send(request(GlobalMessage, Wire().str("spam")));
+        guest.send(frameBytes(GlobalMessageRequest{"spam"}));
         EXPECT_LOG(lobby, "refused: global message");
-        const QByteArray message = Wire().str("メンテナンス");
-        const QByteArray notice = notifyFrame(NotifySystemMessage, message);
+        const QByteArray message = frameBytes(GlobalMessageRequest{"メンテナンス"});
+        const QByteArray notice = frameBytes(SystemMessageNotification{"メンテナンス"});
         RawClient later;
         QVERIFY(later.open(lobby.port()));
-        PLAY({&owner, request(GlobalMessage, message), notice, {&guest, &idle}, notice},
+        PLAY({&owner, message, notice, {&guest, &idle}, notice},
              {&later, authenticateRequest("carol", "secret"),
               authenticateReply(0, carol, 4, "メンテナンス")});
     }
@@ -341,16 +333,18 @@ class ServerProtocolTest : public QObject
         LOGIN(guest, bob);
         LOGIN(late, carol);
         const QVector<RawClient*> all{&host, &guest, &late};
-        const QByteArray apply = inRoom(ApplyMatch, 0, Wire().u32(alice));
-        const QByteArray recruit = inRoom(RecruitMatch), start = inRoom(StartBattle);
+        const QByteArray apply = frameBytes(ApplyMatchRequest{0, alice});
+        const QByteArray recruit = frameBytes(RecruitMatchRequest{}),
+                         start = frameBytes(StartBattleRequest{});
         // The host's address as seen on an IPv6 socket is IPv4-mapped; the text is plain IPv4.
         const QByteArray started = roomEvent(EventGameStart, alice, 0, 0, "127.0.0.1:14141");
-        PLAY({&host, enter(0), entered({alice})}, {&guest, enter(0), entered({alice, bob})},
-             {&late, enter(0), entered({alice, bob, carol})},
+        PLAY({&host, enter(0), enteredReply({alice})},
+             {&guest, enter(0), enteredReply({alice, bob})},
+             {&late, enter(0), enteredReply({alice, bob, carol})},
              {&host, none, enters(bob) + enters(carol)}, {&guest, none, enters(carol)},
              // Refusals to enter: a full room, a room it is in, one room more than allowed.
-             {&host, enter(1, "pw"), entered({alice})},
-             {&guest, enter(1, "pw"), entered({alice, bob})}, {&host, none, enters(bob, 1)},
+             {&host, enter(1, "pw"), enteredReply({alice})},
+             {&guest, enter(1, "pw"), enteredReply({alice, bob})}, {&host, none, enters(bob, 1)},
              {&late, enter(1, "pw"), enterRefused(2)}, {&late, enter(0), enterRefused(4)},
              {&late, create("t"), u32Reply(2)}, {&late, enter(1, "pw"), enterRefused(5)},
              // The match.
@@ -358,13 +352,16 @@ class ServerProtocolTest : public QObject
              {&host, start, u32Reply(1)},
              {&guest, apply, ok, all, roomEvent(EventApply, bob, alice, 2)},
              {&late, apply, u32Reply(1)},
-             {&guest, inRoom(CancelApply), ok, all, roomEvent(EventApplyCancel, bob, alice, 1)},
+             {&guest, frameBytes(CancelApplyRequest{}), ok, all,
+              roomEvent(EventApplyCancel, bob, alice, 1)},
              {&late, apply, ok, all, roomEvent(EventApply, carol, alice, 2)},
              {&late, recruit, u32Reply(1)}, {&host, start, ok, all, started},
-             {&late, inRoom(DropBattle), ok, all, roomEvent(EventGameLeave, carol, alice)},
-             {&host, inRoom(EndBattle), ok, all, roomEvent(EventGameEnd, alice)},
+             {&late, frameBytes(DropBattleRequest{}), ok, all,
+              roomEvent(EventGameLeave, carol, alice)},
+             {&host, frameBytes(EndBattleRequest{}), ok, all, roomEvent(EventGameEnd, alice)},
              {&guest, recruit, ok, all, roomEvent(EventRecruitStart, bob, 2, 2)},
-             {&guest, inRoom(CancelRecruit), ok, all, roomEvent(EventRecruitCancel, bob)},
+             {&guest, frameBytes(CancelRecruitRequest{}), ok, all,
+              roomEvent(EventRecruitCancel, bob)},
              // the host disconnects in the game (leaving the later room first):
              {&host, recruit, ok, all, roomEvent(EventRecruitStart, alice, 2, 2)},
              {&guest, apply, ok, all, roomEvent(EventApply, bob, alice, 2)},
@@ -377,7 +374,7 @@ class ServerProtocolTest : public QObject
         LOGIN(newer, bob);
         QVERIFY(guest.expectClosed(closing(CloseDuplicateLogin)));
         PLAY({&late, none, roomEventFrame(0, {EventLeave, bob})},
-             {&newer, enter(0), entered({carol, bob})});
+             {&newer, enter(0), enteredReply({carol, bob})});
     }
 
     // The tight server, in order: the offender is refused or cut off while the others notice
@@ -398,13 +395,13 @@ class ServerProtocolTest : public QObject
         PLAY({&inside, create("t"), ok});
         inside.reading = false;
         inside.socket.setReadBufferSize(1);
-        const QByteArray line = inRoom(Speak, 0, Wire().str(QString(128, QChar(0x3042))));
+        const QByteArray line = frameBytes(SpeakRequest{0, QString(128, QChar(0x3042))});
         const QByteArray cutOff = "closed: send queue over 4096 bytes";
         for (int i = 0; i < 2000 && !tight.log().contains(cutOff); ++i)
             inside.send(line.repeated(100));
         EXPECT_LOG(tight, cutOff);
         // One failed login a minute: after the second, even the right password is refused.
-        PLAY({&outside, request(RegisterKey, Wire().str("k")), u32Reply(1)},
+        PLAY({&outside, frameBytes(RegisterKeyRequest{"k"}), u32Reply(1)},
              {&outside, authenticateRequest("bob", "wrong"), authenticateReply(1, 0, 0, "")},
              {&outside, authenticateRequest("bob", "again"), authenticateReply(1, 0, 0, "")},
              {&outside, authenticateRequest("bob", "secret"), authenticateReply(1, 0, 0, "")});

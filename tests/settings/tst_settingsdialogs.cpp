@@ -21,24 +21,23 @@
 namespace
 {
 
-// The line edits OK reads, the request code (0: the dialog only stores), the title of the input
-// warnings and the title of the boxes that show the reply when it differs.
+// The line edits OK reads, the title of the input warnings and the title of the boxes that show
+// the reply when it differs.
 struct Form {
     QList<const char*> fields;
-    quint32 code;
     const char* checkTitle;
     const char* replyTitle;
 };
 
 const QHash<QString, Form> forms = {
-    {"name", {{"lineEdit"}, 7, "ハンドル名の設定", ""}},
-    {"mail", {{"lineEdit"}, 9, "メールアドレスの設定", ""}},
-    {"password", {{"lineEditCurrent", "lineEditNew0", "lineEditNew1"}, 5, "パスワードの設定", ""}},
-    {"regmail", {{"lineEditMail0", "lineEditMail1"}, 2, "メールアドレスの確認", "メール登録"}},
-    {"key", {{"lineEditKey0", "lineEditKey1"}, 3, "登録キーの確認", "アカウント情報"}},
-    {"account", {{"lineEditAccount", "lineEditPassword"}, 0, "アカウント情報", ""}},
-    {"admin", {{"lineGmes"}, 1, "グローバルメッセージの確認", ""}},
-    {"room", {{"linePass"}, 0, "チャットルームへ入室", ""}},
+    {"name", {{"lineEdit"}, "ハンドル名の設定", ""}},
+    {"mail", {{"lineEdit"}, "メールアドレスの設定", ""}},
+    {"password", {{"lineEditCurrent", "lineEditNew0", "lineEditNew1"}, "パスワードの設定", ""}},
+    {"regmail", {{"lineEditMail0", "lineEditMail1"}, "メールアドレスの確認", "メール登録"}},
+    {"key", {{"lineEditKey0", "lineEditKey1"}, "登録キーの確認", "アカウント情報"}},
+    {"account", {{"lineEditAccount", "lineEditPassword"}, "アカウント情報", ""}},
+    {"admin", {{"lineGmes"}, "グローバルメッセージの確認", ""}},
+    {"room", {{"linePass"}, "チャットルームへ入室", ""}},
 };
 
 std::unique_ptr<QDialog> makeDialog(const QString& kind, ProtocolSocket* s)
@@ -67,11 +66,18 @@ void submit(QDialog* dialog, const QString& kind, const QStringList& typed)
         press(dialog, QDialogButtonBox::Ok);
 }
 
-// Only the password change sends a second field: the new password after the current one.
+// What OK sends: the first text, and for the password change the new password after the current
+// one. Nothing for the dialogs that only store.
 QByteArray requestOf(const QString& kind, const QStringList& typed)
 {
-    Wire fields = Wire().u32(forms[kind].code).str(typed[0]);
-    return frame(kind == "password" ? fields.str(typed[1]) : fields);
+    return QHash<QString, QByteArray>{
+        {"name", frameBytes(SetNameRequest{typed[0]})},
+        {"mail", frameBytes(SetMailRequest{typed[0]})},
+        {"password", frameBytes(SetPasswordRequest{typed[0], typed.value(1)})},
+        {"regmail", frameBytes(RegisterMailRequest{typed[0]})},
+        {"key", frameBytes(RegisterKeyRequest{typed[0]})},
+        {"admin", frameBytes(GlobalMessageRequest{typed[0]})}}
+        .value(kind);
 }
 
 // Sent without an answer (stored, for the account); refused with the text as warning; left as
@@ -191,7 +197,7 @@ class SettingsDialogsTest : public QObject
             COMPARE_BOX(seen, QMessageBox::Question, "アカウント情報", text);
             QCOMPARE(dialog->isVisible(), !yes);
             if (yes && kind == "select")
-                EXPECT_CLIENT_BYTES(lobby.server, QByteArray::fromHex("0400000000000000"));
+                EXPECT_CLIENT_BYTES(lobby.server, frameBytes(QuitRequest{}));
             EXPECT_NOTHING_MORE(lobby);
             return;
         }
@@ -204,7 +210,7 @@ class SettingsDialogsTest : public QObject
             EXPECT_NOTHING_MORE(lobby);
             return;
         }
-        if (form.code != 0)
+        if (!requestOf(kind, typed).isEmpty())
             EXPECT_CLIENT_BYTES(lobby.server, requestOf(kind, typed));
         if (result == sent) {
             // The broadcast tool is never answered, so it sends at every press; and it stays, for
@@ -228,7 +234,7 @@ class SettingsDialogsTest : public QObject
         dialog->close();
         QVERIFY(dialog->isVisible());
 
-        lobby.server.send(replyFrame(Wire().u32(result)));
+        lobby.server.send(frameBytes(ResultReply{quint32(result)}));
         QTRY_COMPARE(box->handled(), 1);
         COMPARE_BOX(seen, result == 0 ? QMessageBox::Information : QMessageBox::Warning,
                     *form.replyTitle ? form.replyTitle : form.checkTitle, text);
@@ -260,9 +266,9 @@ static int runSettingsScenario(const QString& name)
         return 90;
     if (name == "name refused") {
         UserSettingDialog dialog(nullptr, &lobby.socket);
-        if (!lobby.server.expect(frame(QByteArray::fromHex("0600000004030201"))))
+        if (!lobby.server.expect(getNameRequest(ownUserId)))
             return 91;
-        lobby.server.send(replyFrame(Wire().u32(1).str("")));
+        lobby.server.send(nameReply(1, ""));
         return keepRunningUntilExit();
     }
     const QStringList typed(3, "secret");
@@ -271,7 +277,7 @@ static int runSettingsScenario(const QString& name)
     submit(&dialog, "password", typed);
     if (!lobby.server.expect(requestOf("password", typed)))
         return 91;
-    lobby.server.send(replyFrame(Wire().u32(3)));
+    lobby.server.send(frameBytes(ResultReply{3}));
     return keepRunningUntilExit();
 }
 

@@ -43,7 +43,7 @@ bool LobbyWindow::listShown(quint32 roomCount)
         return false;
     // A timer that never fires in a test still keeps the refresh chain.
     list->findChild<QTimer*>("refreshTimer")->setInterval(24 * 3600 * 1000);
-    server.send(replyFrame(Wire().u32(roomCount)));
+    server.send(frameBytes(ResultReply{roomCount}));
     return QTest::qWaitFor([this] { return roomList() && window->isEnabled(); }, 5000);
 }
 

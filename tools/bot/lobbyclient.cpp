@@ -1,5 +1,7 @@
 #include "lobbyclient.h"
 
+#include "lobbyrequests.h"
+
 #include <QTcpSocket>
 
 #include <algorithm>
@@ -30,18 +32,22 @@ void LobbyClient::write(const char* data, qsizetype size)
         fail(ConnectionError, "write failed: " + socket->errorString());
 }
 
-void LobbyClient::command(const FrameWriter& request, ReplyHandler onReply)
+template <class Request> bool LobbyClient::command(const Request& request, ReplyHandler onReply)
 {
+    const FrameWriter frame = frameOf(request);
+    if (frame.overflowed())
+        return false;
     if (state == State::Closed)
-        return;
+        return true;
     if (state == State::Open && !commandOut && commands.isEmpty()) {
-        commands.append({request.firstField(), QByteArray(), std::move(onReply)});
+        commands.append({Request::code, QByteArray(), std::move(onReply)});
         commandOut = true;
-        write(request.frame(), request.frameSize());
-        return;
+        write(frame.frame(), frame.frameSize());
+        return true;
     }
-    commands.append({request.firstField(), QByteArray(request.frame(), request.frameSize()),
-                     std::move(onReply)});
+    commands.append(
+        {Request::code, QByteArray(frame.frame(), frame.frameSize()), std::move(onReply)});
+    return true;
 }
 
 void LobbyClient::sendNextCommand()
@@ -53,69 +59,63 @@ void LobbyClient::sendNextCommand()
     write(frame.constData(), frame.size());
 }
 
-bool LobbyClient::message(const FrameWriter& request)
+template <class Request> bool LobbyClient::message(const Request& request)
 {
-    if (request.overflowed() || state != State::Open)
+    const FrameWriter frame = frameOf(request);
+    if (frame.overflowed() || state != State::Open)
         return false;
-    write(request.frame(), request.frameSize());
+    write(frame.frame(), frame.frameSize());
     return true;
+}
+
+// The handler of a reply of one packet: done takes it unless it is short.
+template <class Reply>
+static std::function<bool(FieldReader&)> whole(std::function<void(const Reply&)> done)
+{
+    return [done = std::move(done)](FieldReader& fields) {
+        const Reply reply = readFields<Reply>(fields);
+        if (!fields.failed() && done)
+            done(reply);
+        return true;
+    };
 }
 
 static std::function<bool(FieldReader&)> resultReply(LobbyClient::ResultCallback done)
 {
-    return [done = std::move(done)](FieldReader& fields) {
-        const quint32 result = fields.u32();
-        if (!fields.failed() && done)
-            done(result);
-        return true;
-    };
+    return whole<ResultReply>([done = std::move(done)](const ResultReply& reply) {
+        if (done)
+            done(reply.result);
+    });
 }
 
 bool LobbyClient::authenticate(const QString& account, const QString& password,
                                std::function<void(const LoginReply&)> done)
 {
-    FrameWriter request = FrameWriter::request(Authenticate);
-    request.str(account).str(password);
-    if (request.overflowed())
-        return false;
-    command(request, [done = std::move(done)](FieldReader& fields) {
-        const LoginReply reply = LoginReply::read(fields);
-        if (!fields.failed() && done)
-            done(reply);
-        return true;
-    });
-    return true;
+    return command(AuthenticateRequest{account, password}, whole<LoginReply>(std::move(done)));
 }
 
 void LobbyClient::getName(quint32 userId,
                           std::function<void(quint32 result, const QString& name)> done)
 {
-    FrameWriter request = FrameWriter::request(GetName);
-    request.u32(userId);
-    command(request, [done = std::move(done)](FieldReader& fields) {
-        const quint32 result = fields.u32();
-        const QString name = fields.string();
-        if (!fields.failed() && done)
-            done(result, name);
-        return true;
-    });
+    command(GetNameRequest{userId},
+            whole<NameReply>([done = std::move(done)](const NameReply& reply) {
+                if (done)
+                    done(reply.result, reply.name);
+            }));
 }
 
 void LobbyClient::getCount(std::function<void(quint32 roomCount)> done)
 {
-    command(FrameWriter::request(GetCount), resultReply(std::move(done)));
+    command(GetCountRequest{}, resultReply(std::move(done)));
 }
 
 void LobbyClient::getRoomInfo(quint32 roomId, std::function<void(const RoomInfo&)> done)
 {
-    FrameWriter request = FrameWriter::request(GetRoomInfo);
-    request.u32(roomId);
-    command(request, [roomId, done = std::move(done)](FieldReader& fields) {
-        const RoomInfo info{RoomInfoReply::read(fields), roomId};
-        if (!fields.failed() && done)
-            done(info);
-        return true;
-    });
+    command(GetRoomInfoRequest{roomId},
+            whole<RoomInfoReply>([roomId, done = std::move(done)](const RoomInfoReply& reply) {
+                if (done)
+                    done(RoomInfo{reply, roomId});
+            }));
 }
 
 void LobbyClient::listRooms(std::function<void(const QVector<RoomInfo>&)> done)
@@ -126,14 +126,13 @@ void LobbyClient::listRooms(std::function<void(const QVector<RoomInfo>&)> done)
                 done({});
             return;
         }
-        FrameWriter first = FrameWriter::request(GetRoomInfo);
-        first.u32(0);
         // The walk keeps its command out and asks for the next room from the reply handler,
         // as the chained command does, so that nothing else is answered in between.
         quint32 asked = 0;
         QVector<RoomInfo> rooms;
-        command(first, [this, roomCount, asked, rooms, done](FieldReader& fields) mutable {
-            const RoomInfo info{RoomInfoReply::read(fields), asked};
+        command(GetRoomInfoRequest{0}, [this, roomCount, asked, rooms,
+                                        done](FieldReader& fields) mutable {
+            const RoomInfo info{readFields<RoomInfoReply>(fields), asked};
             if (fields.failed())
                 return true;
             if (info.exists())
@@ -149,8 +148,7 @@ void LobbyClient::listRooms(std::function<void(const QVector<RoomInfo>&)> done)
                 return true;
             }
             asked = info.nextRoomId;
-            FrameWriter next = FrameWriter::request(GetRoomInfo);
-            next.u32(asked);
+            const FrameWriter next = frameOf(GetRoomInfoRequest{asked});
             write(next.frame(), next.frameSize());
             return false;
         });
@@ -160,110 +158,96 @@ void LobbyClient::listRooms(std::function<void(const QVector<RoomInfo>&)> done)
 bool LobbyClient::createRoom(const QString& title, const QString& password, quint32 capacity,
                              quint32 gameId, std::function<void(quint32 roomId)> done)
 {
-    FrameWriter request = FrameWriter::request(CreateRoom);
-    request.str(title).str(password).u32(capacity).u32(gameId);
-    if (request.overflowed())
-        return false;
-    command(request, resultReply(std::move(done)));
-    return true;
+    return command(CreateRoomRequest{title, password, capacity, gameId},
+                   resultReply(std::move(done)));
 }
 
 bool LobbyClient::enterRoom(
     quint32 roomId, const QString& password,
     std::function<void(quint32 result, const QVector<quint32>& members)> done)
 {
-    FrameWriter request = FrameWriter::request(EnterRoom);
-    request.u32(roomId).str(password);
-    if (request.overflowed())
-        return false;
     // The first packet carries the result and the member count, then one packet per member.
     bool headerRead = false;
     quint32 expected = 0;
     QVector<quint32> members;
-    command(request, [=](FieldReader& fields) mutable {
+    return command(EnterRoomRequest{roomId, password}, [=](FieldReader& fields) mutable {
         if (!headerRead) {
-            const quint32 result = fields.u32();
-            expected = fields.u32();
+            const EnterRoomReply header = readFields<EnterRoomReply>(fields);
+            expected = header.memberCount;
             if (fields.failed())
                 return true;
-            if (result != 0 || expected == 0) {
+            if (header.result != 0 || expected == 0) {
                 if (done)
-                    done(result, {});
+                    done(header.result, {});
                 return true;
             }
             headerRead = true;
             members.reserve(int(std::min<quint32>(expected, 1024)));
             return false;
         }
-        members.append(fields.u32());
+        members.append(readFields<ResultReply>(fields).result);
         if (fields.failed() || quint32(members.size()) < expected)
             return fields.failed();
         if (done)
             done(0, members);
         return true;
     });
-    return true;
-}
-
-void LobbyClient::roomCommand(RequestCode code, quint32 roomId, ResultCallback done)
-{
-    command(FrameWriter::request(code).u32(roomId), resultReply(std::move(done)));
 }
 
 void LobbyClient::leaveRoom(quint32 roomId, ResultCallback done)
 {
-    roomCommand(LeaveRoom, roomId, std::move(done));
+    command(LeaveRoomRequest{roomId}, resultReply(std::move(done)));
 }
 
 void LobbyClient::recruitMatch(quint32 roomId, ResultCallback done)
 {
-    roomCommand(RecruitMatch, roomId, std::move(done));
+    command(RecruitMatchRequest{roomId}, resultReply(std::move(done)));
 }
 
 void LobbyClient::cancelRecruit(quint32 roomId, ResultCallback done)
 {
-    roomCommand(CancelRecruit, roomId, std::move(done));
+    command(CancelRecruitRequest{roomId}, resultReply(std::move(done)));
 }
 
 void LobbyClient::applyMatch(quint32 roomId, quint32 hostId, ResultCallback done)
 {
-    command(FrameWriter::request(ApplyMatch).u32(roomId).u32(hostId), resultReply(std::move(done)));
+    command(ApplyMatchRequest{roomId, hostId}, resultReply(std::move(done)));
 }
 
 void LobbyClient::cancelApply(quint32 roomId, ResultCallback done)
 {
-    roomCommand(CancelApply, roomId, std::move(done));
+    command(CancelApplyRequest{roomId}, resultReply(std::move(done)));
 }
 
 void LobbyClient::startBattle(quint32 roomId, ResultCallback done)
 {
-    roomCommand(StartBattle, roomId, std::move(done));
+    command(StartBattleRequest{roomId}, resultReply(std::move(done)));
 }
 
 void LobbyClient::endBattle(quint32 roomId, ResultCallback done)
 {
-    roomCommand(EndBattle, roomId, std::move(done));
+    command(EndBattleRequest{roomId}, resultReply(std::move(done)));
 }
 
 void LobbyClient::dropBattle(quint32 roomId, ResultCallback done)
 {
-    roomCommand(DropBattle, roomId, std::move(done));
+    command(DropBattleRequest{roomId}, resultReply(std::move(done)));
 }
 
 bool LobbyClient::speak(quint32 roomId, QStringView text)
 {
-    return message(FrameWriter::request(Speak).u32(roomId).str(text));
+    return message(SpeakRequest{roomId, text.toString()});
 }
 
 bool LobbyClient::setName(const QString& name)
 {
-    return message(FrameWriter::request(SetName).str(name));
+    return message(SetNameRequest{name});
 }
 
 void LobbyClient::quit()
 {
     if (state == State::Open) {
-        message(FrameWriter::request(Quit));
+        message(QuitRequest{});
         return;
     }
     if (state == State::Hello)
@@ -357,7 +341,7 @@ void LobbyClient::handleNotification(FieldReader& fields)
     const quint32 kind = fields.u32();
     switch (kind) {
     case CloseNotice: {
-        const quint32 reason = fields.u32();
+        const quint32 reason = readFields<CloseNotification>(fields).reason;
         if (fields.failed())
             break;
         // The server closes the socket after its notice; ours stays open until it does.
@@ -366,19 +350,19 @@ void LobbyClient::handleNotification(FieldReader& fields)
         return;
     }
     case NotifyRoomEvent: {
-        const RoomEventFields event = RoomEventFields::read(fields);
+        const auto event = readFields<RoomEventFields>(fields);
         if (!fields.failed())
             emit roomEvent(event);
         break;
     }
     case NotifyConnectionCount: {
-        const quint32 count = fields.u32();
+        const quint32 count = readFields<ConnectionCountNotification>(fields).count;
         if (!fields.failed())
             emit connectionCountChanged(count);
         break;
     }
     case NotifySystemMessage: {
-        const QString text = fields.string();
+        const QString text = readFields<SystemMessageNotification>(fields).message;
         if (!fields.failed())
             emit systemMessage(text);
         break;

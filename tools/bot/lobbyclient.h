@@ -98,10 +98,11 @@ class LobbyClient : public QObject
         ReplyHandler onReply;
     };
 
-    void command(const FrameWriter& request, ReplyHandler onReply);
+    // Sends the command, or queues it behind the one out, unless the client is closed; false,
+    // and nothing sent, when its text does not fit in one frame.
+    template <class Request> bool command(const Request& request, ReplyHandler onReply);
     void sendNextCommand();
-    void roomCommand(RequestCode code, quint32 roomId, ResultCallback done);
-    bool message(const FrameWriter& request);
+    template <class Request> bool message(const Request& request);
     void write(const char* data, qsizetype size);
 
     void readFrames();
