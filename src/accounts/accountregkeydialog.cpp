@@ -5,7 +5,8 @@
 #include "accounts/giveupquestion.h"
 #include "app/dialogsupport.h"
 #include "protocol/protocolsocket.h"
-#include "lobbywire.h"
+#include "lobbymessages.h"
+#include "lobbyrequests.h"
 #include "textlimits.h"
 
 AccountRegKeyDialog::AccountRegKeyDialog(QWidget* parent, ProtocolSocket* socket)
@@ -36,15 +37,14 @@ void AccountRegKeyDialog::on_buttonBox_accepted()
         return;
     }
     socket->beginCommand(this, SLOT(doRecvReply()));
-    socket->writeUInt32(RegisterKey);
-    socket->writeString(key);
+    socket->write(RegisterKeyRequest{key});
     socket->sendCommand();
 }
 
 void AccountRegKeyDialog::doRecvReply()
 {
     socket->prepareRecvReply(true);
-    const quint32 result = socket->readUInt32();
+    const quint32 result = socket->read<ResultReply>().result;
     socket->endCommand();
 
     const FeatureMessages account(this, "アカウント情報");

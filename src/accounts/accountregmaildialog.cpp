@@ -6,7 +6,8 @@
 #include "app/dialogsupport.h"
 #include "app/mailaddress.h"
 #include "protocol/protocolsocket.h"
-#include "lobbywire.h"
+#include "lobbymessages.h"
+#include "lobbyrequests.h"
 #include "textlimits.h"
 
 AccountRegMailDialog::AccountRegMailDialog(QWidget* parent, ProtocolSocket* socket)
@@ -37,15 +38,14 @@ void AccountRegMailDialog::on_buttonBox_accepted()
         return;
     }
     socket->beginCommand(this, SLOT(doRecvReply()));
-    socket->writeUInt32(RegisterMail);
-    socket->writeString(address);
+    socket->write(RegisterMailRequest{address});
     socket->sendCommand();
 }
 
 void AccountRegMailDialog::doRecvReply()
 {
     socket->prepareRecvReply(true);
-    const quint32 result = socket->readUInt32();
+    const quint32 result = socket->read<ResultReply>().result;
     socket->endCommand();
 
     const FeatureMessages registration(this, "メール登録");

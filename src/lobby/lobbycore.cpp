@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "lobbymessages.h"
+#include "lobbyrequests.h"
 
 #include <QSettings>
 
@@ -29,17 +30,15 @@ void LobbyCore::beginLoginCommand(const char* replySlot)
 void LobbyCore::login()
 {
     beginLoginCommand(SLOT(doRecvAuthenticateReply()));
-    connection->writeUInt32(Authenticate);
-    connection->writeString(userSettings->value("account/id", "").toString());
-    connection->writeString(userSettings->value("account/password", "").toString());
+    connection->write(AuthenticateRequest{userSettings->value("account/id", "").toString(),
+                                          userSettings->value("account/password", "").toString()});
     connection->sendCommand();
 }
 
 void LobbyCore::requestOwnName()
 {
     beginLoginCommand(SLOT(doRecvOwnNameReply()));
-    connection->writeUInt32(GetName);
-    connection->writeUInt32(ownUserId);
+    connection->write(GetNameRequest{ownUserId});
     connection->sendCommand();
 }
 
@@ -62,14 +61,13 @@ void LobbyCore::doRecvAuthenticateReply()
 void LobbyCore::doRecvOwnNameReply()
 {
     connection->prepareRecvReply(true);
-    const quint32 result = connection->readUInt32();
-    const QString name = connection->readString();
-    setOwnName(name);
+    const auto reply = connection->read<NameReply>();
+    setOwnName(reply.name);
     connection->endCommand();
 
-    if (result != 0)
+    if (reply.result != 0)
         fatalError("なぜか自分の名前が取得できなかった");
-    if (name.isEmpty())
+    if (reply.name.isEmpty())
         emit nameMissing();
     else
         emit named();
@@ -94,11 +92,11 @@ void LobbyCore::doRecvNotify()
         switch (connection->readUInt32()) {
         case NotifyConnectionCount:
             // Kept for the room list, which may not exist yet.
-            connections = connection->readUInt32();
+            connections = connection->read<ConnectionCountNotification>().count;
             emit connectionCountChanged(connections);
             break;
         case NotifySystemMessage:
-            emit systemMessageChanged(connection->readString());
+            emit systemMessageChanged(connection->read<SystemMessageNotification>().message);
             break;
         case NotifyRoomEvent: {
             const auto fields = connection->read<RoomEventFields>();

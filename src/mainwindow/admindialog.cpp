@@ -4,7 +4,7 @@
 
 #include "app/dialogsupport.h"
 #include "protocol/protocolsocket.h"
-#include "lobbywire.h"
+#include "lobbyrequests.h"
 #include "textlimits.h"
 
 #include <QCloseEvent>
@@ -30,8 +30,7 @@ void AdminDialog::on_pushGmes_clicked()
     }
     // A message, not a command: the server does not answer, so the tool stays usable.
     socket->beginMessage();
-    socket->writeUInt32(GlobalMessage);
-    socket->writeString(text);
+    socket->write(GlobalMessageRequest{text});
     socket->sendMessage();
 }
 

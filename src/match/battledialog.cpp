@@ -10,6 +10,7 @@
 #include "protocol/protocolsocket.h"
 #include "lobby/lobbyroom.h"
 #include "lobby/recruitment.h"
+#include "lobbyrequests.h"
 
 #include <QCloseEvent>
 #include <QTimer>
@@ -98,7 +99,7 @@ void BattleDialog::sendEndBattle()
     if (endSent || ownUserId != hostId)
         return;
     endSent = true;
-    sendBattleCommand(EndBattle, SLOT(doRecvEndReply()));
+    sendMatchCommand(socket, this, SLOT(doRecvEndReply()), EndBattleRequest{roomId});
 }
 
 void BattleDialog::sendDropBattle()
@@ -110,12 +111,7 @@ void BattleDialog::sendDropBattle()
         return;
     }
     endSent = true;
-    sendBattleCommand(DropBattle, SLOT(doRecvDropReply()));
-}
-
-void BattleDialog::sendBattleCommand(RequestCode code, const char* replySlot)
-{
-    sendMatchCommand(socket, this, replySlot, code, {roomId});
+    sendMatchCommand(socket, this, SLOT(doRecvDropReply()), DropBattleRequest{roomId});
 }
 
 bool BattleDialog::removeMember(uint userId)

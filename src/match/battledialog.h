@@ -1,7 +1,6 @@
 #pragma once
 
 #include "lobby/matchviews.h"
-#include "lobbywire.h"
 #include "match/enginepipes.h"
 
 #include <QDialog>
@@ -60,7 +59,6 @@ class BattleDialog : public QDialog, public BattleView
 
     StartError startEngine(uint gameId, const QString& hostAddress);
     static QString startErrorText(StartError error);
-    void sendBattleCommand(RequestCode code, const char* replySlot);
     void readBattleReply();
 
     const uint roomId;

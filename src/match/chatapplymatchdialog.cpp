@@ -4,6 +4,7 @@
 
 #include "app/dialogsupport.h"
 #include "match/matchsupport.h"
+#include "lobbyrequests.h"
 
 #include <QCloseEvent>
 
@@ -39,7 +40,7 @@ void ChatApplyMatchDialog::setParticipantCount(uint count)
 
 void ChatApplyMatchDialog::on_buttonBox_accepted()
 {
-    sendMatchCommand(socket, this, SLOT(doRecvApplyReply()), ApplyMatch, {roomId, hostId});
+    sendMatchCommand(socket, this, SLOT(doRecvApplyReply()), ApplyMatchRequest{roomId, hostId});
 }
 
 void ChatApplyMatchDialog::on_buttonBox_rejected()

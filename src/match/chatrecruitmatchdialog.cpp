@@ -6,6 +6,7 @@
 #include "app/gameinfo.h"
 #include "match/matchsupport.h"
 #include "lobby/lobbyroom.h"
+#include "lobbyrequests.h"
 
 #include <QCloseEvent>
 
@@ -48,12 +49,12 @@ void ChatRecruitMatchDialog::setParticipantCount(uint count)
 
 void ChatRecruitMatchDialog::on_buttonBox_accepted()
 {
-    sendMatchCommand(socket, this, SLOT(doRecvStartBattleReply()), StartBattle, {roomId});
+    sendMatchCommand(socket, this, SLOT(doRecvStartBattleReply()), StartBattleRequest{roomId});
 }
 
 void ChatRecruitMatchDialog::on_buttonBox_rejected()
 {
-    sendMatchCommand(socket, this, SLOT(doRecvCancelReply()), CancelRecruit, {roomId});
+    sendMatchCommand(socket, this, SLOT(doRecvCancelReply()), CancelRecruitRequest{roomId});
 }
 
 void ChatRecruitMatchDialog::doRecvStartBattleReply()

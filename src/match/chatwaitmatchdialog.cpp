@@ -4,6 +4,7 @@
 
 #include "app/dialogsupport.h"
 #include "match/matchsupport.h"
+#include "lobbyrequests.h"
 
 #include <QCloseEvent>
 
@@ -37,7 +38,7 @@ void ChatWaitMatchDialog::setParticipantCount(uint count)
 
 void ChatWaitMatchDialog::on_buttonBox_rejected()
 {
-    sendMatchCommand(socket, this, SLOT(doRecvCancelReply()), CancelApply, {roomId});
+    sendMatchCommand(socket, this, SLOT(doRecvCancelReply()), CancelApplyRequest{roomId});
 }
 
 void ChatWaitMatchDialog::doRecvCancelReply()

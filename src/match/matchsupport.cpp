@@ -1,28 +1,13 @@
 #include "match/matchsupport.h"
 
-#include "protocol/protocolsocket.h"
+#include "lobbymessages.h"
 
 #include <QMessageBox>
-#include <QVector>
-#include <QWidget>
-
-void sendMatchCommand(ProtocolSocket* socket, QWidget* dialog, const char* replySlot,
-                      RequestCode code, std::initializer_list<quint32> fields)
-{
-    const QVector<quint32> values(fields);
-    socket->whenIdle(dialog, [=] {
-        socket->beginCommand(dialog, replySlot, dialog->parentWidget(), SLOT(setEnabled(bool)));
-        socket->writeUInt32(code);
-        for (const quint32 value : values)
-            socket->writeUInt32(value);
-        socket->sendCommand();
-    });
-}
 
 quint32 readMatchResult(ProtocolSocket* socket)
 {
     socket->prepareRecvReply(true);
-    const quint32 result = socket->readUInt32();
+    const quint32 result = socket->read<ResultReply>().result;
     socket->endCommand();
     return result;
 }

@@ -1,19 +1,23 @@
 #pragma once
 
-#include "lobbywire.h"
+#include "protocol/protocolsocket.h"
 
 #include <QString>
-
-#include <initializer_list>
-
-class ProtocolSocket;
-class QWidget;
+#include <QWidget>
 
 // Sends a match request as a command whose reply goes to replySlot of dialog, once the
 // connection is free: a walk of the room list leaves the dialogs enabled. The window that owns the
 // dialog is disabled while the command is out, and every dialog it owns with it.
+template <class Request>
 void sendMatchCommand(ProtocolSocket* socket, QWidget* dialog, const char* replySlot,
-                      RequestCode code, std::initializer_list<quint32> fields);
+                      const Request& request)
+{
+    socket->whenIdle(dialog, [=] {
+        socket->beginCommand(dialog, replySlot, dialog->parentWidget(), SLOT(setEnabled(bool)));
+        socket->write(request);
+        socket->sendCommand();
+    });
+}
 
 // Reads the one result of a match request's reply and ends the command.
 quint32 readMatchResult(ProtocolSocket* socket);

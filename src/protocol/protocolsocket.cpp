@@ -287,14 +287,6 @@ void ProtocolSocket::checkRead()
         failRead("[ProtocolSocket] recv buffer overflow");
 }
 
-void ProtocolSocket::readBytes(void* data, int n)
-{
-    requireReadBuffer();
-    const QByteArrayView bytes = fields.bytes(n);
-    checkRead();
-    std::memcpy(data, bytes.data(), size_t(n));
-}
-
 quint32 ProtocolSocket::readUInt32()
 {
     requireReadBuffer();

@@ -64,7 +64,6 @@ class ProtocolSocket : public QObject
 
     bool prepareRecvReply(bool required);
     bool prepareRecvNotify(bool required);
-    void readBytes(void* data, int n);
     quint32 readUInt32();
     QString readString();
     // A whole layout of the wire library, read from the current packet.

@@ -5,7 +5,8 @@
 #include "app/dialogsupport.h"
 #include "app/gameinfo.h"
 #include "protocol/protocolsocket.h"
-#include "lobbywire.h"
+#include "lobbymessages.h"
+#include "lobbyrequests.h"
 #include "textlimits.h"
 
 ChatRoomCreateDialog::ChatRoomCreateDialog(QWidget* parent, ProtocolSocket* socket)
@@ -43,18 +44,16 @@ void ChatRoomCreateDialog::on_buttonBox_accepted()
     }
 
     socket->beginCommand(this, SLOT(doRecvReply()));
-    socket->writeUInt32(CreateRoom);
-    socket->writeString(title);
-    socket->writeString(usePassword ? password : QString());
-    socket->writeUInt32(quint32(ui->spinUser->value()));
-    socket->writeUInt32(gameId < 0 ? chatOnlyGameId : quint32(gameId));
+    socket->write(CreateRoomRequest{title, usePassword ? password : QString(),
+                                    quint32(ui->spinUser->value()),
+                                    gameId < 0 ? chatOnlyGameId : quint32(gameId)});
     socket->sendCommand();
 }
 
 void ChatRoomCreateDialog::doRecvReply()
 {
     socket->prepareRecvReply(true);
-    const quint32 roomId = socket->readUInt32();
+    const quint32 roomId = socket->read<ResultReply>().result;
     socket->endCommand();
     if (roomId == noRoom) {
         FeatureMessages(this, "チャットルームの作成")

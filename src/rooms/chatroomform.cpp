@@ -9,6 +9,7 @@
 #include "rooms/batchedlog.h"
 #include "rooms/roomcapacity.h"
 #include "lobbymessages.h"
+#include "lobbyrequests.h"
 #include "textlimits.h"
 
 #include <QCloseEvent>
@@ -55,8 +56,7 @@ void ChatRoomForm::requestRoomInfo()
 {
     initializing = true;
     beginRoomCommand(SLOT(doRecvGetInfoReply()));
-    socket->writeUInt32(GetRoomInfo);
-    socket->writeUInt32(roomId);
+    socket->write(GetRoomInfoRequest{roomId});
     socket->sendCommand();
 }
 
@@ -92,20 +92,18 @@ void ChatRoomForm::doRecvGetInfoReply()
 void ChatRoomForm::requestMemberName()
 {
     beginRoomCommand(SLOT(doRecvGetNameReply()));
-    socket->writeUInt32(GetName);
-    socket->writeUInt32(members[nameIndex].userId);
+    socket->write(GetNameRequest{members[nameIndex].userId});
     socket->sendCommand();
 }
 
 void ChatRoomForm::doRecvGetNameReply()
 {
     socket->prepareRecvReply(true);
-    const quint32 status = socket->readUInt32();
-    const QString name = socket->readString();
+    const auto reply = socket->read<NameReply>();
     socket->endCommand();
 
     Member& member = members[nameIndex];
-    member.name = status == 0 ? name : QString("(Invalid User)");
+    member.name = reply.result == 0 ? reply.name : QString("(Invalid User)");
     ui->listUser->addItem(member.name);
     ++nameIndex;
     if (nameIndex < members.size())
@@ -297,8 +295,7 @@ void ChatRoomForm::on_pushButtonLeave_clicked()
 {
     socket->whenIdle(ui->pushButtonLeave, [this] {
         beginRoomCommand(SLOT(doRecvLeaveReply()));
-        socket->writeUInt32(LeaveRoom);
-        socket->writeUInt32(roomId);
+        socket->write(LeaveRoomRequest{roomId});
         socket->sendCommand();
     });
 }
@@ -306,7 +303,7 @@ void ChatRoomForm::on_pushButtonLeave_clicked()
 void ChatRoomForm::doRecvLeaveReply()
 {
     socket->prepareRecvReply(true);
-    const quint32 result = socket->readUInt32();
+    const quint32 result = socket->read<ResultReply>().result;
     socket->endCommand();
     if (result != 0) {
         FeatureMessages(this, "チャットルームから退室").information("退室できませんでした。");
@@ -335,9 +332,7 @@ void ChatRoomForm::speak()
     if (text.isEmpty())
         return;
     socket->beginMessage();
-    socket->writeUInt32(Speak);
-    socket->writeUInt32(roomId);
-    socket->writeString(text);
+    socket->write(SpeakRequest{roomId, text});
     socket->sendMessage();
     ui->lineSpeak->clear();
 }
@@ -350,8 +345,7 @@ void ChatRoomForm::on_pushButtonBattle_clicked()
             return;
         }
         beginRoomCommand(SLOT(doRecvRecruitMatchReply()));
-        socket->writeUInt32(RecruitMatch);
-        socket->writeUInt32(roomId);
+        socket->write(RecruitMatchRequest{roomId});
         socket->sendCommand();
     });
 }
@@ -360,7 +354,7 @@ void ChatRoomForm::on_pushButtonBattle_clicked()
 void ChatRoomForm::doRecvRecruitMatchReply()
 {
     socket->prepareRecvReply(true);
-    const quint32 result = socket->readUInt32();
+    const quint32 result = socket->read<ResultReply>().result;
     socket->endCommand();
     if (result == 1)
         FeatureMessages(this, "対戦マッチング").information("対戦相手募集に失敗しました。");

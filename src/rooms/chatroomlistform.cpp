@@ -9,7 +9,7 @@
 #include "rooms/chatroomcreatedialog.h"
 #include "rooms/chatroomenterpassworddialog.h"
 #include "rooms/roomcapacity.h"
-#include "lobbywire.h"
+#include "lobbyrequests.h"
 
 #include <QCloseEvent>
 #include <QSignalMapper>
@@ -60,7 +60,7 @@ ChatRoomListForm::~ChatRoomListForm()
 void ChatRoomListForm::requestRoomCount()
 {
     socket->beginCommand(this, SLOT(doRecvCountReply()), window(), SLOT(setEnabled(bool)));
-    socket->writeUInt32(GetCount);
+    socket->write(GetCountRequest{});
     socket->sendCommand();
 }
 
@@ -83,7 +83,7 @@ void ChatRoomListForm::setAutoUpdate(bool on)
 void ChatRoomListForm::doRecvCountReply()
 {
     socket->prepareRecvReply(true);
-    roomCount = socket->readUInt32();
+    roomCount = socket->read<ResultReply>().result;
     socket->endCommand();
     armRefresh();
     emit created(this);
@@ -162,8 +162,7 @@ void ChatRoomListForm::placeRows()
 
 void ChatRoomListForm::writeGetRoomInfo()
 {
-    socket->writeUInt32(GetRoomInfo);
-    socket->writeUInt32(requestRoom);
+    socket->write(GetRoomInfoRequest{requestRoom});
 }
 
 // One reply per room of the walk; the command stays open until the rows are full or the server
@@ -270,9 +269,7 @@ void ChatRoomListForm::doButtonClicked(int id)
     pendingMembers = 0;
     enterUserIds = std::make_unique<QVector<uint>>();
     socket->beginCommand(this, SLOT(doRecvEnterReply()), window(), SLOT(setEnabled(bool)));
-    socket->writeUInt32(EnterRoom);
-    socket->writeUInt32(enterRoomId);
-    socket->writeString(password);
+    socket->write(EnterRoomRequest{enterRoomId, password});
     socket->sendCommand();
     countdown = 1;
 }
@@ -283,14 +280,14 @@ void ChatRoomListForm::doRecvEnterReply()
 {
     while (socket->prepareRecvReply(false)) {
         if (pendingMembers == 0) {
-            const quint32 result = socket->readUInt32();
-            pendingMembers = socket->readUInt32();
-            if (result != 0) {
-                refuseEntry(result);
+            const auto reply = socket->read<EnterRoomReply>();
+            pendingMembers = reply.memberCount;
+            if (reply.result != 0) {
+                refuseEntry(reply.result);
                 return;
             }
         } else {
-            enterUserIds->append(socket->readUInt32());
+            enterUserIds->append(socket->read<ResultReply>().result);
             --pendingMembers;
         }
         if (pendingMembers > 0) {

@@ -5,7 +5,7 @@
 #include "app/dialogsupport.h"
 #include "app/mailaddress.h"
 #include "protocol/protocolsocket.h"
-#include "lobbywire.h"
+#include "lobbyrequests.h"
 #include "textlimits.h"
 
 SetMailDialog::SetMailDialog(QWidget* parent, ProtocolSocket* socket)
@@ -36,8 +36,7 @@ void SetMailDialog::on_buttonBox_accepted()
         return;
     }
     socket->beginMessage();
-    socket->writeUInt32(SetMail);
-    socket->writeString(mail);
+    socket->write(SetMailRequest{mail});
     socket->sendMessage();
     accept();
 }

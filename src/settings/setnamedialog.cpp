@@ -4,7 +4,7 @@
 
 #include "app/dialogsupport.h"
 #include "protocol/protocolsocket.h"
-#include "lobbywire.h"
+#include "lobbyrequests.h"
 #include "textlimits.h"
 
 SetNameDialog::SetNameDialog(QWidget* parent, ProtocolSocket* socket)
@@ -31,8 +31,7 @@ void SetNameDialog::on_buttonBox_accepted()
         return;
     }
     socket->beginMessage();
-    socket->writeUInt32(SetName);
-    socket->writeString(name);
+    socket->write(SetNameRequest{name});
     socket->sendMessage();
     accept();
 }

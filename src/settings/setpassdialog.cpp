@@ -5,7 +5,8 @@
 #include "app/dialogsupport.h"
 #include "app/usersettingsstore.h"
 #include "protocol/protocolsocket.h"
-#include "lobbywire.h"
+#include "lobbymessages.h"
+#include "lobbyrequests.h"
 #include "textlimits.h"
 
 namespace
@@ -44,16 +45,14 @@ void SetPassDialog::on_buttonBox_accepted()
         return;
     }
     socket->beginCommand(this, SLOT(doRecvReply()));
-    socket->writeUInt32(SetPassword);
-    socket->writeString(current);
-    socket->writeString(next);
+    socket->write(SetPasswordRequest{current, next});
     socket->sendCommand();
 }
 
 void SetPassDialog::doRecvReply()
 {
     socket->prepareRecvReply(true);
-    const quint32 result = socket->readUInt32();
+    const quint32 result = socket->read<ResultReply>().result;
     socket->endCommand();
 
     const FeatureMessages messages(this, title);

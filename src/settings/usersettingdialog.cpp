@@ -5,7 +5,8 @@
 #include "app/dialogsupport.h"
 #include "app/globals.h"
 #include "protocol/protocolsocket.h"
-#include "lobbywire.h"
+#include "lobbymessages.h"
+#include "lobbyrequests.h"
 #include "settings/setmaildialog.h"
 #include "settings/setnamedialog.h"
 #include "settings/setpassdialog.h"
@@ -25,31 +26,29 @@ UserSettingDialog::~UserSettingDialog()
 void UserSettingDialog::fetchUserInfo()
 {
     socket->beginCommand(this, SLOT(doRecvNameReply()));
-    socket->writeUInt32(GetName);
-    socket->writeUInt32(ownUserId);
+    socket->write(GetNameRequest{ownUserId});
     socket->sendCommand();
 }
 
 void UserSettingDialog::doRecvNameReply()
 {
     socket->prepareRecvReply(true);
-    const quint32 result = socket->readUInt32();
-    const QString name = socket->readString();
-    ui->lineEditName->setText(name);
-    emit nameFetched(name);
+    const auto reply = socket->read<NameReply>();
+    ui->lineEditName->setText(reply.name);
+    emit nameFetched(reply.name);
     socket->endCommand();
-    if (result != 0)
+    if (reply.result != 0)
         fatalError("なぜか自分の名前が取得できなかった");
 
     socket->beginCommand(this, SLOT(doRecvMailReply()));
-    socket->writeUInt32(GetMail);
+    socket->write(GetMailRequest{});
     socket->sendCommand();
 }
 
 void UserSettingDialog::doRecvMailReply()
 {
     socket->prepareRecvReply(true);
-    ui->lineEditMail->setText(socket->readString());
+    ui->lineEditMail->setText(socket->read<MailReply>().mail);
     socket->endCommand();
 }
 
