@@ -33,7 +33,7 @@ bool LobbyWindow::named(const QString& name)
     if (!server.expect(getNameRequest(ownId)))
         return false;
     server.send(nameReply(0, name));
-    return server.expect(request(GetCount));
+    return server.expect(frameBytes(GetCountRequest{}));
 }
 
 bool LobbyWindow::listShown(quint32 roomCount)
