@@ -87,7 +87,11 @@ AccountService::Answer AccountService::completeRegistration(const QString& key,
                                  "アカウント: %1\n"
                                  "パスワード: %2\n")
                              .arg(account.name, password);
-    if (!id || !outbox.send(account.mail, "tileParlor アカウント情報", body)) {
+    // An account whose password nobody received would hold the address for good.
+    const bool mailed = id && outbox.send(account.mail, "tileParlor アカウント情報", body);
+    if (id && !mailed && !store.removeAccount(id))
+        qWarning().noquote() << "registration: account" << account.name << "left without a mail";
+    if (!mailed) {
         qInfo().noquote() << "registration: no account made for key" << key;
         return {1, "registration: key used meanwhile or account not made", {}, {}};
     }

@@ -64,6 +64,8 @@ int main(int argc, char** argv)
 
     raiseOpenFileLimit();
     Outbox outbox(QDir(options.dataFolder).filePath("outbox"), config.mailFrom);
+    if (!outbox.check(error))
+        return fail(error);
     LobbyServer server(config, *store, outbox);
     if (!server.listen(options.listen, options.port))
         return fail(QString("cannot listen on %1:%2: %3")
