@@ -75,9 +75,6 @@ MainWindow::MainWindow(QWidget* parent)
     connect(core, &LobbyCore::roomRequested, this, &MainWindow::doAddRoomRequest);
     connect(this, &MainWindow::started, this, &MainWindow::doStart, Qt::QueuedConnection);
 
-    bell = new QSoundEffect(this);
-    bell->setSource(bellLocation());
-
     startPortMapping();
 }
 
@@ -114,8 +111,14 @@ MainWindow::~MainWindow()
     delete ui;
 }
 
+// Made at the first bell: the sound system's connection and threads cost start-up time and
+// memory that a player who is never called would pay for nothing.
 void MainWindow::playBell()
 {
+    if (!bell) {
+        bell = new QSoundEffect(this);
+        bell->setSource(bellLocation());
+    }
     bell->play();
 }
 
