@@ -1,25 +1,48 @@
 #include "passwords.h"
 
+#include <QCoreApplication>
 #include <QPasswordDigestor>
 #include <QRandomGenerator>
+
+#include <atomic>
 
 constexpr int saltBytes = 16;
 constexpr int hashBytes = 32;
 
+static std::atomic<quint64> derivations{0};
+
 static QByteArray derive(const QString& password, const QByteArray& salt, int iterations)
 {
+    ++derivations;
     return QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, password.toUtf8(), salt,
                                               iterations, hashBytes);
+}
+
+static QByteArray randomBytes(int size)
+{
+    QByteArray bytes(size, '\0');
+    QRandomGenerator::system()->generate(bytes.begin(), bytes.end());
+    return bytes;
 }
 
 StoredPassword hashPassword(const QString& password, int iterations)
 {
     StoredPassword stored;
-    stored.salt.resize(saltBytes);
-    QRandomGenerator::system()->generate(stored.salt.begin(), stored.salt.end());
+    stored.salt = randomBytes(saltBytes);
     stored.iterations = iterations;
     stored.hash = derive(password, stored.salt, iterations);
     return stored;
+}
+
+StoredPassword unmatchablePassword(int iterations)
+{
+    // A random hash that no derivation is known to give.
+    return {randomBytes(hashBytes), randomBytes(saltBytes), iterations};
+}
+
+quint64 passwordDerivations()
+{
+    return derivations;
 }
 
 bool passwordMatches(const QString& password, const StoredPassword& stored)
@@ -54,4 +77,74 @@ PasswordJobResult runPasswordJob(const PasswordJob& job)
     if (result.matched && !job.replacement.isEmpty())
         result.fresh = hashPassword(job.replacement, job.iterations);
     return result;
+}
+
+PasswordQueue::PasswordQueue(const Limits& limits)
+    : limits(limits),
+      threads(limits.threads > 0 ? limits.threads : qMax(1, QThread::idealThreadCount()))
+{
+    pool.setMaxThreadCount(threads);
+}
+
+PasswordQueue::~PasswordQueue()
+{
+    pool.waitForDone();
+}
+
+bool PasswordQueue::submit(const QString& key, bool suspect, const PasswordJob& job, Done done)
+{
+    Tier& tier = waiting[suspect ? 1 : 0];
+    const int room = suspect ? (limits.waiting + 1) / 2 : limits.waiting;
+    if (perKey.value(key) >= limits.perKey ||
+        waiting[0].count + waiting[1].count >= limits.waiting || tier.count >= room)
+        return false;
+    ++perKey[key];
+    QList<Queued>& jobs = tier.jobs[key];
+    if (jobs.isEmpty())
+        tier.turns.append(key);
+    jobs.append({job, std::move(done)});
+    ++tier.count;
+    startNext();
+    return true;
+}
+
+void PasswordQueue::startNext()
+{
+    while (running < threads) {
+        Tier& tier = waiting[waiting[0].turns.isEmpty() ? 1 : 0];
+        if (tier.turns.isEmpty())
+            return;
+        const QString key = tier.turns.takeFirst();
+        QList<Queued>& jobs = tier.jobs[key];
+        const Queued next = jobs.takeFirst();
+        if (jobs.isEmpty())
+            tier.jobs.remove(key);
+        else
+            tier.turns.append(key);
+        --tier.count;
+        ++running;
+        pool.start([this, key, next] {
+            const PasswordJobResult result = runPasswordJob(next.job);
+            QMetaObject::invokeMethod(
+                this, [this, key, done = next.done, result] { finish(key, done, result); },
+                Qt::QueuedConnection);
+        });
+    }
+}
+
+void PasswordQueue::finish(const QString& key, const Done& done, const PasswordJobResult& result)
+{
+    --running;
+    if (--perKey[key] <= 0)
+        perKey.remove(key);
+    startNext();
+    done(result);
+}
+
+void PasswordQueue::finishAll()
+{
+    while (jobs() > 0) {
+        pool.waitForDone();
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    }
 }

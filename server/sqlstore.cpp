@@ -174,6 +174,7 @@ bool SqlStore::upgradeSchema(QString& error)
 
 bool SqlStore::run(QSqlQuery& query, const QString& sql, const QVariantList& values)
 {
+    failed = false;
     for (int attempt = 0;; ++attempt) {
         query = QSqlQuery(db);
         // PostgreSQL prepares no schema statements; those come without values.
@@ -188,6 +189,7 @@ bool SqlStore::run(QSqlQuery& query, const QString& sql, const QVariantList& val
         QSqlQuery probe(db);
         if (attempt > 0 || probe.exec("SELECT 1")) {
             qWarning().noquote() << "store: error:" << query.lastError().text();
+            failed = true;
             return false;
         }
         qWarning().noquote() << "store: connection lost; reopening";

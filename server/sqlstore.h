@@ -35,6 +35,7 @@ class SqlStore : public Store
     bool putRegistrationKey(const QString& mail, const QString& key, qint64 expiresAt) override;
     std::optional<QString> registrationMail(const QString& key, qint64 now) override;
     std::optional<QString> takeRegistrationKey(const QString& key, qint64 now) override;
+    bool lastCallFailed() const override { return failed; }
 
   private:
     explicit SqlStore(const QString& connectionName);
@@ -47,4 +48,5 @@ class SqlStore : public Store
 
     const QString connectionName;
     QSqlDatabase db;
+    bool failed = false;
 };
