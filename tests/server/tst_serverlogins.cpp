@@ -145,6 +145,7 @@ class ServerLoginsTest : public QObject
         row("mail", true, "a.b+c@mail.example.org", true);
         row("mail in Japanese", true, "はなこ@例え.jp", true);
         row("mail adding a recipient", true, "a@b.example>, <victim@evil.example", false);
+        row("mail closing the address", true, "a@b.example>,<c.example", false);
         row("mail of two @", true, "a@b@c.example", false);
         row("mail without a dot-separated domain", true, "a@localhost", false);
         row("mail with an empty label", true, "a@b..example", false);
