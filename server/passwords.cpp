@@ -111,8 +111,9 @@ bool PasswordQueue::submit(const QString& key, bool suspect, const PasswordJob& 
 void PasswordQueue::startNext()
 {
     while (running < threads) {
-        Tier& tier = waiting[waiting[0].turns.isEmpty() ? 1 : 0];
-        if (tier.turns.isEmpty())
+        const bool suspect = waiting[0].turns.isEmpty();
+        Tier& tier = waiting[suspect ? 1 : 0];
+        if (tier.turns.isEmpty() || (suspect && runningSuspects >= qMax(1, threads - 1)))
             return;
         const QString key = tier.turns.takeFirst();
         QList<Queued>& jobs = tier.jobs[key];
@@ -123,18 +124,24 @@ void PasswordQueue::startNext()
             tier.turns.append(key);
         --tier.count;
         ++running;
-        pool.start([this, key, next] {
+        runningSuspects += suspect;
+        pool.start([this, key, suspect, next] {
             const PasswordJobResult result = runPasswordJob(next.job);
             QMetaObject::invokeMethod(
-                this, [this, key, done = next.done, result] { finish(key, done, result); },
+                this,
+                [this, key, suspect, done = next.done, result] {
+                    finish(key, suspect, done, result);
+                },
                 Qt::QueuedConnection);
         });
     }
 }
 
-void PasswordQueue::finish(const QString& key, const Done& done, const PasswordJobResult& result)
+void PasswordQueue::finish(const QString& key, bool suspect, const Done& done,
+                           const PasswordJobResult& result)
 {
     --running;
+    runningSuspects -= suspect;
     if (--perKey[key] <= 0)
         perKey.remove(key);
     startNext();

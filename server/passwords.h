@@ -42,8 +42,9 @@ PasswordJobResult runPasswordJob(const PasswordJob& job);
 
 // Password jobs waiting for a thread, shared out by key (the client's address): the keys take
 // turns, so one key's jobs wait behind at most one job of each other key, and keys that failed
-// logins lately wait behind all the others. Both the queue and each key hold only a few jobs,
-// and a job beyond them is refused at once instead of making everyone wait longer.
+// logins lately wait behind all the others and leave one thread to them, so that a user's
+// login waits for no guesser's check. Both the queue and each key hold only a few jobs, and a
+// job beyond them is refused at once instead of making everyone wait longer.
 class PasswordQueue : public QObject
 {
     Q_OBJECT
@@ -51,7 +52,7 @@ class PasswordQueue : public QObject
   public:
     struct Limits {
         int threads = 0; // 0: one per core
-        int waiting = 64;
+        int waiting = 128;
         int perKey = 3; // waiting or running
     };
     using Done = std::function<void(const PasswordJobResult&)>;
@@ -64,6 +65,7 @@ class PasswordQueue : public QObject
     // so that the others still find room.
     bool submit(const QString& key, bool suspect, const PasswordJob& job, Done done);
     int jobs() const { return waiting[0].count + waiting[1].count + running; }
+    int runningJobs() const { return running; }
     // Runs the jobs to the end, those still waiting too, and calls their done.
     void finishAll();
 
@@ -80,13 +82,15 @@ class PasswordQueue : public QObject
     };
 
     void startNext();
-    void finish(const QString& key, const Done& done, const PasswordJobResult& result);
+    void finish(const QString& key, bool suspect, const Done& done,
+                const PasswordJobResult& result);
 
     const Limits limits;
     const int threads;
     Tier waiting[2]; // keys without failed logins lately, then the suspect ones
     QHash<QString, int> perKey;
     int running = 0;
+    int runningSuspects = 0;
     // Last member: destroyed first, so it waits for the running jobs while the rest is intact.
     QThreadPool pool;
 };

@@ -46,7 +46,7 @@ struct ServerConfig {
 
     // Logins under attack: the queue of password jobs, account locks, and account changes.
     int passwordThreads = 0; // 0: one per core
-    int passwordJobsWaiting = 64;
+    int passwordJobsWaiting = 128;
     int passwordJobsPerAddress = 3;
     int lockAfterFailures = 5;
     int lockWindowSeconds = 300;

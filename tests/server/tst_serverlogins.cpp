@@ -213,6 +213,32 @@ class ServerLoginsTest : public QObject
         QTRY_COMPARE(ran, run);
     }
 
+    // Jobs running right after they came: suspect keys leave one thread to the others.
+    void suspectsLeaveAThread_data()
+    {
+        QTest::addColumn<int>("threads");
+        QTest::addColumn<QString>("submitted");
+        QTest::addColumn<int>("running");
+        QTest::newRow("one thread serves all") << 1 << "A" << 1;
+        QTest::newRow("two for the others") << 2 << "ab" << 2;
+        QTest::newRow("one of two for suspects") << 2 << "AB" << 1;
+        QTest::newRow("the other for the others") << 2 << "ABc" << 2;
+        QTest::newRow("two of three for suspects") << 3 << "ABC" << 2;
+    }
+
+    void suspectsLeaveAThread()
+    {
+        QFETCH(int, threads);
+        QFETCH(QString, submitted);
+        QFETCH(int, running);
+        PasswordQueue queue({threads, 4, 3});
+        for (QChar job : submitted)
+            QVERIFY(
+                queue.submit(job.toLower(), job.isUpper(), {}, [](const PasswordJobResult&) {}));
+        QCOMPARE(queue.runningJobs(), running);
+        QTRY_COMPARE(queue.jobs(), 0);
+    }
+
     // Two failures a minute; then locks of 1 s, doubling up to 4 s. The account logged in from
     // "usual" before the failures, at the times given in ms.
     void accountLock_data()
