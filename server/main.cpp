@@ -50,6 +50,7 @@ int main(int argc, char** argv)
         return fail(error);
     if (!QDir().mkpath(options.dataFolder))
         return fail("cannot create the data folder " + options.dataFolder);
+    config.dataFolder = options.dataFolder;
 
     QString database = options.database;
     if (database.isEmpty())

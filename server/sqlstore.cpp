@@ -265,6 +265,7 @@ bool SqlStore::upgradeSchema(QString& error)
 bool SqlStore::run(QSqlQuery& query, const QString& sql, const QVariantList& values)
 {
     const QString statement = dialect(sql);
+    failed = false;
     for (int attempt = 0;; ++attempt) {
         query = QSqlQuery(db);
         // PostgreSQL prepares no schema statements; those come without values.
@@ -279,6 +280,7 @@ bool SqlStore::run(QSqlQuery& query, const QString& sql, const QVariantList& val
         // A lost connection took its transaction along: the statement must not run again alone.
         if (attempt > 0 || inTransaction || !reopenIfLost()) {
             qWarning().noquote() << "store: error:" << query.lastError().text();
+            failed = true;
             return false;
         }
     }
@@ -289,6 +291,7 @@ bool SqlStore::transaction(const std::function<bool(QSqlQuery&)>& work, QString*
     if (!db.transaction() && !(reopenIfLost() && db.transaction())) {
         const QString why = "no transaction: " + db.lastError().text();
         qWarning().noquote() << "store:" << why;
+        failed = true;
         if (error && error->isEmpty())
             *error = why;
         return false;
@@ -301,6 +304,7 @@ bool SqlStore::transaction(const std::function<bool(QSqlQuery&)>& work, QString*
     if (done && !db.commit()) {
         const QString why = "not committed: " + db.lastError().text();
         qWarning().noquote() << "store:" << why;
+        failed = true;
         if (error && error->isEmpty())
             *error = why;
         done = false;

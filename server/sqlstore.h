@@ -38,6 +38,7 @@ class SqlStore : public Store
     bool putRegistrationKey(const QString& mail, const QString& key, qint64 expiresAt) override;
     std::optional<QString> registrationMail(const QString& key, qint64 now) override;
     std::optional<QString> takeRegistrationKey(const QString& key, qint64 now) override;
+    bool lastCallFailed() const override { return failed; }
 
   private:
     explicit SqlStore(const QString& connectionName);
@@ -66,4 +67,5 @@ class SqlStore : public Store
     const QString connectionName;
     QSqlDatabase db;
     bool inTransaction = false;
+    bool failed = false;
 };

@@ -52,4 +52,8 @@ class Store
     virtual std::optional<QString> registrationMail(const QString& key, qint64 now) = 0;
     // Uses the key up and returns its address; nothing when it is unknown, used or expired.
     virtual std::optional<QString> takeRegistrationKey(const QString& key, qint64 now) = 0;
+
+    // Whether the last call failed for the store's own reasons (not for what it found), so
+    // that "nothing found" can be told from "the database is down".
+    virtual bool lastCallFailed() const { return false; }
 };

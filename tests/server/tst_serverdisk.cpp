@@ -97,11 +97,11 @@ class ServerDiskTest : public QObject
         {
             AccountService accounts(config, *store, outbox, guard);
             QVERIFY(disk.fill());
-            answer = withKey
-                         ? accounts.registerKey(
-                               "key", {[] { return true; },
-                                       [&](const AccountService::Answer& done) { answer = done; }})
-                         : accounts.registerMail("127.0.0.1", "bob@example.org");
+            answer = withKey ? accounts.registerKey(
+                                   "127.0.0.1", "key",
+                                   {[] { return true; },
+                                    [&](const AccountService::Answer& done) { answer = done; }})
+                             : accounts.registerMail("127.0.0.1", "bob@example.org");
             QTRY_VERIFY(answer);
         }
         QCOMPARE(answer->result, 1u);
