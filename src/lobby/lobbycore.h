@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lobby/matchcommands.h"
 #include "lobby/roomeventrouter.h"
 #include "protocol/protocolsocket.h"
 
@@ -21,6 +22,7 @@ class LobbyCore : public QObject
     void start();
     ProtocolSocket* socket() const { return connection; }
     RoomEventRouter& router() { return events; }
+    MatchCommands& matches() { return matchCommands; }
 
     // Logs in with the stored account; loggedIn() or loginRefused() follows, and after a
     // login the own name is asked for.
@@ -58,6 +60,7 @@ class LobbyCore : public QObject
 
     ProtocolSocket* connection = nullptr;
     RoomEventRouter events;
+    MatchCommands matchCommands{*this};
     QString ownNameText;
     quint32 connections = 0;
 };

@@ -39,6 +39,19 @@ ChatRoomForm::ChatRoomForm(LobbyCore& core, uint roomId, QVector<uint>* userIds,
     for (uint userId : std::as_const(*userIds))
         members.append({userId, QString()});
     delete userIds;
+
+    const QObject* battle = ui->pushButtonBattle;
+    connect(&core.matches(), &MatchCommands::recruitRefused, this, [this, battle](QObject* asker) {
+        if (asker == battle)
+            FeatureMessages(this, "対戦マッチング").information("すでにマッチング中です。");
+    });
+    // A success shows nothing: the recruiting dialog opens with the server's recruit event.
+    connect(
+        &core.matches(), &MatchCommands::replied, this,
+        [this, battle](QObject* asker, MatchCommands::Command, uint, quint32 result) {
+            if (asker == battle && result == 1)
+                FeatureMessages(this, "対戦マッチング").information("対戦相手募集に失敗しました。");
+        });
 }
 
 ChatRoomForm::~ChatRoomForm()
@@ -339,25 +352,7 @@ void ChatRoomForm::speak()
 
 void ChatRoomForm::on_pushButtonBattle_clicked()
 {
-    socket->whenIdle(ui->pushButtonBattle, [this] {
-        if (!core.router().canStartMatch()) {
-            FeatureMessages(this, "対戦マッチング").information("すでにマッチング中です。");
-            return;
-        }
-        beginRoomCommand(SLOT(doRecvRecruitMatchReply()));
-        socket->write(RecruitMatchRequest{roomId});
-        socket->sendCommand();
-    });
-}
-
-// A success shows nothing: the recruiting dialog opens with the server's recruit event.
-void ChatRoomForm::doRecvRecruitMatchReply()
-{
-    socket->prepareRecvReply(true);
-    const quint32 result = socket->read<ResultReply>().result;
-    socket->endCommand();
-    if (result == 1)
-        FeatureMessages(this, "対戦マッチング").information("対戦相手募集に失敗しました。");
+    core.matches().send(ui->pushButtonBattle, MatchCommands::Recruit, roomId);
 }
 
 void ChatRoomForm::appendLine(const QString& line)

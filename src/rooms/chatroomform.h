@@ -77,7 +77,6 @@ class ChatRoomForm : public QWidget, public LobbyRoom
     void on_lineSpeak_returnPressed();
     void on_btnSpeak_clicked();
     void on_pushButtonBattle_clicked();
-    void doRecvRecruitMatchReply();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
