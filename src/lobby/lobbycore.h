@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lobby/matchcommands.h"
+#include "lobby/roomcommands.h"
 #include "lobby/roomeventrouter.h"
 #include "protocol/protocolsocket.h"
 
@@ -23,6 +24,7 @@ class LobbyCore : public QObject
     ProtocolSocket* socket() const { return connection; }
     RoomEventRouter& router() { return events; }
     MatchCommands& matches() { return matchCommands; }
+    RoomCommands& rooms() { return roomCommands; }
 
     // Logs in with the stored account; loggedIn() or loginRefused() follows, and after a
     // login the own name is asked for.
@@ -61,6 +63,7 @@ class LobbyCore : public QObject
     ProtocolSocket* connection = nullptr;
     RoomEventRouter events;
     MatchCommands matchCommands{*this};
+    RoomCommands roomCommands{*this};
     QString ownNameText;
     quint32 connections = 0;
 };

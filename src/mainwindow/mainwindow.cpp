@@ -69,6 +69,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(core, &LobbyCore::connected, this, &MainWindow::doSocketConnected);
     connect(core, &LobbyCore::loginCommandState, this, &QWidget::setEnabled);
     connect(&core->matches(), &MatchCommands::commandState, this, &QWidget::setEnabled);
+    connect(&core->rooms(), &RoomCommands::commandState, this, &QWidget::setEnabled);
     connect(core, &LobbyCore::loginRefused, this, &MainWindow::doLoginRefused);
     connect(core, &LobbyCore::nameMissing, this, &MainWindow::doNameMissing);
     connect(core, &LobbyCore::named, this, &MainWindow::doNamed);

@@ -43,6 +43,7 @@ ChatRoomListForm::ChatRoomListForm(LobbyCore& core, QWidget* parent)
     setConnectionCount(core.connectionCount());
     connect(&core, &LobbyCore::connectionCountChanged, this, &ChatRoomListForm::setConnectionCount);
     connect(ui->scrList, &QScrollBar::valueChanged, this, &ChatRoomListForm::doScrollList);
+    connect(&core.rooms(), &RoomCommands::entryRefused, this, &ChatRoomListForm::refuseEntry);
 
     refreshTimer->setObjectName("refreshTimer");
     refreshTimer->setSingleShot(true);
@@ -265,46 +266,12 @@ void ChatRoomListForm::doButtonClicked(int id)
         password = dialog.password();
     }
 
-    enterRoomId = entry.roomId;
-    pendingMembers = 0;
-    enterUserIds = std::make_unique<QVector<uint>>();
-    socket->beginCommand(this, SLOT(doRecvEnterReply()), window(), SLOT(setEnabled(bool)));
-    socket->write(EnterRoomRequest{enterRoomId, password});
-    socket->sendCommand();
+    core.rooms().enterRoom(entry.roomId, password);
     countdown = 1;
-}
-
-// The answer is one packet with the result and the member count, then one packet per member;
-// they may arrive over several reads, so the slot takes what is queued and waits for the rest.
-void ChatRoomListForm::doRecvEnterReply()
-{
-    while (socket->prepareRecvReply(false)) {
-        if (pendingMembers == 0) {
-            const auto reply = socket->read<EnterRoomReply>();
-            pendingMembers = reply.memberCount;
-            if (reply.result != 0) {
-                refuseEntry(reply.result);
-                return;
-            }
-        } else {
-            enterUserIds->append(socket->read<ResultReply>().result);
-            --pendingMembers;
-        }
-        if (pendingMembers > 0) {
-            socket->releaseRecvBuffer();
-            continue;
-        }
-        socket->endCommand();
-        core.addRoomRequest(enterRoomId, enterUserIds.release());
-        return;
-    }
 }
 
 void ChatRoomListForm::refuseEntry(quint32 result)
 {
-    socket->endCommand();
-    enterUserIds.reset();
-    pendingMembers = 0;
     QString reason;
     switch (result) {
     case 2:
@@ -324,7 +291,7 @@ void ChatRoomListForm::on_pushCreateRoom_clicked()
 {
     socket->whenIdle(ui->pushCreateRoom, [this] {
         busy = true;
-        ChatRoomCreateDialog dialog(this, socket);
+        ChatRoomCreateDialog dialog(this, core.rooms());
         // The creator is the room's only member so far.
         connect(&dialog, &ChatRoomCreateDialog::roomCreated, this,
                 [this](uint roomId) { core.addRoomRequest(roomId, new QVector<uint>{ownUserId}); });

@@ -6,8 +6,6 @@
 #include <QVector>
 #include <QWidget>
 
-#include <memory>
-
 class LobbyCore;
 class ProtocolSocket;
 class QPushButton;
@@ -49,7 +47,6 @@ class ChatRoomListForm : public QWidget
     void doRecvGetInfoReply();
     void doScrollList();
     void doButtonClicked(int id);
-    void doRecvEnterReply();
     void on_pushCreateRoom_clicked();
 
   protected:
@@ -82,10 +79,6 @@ class ChatRoomListForm : public QWidget
     uint requestRoom = 0;
     QSignalMapper* mapper = nullptr;
     bool busy = false;
-    uint enterRoomId = 0;
-    quint32 pendingMembers = 0;
-    // Handed to the main window with the room on success, freed on a refusal.
-    std::unique_ptr<QVector<uint>> enterUserIds;
     // One single-shot tick at a time; a walk in flight arms the next one when it ends.
     QTimer* refreshTimer;
 };

@@ -1,10 +1,13 @@
-// The lobby core's commands without windows: the request each sends once the connection is free,
-// and what the core reports of its reply.
+// The lobby core's commands without windows: the request each sends, when, and what the core
+// reports of its reply.
 
 #include "support/connectedlobby.h"
 
 #include "lobby/lobbycore.h"
 
+#include <QMetaEnum>
+
+#include <functional>
 #include <memory>
 
 namespace
@@ -12,6 +15,7 @@ namespace
 constexpr quint32 room = 4;
 constexpr quint32 hanako = 5;
 using M = MatchCommands;
+using R = RoomCommands;
 
 // The core past the hello, the scripted server on the other end, and what the core reported.
 struct CoreLobby {
@@ -20,18 +24,41 @@ struct CoreLobby {
     LobbyCore core;
     QStringList reported;
 
+    template <class Sender, class... Args>
+    void note(Sender* sender, void (Sender::*signal)(Args...), const char* format)
+    {
+        QObject::connect(sender, signal, &core, [this, format](Args... args) {
+            QString line = format;
+            ((line = line.arg(text(args))), ...);
+            reported << line;
+        });
+    }
+    template <class T> static QString text(const T& value)
+    {
+        if constexpr (std::is_same_v<T, M::Command>)
+            return QMetaEnum::fromType<M::Command>().valueToKey(value);
+        else if constexpr (std::is_same_v<T, QObject*>)
+            return value ? "asker" : "nobody";
+        else if constexpr (std::is_same_v<T, RoomInfoReply>)
+            return QString("%1 %2/%3").arg(value.title).arg(value.userCount).arg(value.capacity);
+        else if constexpr (std::is_same_v<T, QVector<uint>*>)
+            return QString::number(std::unique_ptr<QVector<uint>>(value)->size());
+        else
+            return QVariant::fromValue(value).toString();
+    }
+
     bool open()
     {
-        QObject::connect(&core.matches(), &M::commandState, &core,
-                         [this](bool idle) { reported << (idle ? "idle" : "busy"); });
-        QObject::connect(&core.matches(), &M::replied, &core,
-                         [this](QObject* asker, M::Command command, uint roomId, quint32 result) {
-                             reported << QString("%1 %2 %3 %4")
-                                             .arg(asker != nullptr)
-                                             .arg(command)
-                                             .arg(roomId)
-                                             .arg(result);
-                         });
+        note(&core.matches(), &M::commandState, "idle %1");
+        note(&core.matches(), &M::replied, "%1 %2 %3 %4");
+        note(&core.rooms(), &R::commandState, "idle %1");
+        note(&core.rooms(), &R::createState, "creation idle %1");
+        note(&core.rooms(), &R::entryRefused, "entry refused %1");
+        note(&core, &LobbyCore::roomRequested, "room %1 with %2");
+        note(&core.rooms(), &R::roomCreated, "created %1");
+        note(&core.rooms(), &R::leaveReplied, "left %1: %2");
+        note(&core.rooms(), &R::roomInfoReplied, "room %1: %2");
+        note(&core.rooms(), &R::memberNameReplied, "room %1 name: %2 %3");
         server.exportAddress();
         QSignalSpy connected(&core, &LobbyCore::connected);
         core.start();
@@ -42,28 +69,80 @@ struct CoreLobby {
     }
 };
 
-enum Asker { Stays, GoesWhileOut, GoesWhileWaiting };
+using Ask = std::function<void(LobbyCore&, QObject* asker)>;
+
+Ask match(M::Command command)
+{
+    return [command](LobbyCore& core, QObject* asker) {
+        core.matches().send(asker, command, room, hanako);
+    };
+}
+
+const Ask leave = [](LobbyCore& core, QObject* asker) { core.rooms().leaveRoom(asker, room); };
+
+// A command that waits for the connection is asked while the own name's lookup is out, and its
+// asker may go meanwhile, or while the command is out.
+enum Asked { AtOnce, Waiting, GoneWhileWaiting, GoneWhileOut };
 
 struct Case {
     const char* name;
-    M::Command command;
-    QByteArray sent;
-    quint32 result = 0;
-    Asker asker = Stays;
+    Asked asked;
+    Ask ask;
+    QByteArray sent = {};
+    QByteArray reply = {};
+    // What the core reported, one signal after another.
+    QString reported = {};
 };
 
+QByteArray result(quint32 value)
+{
+    return frameBytes(ResultReply{value});
+}
+
 const Case cases[] = {
-    {"recruit refused", M::Recruit, frameBytes(RecruitMatchRequest{room}), 1},
-    {"start", M::StartBattle, frameBytes(StartBattleRequest{room})},
-    {"recruit cancel refused", M::CancelRecruit, frameBytes(CancelRecruitRequest{room}), 2},
-    {"application refused", M::Apply, frameBytes(ApplyMatchRequest{room, hanako}), 7},
-    {"withdrawal", M::CancelApply, frameBytes(CancelApplyRequest{room})},
-    {"battle's end", M::EndBattle, frameBytes(EndBattleRequest{room})},
-    {"battle left", M::DropBattle, frameBytes(DropBattleRequest{room}), 1},
+    {"recruit refused", Waiting, match(M::Recruit), frameBytes(RecruitMatchRequest{room}),
+     result(1), "idle false; asker Recruit 4 1; idle true"},
+    {"start", Waiting, match(M::StartBattle), frameBytes(StartBattleRequest{room}), result(0),
+     "idle false; asker StartBattle 4 0; idle true"},
+    {"recruit cancel refused", Waiting, match(M::CancelRecruit),
+     frameBytes(CancelRecruitRequest{room}), result(2),
+     "idle false; asker CancelRecruit 4 2; idle true"},
+    {"application refused", Waiting, match(M::Apply), frameBytes(ApplyMatchRequest{room, hanako}),
+     result(7), "idle false; asker Apply 4 7; idle true"},
+    {"withdrawal", Waiting, match(M::CancelApply), frameBytes(CancelApplyRequest{room}), result(0),
+     "idle false; asker CancelApply 4 0; idle true"},
+    {"battle's end", Waiting, match(M::EndBattle), frameBytes(EndBattleRequest{room}), result(0),
+     "idle false; asker EndBattle 4 0; idle true"},
+    {"battle left", Waiting, match(M::DropBattle), frameBytes(DropBattleRequest{room}), result(1),
+     "idle false; asker DropBattle 4 1; idle true"},
     // The router deleted the dialog on an event that overtook the reply: the reply is still read.
-    {"asker gone while out", M::Apply, frameBytes(ApplyMatchRequest{room, hanako}), 0,
-     GoesWhileOut},
-    {"asker gone before the connection was free", M::CancelApply, {}, 0, GoesWhileWaiting},
+    {"match asker gone while out", GoneWhileOut, match(M::Apply),
+     frameBytes(ApplyMatchRequest{room, hanako}), result(0),
+     "idle false; nobody Apply 4 0; idle true"},
+    {"match asker gone before the connection was free", GoneWhileWaiting, match(M::CancelApply)},
+    {"leave refused", Waiting, leave, frameBytes(LeaveRoomRequest{room}), result(1),
+     "idle false; left 4: 1; idle true"},
+    {"leave asker gone before the connection was free", GoneWhileWaiting, leave},
+    // The members come as replies of their own; every reply here comes a byte per read.
+    {"entry", AtOnce, [](LobbyCore& core, QObject*) { core.rooms().enterRoom(room, "秘密"); },
+     frameBytes(EnterRoomRequest{room, "秘密"}), enteredReply({7, hanako}),
+     "idle false; idle true; room 4 with 2"},
+    {"entry refused", AtOnce, [](LobbyCore& core, QObject*) { core.rooms().enterRoom(room, ""); },
+     frameBytes(EnterRoomRequest{room, ""}), frameBytes(EnterRoomReply{3, 0}),
+     "idle false; entry refused 3; idle true"},
+    {"creation", AtOnce,
+     [](LobbyCore& core, QObject*) { core.rooms().createRoom("部屋", "pw", 8, 0); },
+     frameBytes(CreateRoomRequest{"部屋", "pw", 8, 0}), result(12),
+     "creation idle false; created 12; creation idle true"},
+    {"room information", AtOnce,
+     [](LobbyCore& core, QObject*) { core.rooms().requestRoomInfo(room); },
+     getRoomInfoRequest(room), roomInfoReply({"部屋", 3, 8}),
+     "idle false; room 4: 部屋 3/8; idle true"},
+    {"member name refused", AtOnce,
+     [](LobbyCore& core, QObject*) { core.rooms().requestMemberName(room, hanako); },
+     getNameRequest(hanako), nameReply(1, ""), "idle false; room 4 name: 1 ; idle true"},
+    {"chat line", AtOnce, [](LobbyCore& core, QObject*) { core.rooms().speak(room, "やあ"); },
+     frameBytes(SpeakRequest{room, "やあ"})},
 };
 } // namespace
 
@@ -79,36 +158,34 @@ class LobbyCommandsTest : public QObject
             QTest::newRow(cases[i].name) << i;
     }
 
-    // Each request waits while another command is out, here the lookup of the own name.
     void commands()
     {
         QFETCH(int, index);
         const Case& c = cases[index];
         CoreLobby lobby;
         QVERIFY2(lobby.open(), qPrintable(lobby.server.failure()));
-        lobby.core.requestOwnName();
-        EXPECT_CLIENT_BYTES(lobby.server, getNameRequest(ownUserId));
         auto asker = std::make_unique<QObject>();
-        lobby.core.matches().send(asker.get(), c.command, room, hanako);
-        QVERIFY2(lobby.server.nothingMoreFrom(&lobby.core), qPrintable(lobby.server.failure()));
-        if (c.asker == GoesWhileWaiting)
-            asker.reset();
-        QSignalSpy named(&lobby.core, &LobbyCore::named);
-        lobby.server.send(nameReply(0, "たろう"));
-        // What waited on the connection runs in the turn after the lookup's end.
-        QVERIFY(named.wait());
-        QCoreApplication::processEvents();
-        QStringList reported;
-        if (!c.sent.isEmpty()) {
-            EXPECT_CLIENT_BYTES(lobby.server, c.sent);
-            if (c.asker == GoesWhileOut)
+        if (c.asked != AtOnce) {
+            lobby.core.requestOwnName();
+            c.ask(lobby.core, asker.get());
+            EXPECT_CLIENT_BYTES(lobby.server, getNameRequest(ownUserId));
+            QVERIFY2(lobby.server.nothingMoreFrom(&lobby.core), qPrintable(lobby.server.failure()));
+            if (c.asked == GoneWhileWaiting)
                 asker.reset();
-            lobby.server.send(frameBytes(ResultReply{c.result}));
-            reported = QStringList{
-                "busy", QString("%1 %2 4 %3").arg(c.asker == Stays).arg(c.command).arg(c.result),
-                "idle"};
+            QSignalSpy named(&lobby.core, &LobbyCore::named);
+            lobby.server.send(nameReply(0, "たろう"));
+            // What waited on the connection runs in the turn after the lookup's end.
+            QVERIFY(named.wait());
+            QCoreApplication::processEvents();
+        } else {
+            c.ask(lobby.core, asker.get());
         }
-        QTRY_COMPARE(lobby.reported, reported);
+        if (!c.sent.isEmpty())
+            EXPECT_CLIENT_BYTES(lobby.server, c.sent);
+        if (c.asked == GoneWhileOut)
+            asker.reset();
+        lobby.server.sendSplit(c.reply);
+        QTRY_COMPARE(lobby.reported.join("; "), c.reported);
         QVERIFY(!lobby.core.socket()->isCommandOpen());
         QVERIFY2(lobby.server.nothingMoreFrom(&lobby.core), qPrintable(lobby.server.failure()));
     }
