@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lobby/accountcommands.h"
 #include "lobby/matchcommands.h"
 #include "lobby/roomcommands.h"
 #include "lobby/roomeventrouter.h"
@@ -10,7 +11,8 @@
 #include <QVector>
 
 // The client's side of the lobby without its windows: the connection, the login and the
-// user's own name, the server's notifications and the router of room events. The windows
+// user's own name, the server's notifications, the router of room events, and every other
+// command in flight, for matches, rooms and the account. The windows
 // present what it reports and hand it the user's actions.
 class LobbyCore : public QObject
 {
@@ -25,6 +27,7 @@ class LobbyCore : public QObject
     RoomEventRouter& router() { return events; }
     MatchCommands& matches() { return matchCommands; }
     RoomCommands& rooms() { return roomCommands; }
+    AccountCommands& accounts() { return accountCommands; }
 
     // Logs in with the stored account; loggedIn() or loginRefused() follows, and after a
     // login the own name is asked for.
@@ -64,6 +67,7 @@ class LobbyCore : public QObject
     RoomEventRouter events;
     MatchCommands matchCommands{*this};
     RoomCommands roomCommands{*this};
+    AccountCommands accountCommands{*this};
     QString ownNameText;
     quint32 connections = 0;
 };

@@ -193,7 +193,7 @@ void MainWindow::askForAccount(bool evenIfStored)
 {
     while (evenIfStored || !hasStoredAccount()) {
         evenIfStored = false;
-        AccountSelectDialog dialog(this, core->socket());
+        AccountSelectDialog dialog(this, core->accounts());
         dialog.exec();
     }
 }
@@ -209,7 +209,7 @@ void MainWindow::doLoginRefused()
 
 void MainWindow::doNameMissing()
 {
-    SetNameDialog dialog(this, core->socket());
+    SetNameDialog dialog(this, core->accounts());
     dialog.exec();
     core->requestOwnName();
 }
@@ -230,7 +230,7 @@ void MainWindow::doChatRoomListCreated(ChatRoomListForm* form)
     ui->tabWidget->setCurrentIndex(0);
     core->router().runRoomEvents();
     if (userSettings->value("admin", "").toString() == "true")
-        (new AdminDialog(this, core->socket()))->show();
+        (new AdminDialog(this, core->accounts()))->show();
     setEnabled(true);
     // The end of the start-up, which scripts and benchmarks wait for.
     qInfo("[MainWindow] room list shown");
@@ -244,7 +244,7 @@ void MainWindow::on_action_S_triggered()
         ChatRoomListForm* list = roomList();
         if (list)
             list->setAutoUpdate(false);
-        UserSettingDialog dialog(this, core->socket());
+        UserSettingDialog dialog(this, core->accounts());
         connect(&dialog, &UserSettingDialog::nameFetched, core, &LobbyCore::setOwnName);
         dialog.exec();
         if (list)

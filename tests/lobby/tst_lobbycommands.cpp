@@ -5,6 +5,7 @@
 
 #include "lobby/lobbycore.h"
 
+#include <QAction>
 #include <QMetaEnum>
 
 #include <functional>
@@ -16,13 +17,13 @@ constexpr quint32 room = 4;
 constexpr quint32 hanako = 5;
 using M = MatchCommands;
 using R = RoomCommands;
+using A = AccountCommands;
 
-// The core past the hello, the scripted server on the other end, and what the core reported.
-struct CoreLobby {
-    TestEnvironment env;
-    FakeLobbyServer server;
-    LobbyCore core;
+// The core past the hello, and what it reported.
+struct CoreLobby : ConnectedCore {
     QStringList reported;
+    // A command's asker, and the holder of an account's command.
+    std::unique_ptr<QAction> asker = std::make_unique<QAction>();
 
     template <class Sender, class... Args>
     void note(Sender* sender, void (Sender::*signal)(Args...), const char* format)
@@ -59,13 +60,13 @@ struct CoreLobby {
         note(&core.rooms(), &R::leaveReplied, "left %1: %2");
         note(&core.rooms(), &R::roomInfoReplied, "room %1: %2");
         note(&core.rooms(), &R::memberNameReplied, "room %1 name: %2 %3");
-        server.exportAddress();
-        QSignalSpy connected(&core, &LobbyCore::connected);
-        core.start();
-        if (!server.expect(clientHello()))
-            return false;
-        server.send(serverHello(0));
-        return connected.wait(5000);
+        note(asker.get(), &QAction::enabledChanged, "holder enabled %1");
+        note(&core.accounts(), &A::passwordReplied, "password %1");
+        note(&core.accounts(), &A::mailRegistered, "mail registered %1");
+        note(&core.accounts(), &A::keyRegistered, "key registered %1");
+        note(&core.accounts(), &A::nameReplied, "name %1 %2");
+        note(&core.accounts(), &A::mailReplied, "mail %1");
+        return ConnectedCore::open();
     }
 };
 
@@ -143,6 +144,35 @@ const Case cases[] = {
      getNameRequest(hanako), nameReply(1, ""), "idle false; room 4 name: 1 ; idle true"},
     {"chat line", AtOnce, [](LobbyCore& core, QObject*) { core.rooms().speak(room, "やあ"); },
      frameBytes(SpeakRequest{room, "やあ"})},
+    {"password change refused", AtOnce,
+     [](LobbyCore& core, QObject* holder) { core.accounts().setPassword(holder, "old", "new"); },
+     frameBytes(SetPasswordRequest{"old", "new"}), result(1),
+     "holder enabled false; password 1; holder enabled true"},
+    {"mail registration refused", AtOnce,
+     [](LobbyCore& core, QObject* holder) { core.accounts().registerMail(holder, "a@b.jp"); },
+     frameBytes(RegisterMailRequest{"a@b.jp"}), result(2),
+     "holder enabled false; mail registered 2; holder enabled true"},
+    {"key registration", AtOnce,
+     [](LobbyCore& core, QObject* holder) { core.accounts().registerKey(holder, "7F3A"); },
+     frameBytes(RegisterKeyRequest{"7F3A"}), result(0),
+     "holder enabled false; key registered 0; holder enabled true"},
+    {"name lookup", AtOnce,
+     [](LobbyCore& core, QObject* holder) { core.accounts().requestName(holder, hanako); },
+     getNameRequest(hanako), nameReply(0, "はなこ"),
+     "holder enabled false; name 0 はなこ; holder enabled true"},
+    {"mail lookup", AtOnce,
+     [](LobbyCore& core, QObject* holder) { core.accounts().requestMail(holder); },
+     frameBytes(GetMailRequest{}), frameBytes(MailReply{"taro@example.org"}),
+     "holder enabled false; mail taro@example.org; holder enabled true"},
+    {"name change", AtOnce, [](LobbyCore& core, QObject*) { core.accounts().setName("じろう"); },
+     frameBytes(SetNameRequest{"じろう"})},
+    {"mail change", AtOnce, [](LobbyCore& core, QObject*) { core.accounts().setMail("a@b.jp"); },
+     frameBytes(SetMailRequest{"a@b.jp"})},
+    {"global message", AtOnce,
+     [](LobbyCore& core, QObject*) { core.accounts().sendGlobalMessage("お知らせ"); },
+     frameBytes(GlobalMessageRequest{"お知らせ"})},
+    {"quit", AtOnce, [](LobbyCore& core, QObject*) { core.accounts().quit(); },
+     frameBytes(QuitRequest{})},
 };
 } // namespace
 
@@ -164,26 +194,25 @@ class LobbyCommandsTest : public QObject
         const Case& c = cases[index];
         CoreLobby lobby;
         QVERIFY2(lobby.open(), qPrintable(lobby.server.failure()));
-        auto asker = std::make_unique<QObject>();
         if (c.asked != AtOnce) {
             lobby.core.requestOwnName();
-            c.ask(lobby.core, asker.get());
+            c.ask(lobby.core, lobby.asker.get());
             EXPECT_CLIENT_BYTES(lobby.server, getNameRequest(ownUserId));
             QVERIFY2(lobby.server.nothingMoreFrom(&lobby.core), qPrintable(lobby.server.failure()));
             if (c.asked == GoneWhileWaiting)
-                asker.reset();
+                lobby.asker.reset();
             QSignalSpy named(&lobby.core, &LobbyCore::named);
             lobby.server.send(nameReply(0, "たろう"));
             // What waited on the connection runs in the turn after the lookup's end.
             QVERIFY(named.wait());
             QCoreApplication::processEvents();
         } else {
-            c.ask(lobby.core, asker.get());
+            c.ask(lobby.core, lobby.asker.get());
         }
         if (!c.sent.isEmpty())
             EXPECT_CLIENT_BYTES(lobby.server, c.sent);
         if (c.asked == GoneWhileOut)
-            asker.reset();
+            lobby.asker.reset();
         lobby.server.sendSplit(c.reply);
         QTRY_COMPARE(lobby.reported.join("; "), c.reported);
         QVERIFY(!lobby.core.socket()->isCommandOpen());

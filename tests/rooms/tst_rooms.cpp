@@ -145,7 +145,7 @@ void RoomsTest::duringWalk()
 {
     LobbyWindow run;
     VERIFY_STEP(run, loggedIn(5));
-    AdminDialog admin(run.window.get(), run.socket());
+    AdminDialog admin(run.window.get(), run.window->lobby().accounts());
     admin.show();
     Boxes boxes;
     auto* field = child<QLineEdit>(&admin, "lineGmes");
