@@ -10,6 +10,8 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
+
 // The client's side of the lobby without its windows: the connection, the login and the
 // user's own name, the server's notifications, the router of room events, and every other
 // command in flight, for matches, rooms and the account. The windows
@@ -24,6 +26,12 @@ class LobbyCore : public QObject
     // Opens the connection; connected() follows, or closed().
     void start();
     ProtocolSocket* socket() const { return connection; }
+    bool isConnectionIdle() const { return !connection->isCommandOpen(); }
+    // Runs action once no command is out, unless context has gone by then.
+    void whenIdle(QObject* context, const std::function<void()>& action)
+    {
+        connection->whenIdle(context, action);
+    }
     RoomEventRouter& router() { return events; }
     MatchCommands& matches() { return matchCommands; }
     RoomCommands& rooms() { return roomCommands; }

@@ -18,6 +18,42 @@ quint32 RoomCommands::readResult()
     return result;
 }
 
+void RoomCommands::requestRoomCount()
+{
+    beginRoomCommand(SLOT(doRecvCountReply()));
+    core.socket()->write(GetCountRequest{});
+    core.socket()->sendCommand();
+}
+
+void RoomCommands::beginWalk(uint roomId)
+{
+    core.socket()->beginCommand(this, SLOT(doRecvWalkReply()), this, SIGNAL(walkState(bool)));
+    core.socket()->write(GetRoomInfoRequest{roomId});
+    core.socket()->sendCommand();
+}
+
+void RoomCommands::doRecvWalkReply()
+{
+    ProtocolSocket* socket = core.socket();
+    socket->prepareRecvReply(true);
+    const auto info = socket->read<RoomInfoReply>();
+    socket->releaseRecvBuffer();
+    emit walkInfoReplied(info);
+}
+
+void RoomCommands::continueWalk(uint roomId)
+{
+    ProtocolSocket* socket = core.socket();
+    socket->beginMessage();
+    socket->write(GetRoomInfoRequest{roomId});
+    socket->sendMessage();
+}
+
+void RoomCommands::endWalk()
+{
+    core.socket()->endCommand();
+}
+
 void RoomCommands::enterRoom(uint roomId, const QString& password)
 {
     askedRoom = roomId;

@@ -7,7 +7,6 @@
 #include <QWidget>
 
 class LobbyCore;
-class ProtocolSocket;
 class QPushButton;
 class QSignalMapper;
 class QTimer;
@@ -42,9 +41,9 @@ class ChatRoomListForm : public QWidget
     void created(ChatRoomListForm* form);
 
   private slots:
-    void doRecvCountReply();
+    void doRecvCountReply(quint32 count);
     void doUpdate();
-    void doRecvGetInfoReply();
+    void doRecvGetInfoReply(const RoomInfoReply& info);
     void doScrollList();
     void doButtonClicked(int id);
     void on_pushCreateRoom_clicked();
@@ -60,14 +59,12 @@ class ChatRoomListForm : public QWidget
     void armRefresh();
     void rebuildRows(uint wanted);
     void placeRows();
-    void writeGetRoomInfo();
     void finishWalk();
     void showPlaceholder(const QString& text);
     void refuseEntry(quint32 result);
 
     Ui::ChatRoomListForm* ui;
     LobbyCore& core;
-    ProtocolSocket* socket;
     int countdown = 1;
     uint topRoom = 0;
     uint roomCount = 0;

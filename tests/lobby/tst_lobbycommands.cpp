@@ -54,6 +54,9 @@ struct CoreLobby : ConnectedCore {
         note(&core.matches(), &M::replied, "%1 %2 %3 %4");
         note(&core.rooms(), &R::commandState, "idle %1");
         note(&core.rooms(), &R::createState, "creation idle %1");
+        note(&core.rooms(), &R::walkState, "walk idle %1");
+        note(&core.rooms(), &R::roomCountReplied, "count %1");
+        note(&core.rooms(), &R::walkInfoReplied, "walked %1");
         note(&core.rooms(), &R::entryRefused, "entry refused %1");
         note(&core, &LobbyCore::roomRequested, "room %1 with %2");
         note(&core.rooms(), &R::roomCreated, "created %1");
@@ -80,6 +83,13 @@ Ask match(M::Command command)
 }
 
 const Ask leave = [](LobbyCore& core, QObject* asker) { core.rooms().leaveRoom(asker, room); };
+
+// A walk that ends with its first room.
+const Ask walkOne = [](LobbyCore& core, QObject*) {
+    QObject::connect(&core.rooms(), &R::walkInfoReplied, &core,
+                     [&core] { core.rooms().endWalk(); });
+    core.rooms().beginWalk(room);
+};
 
 // A command that waits for the connection is asked while the own name's lookup is out, and its
 // asker may go meanwhile, or while the command is out.
@@ -124,6 +134,10 @@ const Case cases[] = {
     {"leave refused", Waiting, leave, frameBytes(LeaveRoomRequest{room}), result(1),
      "idle false; left 4: 1; idle true"},
     {"leave asker gone before the connection was free", GoneWhileWaiting, leave},
+    {"room count", AtOnce, [](LobbyCore& core, QObject*) { core.rooms().requestRoomCount(); },
+     frameBytes(GetCountRequest{}), result(3), "idle false; count 3; idle true"},
+    {"walk", AtOnce, walkOne, getRoomInfoRequest(room), roomInfoReply({"部屋", 3, 8}),
+     "walk idle false; walked 部屋 3/8; walk idle true"},
     // The members come as replies of their own; every reply here comes a byte per read.
     {"entry", AtOnce, [](LobbyCore& core, QObject*) { core.rooms().enterRoom(room, "秘密"); },
      frameBytes(EnterRoomRequest{room, "秘密"}), enteredReply({7, hanako}),
