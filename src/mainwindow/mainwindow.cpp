@@ -132,7 +132,7 @@ void MainWindow::doAddRoomRequest(uint roomId, QVector<uint>* userIds)
     connect(form, &ChatRoomForm::lineWritten, this, &MainWindow::appendAllRoomsLog);
     connect(form, &ChatRoomForm::bellRung, this, &MainWindow::playBell);
     connect(form, &ChatRoomForm::left, this, &MainWindow::removeRoomTab);
-    core->socket()->whenIdle(form, [form] { form->requestRoomInfo(); });
+    core->whenIdle(form, [form] { form->requestRoomInfo(); });
 }
 
 void MainWindow::doChatCreated(ChatRoomForm* form, uint roomId)
@@ -240,7 +240,7 @@ void MainWindow::doChatRoomListCreated(ChatRoomListForm* form)
 // is over, and no walk starts while it is open.
 void MainWindow::on_action_S_triggered()
 {
-    core->socket()->whenIdle(ui->action_S, [this] {
+    core->whenIdle(ui->action_S, [this] {
         ChatRoomListForm* list = roomList();
         if (list)
             list->setAutoUpdate(false);
@@ -257,7 +257,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     event->ignore();
     if (!isEnabled() || !core->socket())
         return;
-    core->socket()->sendQuit();
+    core->accounts().quit();
     setEnabled(false);
 }
 
