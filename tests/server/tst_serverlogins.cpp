@@ -6,6 +6,8 @@
 #include "storeworker.h"
 #include "textchecks.h"
 
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -146,7 +148,8 @@ class ServerLoginsTest : public QObject
     {
         QString error;
         QVERIFY2(server.writeConfig("[accounts]\nlockAfterFailures=1\n") &&
-                     server.createAccounts({{"bob", "secret", "BOB"}}, error) &&
+                     server.createAccounts({{"bob", "secret", "BOB"}, {"carol", "secret", "C"}},
+                                           error) &&
                      server.start(error),
                  qPrintable(error));
     }
@@ -391,6 +394,44 @@ class ServerLoginsTest : public QObject
         QString error;
         QVERIFY(!server.createAccounts({{name, "secret", handle}}, error));
         QVERIFY2(error.contains("control characters"), qPrintable(error));
+    }
+
+    // Another process holds SQLite's write lock. Carol's handle change waits for it, and her
+    // lookup of her own name waits behind the change: the new name once the lock is released,
+    // the old one once the busy timeout refused the change. Meanwhile a new client's hello and
+    // her other requests are answered well within that timeout.
+    void storeLockedElsewhere_data()
+    {
+        QTest::addColumn<bool>("released");
+        QTest::newRow("released") << true;
+        QTest::newRow("held past the busy timeout") << false;
+    }
+
+    void storeLockedElsewhere()
+    {
+        QFETCH(bool, released);
+        LobbyClient carol, newcomer;
+        carol.connectToServer("127.0.0.1", server.port());
+        quint32 id = 0;
+        QString before, name;
+        carol.authenticate("carol", "secret", [&](const LoginReply& reply) { id = reply.userId; });
+        QTRY_VERIFY(id);
+        carol.getName(id, [&](quint32, const QString& found) { before = found; });
+        QTRY_VERIFY(!before.isEmpty());
+        QSqlDatabase holder = QSqlDatabase::addDatabase("QSQLITE", QTest::currentDataTag());
+        holder.setDatabaseName(data.filePath("tileparlor.db"));
+        QVERIFY(holder.open() && QSqlQuery(holder).exec("BEGIN EXCLUSIVE"));
+        std::optional<quint32> rooms;
+        QVERIFY(carol.setName(QTest::currentDataTag()));
+        carol.getCount([&](quint32 count) { rooms = count; });
+        carol.getName(id, [&](quint32, const QString& found) { name = found; });
+        newcomer.connectToServer("127.0.0.1", server.port());
+        QTRY_VERIFY_WITH_TIMEOUT(rooms && newcomer.isOpen(), 1000);
+        QVERIFY(name.isEmpty());
+        if (released)
+            QVERIFY(QSqlQuery(holder).exec("ROLLBACK"));
+        QTRY_COMPARE(name, released ? QTest::currentDataTag() : before);
+        holder.close();
     }
 
     // Failed logins lock bob (one a minute is allowed) for everyone but the address of his
