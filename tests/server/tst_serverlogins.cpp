@@ -420,6 +420,7 @@ class ServerLoginsTest : public QObject
         QTRY_VERIFY(!before.isEmpty());
         QSqlDatabase holder = QSqlDatabase::addDatabase("QSQLITE", QTest::currentDataTag());
         holder.setDatabaseName(data.filePath("tileparlor.db"));
+        const auto unlock = qScopeGuard([&] { holder.close(); });
         QVERIFY(holder.open() && QSqlQuery(holder).exec("BEGIN EXCLUSIVE"));
         std::optional<quint32> rooms;
         QVERIFY(carol.setName(QTest::currentDataTag()));
@@ -431,7 +432,6 @@ class ServerLoginsTest : public QObject
         if (released)
             QVERIFY(QSqlQuery(holder).exec("ROLLBACK"));
         QTRY_COMPARE(name, released ? QTest::currentDataTag() : before);
-        holder.close();
     }
 
     // Failed logins lock bob (one a minute is allowed) for everyone but the address of his
