@@ -259,6 +259,29 @@ class ServerLoginsTest : public QObject
         QTRY_COMPARE(queue.jobs(), 0);
     }
 
+    // Store jobs run in the order they came, also those whose context has gone meanwhile (a
+    // registration is not left half done); only their answers are dropped.
+    void storeJobsOutliveTheirContext()
+    {
+        MemoryStore store;
+        StoreWorker worker(store);
+        QObject here;
+        auto* gone = new QObject;
+        QString ran, answered;
+        for (QChar job : QString("abc"))
+            worker.run(
+                job == 'b' ? gone : &here,
+                [&ran, job](Store&) {
+                    ran += job;
+                    return job;
+                },
+                [&answered](QChar job) { answered += job; });
+        delete gone;
+        worker.finishAll();
+        QCOMPARE(ran, "abc");
+        QCOMPARE(answered, "ac");
+    }
+
     // Two failures a minute; then locks of 1 s, doubling up to 4 s. The account logged in from
     // "usual" before the failures, at the times given in ms.
     void accountLock_data()
