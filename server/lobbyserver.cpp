@@ -4,7 +4,7 @@
 
 #include <QTcpSocket>
 
-LobbyServer::LobbyServer(const ServerConfig& config, Store& store, Outbox& outbox)
+LobbyServer::LobbyServer(const ServerConfig& config, StoreWorker& store, Outbox& outbox)
     : config(config), lobby(config, notifier),
       addressGuard(config.failedLoginsPerMinute, config.loginBanSeconds,
                    config.registrationMailsPerHour),

@@ -15,7 +15,7 @@
 
 class Connection;
 class Outbox;
-class Store;
+class StoreWorker;
 struct ServerConfig;
 
 // Accepts clients, keeps the per-address count, logs the metrics line, and shuts down in
@@ -25,7 +25,7 @@ class LobbyServer : public QObject
     Q_OBJECT
 
   public:
-    LobbyServer(const ServerConfig& config, Store& store, Outbox& outbox);
+    LobbyServer(const ServerConfig& config, StoreWorker& store, Outbox& outbox);
     ~LobbyServer() override;
 
     bool listen(const QHostAddress& address, quint16 port);
