@@ -136,7 +136,7 @@ QByteArray configText(const Settings& settings)
                      "sendQueueBytes=16777216\n"
                      // Every worker logs in from 127.0.0.1: the queue's fairness between
                      // addresses would measure the policy, not the server.
-                     "[accounts]\npasswordJobsPerAddress=100000\npasswordJobsWaiting=100000\n"
+                     "[accounts]\npasswordJobsPerAddress=1000\npasswordJobsWaiting=100000\n"
                      "[rooms]\nsize=" +
                      QByteArray::number(settings.rooms) + "\n";
     for (int i = 1; i <= settings.rooms; ++i)
