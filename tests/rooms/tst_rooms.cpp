@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QSplitter>
 
 namespace
 {
@@ -224,6 +225,11 @@ void RoomsTest::chatRoom()
     ChatRoomForm* form = run.serveRoom(4, room(noRoom), {{taro, "たろう"}, {hanako, "はなこ"}});
     QVERIFY2(form, qPrintable(run.server.failure()));
     QTRY_COMPARE(run.allRoomsLog(), QString("(4) *** 入室しました ***"));
+    // Undo takes back what the user typed, never the lines received.
+    QTest::keyClick(
+        child<QPlainTextEdit>(child<QSplitter>(run.window.get(), "splitterSub"), "textLog"),
+        Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(run.allRoomsLog(), QString("(4) *** 入室しました ***"));
     // Chat lines are messages, not commands, cut to 128 characters; each waits for the server's
     // echo, and an empty one is not sent.
     auto* line = child<QLineEdit>(form, "lineSpeak");
