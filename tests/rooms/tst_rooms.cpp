@@ -1,4 +1,5 @@
 #include "mainwindow/admindialog.h"
+#include "rooms/batchedlog.h"
 #include "rooms/chatroomcreatedialog.h"
 #include "rooms/chatroomenterpassworddialog.h"
 #include "rooms/chatroomform.h"
@@ -86,6 +87,8 @@ class RoomsTest : public QObject
     void duringWalk();
     void createRoom();
     void chatRoom();
+    void batchedLog_data();
+    void batchedLog();
 };
 
 void RoomsTest::walk_data()
@@ -304,6 +307,39 @@ void RoomsTest::chatRoom()
     QCOMPARE(
         boxes.seen,
         QStringList{"QMessageBox \"チャットルームから退室\" saying \"退室できませんでした。\""});
+}
+
+void RoomsTest::batchedLog_data()
+{
+    QTest::addColumn<QList<int>>("bursts");
+    QTest::addColumn<bool>("scrolledBack");
+    const int block = BatchedLog::linesPerBlock;
+    QTest::newRow("one by one past a block") << QList<int>(block + 2, 1) << false;
+    QTest::newRow("bursts across blocks") << QList<int>{3, 2 * block + 1, block - 3, 5} << false;
+    QTest::newRow("scrolled back") << QList<int>{block, 1, block + 1} << true;
+}
+
+// Lines keep their text and breaks whatever block they share, and a view at its end follows
+// them while one the user scrolled back stays where it is.
+void RoomsTest::batchedLog()
+{
+    QFETCH(QList<int>, bursts);
+    QFETCH(bool, scrolledBack);
+    QPlainTextEdit view;
+    view.resize(300, 100);
+    view.show();
+    auto* log = new BatchedLog(&view);
+    QScrollBar* bar = view.verticalScrollBar();
+    QStringList lines;
+    for (int burst = 0; burst < bursts.size(); ++burst) {
+        for (int i = 0; i < bursts[burst]; ++i)
+            log->append(lines.emplaceBack(QString("line %1 ").arg(lines.size()).repeated(2)));
+        QTRY_COMPARE(view.toPlainText(), lines.join('\n'));
+        // The first burst finds the view at its end.
+        QCOMPARE(bar->value(), scrolledBack && burst > 0 ? 0 : bar->maximum());
+        if (scrolledBack)
+            bar->setValue(0);
+    }
 }
 
 QTEST_MAIN(RoomsTest)
