@@ -1,11 +1,18 @@
 #include "rooms/batchedlog.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocumentFragment>
 
-BatchedLog::BatchedLog(QPlainTextEdit* view) : QObject(view), view(view) {}
+BatchedLog::BatchedLog(QPlainTextEdit* view) : QObject(view), view(view)
+{
+    view->viewport()->installEventFilter(this);
+}
 
 void BatchedLog::append(const QString& line)
 {
@@ -43,4 +50,48 @@ void BatchedLog::flush()
     pending.clear();
     if (atEnd)
         view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+}
+
+// The third click of a triple click is a press soon after a double click, near it, as the text
+// control counts them.
+bool BatchedLog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::MouseButtonDblClick && event->type() != QEvent::MouseButtonPress)
+        return QObject::eventFilter(watched, event);
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    const QPoint at = mouse->position().toPoint();
+    if (mouse->button() != Qt::LeftButton)
+        return false;
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        sinceDoubleClick.start();
+        doubleClickAt = at;
+        return false;
+    }
+    if (!sinceDoubleClick.isValid() ||
+        sinceDoubleClick.elapsed() >= QApplication::doubleClickInterval() ||
+        (at - doubleClickAt).manhattanLength() >= QApplication::startDragDistance())
+        return false;
+    sinceDoubleClick.invalidate();
+    selectLineAt(at);
+    return true;
+}
+
+// Selects the line and the break after it, as a triple click selects a block and its break.
+void BatchedLog::selectLineAt(const QPoint& position)
+{
+    QTextCursor cursor = view->cursorForPosition(position);
+    const QTextBlock block = cursor.block();
+    const QString text = block.text();
+    const int at = cursor.positionInBlock();
+    const int start = at > 0 ? int(text.lastIndexOf(QChar::LineSeparator, at - 1)) + 1 : 0;
+    int end = int(text.indexOf(QChar::LineSeparator, at));
+    if (end < 0)
+        end = int(text.size());
+    cursor.setPosition(block.position() + start);
+    cursor.setPosition(block.position() + end, QTextCursor::KeepAnchor);
+    cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+    view->setTextCursor(cursor);
+    QClipboard* clipboard = QApplication::clipboard();
+    if (clipboard->supportsSelection())
+        clipboard->setText(cursor.selection().toPlainText(), QClipboard::Selection);
 }

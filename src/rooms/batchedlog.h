@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QPoint>
 #include <QStringList>
 
 class QPlainTextEdit;
@@ -12,7 +14,8 @@ class QPlainTextEdit;
 // A log keeps every line of an evening, so each line must be cheap: a text block costs its
 // layout and block data, a few hundred bytes whatever its length, so lines share blocks, joined
 // by line separators. They look, select and copy as the lines of a block per line would, and
-// toPlainText() gives the separators back as line breaks.
+// toPlainText() gives the separators back as line breaks. A triple click, which selects a block,
+// is narrowed to the line under the mouse.
 class BatchedLog : public QObject
 {
     Q_OBJECT
@@ -25,9 +28,15 @@ class BatchedLog : public QObject
 
     void append(const QString& line);
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void flush();
+    void selectLineAt(const QPoint& position);
 
     QPlainTextEdit* view;
     QStringList pending;
+    QElapsedTimer sinceDoubleClick;
+    QPoint doubleClickAt;
 };

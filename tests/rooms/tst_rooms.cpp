@@ -15,6 +15,7 @@
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QTextDocumentFragment>
 
 namespace
 {
@@ -319,8 +320,8 @@ void RoomsTest::batchedLog_data()
     QTest::newRow("scrolled back") << QList<int>{block, 1, block + 1} << true;
 }
 
-// Lines keep their text and breaks whatever block they share, and a view at its end follows
-// them while one the user scrolled back stays where it is.
+// Lines keep their text and breaks whatever block they share, a view at its end follows them
+// while one the user scrolled back stays where it is, and each line selects as one.
 void RoomsTest::batchedLog()
 {
     QFETCH(QList<int>, bursts);
@@ -340,6 +341,13 @@ void RoomsTest::batchedLog()
         if (scrolledBack)
             bar->setValue(0);
     }
+    // A triple click selects one line with its break, wherever it lies in its block.
+    const int shown = scrolledBack ? 1 : int(lines.size()) - 2;
+    QTextCursor line(view.document()->find(lines[shown]));
+    const QPoint at = view.cursorRect(line).center();
+    QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at);
+    QCOMPARE(view.textCursor().selection().toPlainText(), lines[shown] + '\n');
 }
 
 QTEST_MAIN(RoomsTest)
