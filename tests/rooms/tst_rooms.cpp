@@ -1,4 +1,5 @@
 #include "mainwindow/admindialog.h"
+#include "rooms/batchedlog.h"
 #include "rooms/chatroomcreatedialog.h"
 #include "rooms/chatroomenterpassworddialog.h"
 #include "rooms/chatroomform.h"
@@ -13,6 +14,8 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QSplitter>
+#include <QTextDocumentFragment>
 
 namespace
 {
@@ -85,6 +88,8 @@ class RoomsTest : public QObject
     void duringWalk();
     void createRoom();
     void chatRoom();
+    void batchedLog_data();
+    void batchedLog();
 };
 
 void RoomsTest::walk_data()
@@ -224,6 +229,11 @@ void RoomsTest::chatRoom()
     ChatRoomForm* form = run.serveRoom(4, room(noRoom), {{taro, "たろう"}, {hanako, "はなこ"}});
     QVERIFY2(form, qPrintable(run.server.failure()));
     QTRY_COMPARE(run.allRoomsLog(), QString("(4) *** 入室しました ***"));
+    // Undo takes back what the user typed, never the lines received.
+    QTest::keyClick(
+        child<QPlainTextEdit>(child<QSplitter>(run.window.get(), "splitterSub"), "textLog"),
+        Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(run.allRoomsLog(), QString("(4) *** 入室しました ***"));
     // Chat lines are messages, not commands, cut to 128 characters; each waits for the server's
     // echo, and an empty one is not sent.
     auto* line = child<QLineEdit>(form, "lineSpeak");
@@ -298,6 +308,46 @@ void RoomsTest::chatRoom()
     QCOMPARE(
         boxes.seen,
         QStringList{"QMessageBox \"チャットルームから退室\" saying \"退室できませんでした。\""});
+}
+
+void RoomsTest::batchedLog_data()
+{
+    QTest::addColumn<QList<int>>("bursts");
+    QTest::addColumn<bool>("scrolledBack");
+    const int block = BatchedLog::linesPerBlock;
+    QTest::newRow("one by one past a block") << QList<int>(block + 2, 1) << false;
+    QTest::newRow("bursts across blocks") << QList<int>{3, 2 * block + 1, block - 3, 5} << false;
+    QTest::newRow("scrolled back") << QList<int>{block, 1, block + 1} << true;
+}
+
+// Lines keep their text and breaks whatever block they share, a view at its end follows them
+// while one the user scrolled back stays where it is, and each line selects as one.
+void RoomsTest::batchedLog()
+{
+    QFETCH(QList<int>, bursts);
+    QFETCH(bool, scrolledBack);
+    QPlainTextEdit view;
+    view.resize(300, 100);
+    view.show();
+    auto* log = new BatchedLog(&view);
+    QScrollBar* bar = view.verticalScrollBar();
+    QStringList lines;
+    for (int burst = 0; burst < bursts.size(); ++burst) {
+        for (int i = 0; i < bursts[burst]; ++i)
+            log->append(lines.emplaceBack(QString("line %1 ").arg(lines.size()).repeated(2)));
+        QTRY_COMPARE(view.toPlainText(), lines.join('\n'));
+        // The first burst finds the view at its end.
+        QCOMPARE(bar->value(), scrolledBack && burst > 0 ? 0 : bar->maximum());
+        if (scrolledBack)
+            bar->setValue(0);
+    }
+    // A triple click selects one line with its break, wherever it lies in its block.
+    const int shown = scrolledBack ? 1 : int(lines.size()) - 2;
+    QTextCursor line(view.document()->find(lines[shown]));
+    const QPoint at = view.cursorRect(line).center();
+    QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at);
+    QCOMPARE(view.textCursor().selection().toPlainText(), lines[shown] + '\n');
 }
 
 QTEST_MAIN(RoomsTest)
