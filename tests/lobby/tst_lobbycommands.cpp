@@ -21,6 +21,7 @@ using A = AccountCommands;
 
 // The core past the hello, and what it reported.
 struct CoreLobby : ConnectedCore {
+    LobbyCore& core = client;
     QStringList reported;
     // A command's asker, and the holder of an account's command.
     std::unique_ptr<QAction> asker = std::make_unique<QAction>();
@@ -69,7 +70,7 @@ struct CoreLobby : ConnectedCore {
         note(&core.accounts(), &A::keyRegistered, "key registered %1");
         note(&core.accounts(), &A::nameReplied, "name %1 %2");
         note(&core.accounts(), &A::mailReplied, "mail %1");
-        return ConnectedCore::open();
+        return Connected::open();
     }
 };
 

@@ -8,6 +8,7 @@ namespace
 {
 // A connection past the hello that records how it closed.
 struct Session : ConnectedLobby {
+    ProtocolSocket& socket = client;
     QSignalSpy closed{&socket, &ProtocolSocket::close};
 };
 

@@ -27,8 +27,9 @@ struct LobbyWindow {
     ~LobbyWindow() { window.reset(); }
 
     bool helloPassed();
-    // Hello, Authenticate (12 users connected) and GetName, up to the GetCount request.
-    bool named(const QString& name = "たろう");
+    // Hello, Authenticate (12 users connected) and GetName with this result, up to the GetCount
+    // request.
+    bool named(const QString& name = "たろう", quint32 result = 0);
     // The count reply and the room list shown as the window's tab.
     bool listShown(quint32 roomCount = 0);
     bool loggedIn(quint32 roomCount = 0) { return named() && listShown(roomCount); }
