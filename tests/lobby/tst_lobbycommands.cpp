@@ -208,12 +208,12 @@ class LobbyCommandsTest : public QObject
         QFETCH(int, index);
         const Case& c = cases[index];
         CoreLobby lobby;
-        QVERIFY2(lobby.open(), qPrintable(lobby.server.failure()));
+        VERIFY_STEP(lobby, open());
         if (c.asked != AtOnce) {
             lobby.core.requestOwnName();
             c.ask(lobby.core, lobby.asker.get());
             EXPECT_CLIENT_BYTES(lobby.server, getNameRequest(ownUserId));
-            QVERIFY2(lobby.server.nothingMoreFrom(&lobby.core), qPrintable(lobby.server.failure()));
+            EXPECT_NOTHING_MORE(lobby);
             if (c.asked == GoneWhileWaiting)
                 lobby.asker.reset();
             QSignalSpy named(&lobby.core, &LobbyCore::named);
@@ -231,7 +231,7 @@ class LobbyCommandsTest : public QObject
         lobby.server.sendSplit(c.reply);
         QTRY_COMPARE(lobby.reported.join("; "), c.reported);
         QVERIFY(!lobby.core.socket()->isCommandOpen());
-        QVERIFY2(lobby.server.nothingMoreFrom(&lobby.core), qPrintable(lobby.server.failure()));
+        EXPECT_NOTHING_MORE(lobby);
     }
 };
 

@@ -117,7 +117,7 @@ class LoginTest : public QObject
         EXPECT_CLIENT_BYTES(run.server, frameBytes(QuitRequest{}));
         QVERIFY(!run.window->isEnabled());
         QVERIFY(!run.window->close());
-        EXPECT_NOTHING_MORE_FROM(run);
+        EXPECT_NOTHING_MORE(run);
     }
 
     // The account dialog comes back until an account is stored, and after a refused login.

@@ -108,8 +108,6 @@ struct MatchRun : LobbyWindow {
     }
 };
 
-#define OPEN_MATCH(run) QVERIFY2((run).open(), qPrintable((run).server.failure()))
-
 } // namespace
 
 class MatchesTest : public QObject
@@ -124,7 +122,7 @@ class MatchesTest : public QObject
     void hostMatch()
     {
         MatchRun run;
-        OPEN_MATCH(run);
+        VERIFY_STEP(run, open());
         child<QPushButton>(run.room(gameRoom), "pushButtonBattle")->click();
         EXPECT_CLIENT_BYTES(run.server, inGame<RecruitMatchRequest>());
         run.reply(0);
@@ -140,7 +138,7 @@ class MatchesTest : public QObject
         run.send({{EventGameLeave, jiro, own}, {EventSpeak, hanako, 0, "dealt with"}});
         QTRY_VERIFY(log->toPlainText().endsWith("dealt with"));
         QCOMPARE(itemTexts(battle, "listUser"), (QStringList{"たろう", "はなこ"}));
-        EXPECT_NOTHING_MORE_FROM(run);
+        EXPECT_NOTHING_MORE(run);
         run.send({{EventGameLeave, hanako, own}});
         EXPECT_CLIENT_BYTES(run.server, inGame<EndBattleRequest>());
         // The game's end waits while a command is out, and is taken up again when it ends.
@@ -158,7 +156,7 @@ class MatchesTest : public QObject
         QCOMPARE(run.engineRead(), engineBlockHex(1) + engineBlockHex(0));
         // No engine is left running or unreaped.
         QVERIFY(waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD);
-        EXPECT_NOTHING_MORE_FROM(run);
+        EXPECT_NOTHING_MORE(run);
     }
 
     void commands_data()
@@ -195,7 +193,7 @@ class MatchesTest : public QObject
         QFETCH(quint32, result);
         QFETCH(QString, refusal);
         MatchRun run;
-        OPEN_MATCH(run);
+        VERIFY_STEP(run, open());
         QPointer<QDialog> dialog = run.openDialog(kind);
         QVERIFY(dialog);
         const auto* otherBattle = child<QPushButton>(run.room(otherRoom), "pushButtonBattle");
@@ -213,7 +211,7 @@ class MatchesTest : public QObject
             // While the command is out, closing the dialog sends nothing.
             QTRY_VERIFY(!dialog->isEnabled());
             dialog->close();
-            EXPECT_NOTHING_MORE_FROM(run);
+            EXPECT_NOTHING_MORE(run);
             QVERIFY(dialog->isVisible());
         }
         // Everything but the box follows from the server's events, not from the reply. The window
@@ -232,7 +230,7 @@ class MatchesTest : public QObject
         // A guest's engine joins the host at the address the game's start gave, and is stopped.
         if (kind == "battle")
             QCOMPARE(run.engineRead(), engineBlockHex(2, hostAddress.toUtf8()) + engineBlockHex(0));
-        EXPECT_NOTHING_MORE_FROM(run);
+        EXPECT_NOTHING_MORE(run);
     }
 
     void startError_data()
@@ -253,7 +251,7 @@ class MatchesTest : public QObject
         QFETCH(QString, text);
         const bool guest = host != own;
         MatchRun run;
-        OPEN_MATCH(run);
+        VERIFY_STEP(run, open());
         if (guest)
             QVERIFY(QFile::remove(run.game.filePath("engine.exe")));
         const int freeFd = lowestFreeFd();
@@ -280,7 +278,7 @@ class MatchesTest : public QObject
         run.send({{EventGameLeave, guest ? own : hanako, host}, {EventSpeak, hanako, 0, "dealt"}});
         QTRY_VERIFY(
             child<QPlainTextEdit>(run.room(gameRoom), "textLog")->toPlainText().endsWith("dealt"));
-        EXPECT_NOTHING_MORE_FROM(run);
+        EXPECT_NOTHING_MORE(run);
     }
 
     // The status and buttons of an offer and of the host's dialog, with a minimum below the
@@ -288,7 +286,7 @@ class MatchesTest : public QObject
     void statusTexts()
     {
         MatchRun run;
-        OPEN_MATCH(run);
+        VERIFY_STEP(run, open());
         const auto shown = [](QDialog* dialog) {
             const bool yes =
                 child<QDialogButtonBox>(dialog, "buttonBox")->button(QDialogButtonBox::Yes);

@@ -116,7 +116,7 @@ class ProtocolSocketTest : public QObject
     void framesInArriveWholeAndReplyFirst()
     {
         Session s;
-        OPEN_LOBBY(s);
+        VERIFY_STEP(s, open());
         QStringList order;
         connect(&s.socket, &ProtocolSocket::recvReply, this, [&] { order << "reply"; });
         connect(&s.socket, &ProtocolSocket::recvNotify, this, [&] { order << "notify"; });
@@ -148,7 +148,7 @@ class ProtocolSocketTest : public QObject
     void framesLeaveInOrderAndCommandsTakeRepliesInOrder()
     {
         Session s;
-        OPEN_LOBBY(s);
+        VERIFY_STEP(s, open());
         s.server.send(frameBytes(ResultReply{1}));
         QVERIFY(QSignalSpy(&s.socket, &ProtocolSocket::recvReply).wait(5000));
         QWidget target;

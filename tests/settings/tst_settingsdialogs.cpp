@@ -181,7 +181,7 @@ class SettingsDialogsTest : public QObject
         const Form form = forms[kind];
 
         ConnectedCore lobby;
-        OPEN_LOBBY(lobby);
+        VERIFY_STEP(lobby, open());
         storeUserSettings({{"account/password", "stored"}});
         auto dialog = makeDialog(kind, lobby.client.accounts());
         QSignalSpy accepted(dialog.get(), &QDialog::accepted);

@@ -34,5 +34,3 @@ template <class Client> struct Connected {
 
 using ConnectedLobby = Connected<ProtocolSocket>;
 using ConnectedCore = Connected<LobbyCore>;
-
-#define OPEN_LOBBY(lobby) QVERIFY2((lobby).open(), qPrintable((lobby).server.failure()))

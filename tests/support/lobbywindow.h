@@ -43,10 +43,7 @@ struct LobbyWindow {
     ChatRoomListForm* roomList() const { return roomListOf(window.get()); }
     QString allRoomsLog() const;
     ProtocolSocket* socket() const { return window->findChild<ProtocolSocket*>(); }
+    QObject* root() const { return window.get(); }
     // One refresh tick of the room list.
     void tick() const { QMetaObject::invokeMethod(roomList(), "doUpdate"); }
 };
-
-#define VERIFY_STEP(run, step) QVERIFY2((run).step, qPrintable((run).server.failure()))
-#define EXPECT_NOTHING_MORE_FROM(run)                                                              \
-    QVERIFY2((run).server.nothingMoreFrom((run).window.get()), qPrintable((run).server.failure()))
