@@ -21,6 +21,7 @@ using A = AccountCommands;
 
 // The core past the hello, and what it reported.
 struct CoreLobby : ConnectedCore {
+    LobbyCore& core = client;
     QStringList reported;
     // A command's asker, and the holder of an account's command.
     std::unique_ptr<QAction> asker = std::make_unique<QAction>();
@@ -69,7 +70,7 @@ struct CoreLobby : ConnectedCore {
         note(&core.accounts(), &A::keyRegistered, "key registered %1");
         note(&core.accounts(), &A::nameReplied, "name %1 %2");
         note(&core.accounts(), &A::mailReplied, "mail %1");
-        return ConnectedCore::open();
+        return Connected::open();
     }
 };
 
@@ -207,12 +208,12 @@ class LobbyCommandsTest : public QObject
         QFETCH(int, index);
         const Case& c = cases[index];
         CoreLobby lobby;
-        QVERIFY2(lobby.open(), qPrintable(lobby.server.failure()));
+        VERIFY_STEP(lobby, open());
         if (c.asked != AtOnce) {
             lobby.core.requestOwnName();
             c.ask(lobby.core, lobby.asker.get());
             EXPECT_CLIENT_BYTES(lobby.server, getNameRequest(ownUserId));
-            QVERIFY2(lobby.server.nothingMoreFrom(&lobby.core), qPrintable(lobby.server.failure()));
+            EXPECT_NOTHING_MORE(lobby);
             if (c.asked == GoneWhileWaiting)
                 lobby.asker.reset();
             QSignalSpy named(&lobby.core, &LobbyCore::named);
@@ -230,7 +231,7 @@ class LobbyCommandsTest : public QObject
         lobby.server.sendSplit(c.reply);
         QTRY_COMPARE(lobby.reported.join("; "), c.reported);
         QVERIFY(!lobby.core.socket()->isCommandOpen());
-        QVERIFY2(lobby.server.nothingMoreFrom(&lobby.core), qPrintable(lobby.server.failure()));
+        EXPECT_NOTHING_MORE(lobby);
     }
 };
 

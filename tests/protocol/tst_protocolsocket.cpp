@@ -8,6 +8,7 @@ namespace
 {
 // A connection past the hello that records how it closed.
 struct Session : ConnectedLobby {
+    ProtocolSocket& socket = client;
     QSignalSpy closed{&socket, &ProtocolSocket::close};
 };
 
@@ -115,7 +116,7 @@ class ProtocolSocketTest : public QObject
     void framesInArriveWholeAndReplyFirst()
     {
         Session s;
-        OPEN_LOBBY(s);
+        VERIFY_STEP(s, open());
         QStringList order;
         connect(&s.socket, &ProtocolSocket::recvReply, this, [&] { order << "reply"; });
         connect(&s.socket, &ProtocolSocket::recvNotify, this, [&] { order << "notify"; });
@@ -147,7 +148,7 @@ class ProtocolSocketTest : public QObject
     void framesLeaveInOrderAndCommandsTakeRepliesInOrder()
     {
         Session s;
-        OPEN_LOBBY(s);
+        VERIFY_STEP(s, open());
         s.server.send(frameBytes(ResultReply{1}));
         QVERIFY(QSignalSpy(&s.socket, &ProtocolSocket::recvReply).wait(5000));
         QWidget target;

@@ -133,10 +133,10 @@ void RoomsTest::walk()
     QWidget commandOwner;
     run.socket()->beginCommand(&commandOwner, SLOT(deleteLater()));
     run.tick();
-    EXPECT_NOTHING_MORE_FROM(run);
+    EXPECT_NOTHING_MORE(run);
     run.socket()->endCommand();
     WALK(run, height, asked, answers);
-    EXPECT_NOTHING_MORE_FROM(run);
+    EXPECT_NOTHING_MORE(run);
     QStringList texts;
     for (QPushButton* row : shownRows(run))
         texts << (row->isEnabled() ? "" : "(disabled) ") + row->text();
@@ -243,7 +243,7 @@ void RoomsTest::chatRoom()
     }
     EXPECT_CLIENT_BYTES(run.server, frameBytes(SpeakRequest{4, "こんにちは"}) +
                                         frameBytes(SpeakRequest{4, QString(128, 'x')}));
-    EXPECT_NOTHING_MORE_FROM(run);
+    EXPECT_NOTHING_MORE(run);
     // Sends the events at once to an emptied log.
     auto* log = child<QPlainTextEdit>(form, "textLog");
     const auto play = [&](const QList<Event>& events) {

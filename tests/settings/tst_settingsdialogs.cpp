@@ -181,9 +181,9 @@ class SettingsDialogsTest : public QObject
         const Form form = forms[kind];
 
         ConnectedCore lobby;
-        OPEN_LOBBY(lobby);
+        VERIFY_STEP(lobby, open());
         storeUserSettings({{"account/password", "stored"}});
-        auto dialog = makeDialog(kind, lobby.core.accounts());
+        auto dialog = makeDialog(kind, lobby.client.accounts());
         QSignalSpy accepted(dialog.get(), &QDialog::accepted);
         dialog->show();
         SeenBox seen;
@@ -265,14 +265,14 @@ static int runSettingsScenario(const QString& name)
     if (!lobby.open())
         return 90;
     if (name == "name refused") {
-        UserSettingDialog dialog(nullptr, lobby.core.accounts());
+        UserSettingDialog dialog(nullptr, lobby.client.accounts());
         if (!lobby.server.expect(getNameRequest(ownUserId)))
             return 91;
         lobby.server.send(nameReply(1, ""));
         return keepRunningUntilExit();
     }
     const QStringList typed(3, "secret");
-    SetPassDialog dialog(nullptr, lobby.core.accounts());
+    SetPassDialog dialog(nullptr, lobby.client.accounts());
     dialog.show();
     submit(&dialog, "password", typed);
     if (!lobby.server.expect(requestOf("password", typed)))

@@ -9,42 +9,28 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-// Fresh settings stores and a client socket past the hello, the scripted server on the other end.
-struct ConnectedLobby {
+// Fresh settings stores and a client past the hello, the scripted server on the other end: a bare
+// socket, or the lobby core, which opens a socket of its own.
+template <class Client> struct Connected {
     TestEnvironment env;
     FakeLobbyServer server;
-    ProtocolSocket socket{nullptr};
+    Client client{nullptr};
 
     bool open()
     {
         server.exportAddress();
-        QSignalSpy connected(&socket, &ProtocolSocket::connected);
-        socket.connectToServer();
+        QSignalSpy connected(&client, &Client::connected);
+        if constexpr (std::is_same_v<Client, LobbyCore>)
+            client.start();
+        else
+            client.connectToServer();
         if (!server.expect(clientHello()))
             return false;
         server.send(serverHello(0));
         return connected.count() == 1 || connected.wait(5000);
     }
-    QObject* root() { return &socket; }
+    QObject* root() { return &client; }
 };
 
-// The same for the lobby core, which opens a socket of its own.
-struct ConnectedCore {
-    TestEnvironment env;
-    FakeLobbyServer server;
-    LobbyCore core;
-
-    bool open()
-    {
-        server.exportAddress();
-        QSignalSpy connected(&core, &LobbyCore::connected);
-        core.start();
-        if (!server.expect(clientHello()))
-            return false;
-        server.send(serverHello(0));
-        return connected.wait(5000);
-    }
-    QObject* root() { return &core; }
-};
-
-#define OPEN_LOBBY(lobby) QVERIFY2((lobby).open(), qPrintable((lobby).server.failure()))
+using ConnectedLobby = Connected<ProtocolSocket>;
+using ConnectedCore = Connected<LobbyCore>;

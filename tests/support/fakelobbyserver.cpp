@@ -1,18 +1,9 @@
 #include "support/fakelobbyserver.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
-
-// Turns the event loop until done() holds or the time is up.
-template <class Done> static bool waitUntil(Done done, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
+#include <QTest>
 
 FakeLobbyServer::FakeLobbyServer() : server(new QTcpServer(this))
 {
@@ -49,11 +40,11 @@ void FakeLobbyServer::collect()
 bool FakeLobbyServer::expect(const QByteArray& expected, int timeoutMs)
 {
     lastFailure.clear();
-    if (!waitUntil([this] { return !client.isNull(); }, timeoutMs)) {
+    if (!QTest::qWaitFor([this] { return !client.isNull(); }, timeoutMs)) {
         lastFailure = "no client connected";
         return false;
     }
-    waitUntil([&] { return collect(), received.size() >= expected.size(); }, timeoutMs);
+    (void)QTest::qWaitFor([&] { return collect(), received.size() >= expected.size(); }, timeoutMs);
     int at = 0;
     while (at < expected.size() && at < received.size() && received[at] == expected[at])
         ++at;
@@ -78,7 +69,7 @@ bool FakeLobbyServer::nothingMoreFrom(QObject* clientRoot, int timeoutMs)
                 return false;
         return true;
     };
-    waitUntil(flushed, timeoutMs);
+    (void)QTest::qWaitFor(flushed, timeoutMs);
     // Loopback delivers a flushed write at once; one more pass lets the server read it.
     QCoreApplication::processEvents();
     collect();

@@ -44,3 +44,6 @@ class FakeLobbyServer : public QObject
 
 #define EXPECT_CLIENT_BYTES(server, bytes)                                                         \
     QVERIFY2((server).expect(bytes), qPrintable((server).failure()))
+// A scripted step of a fixture with a server, which tells why the step failed.
+#define VERIFY_STEP(fixture, step) QVERIFY2((fixture).step, qPrintable((fixture).server.failure()))
+#define EXPECT_NOTHING_MORE(fixture) VERIFY_STEP(fixture, server.nothingMoreFrom((fixture).root()))

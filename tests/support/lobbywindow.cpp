@@ -25,14 +25,14 @@ bool LobbyWindow::helloPassed()
     return true;
 }
 
-bool LobbyWindow::named(const QString& name)
+bool LobbyWindow::named(const QString& name, quint32 result)
 {
     if (!helloPassed() || !server.expect(authenticateRequest("player1", "pass word")))
         return false;
     server.send(authenticateReply(0, ownId, 12, "本日のお知らせ"));
     if (!server.expect(getNameRequest(ownId)))
         return false;
-    server.send(nameReply(0, name));
+    server.send(nameReply(result, name));
     return server.expect(frameBytes(GetCountRequest{}));
 }
 

@@ -27,8 +27,9 @@ struct LobbyWindow {
     ~LobbyWindow() { window.reset(); }
 
     bool helloPassed();
-    // Hello, Authenticate (12 users connected) and GetName, up to the GetCount request.
-    bool named(const QString& name = "たろう");
+    // Hello, Authenticate (12 users connected) and GetName with this result, up to the GetCount
+    // request.
+    bool named(const QString& name = "たろう", quint32 result = 0);
     // The count reply and the room list shown as the window's tab.
     bool listShown(quint32 roomCount = 0);
     bool loggedIn(quint32 roomCount = 0) { return named() && listShown(roomCount); }
@@ -42,10 +43,7 @@ struct LobbyWindow {
     ChatRoomListForm* roomList() const { return roomListOf(window.get()); }
     QString allRoomsLog() const;
     ProtocolSocket* socket() const { return window->findChild<ProtocolSocket*>(); }
+    QObject* root() const { return window.get(); }
     // One refresh tick of the room list.
     void tick() const { QMetaObject::invokeMethod(roomList(), "doUpdate"); }
 };
-
-#define VERIFY_STEP(run, step) QVERIFY2((run).step, qPrintable((run).server.failure()))
-#define EXPECT_NOTHING_MORE_FROM(run)                                                              \
-    QVERIFY2((run).server.nothingMoreFrom((run).window.get()), qPrintable((run).server.failure()))
