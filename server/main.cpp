@@ -2,6 +2,7 @@
 #include "lobbyserver.h"
 #include "outbox.h"
 #include "serverconfig.h"
+#include "serverlog.h"
 #include "serveroptions.h"
 #include "shutdownsignal.h"
 #include "sqlstore.h"
@@ -39,7 +40,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("tileparlor-server");
     QCoreApplication::setApplicationVersion(TILEPARLOR_VERSION);
-    qSetMessagePattern("%{time yyyy-MM-ddThh:mm:ss.zzz} %{message}");
+    installServerLog();
 
     const ServerOptions options = parseServerOptions(QCoreApplication::arguments());
     if (options.configRequired && !QFileInfo::exists(options.configFile))
