@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <csignal>
 #include <cstdio>
 #include <sys/resource.h>
 
@@ -75,9 +76,12 @@ int main(int argc, char** argv)
         << QString("listening on %1:%2").arg(server.address().toString()).arg(server.port());
 
     ShutdownSignal shutdownSignal;
-    QObject::connect(&shutdownSignal, &ShutdownSignal::received, &server, [&server](int number) {
+    QObject::connect(&shutdownSignal, &ShutdownSignal::received, &server, [&](int number) {
         qInfo().noquote() << "signal" << number << "received";
-        server.shutdown();
+        if (number == SIGHUP)
+            server.reloadConfig(options.configFile, options.configRequired);
+        else
+            server.shutdown();
     });
     QObject::connect(&server, &LobbyServer::stopped, &app, &QCoreApplication::quit);
     const int code = app.exec();
