@@ -12,10 +12,12 @@
 struct RawClient {
     explicit RawClient(bool keepCounts = false) : keepCounts(keepCounts) {}
 
-    // From a loopback address of its own when one is given, as from another network.
+    // From a loopback address of its own when one is given, as from another network. Without
+    // address sharing, the port chosen is none that a recent connection from that address
+    // still holds in TIME_WAIT, which would make the connection fail.
     bool open(quint16 port, bool hello = true, const QHostAddress& from = {})
     {
-        if (!from.isNull() && !socket.bind(from))
+        if (!from.isNull() && !socket.bind(from, 0, QAbstractSocket::DontShareAddress))
             return false;
         socket.connectToHost(QHostAddress::LocalHost, port);
         if (!socket.waitForConnected(10000))
