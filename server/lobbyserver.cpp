@@ -8,7 +8,9 @@
 #include <QTcpSocket>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,6 +21,17 @@ constexpr int lastAcceptRetryMs = 2000;
 // Accepted in one go at most, so that a flood of connections leaves the clients' requests
 // their turn.
 constexpr int acceptBatch = 256;
+// Descriptors that clients never get: the database, the outbox and the sanitizers need some
+// of their own, and a server that has handed out the last one can no longer store an account.
+constexpr int spareDescriptors = 16;
+
+int descriptorLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur > rlim_t(INT_MAX))
+        return INT_MAX;
+    return int(limit.rlim_cur);
+}
 } // namespace
 
 LobbyServer::LobbyServer(ServerConfig& config, Store& store, Outbox& outbox)
@@ -55,12 +68,15 @@ bool LobbyServer::listen(const QHostAddress& address, quint16 port)
     tcp.setListenBacklogSize(1024);
     if (!tcp.listen(address, port))
         return false;
+    maxClientDescriptor = descriptorLimit() - spareDescriptors;
     // QTcpServer (Qt 6.4) retries a failed accept at once and forever, without acceptError,
     // when the process is out of descriptors: the server would spin and leave the queue as it
     // is. So it only listens, and the server accepts from the descriptor itself.
     tcp.pauseAccepting();
-    incoming = std::make_unique<QSocketNotifier>(tcp.socketDescriptor(), QSocketNotifier::Read);
+    incoming = std::make_unique<QSocketNotifier>(QSocketNotifier::Read);
     connect(incoming.get(), &QSocketNotifier::activated, this, &LobbyServer::acceptPending);
+    incoming->setSocket(tcp.socketDescriptor());
+    incoming->setEnabled(true);
     return true;
 }
 
@@ -84,7 +100,7 @@ void LobbyServer::acceptPending()
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
-                return pauseAccepting(errno);
+                return pauseAccepting(QString::fromLocal8Bit(std::strerror(errno)));
             // The queue is empty (or the error is the client's): a shortage is over once the
             // clients that waited in the queue have all been taken.
             if (acceptBackoffMs > 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -92,6 +108,14 @@ void LobbyServer::acceptPending()
                 acceptBackoffMs = 0;
             }
             return;
+        }
+        // Descriptors are handed out lowest first: this one being high, all below are taken.
+        if (descriptor >= maxClientDescriptor) {
+            ::close(descriptor);
+            ++metrics.refusals;
+            return pauseAccepting(QString("descriptor %1 of %2 reached")
+                                      .arg(descriptor)
+                                      .arg(maxClientDescriptor + spareDescriptors));
         }
         auto* socket = new QTcpSocket;
         if (socket->setSocketDescriptor(descriptor)) {
@@ -133,7 +157,7 @@ void LobbyServer::refuseConnection(QTcpSocket* socket, const QString& group, con
     socket->deleteLater();
 }
 
-void LobbyServer::pauseAccepting(int error)
+void LobbyServer::pauseAccepting(const QString& why)
 {
     incoming->setEnabled(false);
     if (acceptBackoffMs == 0) {
@@ -141,7 +165,7 @@ void LobbyServer::pauseAccepting(int error)
         acceptBackoffMs = firstAcceptRetryMs;
         qWarning().noquote() << QString("accepting paused with %1 connections open: %2")
                                     .arg(connections.size())
-                                    .arg(QString::fromLocal8Bit(std::strerror(error)));
+                                    .arg(why);
     } else {
         acceptBackoffMs = qMin(acceptBackoffMs * 2, lastAcceptRetryMs);
     }

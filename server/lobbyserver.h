@@ -15,6 +15,7 @@
 #include <QTcpServer>
 #include <QTimer>
 
+#include <climits>
 #include <memory>
 
 class Connection;
@@ -53,7 +54,7 @@ class LobbyServer : public QObject
     QString refusalFor(const QString& group) const;
     void refuseConnection(QTcpSocket* socket, const QString& group, const QString& why);
     // Out of descriptors or memory: stops accepting for a while, longer each time in a row.
-    void pauseAccepting(int error);
+    void pauseAccepting(const QString& why);
     void connectionEnded(Connection* connection);
     void checkDeadlines();
     void finishShutdownWhenIdle();
@@ -74,6 +75,7 @@ class LobbyServer : public QObject
     QTimer deadlineTimer;
     QTimer acceptRetry;
     int acceptBackoffMs = 0;
+    int maxClientDescriptor = INT_MAX;
     RefusalSummary connectionRefusals;
     qint64 refusalSummaryDueMs = 0;
     QHash<QString, int> perGroup;
