@@ -180,6 +180,10 @@ void LobbyServer::connectionEnded(Connection* connection)
         perGroup.remove(group);
     connections.remove(connection);
     connection->deleteLater();
+    // Its descriptor is free (or about to be): the clients in the queue need not wait out the
+    // back-off.
+    if (acceptRetry.isActive())
+        acceptRetry.start(0);
     finishShutdownWhenIdle();
 }
 
