@@ -4,6 +4,8 @@
 #include "latencyhistogram.h"
 #include "loadworker.h"
 #include "locallobbyserver.h"
+#include "passwords.h"
+#include "serverconfig.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -13,7 +15,9 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -133,6 +137,9 @@ QByteArray configText(const Settings& settings)
                      // Room for a worker that falls behind for a moment: the figures are the
                      // server's, not the cut-off policy's.
                      "sendQueueBytes=16777216\n"
+                     // Every worker logs in from 127.0.0.1: the queue's fairness between
+                     // addresses would measure the policy, not the server.
+                     "[accounts]\npasswordJobsPerAddress=100000\npasswordJobsWaiting=100000\n"
                      "[rooms]\nsize=" +
                      QByteArray::number(settings.rooms) + "\n";
     for (int i = 1; i <= settings.rooms; ++i)
@@ -198,6 +205,22 @@ QString memoryText(const ProcessMemory& memory)
     return QString("RSS %1 MB (peak %2 MB)")
         .arg(memory.rssKiB / 1024.0, 0, 'f', 1)
         .arg(memory.peakKiB / 1024.0, 0, 'f', 1);
+}
+
+// One password check as the server runs it, timed in this process: the cost that bounds the
+// server's logins per second at the number of cores.
+double passwordCheckMs()
+{
+    const StoredPassword stored = hashPassword("pw1", ServerConfig{}.passwordIterations);
+    QList<qint64> times;
+    for (int i = 0; i < 9; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        passwordMatches("pw1", stored);
+        times.append(clock.nsecsElapsed());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2] / 1e6;
 }
 
 bool measureLogins(const Settings& settings, quint16 port)
@@ -322,11 +345,22 @@ int coordinate(const Settings& settings)
     if (!startWorkers(chatters, "chat", server.port(), 1, settings.chatUsers, settings,
                       settings.chatUsers * 2000))
         return 1;
+    const double seconds = clock.elapsed() / 1000.0;
     print(QString("%1 users logged in and entered their rooms in %2 s (%3 workers): server %4")
               .arg(settings.chatUsers)
-              .arg(clock.elapsed() / 1000.0, 0, 'f', 1)
+              .arg(seconds, 0, 'f', 1)
               .arg(settings.workers)
               .arg(memoryText(processMemory(server.pid()))));
+    const double checkMs = passwordCheckMs();
+    const double limit = QThread::idealThreadCount() * 1000.0 / checkMs;
+    const double rate = settings.chatUsers / seconds;
+    print(QString("  %1 logins/s; one password check takes %2 ms here, so %3 cores allow %4/s: "
+                  "%5 % of that limit")
+              .arg(rate, 0, 'f', 1)
+              .arg(checkMs, 0, 'f', 1)
+              .arg(QThread::idealThreadCount())
+              .arg(limit, 0, 'f', 1)
+              .arg(100 * rate / limit, 0, 'f', 0));
     if (!measureHeld(settings, server) || !measureChat(settings, chatters, server.pid()))
         return 1;
     print("after the chat: server " + memoryText(processMemory(server.pid())));

@@ -1,9 +1,14 @@
 #include "accountcommands.h"
 
+#include "accountservice.h"
 #include "passwords.h"
 #include "serveroptions.h"
 #include "store.h"
 #include "textchecks.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -54,6 +59,8 @@ static int createAccount(const ServerOptions& options, Store& store, int iterati
         return fail("account name and password must be 1 to 71 bytes");
     if (!checkUtf8Length(account.handle, TextLimit::handleName))
         return fail("the handle name must be shorter than 120 bytes");
+    if (hasControlCharacters(account.name) || hasControlCharacters(account.handle))
+        return fail("account and handle names must not hold control characters");
     if (!account.mail.isEmpty() &&
         (!isUsableMail(account.mail) || !checkUtf8Length(account.mail, TextLimit::mail)))
         return fail("unusable mail address " + account.mail);
@@ -62,6 +69,25 @@ static int createAccount(const ServerOptions& options, Store& store, int iterati
     if (id == 0)
         return fail("account " + account.name + " not created (name or mail taken?)");
     std::printf("%u\n", id);
+    return 0;
+}
+
+// The lock lives in the running server's memory; the request reaches it through the data
+// folder, which it watches.
+static int unlockAccount(const ServerOptions& options, Store& store)
+{
+    if (options.command.size() != 2)
+        return fail("unlock-account needs one account name");
+    const std::optional<Account> account = store.accountByName(options.command[1]);
+    if (!account)
+        return fail("no account " + options.command[1]);
+    const QString path = unlockRequestFile(options.dataFolder, account->name);
+    QDir().mkpath(QFileInfo(path).path());
+    QFile request(path);
+    if (!request.open(QIODevice::WriteOnly))
+        return fail("cannot write " + path + ": " + request.errorString());
+    std::printf("%s: the running server forgets its failed logins and lifts its lock\n",
+                qPrintable(account->name));
     return 0;
 }
 
@@ -74,5 +100,7 @@ int runAccountCommand(const ServerOptions& options, Store& store, int passwordIt
         return makeAdmin(options, store);
     if (command == "create-account")
         return createAccount(options, store, passwordIterations);
+    if (command == "unlock-account")
+        return unlockAccount(options, store);
     return fail("unknown subcommand " + options.command.join(' ') + " (see --help)");
 }

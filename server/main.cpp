@@ -52,6 +52,7 @@ int main(int argc, char** argv)
         return fail(error);
     if (!QDir().mkpath(options.dataFolder))
         return fail("cannot create the data folder " + options.dataFolder);
+    config.dataFolder = options.dataFolder;
 
     QString database = options.database;
     if (database.isEmpty())
@@ -66,6 +67,8 @@ int main(int argc, char** argv)
 
     raiseOpenFileLimit();
     Outbox outbox(QDir(options.dataFolder).filePath("outbox"), config.mailFrom);
+    if (!outbox.check(error))
+        return fail(error);
     LobbyServer server(config, *store, outbox);
     if (!server.listen(options.listen, options.port))
         return fail(QString("cannot listen on %1:%2: %3")

@@ -4,6 +4,10 @@
 #include <QDir>
 #include <QRandomGenerator>
 #include <QSaveFile>
+#include <QTemporaryFile>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 // Headers are ASCII; a subject in Japanese travels as an RFC 2047 encoded word.
 static QByteArray encodedHeader(const QString& text)
@@ -15,9 +19,28 @@ static QByteArray encodedHeader(const QString& text)
     return ascii ? utf8 : "=?UTF-8?B?" + utf8.toBase64() + "?=";
 }
 
+// The folder's entry of a file renamed into it lasts only once the folder itself is synced.
+static bool syncFolder(const QString& folder)
+{
+    const int descriptor = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    const bool synced = descriptor >= 0 && ::fsync(descriptor) == 0;
+    if (descriptor >= 0)
+        ::close(descriptor);
+    return synced;
+}
+
 Outbox::Outbox(const QString& folder, const QString& from) : folder(folder), from(from)
 {
     QDir().mkpath(folder);
+}
+
+bool Outbox::check(QString& error) const
+{
+    QTemporaryFile probe(QDir(folder).filePath(".write-check-XXXXXX"));
+    if (probe.open())
+        return true;
+    error = QString("the outbox folder %1 is not writable: %2").arg(folder, probe.errorString());
+    return false;
 }
 
 bool Outbox::send(const QString& to, const QString& subject, const QString& body)
@@ -36,12 +59,28 @@ bool Outbox::send(const QString& to, const QString& subject, const QString& body
     message += QString(body).replace("\n", "\r\n").toUtf8();
 
     const QString name = now.toString("yyyyMMdd-HHmmsszzz") + "-" + unique + ".eml";
-    QSaveFile file(QDir(folder).filePath(name));
-    const bool written =
-        file.open(QIODevice::WriteOnly) && file.write(message) == message.size() && file.commit();
-    if (written)
-        qInfo().noquote() << QString("mail to %1: \"%2\" in outbox/%3").arg(to, subject, name);
-    else
-        qWarning().noquote() << QString("mail to %1 not written: %2").arg(to, file.errorString());
-    return written;
+    // Unbuffered: a write the disk refuses fails here. Buffered, it failed only in commit(),
+    // which still renamed the empty file into place. Synced before it gets its name, so that no
+    // mail agent picks up a file that a crash would cut short.
+    const QString path = QDir(folder).filePath(name);
+    QSaveFile file(path);
+    QString failure;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+        file.write(message) != message.size())
+        failure = file.errorString();
+    else if (::fsync(file.handle()) != 0)
+        failure = "fsync: " + qt_error_string(errno);
+    else if (!file.commit())
+        failure = file.errorString();
+    else if (!syncFolder(folder)) {
+        // A crash could still take it back, so it is not reported as sent.
+        failure = "cannot sync the outbox folder";
+        QFile::remove(path);
+    }
+    if (!failure.isEmpty()) {
+        qWarning().noquote() << QString("mail to %1 not written: %2").arg(to, failure);
+        return false;
+    }
+    qInfo().noquote() << QString("mail to %1: \"%2\" in outbox/%3").arg(to, subject, name);
+    return true;
 }

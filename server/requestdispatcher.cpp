@@ -171,7 +171,7 @@ void RequestDispatcher::registerMail(Connection& connection, const RegisterMailR
 void RequestDispatcher::registerKey(Connection& connection, const RegisterKeyRequest& request)
 {
     await(connection, &RequestDispatcher::answerAccount, [&](AccountService::Waiter later) {
-        return accounts.registerKey(request.key, std::move(later));
+        return accounts.registerKey(connection.peerText(), request.key, std::move(later));
     });
 }
 
@@ -222,8 +222,8 @@ void RequestDispatcher::refuseLogin(Connection& connection, const Answer& refuse
 void RequestDispatcher::setPassword(Connection& connection, const SetPasswordRequest& request)
 {
     await(connection, &RequestDispatcher::answerAccount, [&](AccountService::Waiter later) {
-        return accounts.changePassword(connection.userId(), request.current, request.replacement,
-                                       std::move(later));
+        return accounts.changePassword(connection.peerText(), connection.userId(), request.current,
+                                       request.replacement, std::move(later));
     });
 }
 

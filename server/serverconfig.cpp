@@ -155,6 +155,16 @@ bool loadServerConfig(const QString& path, ServerConfig& config, QString& error)
         reader.error = "mail/from must not hold control characters";
     reader.text("database/url", config.database);
     reader.number("log/metricsIntervalSeconds", config.metricsIntervalSeconds, 1, 86400);
+    reader.number("accounts/passwordThreads", config.passwordThreads, 0, 256);
+    reader.number("accounts/passwordJobsWaiting", config.passwordJobsWaiting, 1, 100000);
+    reader.number("accounts/passwordJobsPerAddress", config.passwordJobsPerAddress, 1, 1000);
+    reader.number("accounts/lockAfterFailures", config.lockAfterFailures, 1, 1000000);
+    reader.number("accounts/lockWindowSeconds", config.lockWindowSeconds, 1, 86400);
+    reader.number("accounts/lockSeconds", config.lockSeconds, 1, 86400);
+    reader.number("accounts/maxLockSeconds", config.maxLockSeconds, 1, 86400 * 30);
+    if (config.maxLockSeconds < config.lockSeconds && reader.error.isEmpty())
+        reader.error = "accounts/maxLockSeconds is shorter than accounts/lockSeconds";
+    reader.number("accounts/changesPerMinute", config.accountChangesPerMinute, 1, 1000000);
     if (reader.error.isEmpty())
         readGames(reader, config);
     if (reader.error.isEmpty())

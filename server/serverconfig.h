@@ -67,6 +67,18 @@ struct ServerConfig {
     QString database;
     int metricsIntervalSeconds = 60;
 
+    // Logins under attack: the queue of password jobs, account locks, and account changes.
+    int passwordThreads = 0; // 0: one per core
+    int passwordJobsWaiting = 128;
+    int passwordJobsPerAddress = 3;
+    int lockAfterFailures = 5;
+    int lockWindowSeconds = 300;
+    int lockSeconds = 60;
+    int maxLockSeconds = 3600;
+    int accountChangesPerMinute = 5;
+    // From the command line, not the file: where unlock-account leaves its requests.
+    QString dataFolder;
+
     QMap<quint32, GameRule> games{{0, GameRule{}}};
     QVector<PermanentRoom> permanentRooms;
 };

@@ -14,7 +14,8 @@ static const char description[] =
     "  list-accounts                      list every account\n"
     "  make-admin ACCOUNT [--revoke]      make an account an administrator (or no longer)\n"
     "  create-account ACCOUNT PASSWORD [HANDLE] [--mail ADDRESS] [--admin]\n"
-    "                                     create an account without a registration mail";
+    "                                     create an account without a registration mail\n"
+    "  unlock-account ACCOUNT             lift the lock that failed logins put on an account";
 
 [[noreturn]] static void failUsage(const QString& message)
 {

@@ -1,8 +1,11 @@
 #include "sqlstore.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTemporaryFile>
 #include <QUrl>
 
 namespace
@@ -11,10 +14,19 @@ namespace
 struct SchemaStep {
     int version;
     QStringList statements;
+    // The names and addresses of the accounts whose data the step changes, logged with why.
+    QString affected = {};
+    QString why = {};
 };
 
+// An account whose address an older account has in other letter case.
+const QString caseTwin = "EXISTS (SELECT 1 FROM accounts AS older WHERE lower(older.mail%C%) = "
+                         "lower(accounts.mail%C%) AND older.id < accounts.id)";
+
 // Append a step for every change of the schema; never edit a step that has shipped. "%ID%" is
-// the driver's column type of a generated primary key.
+// the driver's column type of a generated primary key; "%C%" the collation under which lower()
+// folds ASCII letters only, as SQLite's lower() always does, so that both drivers take the same
+// addresses for one.
 const QVector<SchemaStep>& schemaSteps()
 {
     static const QVector<SchemaStep> steps = {
@@ -33,6 +45,13 @@ const QVector<SchemaStep>& schemaSteps()
           " key TEXT PRIMARY KEY,"
           " mail TEXT NOT NULL UNIQUE,"
           " expires_at BIGINT NOT NULL)"}},
+        // Mail systems deliver to Ann@example.org and ann@example.org alike: one address, which
+        // the older of two accounts keeps.
+        {2,
+         {"UPDATE accounts SET mail = NULL WHERE " + caseTwin,
+          "CREATE UNIQUE INDEX accounts_mail_folded ON accounts (lower(mail%C%))"},
+         "SELECT name, mail FROM accounts WHERE " + caseTwin,
+         "cleared, an older account has it in other letter case"},
     };
     return steps;
 }
@@ -44,6 +63,16 @@ const char* const accountColumns = "SELECT id, name, password_hash, password_sal
 QVariant nullableText(const QString& text)
 {
     return text.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(text);
+}
+
+// An address as the schema's lower(mail%C%) folds it.
+QString foldedMail(const QString& mail)
+{
+    QString folded = mail;
+    for (QChar& c : folded)
+        if (c >= 'A' && c <= 'Z')
+            c = QChar(c.unicode() + ('a' - 'A'));
+    return folded;
 }
 
 QSqlDatabase addConnection(const QString& location, const QString& name, QString& error)
@@ -103,18 +132,70 @@ std::unique_ptr<SqlStore> SqlStore::open(const QString& location, QString& error
         error = "the Qt Sql driver for " + location + " is not installed";
         return nullptr;
     }
-    if (!store->db.open()) {
-        error = "cannot open the database: " + store->db.lastError().text();
-        return nullptr;
+    // SQLite's own error for a folder it cannot write in names no folder.
+    const bool sqlite = store->db.driverName() == "QSQLITE";
+    if (sqlite && store->db.databaseName() != ":memory:") {
+        const QString folder = QFileInfo(store->db.databaseName()).absolutePath();
+        QTemporaryFile probe(QDir(folder).filePath(".write-check-XXXXXX"));
+        if (!probe.open()) {
+            error = QString("the database folder %1 is not writable: %2")
+                        .arg(folder, probe.errorString());
+            return nullptr;
+        }
     }
-    if (store->db.driverName() == "QSQLITE") {
-        QSqlQuery pragma(store->db);
-        pragma.exec("PRAGMA journal_mode=WAL");
-        pragma.exec("PRAGMA synchronous=NORMAL");
-    }
-    if (!store->upgradeSchema(error))
+    if (!store->connect(error) || !store->upgradeSchema(error))
         return nullptr;
+    if (sqlite) {
+        QSqlQuery mode(store->db);
+        const QString journal =
+            mode.exec("PRAGMA journal_mode") && mode.next() ? mode.value(0).toString() : "?";
+        const int sync =
+            mode.exec("PRAGMA synchronous") && mode.next() ? mode.value(0).toInt() : -1;
+        static const QStringList levels{"off", "normal", "full", "extra"};
+        qInfo().noquote()
+            << QString("store: SQLite journal %1, synchronous %2").arg(journal, levels.value(sync));
+    }
     return store;
+}
+
+// SQLite keeps a write-ahead log, so that readers do not wait for the writer, and syncs it at
+// every commit: with synchronous=NORMAL a change already reported as done may be lost in a
+// power cut.
+bool SqlStore::connect(QString& error)
+{
+    if (!db.open()) {
+        error = "cannot open the database: " + db.lastError().text();
+        return false;
+    }
+    QSqlQuery pragma(db);
+    if (db.driverName() == "QSQLITE" &&
+        (!pragma.exec("PRAGMA journal_mode=WAL") || !pragma.exec("PRAGMA synchronous=FULL"))) {
+        error = "cannot set up the SQLite database: " + pragma.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+bool SqlStore::reopenIfLost()
+{
+    QSqlQuery probe(db);
+    if (probe.exec("SELECT 1"))
+        return false;
+    qWarning().noquote() << "store: connection lost; reopening";
+    db.close();
+    QString error;
+    if (!connect(error))
+        qWarning().noquote() << "store:" << error;
+    return true;
+}
+
+QString SqlStore::dialect(QString sql) const
+{
+    const bool postgres = db.driverName() == "QPSQL";
+    return sql
+        .replace("%ID%", postgres ? "INTEGER GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY"
+                                  : "INTEGER PRIMARY KEY")
+        .replace("%C%", postgres ? " COLLATE \"C\"" : "");
 }
 
 int SqlStore::schemaVersion()
@@ -127,57 +208,68 @@ int SqlStore::schemaVersion()
 
 bool SqlStore::upgradeSchema(QString& error)
 {
-    const bool postgres = db.driverName() == "QPSQL";
-    const QString idType =
-        postgres ? "INTEGER GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY" : "INTEGER PRIMARY KEY";
     QSqlQuery query(db);
     if (!db.tables().contains("schema_version") &&
         !run(query, "CREATE TABLE schema_version (version INTEGER NOT NULL)")) {
         error = "cannot create schema_version: " + query.lastError().text();
         return false;
     }
-    // Several servers may share one PostgreSQL database; one of them upgrades at a time.
-    db.transaction();
-    if (postgres)
-        run(query, "LOCK TABLE schema_version IN EXCLUSIVE MODE");
-    const int found = schemaVersion();
-    if (found < 0 || found > currentSchemaVersion()) {
-        db.rollback();
-        error = found < 0
-                    ? "cannot read the schema version"
-                    : QString("the database has schema version %1; this server knows up to %2")
-                          .arg(found)
-                          .arg(currentSchemaVersion());
-        return false;
-    }
-    for (const SchemaStep& step : schemaSteps()) {
-        if (step.version <= found)
-            continue;
-        for (QString statement : step.statements) {
-            if (!run(query, statement.replace("%ID%", idType))) {
+    QStringList done;
+    const auto upgrade = [&](QSqlQuery& query) {
+        // Several servers may share one PostgreSQL database; one of them upgrades at a time.
+        if (db.driverName() == "QPSQL" &&
+            !run(query, "LOCK TABLE schema_version IN EXCLUSIVE MODE")) {
+            error = "cannot lock schema_version: " + query.lastError().text();
+            return false;
+        }
+        const int found = schemaVersion();
+        if (found < 0 || found > currentSchemaVersion()) {
+            error = found < 0
+                        ? "cannot read the schema version"
+                        : QString("the database has schema version %1; this server knows up to %2")
+                              .arg(found)
+                              .arg(currentSchemaVersion());
+            return false;
+        }
+        for (const SchemaStep& step : schemaSteps()) {
+            if (step.version <= found)
+                continue;
+            const auto failed = [&] {
                 error = QString("schema upgrade to version %1 failed: %2")
                             .arg(step.version)
                             .arg(query.lastError().text());
-                db.rollback();
                 return false;
-            }
+            };
+            if (!step.affected.isEmpty() && !run(query, step.affected))
+                return failed();
+            while (!step.affected.isEmpty() && query.next())
+                done << QString("store: account %1, address %2: %3")
+                            .arg(query.value(0).toString(), query.value(1).toString(), step.why);
+            for (const QString& statement : step.statements)
+                if (!run(query, statement))
+                    return failed();
+            if (!run(query, "INSERT INTO schema_version (version) VALUES (?)", {step.version}))
+                return failed();
+            done << QString("store: schema upgraded to version %1").arg(step.version);
         }
-        run(query, "INSERT INTO schema_version (version) VALUES (?)", {step.version});
-        qInfo().noquote() << QString("store: schema upgraded to version %1").arg(step.version);
-    }
-    if (!db.commit()) {
-        error = "schema upgrade not committed: " + db.lastError().text();
+        return true;
+    };
+    if (!transaction(upgrade, &error))
         return false;
-    }
+    // Only what was committed is told.
+    for (const QString& line : done)
+        qInfo().noquote() << line;
     return true;
 }
 
 bool SqlStore::run(QSqlQuery& query, const QString& sql, const QVariantList& values)
 {
+    const QString statement = dialect(sql);
+    failed = false;
     for (int attempt = 0;; ++attempt) {
         query = QSqlQuery(db);
         // PostgreSQL prepares no schema statements; those come without values.
-        bool ok = values.isEmpty() ? query.exec(sql) : query.prepare(sql);
+        bool ok = values.isEmpty() ? query.exec(statement) : query.prepare(statement);
         if (ok && !values.isEmpty()) {
             for (const QVariant& value : values)
                 query.addBindValue(value);
@@ -185,21 +277,61 @@ bool SqlStore::run(QSqlQuery& query, const QString& sql, const QVariantList& val
         }
         if (ok)
             return true;
-        QSqlQuery probe(db);
-        if (attempt > 0 || probe.exec("SELECT 1")) {
+        // A lost connection took its transaction along: the statement must not run again alone.
+        if (attempt > 0 || inTransaction || !reopenIfLost()) {
             qWarning().noquote() << "store: error:" << query.lastError().text();
+            failed = true;
             return false;
         }
-        qWarning().noquote() << "store: connection lost; reopening";
-        db.close();
-        db.open();
     }
+}
+
+bool SqlStore::transaction(const std::function<bool(QSqlQuery&)>& work, QString* error)
+{
+    if (!db.transaction() && !(reopenIfLost() && db.transaction())) {
+        const QString why = "no transaction: " + db.lastError().text();
+        qWarning().noquote() << "store:" << why;
+        failed = true;
+        if (error && error->isEmpty())
+            *error = why;
+        return false;
+    }
+    inTransaction = true;
+    QSqlQuery query(db);
+    bool done = work(query);
+    // A query still active would keep PostgreSQL and SQLite from committing.
+    query.finish();
+    if (done && !db.commit()) {
+        const QString why = "not committed: " + db.lastError().text();
+        qWarning().noquote() << "store:" << why;
+        failed = true;
+        if (error && error->isEmpty())
+            *error = why;
+        done = false;
+    }
+    // SQLite may have rolled back on its own after a failed commit; then this finds nothing.
+    if (!done)
+        db.rollback();
+    inTransaction = false;
+    return done;
 }
 
 bool SqlStore::update(const QString& sql, const QVariantList& values)
 {
-    QSqlQuery query(db);
-    return run(query, sql, values) && query.numRowsAffected() == 1;
+    return transaction(
+        [&](QSqlQuery& query) { return run(query, sql, values) && query.numRowsAffected() == 1; });
+}
+
+std::optional<QVariant> SqlStore::returning(const QString& sql, const QVariantList& values)
+{
+    QVariant value;
+    const bool done = transaction([&](QSqlQuery& query) {
+        if (!run(query, sql, values) || !query.next())
+            return false;
+        value = query.value(0);
+        return true;
+    });
+    return done ? std::optional<QVariant>(value) : std::nullopt;
 }
 
 QVector<Account> SqlStore::selectAccounts(const QString& where, const QVariantList& values)
@@ -243,24 +375,27 @@ QVector<Account> SqlStore::accounts()
 bool SqlStore::mailInUse(const QString& mail)
 {
     QSqlQuery query(db);
-    if (!run(query, "SELECT 1 FROM accounts WHERE mail = ?", {mail}))
+    if (!run(query, "SELECT 1 FROM accounts WHERE lower(mail%C%) = ?", {foldedMail(mail)}))
         return true;
     return query.next();
 }
 
 quint32 SqlStore::createAccount(const Account& account)
 {
-    QSqlQuery query(db);
-    const bool ok =
-        run(query,
-            "INSERT INTO accounts (name, password_hash, password_salt, "
-            "password_iterations, mail, handle, admin, created_at) "
-            "VALUES (?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
-            {account.name, QString::fromLatin1(account.password.hash.toHex()),
-             QString::fromLatin1(account.password.salt.toHex()), account.password.iterations,
-             nullableText(account.mail), account.handle.isNull() ? QString("") : account.handle,
-             account.admin ? 1 : 0, QDateTime::currentSecsSinceEpoch()});
-    return ok && query.next() ? query.value(0).toUInt() : 0;
+    const std::optional<QVariant> id = returning(
+        "INSERT INTO accounts (name, password_hash, password_salt, "
+        "password_iterations, mail, handle, admin, created_at) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
+        {account.name, QString::fromLatin1(account.password.hash.toHex()),
+         QString::fromLatin1(account.password.salt.toHex()), account.password.iterations,
+         nullableText(account.mail), account.handle.isNull() ? QString("") : account.handle,
+         account.admin ? 1 : 0, QDateTime::currentSecsSinceEpoch()});
+    return id ? id->toUInt() : 0;
+}
+
+bool SqlStore::removeAccount(quint32 id)
+{
+    return update("DELETE FROM accounts WHERE id = ?", {qint64(id)});
 }
 
 bool SqlStore::setHandle(quint32 id, const QString& handle)
@@ -288,14 +423,13 @@ bool SqlStore::setAdmin(quint32 id, bool admin)
 
 bool SqlStore::putRegistrationKey(const QString& mail, const QString& key, qint64 expiresAt)
 {
-    QSqlQuery query(db);
-    run(query, "DELETE FROM registration_keys WHERE expires_at <= ?",
-        {QDateTime::currentSecsSinceEpoch()});
-    return run(query,
-               "INSERT INTO registration_keys (key, mail, expires_at) VALUES (?, ?, ?) "
-               "ON CONFLICT (mail) DO UPDATE SET key = excluded.key, "
-               "expires_at = excluded.expires_at",
-               {key, mail, expiresAt});
+    return transaction([&](QSqlQuery& query) {
+        return run(query,
+                   "DELETE FROM registration_keys WHERE expires_at <= ? OR lower(mail%C%) = ?",
+                   {QDateTime::currentSecsSinceEpoch(), foldedMail(mail)}) &&
+               run(query, "INSERT INTO registration_keys (key, mail, expires_at) VALUES (?, ?, ?)",
+                   {key, mail, expiresAt});
+    });
 }
 
 std::optional<QString> SqlStore::registrationMail(const QString& key, qint64 now)
@@ -310,10 +444,8 @@ std::optional<QString> SqlStore::registrationMail(const QString& key, qint64 now
 
 std::optional<QString> SqlStore::takeRegistrationKey(const QString& key, qint64 now)
 {
-    QSqlQuery query(db);
-    if (!run(query, "DELETE FROM registration_keys WHERE key = ? AND expires_at > ? RETURNING mail",
-             {key, now}) ||
-        !query.next())
-        return std::nullopt;
-    return query.value(0).toString();
+    const std::optional<QVariant> mail =
+        returning("DELETE FROM registration_keys WHERE key = ? AND expires_at > ? RETURNING mail",
+                  {key, now});
+    return mail ? std::optional<QString>(mail->toString()) : std::nullopt;
 }

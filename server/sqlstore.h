@@ -5,7 +5,9 @@
 #include <QSqlDatabase>
 #include <QVariantList>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 class QSqlQuery;
 
@@ -28,6 +30,7 @@ class SqlStore : public Store
     QVector<Account> accounts() override;
     bool mailInUse(const QString& mail) override;
     quint32 createAccount(const Account& account) override;
+    bool removeAccount(quint32 id) override;
     bool setHandle(quint32 id, const QString& handle) override;
     bool setMail(quint32 id, const QString& mail) override;
     bool setPassword(quint32 id, const StoredPassword& password) override;
@@ -35,16 +38,34 @@ class SqlStore : public Store
     bool putRegistrationKey(const QString& mail, const QString& key, qint64 expiresAt) override;
     std::optional<QString> registrationMail(const QString& key, qint64 now) override;
     std::optional<QString> takeRegistrationKey(const QString& key, qint64 now) override;
+    bool lastCallFailed() const override { return failed; }
 
   private:
     explicit SqlStore(const QString& connectionName);
+    bool connect(QString& error);
+    // After a failed statement: true when the connection had been lost (it is open again
+    // unless that failed too).
+    bool reopenIfLost();
+    // The statement in this driver's words: the placeholders of schemaSteps() replaced.
+    QString dialect(QString sql) const;
     bool upgradeSchema(QString& error);
-    // Runs one statement; after a failure it checks the connection, reopens it if it was
-    // lost and runs the statement once more.
+    // Runs one statement; after a failure outside a transaction it checks the connection,
+    // reopens it if it was lost and runs the statement once more.
     bool run(QSqlQuery& query, const QString& sql, const QVariantList& values = {});
+    // Every change goes through here: the work's statements in one transaction, true only once
+    // it committed. Outside a transaction SQLite commits a statement with RETURNING only when
+    // the statement is reset, and the error of a failed commit there (a full disk) reaches
+    // nobody: the caller would be told of rows that were never written. The commit's error
+    // goes to error, unless the work put one there.
+    bool transaction(const std::function<bool(QSqlQuery&)>& work, QString* error = nullptr);
+    // A change of exactly one row.
     bool update(const QString& sql, const QVariantList& values);
+    // The first column of the one row a change returns.
+    std::optional<QVariant> returning(const QString& sql, const QVariantList& values);
     QVector<Account> selectAccounts(const QString& where, const QVariantList& values);
 
     const QString connectionName;
     QSqlDatabase db;
+    bool inTransaction = false;
+    bool failed = false;
 };

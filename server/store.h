@@ -23,7 +23,9 @@ struct Account {
 };
 
 // The durable part of the lobby: accounts and pending registration keys. Errors are logged by
-// the store; the answers then lean towards refusing (nothing found, nothing changed).
+// the store; the answers then lean towards refusing (nothing found, nothing changed). A change
+// is reported as made only once it is durable, so that nobody is told of an account that a
+// restart would lose. Mail addresses compare without regard to ASCII letter case.
 class Store
 {
   public:
@@ -36,6 +38,8 @@ class Store
     virtual bool mailInUse(const QString& mail) = 0;
     // The new account's number, or 0 when the name or mail is taken or the store failed.
     virtual quint32 createAccount(const Account& account) = 0;
+    // Takes back a creation whose news could not be sent; false when nothing was removed.
+    virtual bool removeAccount(quint32 id) = 0;
     virtual bool setHandle(quint32 id, const QString& handle) = 0;
     virtual bool setMail(quint32 id, const QString& mail) = 0;
     virtual bool setPassword(quint32 id, const StoredPassword& password) = 0;
@@ -48,4 +52,8 @@ class Store
     virtual std::optional<QString> registrationMail(const QString& key, qint64 now) = 0;
     // Uses the key up and returns its address; nothing when it is unknown, used or expired.
     virtual std::optional<QString> takeRegistrationKey(const QString& key, qint64 now) = 0;
+
+    // Whether the last call failed for the store's own reasons (not for what it found), so
+    // that "nothing found" can be told from "the database is down".
+    virtual bool lastCallFailed() const { return false; }
 };

@@ -1,15 +1,48 @@
 #include "textchecks.h"
 
+#include <QList>
+
 bool hasControlCharacters(const QString& text)
 {
     for (QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == 0x2028 || u == 0x2029)
             return true;
     }
     return false;
 }
 
+static bool isDomainLabel(QStringView label)
+{
+    if (label.isEmpty() || label.startsWith('-') || label.endsWith('-'))
+        return false;
+    for (QChar c : label) {
+        if (!c.isLetterOrNumber() && c != '-')
+            return false;
+    }
+    return true;
+}
+
 bool isUsableMail(const QString& mail)
 {
-    return mail.contains('@') && mail.contains('.') && !hasControlCharacters(mail);
+    if (hasControlCharacters(mail))
+        return false;
+    const qsizetype at = mail.indexOf('@');
+    const QStringView local = QStringView(mail).left(at);
+    const QStringView domain = QStringView(mail).mid(at + 1);
+    if (at <= 0 || domain.contains('@') || local.startsWith('.') || local.endsWith('.') ||
+        local.contains(QLatin1String("..")))
+        return false;
+    for (QChar c : local) {
+        if (c.isSpace() || QStringView(u"<>,;\"()[]\\:").contains(c))
+            return false;
+    }
+    const QList<QStringView> labels = domain.split('.');
+    if (labels.size() < 2)
+        return false;
+    for (QStringView label : labels) {
+        if (!isDomainLabel(label))
+            return false;
+    }
+    return true;
 }

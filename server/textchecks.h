@@ -4,7 +4,10 @@
 
 #include <QString>
 
-// What the client accepts as a mail address ('@' and '.' anywhere), minus control characters,
-// which would break the headers of the mail written for it.
+// One mail address and nothing else: a local part and a dot-separated domain, without the
+// characters that end an address or start another in a header (<>,;"() and spaces), and
+// without controls, which would break the headers of the mail written for it.
 bool isUsableMail(const QString& mail);
+// C0 and C1 controls, DEL, and the Unicode line and paragraph separators: none of them belongs
+// in a name, an address or a line of the log.
 bool hasControlCharacters(const QString& text);

@@ -51,10 +51,12 @@ ServerConfig fuzzConfig()
     // The fuzzer would spend its time in the hash; the work factor does not change the logic.
     config.passwordIterations = 1;
     config.connectionCountIntervalMs = 0;
-    // Limits are per address and every input comes from the same one: one input's failed
-    // logins or mails must not bar the next input's.
+    // Limits are per address and account, and every input comes from the same ones: one
+    // input's failed logins, mails or changes must not bar the next input's.
     config.failedLoginsPerMinute = 1000000;
     config.registrationMailsPerHour = 1000000;
+    config.lockAfterFailures = 1000000;
+    config.accountChangesPerMinute = 1000000;
     config.permanentRooms = {PermanentRoom{"chat", "", 100, chatOnlyGameId},
                              PermanentRoom{"game", "", 100, 0}};
     return config;

@@ -5,7 +5,6 @@
 #include "accounts/giveupquestion.h"
 #include "app/dialogsupport.h"
 #include "app/usersettingsstore.h"
-#include "protocol/protocolsocket.h"
 #include "textlimits.h"
 
 AccountRegDialog::AccountRegDialog(QWidget* parent) : QDialog(parent), ui(new Ui::AccountRegDialog)

@@ -4,15 +4,14 @@
 
 #include "accounts/giveupquestion.h"
 #include "app/dialogsupport.h"
-#include "protocol/protocolsocket.h"
-#include "lobbymessages.h"
-#include "lobbyrequests.h"
+#include "lobby/accountcommands.h"
 #include "textlimits.h"
 
-AccountRegKeyDialog::AccountRegKeyDialog(QWidget* parent, ProtocolSocket* socket)
-    : QDialog(parent), ui(new Ui::AccountRegKeyDialog), socket(socket)
+AccountRegKeyDialog::AccountRegKeyDialog(QWidget* parent, AccountCommands& commands)
+    : QDialog(parent), ui(new Ui::AccountRegKeyDialog), commands(commands)
 {
     ui->setupUi(this);
+    connect(&commands, &AccountCommands::keyRegistered, this, &AccountRegKeyDialog::doRecvReply);
 }
 
 AccountRegKeyDialog::~AccountRegKeyDialog()
@@ -36,17 +35,11 @@ void AccountRegKeyDialog::on_buttonBox_accepted()
         check.warning("登録キーが長すぎます。\n入力しなおしてください。");
         return;
     }
-    socket->beginCommand(this, SLOT(doRecvReply()));
-    socket->write(RegisterKeyRequest{key});
-    socket->sendCommand();
+    commands.registerKey(this, key);
 }
 
-void AccountRegKeyDialog::doRecvReply()
+void AccountRegKeyDialog::doRecvReply(quint32 result)
 {
-    socket->prepareRecvReply(true);
-    const quint32 result = socket->read<ResultReply>().result;
-    socket->endCommand();
-
     const FeatureMessages account(this, "アカウント情報");
     const RefusalTexts refusals = {
         {1, "入力した登録キーはすでに登録されてます。\nご確認ください。"},

@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-class ProtocolSocket;
+class AccountCommands;
 
 namespace Ui
 {
@@ -16,13 +16,13 @@ class AccountRegKeyDialog : public QDialog
     Q_OBJECT
 
   public:
-    AccountRegKeyDialog(QWidget* parent, ProtocolSocket* socket);
+    AccountRegKeyDialog(QWidget* parent, AccountCommands& commands);
     ~AccountRegKeyDialog() override;
 
   private slots:
     void on_buttonBox_accepted();
     void on_buttonBox_rejected();
-    void doRecvReply();
+    void doRecvReply(quint32 result);
 
   public slots:
     // Escape lands here without passing the close button; it asks the same question.
@@ -34,5 +34,5 @@ class AccountRegKeyDialog : public QDialog
 
   private:
     Ui::AccountRegKeyDialog* ui;
-    ProtocolSocket* socket;
+    AccountCommands& commands;
 };

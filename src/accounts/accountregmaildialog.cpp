@@ -5,15 +5,14 @@
 #include "accounts/giveupquestion.h"
 #include "app/dialogsupport.h"
 #include "app/mailaddress.h"
-#include "protocol/protocolsocket.h"
-#include "lobbymessages.h"
-#include "lobbyrequests.h"
+#include "lobby/accountcommands.h"
 #include "textlimits.h"
 
-AccountRegMailDialog::AccountRegMailDialog(QWidget* parent, ProtocolSocket* socket)
-    : QDialog(parent), ui(new Ui::AccountRegMailDialog), socket(socket)
+AccountRegMailDialog::AccountRegMailDialog(QWidget* parent, AccountCommands& commands)
+    : QDialog(parent), ui(new Ui::AccountRegMailDialog), commands(commands)
 {
     ui->setupUi(this);
+    connect(&commands, &AccountCommands::mailRegistered, this, &AccountRegMailDialog::doRecvReply);
 }
 
 AccountRegMailDialog::~AccountRegMailDialog()
@@ -37,17 +36,11 @@ void AccountRegMailDialog::on_buttonBox_accepted()
         check.warning("メールアドレスが長すぎます。\n入力しなおしてください。");
         return;
     }
-    socket->beginCommand(this, SLOT(doRecvReply()));
-    socket->write(RegisterMailRequest{address});
-    socket->sendCommand();
+    commands.registerMail(this, address);
 }
 
-void AccountRegMailDialog::doRecvReply()
+void AccountRegMailDialog::doRecvReply(quint32 result)
 {
-    socket->prepareRecvReply(true);
-    const quint32 result = socket->read<ResultReply>().result;
-    socket->endCommand();
-
     const FeatureMessages registration(this, "メール登録");
     const RefusalTexts refusals = {
         {1, "入力したメールアドレスはすでに登録されてます。\nご確認ください。"},

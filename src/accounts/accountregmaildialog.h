@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-class ProtocolSocket;
+class AccountCommands;
 
 namespace Ui
 {
@@ -15,13 +15,13 @@ class AccountRegMailDialog : public QDialog
     Q_OBJECT
 
   public:
-    AccountRegMailDialog(QWidget* parent, ProtocolSocket* socket);
+    AccountRegMailDialog(QWidget* parent, AccountCommands& commands);
     ~AccountRegMailDialog() override;
 
   private slots:
     void on_buttonBox_accepted();
     void on_buttonBox_rejected();
-    void doRecvReply();
+    void doRecvReply(quint32 result);
 
   public slots:
     // Escape lands here without passing the close button; it asks the same question.
@@ -33,5 +33,5 @@ class AccountRegMailDialog : public QDialog
 
   private:
     Ui::AccountRegMailDialog* ui;
-    ProtocolSocket* socket;
+    AccountCommands& commands;
 };

@@ -7,10 +7,10 @@
 #include "accounts/accountregmaildialog.h"
 #include "accounts/giveupquestion.h"
 #include "app/dialogsupport.h"
-#include "protocol/protocolsocket.h"
+#include "lobby/accountcommands.h"
 
-AccountSelectDialog::AccountSelectDialog(QWidget* parent, ProtocolSocket* socket)
-    : QDialog(parent), ui(new Ui::AccountSelectDialog), socket(socket)
+AccountSelectDialog::AccountSelectDialog(QWidget* parent, AccountCommands& commands)
+    : QDialog(parent), ui(new Ui::AccountSelectDialog), commands(commands)
 {
     ui->setupUi(this);
     // A forgotten account has no recovery step yet; the choice waits in the form until it does.
@@ -27,10 +27,10 @@ void AccountSelectDialog::on_buttonBox_accepted()
     // The two registration steps only mail something to the user; whatever their outcome, the
     // user comes back here to take the next step.
     if (ui->rdoFirst->isChecked()) {
-        AccountRegMailDialog dialog(this, socket);
+        AccountRegMailDialog dialog(this, commands);
         dialog.exec();
     } else if (ui->rdoKey->isChecked()) {
-        AccountRegKeyDialog dialog(this, socket);
+        AccountRegKeyDialog dialog(this, commands);
         dialog.exec();
     } else if (ui->rdoExist->isChecked()) {
         AccountRegDialog dialog(this);
@@ -45,7 +45,7 @@ void AccountSelectDialog::on_buttonBox_rejected()
         return;
     // Without an account there is nothing left to do; the server's answer to Quit ends the
     // program.
-    socket->sendQuit();
+    commands.quit();
     QDialog::reject();
 }
 

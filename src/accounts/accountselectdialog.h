@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-class ProtocolSocket;
+class AccountCommands;
 
 namespace Ui
 {
@@ -16,7 +16,7 @@ class AccountSelectDialog : public QDialog
     Q_OBJECT
 
   public:
-    AccountSelectDialog(QWidget* parent, ProtocolSocket* socket);
+    AccountSelectDialog(QWidget* parent, AccountCommands& commands);
     ~AccountSelectDialog() override;
 
   private slots:
@@ -33,5 +33,5 @@ class AccountSelectDialog : public QDialog
 
   private:
     Ui::AccountSelectDialog* ui;
-    ProtocolSocket* socket;
+    AccountCommands& commands;
 };

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "lobby/accountcommands.h"
+#include "lobby/matchcommands.h"
+#include "lobby/roomcommands.h"
 #include "lobby/roomeventrouter.h"
 #include "protocol/protocolsocket.h"
 
@@ -7,8 +10,11 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
+
 // The client's side of the lobby without its windows: the connection, the login and the
-// user's own name, the server's notifications and the router of room events. The windows
+// user's own name, the server's notifications, the router of room events, and every other
+// command in flight, for matches, rooms and the account. The windows
 // present what it reports and hand it the user's actions.
 class LobbyCore : public QObject
 {
@@ -20,7 +26,16 @@ class LobbyCore : public QObject
     // Opens the connection; connected() follows, or closed().
     void start();
     ProtocolSocket* socket() const { return connection; }
+    bool isConnectionIdle() const { return !connection->isCommandOpen(); }
+    // Runs action once no command is out, unless context has gone by then.
+    void whenIdle(QObject* context, const std::function<void()>& action)
+    {
+        connection->whenIdle(context, action);
+    }
     RoomEventRouter& router() { return events; }
+    MatchCommands& matches() { return matchCommands; }
+    RoomCommands& rooms() { return roomCommands; }
+    AccountCommands& accounts() { return accountCommands; }
 
     // Logs in with the stored account; loggedIn() or loginRefused() follows, and after a
     // login the own name is asked for.
@@ -58,6 +73,9 @@ class LobbyCore : public QObject
 
     ProtocolSocket* connection = nullptr;
     RoomEventRouter events;
+    MatchCommands matchCommands{*this};
+    RoomCommands roomCommands{*this};
+    AccountCommands accountCommands{*this};
     QString ownNameText;
     quint32 connections = 0;
 };

@@ -3,14 +3,13 @@
 #include "ui_admindialog.h"
 
 #include "app/dialogsupport.h"
-#include "protocol/protocolsocket.h"
-#include "lobbyrequests.h"
+#include "lobby/accountcommands.h"
 #include "textlimits.h"
 
 #include <QCloseEvent>
 
-AdminDialog::AdminDialog(QWidget* parent, ProtocolSocket* socket)
-    : QDialog(parent), ui(new Ui::AdminDialog), socket(socket)
+AdminDialog::AdminDialog(QWidget* parent, AccountCommands& commands)
+    : QDialog(parent), ui(new Ui::AdminDialog), commands(commands)
 {
     ui->setupUi(this);
 }
@@ -29,9 +28,7 @@ void AdminDialog::on_pushGmes_clicked()
         return;
     }
     // A message, not a command: the server does not answer, so the tool stays usable.
-    socket->beginMessage();
-    socket->write(GlobalMessageRequest{text});
-    socket->sendMessage();
+    commands.sendGlobalMessage(text);
 }
 
 // The main window shows the tool once for the whole run and has no way to bring it back.

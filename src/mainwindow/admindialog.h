@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-class ProtocolSocket;
+class AccountCommands;
 
 namespace Ui
 {
@@ -15,7 +15,7 @@ class AdminDialog : public QDialog
     Q_OBJECT
 
   public:
-    AdminDialog(QWidget* parent, ProtocolSocket* socket);
+    AdminDialog(QWidget* parent, AccountCommands& commands);
     ~AdminDialog() override;
 
   private slots:
@@ -30,5 +30,5 @@ class AdminDialog : public QDialog
 
   private:
     Ui::AdminDialog* ui;
-    ProtocolSocket* socket;
+    AccountCommands& commands;
 };

@@ -68,15 +68,14 @@ MainWindow::MainWindow(QWidget* parent)
     connect(core, &LobbyCore::closed, this, &MainWindow::doSocketClosed);
     connect(core, &LobbyCore::connected, this, &MainWindow::doSocketConnected);
     connect(core, &LobbyCore::loginCommandState, this, &QWidget::setEnabled);
+    connect(&core->matches(), &MatchCommands::commandState, this, &QWidget::setEnabled);
+    connect(&core->rooms(), &RoomCommands::commandState, this, &QWidget::setEnabled);
     connect(core, &LobbyCore::loginRefused, this, &MainWindow::doLoginRefused);
     connect(core, &LobbyCore::nameMissing, this, &MainWindow::doNameMissing);
     connect(core, &LobbyCore::named, this, &MainWindow::doNamed);
     connect(core, &LobbyCore::systemMessageChanged, ui->lineSysMessage, &QLineEdit::setText);
     connect(core, &LobbyCore::roomRequested, this, &MainWindow::doAddRoomRequest);
     connect(this, &MainWindow::started, this, &MainWindow::doStart, Qt::QueuedConnection);
-
-    bell = new QSoundEffect(this);
-    bell->setSource(bellLocation());
 
     startPortMapping();
 }
@@ -114,8 +113,14 @@ MainWindow::~MainWindow()
     delete ui;
 }
 
+// Made at the first bell: the sound system's connection and threads cost start-up time and
+// memory that a player who is never called would pay for nothing.
 void MainWindow::playBell()
 {
+    if (!bell) {
+        bell = new QSoundEffect(this);
+        bell->setSource(bellLocation());
+    }
     bell->play();
 }
 
@@ -130,7 +135,7 @@ void MainWindow::doAddRoomRequest(uint roomId, QVector<uint>* userIds)
     connect(form, &ChatRoomForm::lineWritten, this, &MainWindow::appendAllRoomsLog);
     connect(form, &ChatRoomForm::bellRung, this, &MainWindow::playBell);
     connect(form, &ChatRoomForm::left, this, &MainWindow::removeRoomTab);
-    core->socket()->whenIdle(form, [form] { form->requestRoomInfo(); });
+    core->whenIdle(form, [form] { form->requestRoomInfo(); });
 }
 
 void MainWindow::doChatCreated(ChatRoomForm* form, uint roomId)
@@ -191,7 +196,7 @@ void MainWindow::askForAccount(bool evenIfStored)
 {
     while (evenIfStored || !hasStoredAccount()) {
         evenIfStored = false;
-        AccountSelectDialog dialog(this, core->socket());
+        AccountSelectDialog dialog(this, core->accounts());
         dialog.exec();
     }
 }
@@ -207,7 +212,7 @@ void MainWindow::doLoginRefused()
 
 void MainWindow::doNameMissing()
 {
-    SetNameDialog dialog(this, core->socket());
+    SetNameDialog dialog(this, core->accounts());
     dialog.exec();
     core->requestOwnName();
 }
@@ -228,7 +233,7 @@ void MainWindow::doChatRoomListCreated(ChatRoomListForm* form)
     ui->tabWidget->setCurrentIndex(0);
     core->router().runRoomEvents();
     if (userSettings->value("admin", "").toString() == "true")
-        (new AdminDialog(this, core->socket()))->show();
+        (new AdminDialog(this, core->accounts()))->show();
     setEnabled(true);
     // The end of the start-up, which scripts and benchmarks wait for.
     qInfo("[MainWindow] room list shown");
@@ -238,11 +243,11 @@ void MainWindow::doChatRoomListCreated(ChatRoomListForm* form)
 // is over, and no walk starts while it is open.
 void MainWindow::on_action_S_triggered()
 {
-    core->socket()->whenIdle(ui->action_S, [this] {
+    core->whenIdle(ui->action_S, [this] {
         ChatRoomListForm* list = roomList();
         if (list)
             list->setAutoUpdate(false);
-        UserSettingDialog dialog(this, core->socket());
+        UserSettingDialog dialog(this, core->accounts());
         connect(&dialog, &UserSettingDialog::nameFetched, core, &LobbyCore::setOwnName);
         dialog.exec();
         if (list)
@@ -255,7 +260,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     event->ignore();
     if (!isEnabled() || !core->socket())
         return;
-    core->socket()->sendQuit();
+    core->accounts().quit();
     setEnabled(false);
 }
 

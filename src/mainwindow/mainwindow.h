@@ -62,7 +62,7 @@ class MainWindow : public QMainWindow
     LobbyCore* core;
     MatchDialogs* matchDialogs;
     BatchedLog* allRoomsLog;
-    QSoundEffect* bell;
+    QSoundEffect* bell = nullptr;
     ChildProcess* upnpProcess = nullptr;
     bool portMapRequested = false;
 };

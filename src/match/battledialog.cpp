@@ -7,10 +7,8 @@
 #include "match/childprocess.h"
 #include "match/engineorder.h"
 #include "match/matchsupport.h"
-#include "protocol/protocolsocket.h"
 #include "lobby/lobbyroom.h"
 #include "lobby/recruitment.h"
-#include "lobbyrequests.h"
 
 #include <QCloseEvent>
 #include <QTimer>
@@ -22,11 +20,11 @@ constexpr int pollIntervalMs = 100;
 constexpr quint32 engineStopMs = 1000;
 } // namespace
 
-BattleDialog::BattleDialog(QWidget* parent, ProtocolSocket* socket, const LobbyRoom& room,
+BattleDialog::BattleDialog(QWidget* parent, MatchCommands& commands, const LobbyRoom& room,
                            uint roomId, const Recruitment& recruitment, uint minPlayers,
                            const QString& hostAddress)
     : QDialog(parent), roomId(roomId), hostId(recruitment.hostId), ui(new Ui::BattleDialog),
-      socket(socket), applicants(recruitment.applicants), minPlayers(minPlayers)
+      commands(commands), applicants(recruitment.applicants), minPlayers(minPlayers)
 {
     const uint gameId = room.roomGameId();
     ui->setupUi(this);
@@ -99,7 +97,7 @@ void BattleDialog::sendEndBattle()
     if (endSent || ownUserId != hostId)
         return;
     endSent = true;
-    sendMatchCommand(socket, this, SLOT(doRecvEndReply()), EndBattleRequest{roomId});
+    commands.send(this, MatchCommands::EndBattle, roomId);
 }
 
 void BattleDialog::sendDropBattle()
@@ -111,7 +109,7 @@ void BattleDialog::sendDropBattle()
         return;
     }
     endSent = true;
-    sendMatchCommand(socket, this, SLOT(doRecvDropReply()), DropBattleRequest{roomId});
+    commands.send(this, MatchCommands::DropBattle, roomId);
 }
 
 bool BattleDialog::removeMember(uint userId)
@@ -130,23 +128,7 @@ bool BattleDialog::removeMember(uint userId)
 
 bool BattleDialog::isIdle() const
 {
-    return !socket->isCommandOpen();
-}
-
-void BattleDialog::doRecvEndReply()
-{
-    readBattleReply();
-}
-
-void BattleDialog::doRecvDropReply()
-{
-    readBattleReply();
-}
-
-// The result is not looked at: the match is over for this client either way.
-void BattleDialog::readBattleReply()
-{
-    readMatchResult(socket);
+    return commands.isConnectionIdle();
 }
 
 void BattleDialog::reject() {}

@@ -6,7 +6,7 @@
 #include <QDialog>
 #include <QVector>
 
-class ProtocolSocket;
+class MatchCommands;
 struct ChildProcess;
 struct Recruitment;
 
@@ -24,7 +24,7 @@ class BattleDialog : public QDialog, public BattleView
 
   public:
     // minPlayers is the recruit's minimum on the host's client and all bits set on a guest's.
-    BattleDialog(QWidget* parent, ProtocolSocket* socket, const LobbyRoom& room, uint roomId,
+    BattleDialog(QWidget* parent, MatchCommands& commands, const LobbyRoom& room, uint roomId,
                  const Recruitment& recruitment, uint minPlayers, const QString& hostAddress);
     ~BattleDialog() override;
 
@@ -42,8 +42,6 @@ class BattleDialog : public QDialog, public BattleView
 
   private slots:
     void doCheckGame();
-    void doRecvEndReply();
-    void doRecvDropReply();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -59,12 +57,11 @@ class BattleDialog : public QDialog, public BattleView
 
     StartError startEngine(uint gameId, const QString& hostAddress);
     static QString startErrorText(StartError error);
-    void readBattleReply();
 
     const uint roomId;
     const uint hostId;
     Ui::BattleDialog* ui;
-    ProtocolSocket* socket;
+    MatchCommands& commands;
     QVector<uint> applicants;
     uint minPlayers;
     ChildProcess* process = nullptr;

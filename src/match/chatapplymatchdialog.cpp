@@ -4,19 +4,20 @@
 
 #include "app/dialogsupport.h"
 #include "match/matchsupport.h"
-#include "lobbyrequests.h"
 
 #include <QCloseEvent>
 
-ChatApplyMatchDialog::ChatApplyMatchDialog(QWidget* parent, ProtocolSocket* socket, uint roomId,
+ChatApplyMatchDialog::ChatApplyMatchDialog(QWidget* parent, MatchCommands& commands, uint roomId,
                                            uint hostId, const QString& hostName, uint maxPlayers)
-    : QDialog(parent), ui(new Ui::ChatApplyMatchDialog), socket(socket), roomId(roomId),
+    : QDialog(parent), ui(new Ui::ChatApplyMatchDialog), commands(commands), roomId(roomId),
       hostId(hostId), maxPlayers(maxPlayers)
 {
     ui->setupUi(this);
     showHost();
     ui->lineUserName->setText(hostName);
     setParticipantCount(1);
+    showMatchRefusals(commands, this, MatchCommands::Apply,
+                      "対戦の応募に失敗しました。\nすでに満席です。");
 }
 
 ChatApplyMatchDialog::~ChatApplyMatchDialog()
@@ -40,7 +41,7 @@ void ChatApplyMatchDialog::setParticipantCount(uint count)
 
 void ChatApplyMatchDialog::on_buttonBox_accepted()
 {
-    sendMatchCommand(socket, this, SLOT(doRecvApplyReply()), ApplyMatchRequest{roomId, hostId});
+    commands.send(this, MatchCommands::Apply, roomId, hostId);
 }
 
 void ChatApplyMatchDialog::on_buttonBox_rejected()
@@ -53,13 +54,6 @@ void ChatApplyMatchDialog::closeLater()
 {
     hide();
     deleteLater();
-}
-
-void ChatApplyMatchDialog::doRecvApplyReply()
-{
-    if (readMatchResult(socket) != 0)
-        showMatchInformation(this, "対戦マッチング",
-                             "対戦の応募に失敗しました。\nすでに満席です。");
 }
 
 void ChatApplyMatchDialog::reject()

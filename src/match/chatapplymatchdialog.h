@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-class ProtocolSocket;
+class MatchCommands;
 
 namespace Ui
 {
@@ -18,7 +18,7 @@ class ChatApplyMatchDialog : public QDialog, public OfferView
     Q_OBJECT
 
   public:
-    ChatApplyMatchDialog(QWidget* parent, ProtocolSocket* socket, uint roomId, uint hostId,
+    ChatApplyMatchDialog(QWidget* parent, MatchCommands& commands, uint roomId, uint hostId,
                          const QString& hostName, uint maxPlayers);
     ~ChatApplyMatchDialog() override;
 
@@ -36,7 +36,6 @@ class ChatApplyMatchDialog : public QDialog, public OfferView
   private slots:
     void on_buttonBox_accepted();
     void on_buttonBox_rejected();
-    void doRecvApplyReply();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -46,7 +45,7 @@ class ChatApplyMatchDialog : public QDialog, public OfferView
     void showHost();
 
     Ui::ChatApplyMatchDialog* ui;
-    ProtocolSocket* socket;
+    MatchCommands& commands;
     const uint roomId;
     const uint hostId;
     const uint maxPlayers;

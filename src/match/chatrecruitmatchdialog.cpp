@@ -6,16 +6,13 @@
 #include "app/gameinfo.h"
 #include "match/matchsupport.h"
 #include "lobby/lobbyroom.h"
-#include "lobbyrequests.h"
 
 #include <QCloseEvent>
 
-static const char* const title = "対戦マッチング";
-
-ChatRecruitMatchDialog::ChatRecruitMatchDialog(QWidget* parent, ProtocolSocket* socket,
+ChatRecruitMatchDialog::ChatRecruitMatchDialog(QWidget* parent, MatchCommands& commands,
                                                const LobbyRoom& room, uint roomId, uint minPlayers,
                                                uint maxPlayers)
-    : QDialog(parent), ui(new Ui::ChatRecruitMatchDialog), socket(socket), roomId(roomId),
+    : QDialog(parent), ui(new Ui::ChatRecruitMatchDialog), commands(commands), roomId(roomId),
       minPlayers(minPlayers), maxPlayers(maxPlayers)
 {
     ui->setupUi(this);
@@ -23,6 +20,9 @@ ChatRecruitMatchDialog::ChatRecruitMatchDialog(QWidget* parent, ProtocolSocket* 
     ui->lineRoom->setText(room.roomTitle());
     ui->lineGame->setText(gameTitle(room.roomGameId()));
     setParticipantCount(1);
+    showMatchRefusals(commands, this, MatchCommands::StartBattle, "ゲームの開始に失敗しました。");
+    showMatchRefusals(commands, this, MatchCommands::CancelRecruit,
+                      "対戦相手募集のキャンセルに失敗しました。");
 }
 
 ChatRecruitMatchDialog::~ChatRecruitMatchDialog()
@@ -49,24 +49,12 @@ void ChatRecruitMatchDialog::setParticipantCount(uint count)
 
 void ChatRecruitMatchDialog::on_buttonBox_accepted()
 {
-    sendMatchCommand(socket, this, SLOT(doRecvStartBattleReply()), StartBattleRequest{roomId});
+    commands.send(this, MatchCommands::StartBattle, roomId);
 }
 
 void ChatRecruitMatchDialog::on_buttonBox_rejected()
 {
-    sendMatchCommand(socket, this, SLOT(doRecvCancelReply()), CancelRecruitRequest{roomId});
-}
-
-void ChatRecruitMatchDialog::doRecvStartBattleReply()
-{
-    if (readMatchResult(socket) != 0)
-        showMatchInformation(this, title, "ゲームの開始に失敗しました。");
-}
-
-void ChatRecruitMatchDialog::doRecvCancelReply()
-{
-    if (readMatchResult(socket) != 0)
-        showMatchInformation(this, title, "対戦相手募集のキャンセルに失敗しました。");
+    commands.send(this, MatchCommands::CancelRecruit, roomId);
 }
 
 void ChatRecruitMatchDialog::reject()

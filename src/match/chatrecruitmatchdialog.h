@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-class ProtocolSocket;
+class MatchCommands;
 
 namespace Ui
 {
@@ -19,7 +19,7 @@ class ChatRecruitMatchDialog : public QDialog, public MatchView
     Q_OBJECT
 
   public:
-    ChatRecruitMatchDialog(QWidget* parent, ProtocolSocket* socket, const LobbyRoom& room,
+    ChatRecruitMatchDialog(QWidget* parent, MatchCommands& commands, const LobbyRoom& room,
                            uint roomId, uint minPlayers, uint maxPlayers);
     ~ChatRecruitMatchDialog() override;
 
@@ -32,8 +32,6 @@ class ChatRecruitMatchDialog : public QDialog, public MatchView
   private slots:
     void on_buttonBox_accepted();
     void on_buttonBox_rejected();
-    void doRecvStartBattleReply();
-    void doRecvCancelReply();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -43,7 +41,7 @@ class ChatRecruitMatchDialog : public QDialog, public MatchView
     void showRoomNumber();
 
     Ui::ChatRecruitMatchDialog* ui;
-    ProtocolSocket* socket;
+    MatchCommands& commands;
     const uint roomId;
     const uint minPlayers;
     const uint maxPlayers;

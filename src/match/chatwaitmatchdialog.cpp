@@ -4,20 +4,21 @@
 
 #include "app/dialogsupport.h"
 #include "match/matchsupport.h"
-#include "lobbyrequests.h"
 
 #include <QCloseEvent>
 
-ChatWaitMatchDialog::ChatWaitMatchDialog(QWidget* parent, ProtocolSocket* socket, uint roomId,
+ChatWaitMatchDialog::ChatWaitMatchDialog(QWidget* parent, MatchCommands& commands, uint roomId,
                                          uint hostId, const QString& hostName, uint maxPlayers,
                                          uint participantCount)
-    : QDialog(parent), ui(new Ui::ChatWaitMatchDialog), socket(socket), roomId(roomId),
+    : QDialog(parent), ui(new Ui::ChatWaitMatchDialog), commands(commands), roomId(roomId),
       hostId(hostId), maxPlayers(maxPlayers)
 {
     ui->setupUi(this);
     showHost();
     ui->lineUser->setText(hostName);
     setParticipantCount(participantCount);
+    showMatchRefusals(commands, this, MatchCommands::CancelApply,
+                      "対戦の募集への応募をキャンセルするのに失敗しました。");
 }
 
 ChatWaitMatchDialog::~ChatWaitMatchDialog()
@@ -38,14 +39,7 @@ void ChatWaitMatchDialog::setParticipantCount(uint count)
 
 void ChatWaitMatchDialog::on_buttonBox_rejected()
 {
-    sendMatchCommand(socket, this, SLOT(doRecvCancelReply()), CancelApplyRequest{roomId});
-}
-
-void ChatWaitMatchDialog::doRecvCancelReply()
-{
-    if (readMatchResult(socket) != 0)
-        showMatchInformation(this, "対戦マッチング",
-                             "対戦の募集への応募をキャンセルするのに失敗しました。");
+    commands.send(this, MatchCommands::CancelApply, roomId);
 }
 
 void ChatWaitMatchDialog::reject()

@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-class ProtocolSocket;
+class MatchCommands;
 
 namespace Ui
 {
@@ -19,7 +19,7 @@ class ChatWaitMatchDialog : public QDialog, public MatchView
     Q_OBJECT
 
   public:
-    ChatWaitMatchDialog(QWidget* parent, ProtocolSocket* socket, uint roomId, uint hostId,
+    ChatWaitMatchDialog(QWidget* parent, MatchCommands& commands, uint roomId, uint hostId,
                         const QString& hostName, uint maxPlayers, uint participantCount);
     ~ChatWaitMatchDialog() override;
 
@@ -31,7 +31,6 @@ class ChatWaitMatchDialog : public QDialog, public MatchView
 
   private slots:
     void on_buttonBox_rejected();
-    void doRecvCancelReply();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -41,7 +40,7 @@ class ChatWaitMatchDialog : public QDialog, public MatchView
     void showHost();
 
     Ui::ChatWaitMatchDialog* ui;
-    ProtocolSocket* socket;
+    MatchCommands& commands;
     const uint roomId;
     const uint hostId;
     uint maxPlayers;

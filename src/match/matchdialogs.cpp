@@ -19,14 +19,14 @@ MatchView* MatchDialogs::openRecruit(const LobbyRoom& room, uint roomId, uint mi
                                      uint maxPlayers)
 {
     return shown(
-        new ChatRecruitMatchDialog(parent, core.socket(), room, roomId, minPlayers, maxPlayers));
+        new ChatRecruitMatchDialog(parent, core.matches(), room, roomId, minPlayers, maxPlayers));
 }
 
 OfferView* MatchDialogs::openOffer(uint roomId, uint hostId, const QString& hostName,
                                    uint maxPlayers)
 {
     auto* offer =
-        new ChatApplyMatchDialog(parent, core.socket(), roomId, hostId, hostName, maxPlayers);
+        new ChatApplyMatchDialog(parent, core.matches(), roomId, hostId, hostName, maxPlayers);
     QObject::connect(
         offer, &ChatApplyMatchDialog::declined, offer,
         [this](ChatApplyMatchDialog* declined) { core.router().removeApplyDialog(declined); });
@@ -36,7 +36,7 @@ OfferView* MatchDialogs::openOffer(uint roomId, uint hostId, const QString& host
 MatchView* MatchDialogs::openWait(uint roomId, uint hostId, const QString& hostName,
                                   uint maxPlayers, uint participantCount)
 {
-    return shown(new ChatWaitMatchDialog(parent, core.socket(), roomId, hostId, hostName,
+    return shown(new ChatWaitMatchDialog(parent, core.matches(), roomId, hostId, hostName,
                                          maxPlayers, participantCount));
 }
 
@@ -44,6 +44,6 @@ BattleView* MatchDialogs::openBattle(const LobbyRoom& room, uint roomId,
                                      const Recruitment& recruitment, uint minPlayers,
                                      const QString& hostAddress)
 {
-    return shown(new BattleDialog(parent, core.socket(), room, roomId, recruitment, minPlayers,
+    return shown(new BattleDialog(parent, core.matches(), room, roomId, recruitment, minPlayers,
                                   hostAddress));
 }

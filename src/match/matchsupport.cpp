@@ -1,15 +1,15 @@
 #include "match/matchsupport.h"
 
-#include "lobbymessages.h"
-
 #include <QMessageBox>
 
-quint32 readMatchResult(ProtocolSocket* socket)
+void showMatchRefusals(MatchCommands& commands, QWidget* dialog, MatchCommands::Command command,
+                       const QString& text)
 {
-    socket->prepareRecvReply(true);
-    const quint32 result = socket->read<ResultReply>().result;
-    socket->endCommand();
-    return result;
+    QObject::connect(&commands, &MatchCommands::replied, dialog,
+                     [=](QObject* requester, MatchCommands::Command replied, uint, quint32 result) {
+                         if (requester == dialog && replied == command && result != 0)
+                             showMatchInformation(dialog, "対戦マッチング", text);
+                     });
 }
 
 void showMatchInformation(QWidget* dialog, const QString& title, const QString& text)

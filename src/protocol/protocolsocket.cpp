@@ -82,31 +82,7 @@ void ProtocolSocket::beginCommand(QObject* receiver, const char* replySlot, QObj
     commandOpen = true;
     connect(this, SIGNAL(changeCommandState(bool)), target, targetSlot, Qt::QueuedConnection);
     connect(this, SIGNAL(recvReply()), receiver, replySlot, Qt::QueuedConnection);
-    replyReaderWatch =
-        connect(receiver, &QObject::destroyed, this, &ProtocolSocket::doReplyReaderGone);
     beginMessage();
-}
-
-// The window may delete a match dialog on a room event that overtook the reply to the dialog's
-// own request. The reply still comes, and no other command may start until it has been read.
-// Every reply whose reader can go away this way is a single packet.
-void ProtocolSocket::doReplyReaderGone()
-{
-    if (!commandOpen)
-        return;
-    discardingReply = true;
-    disconnect(this, SIGNAL(recvReply()), nullptr, nullptr);
-    connect(this, &ProtocolSocket::recvReply, this, &ProtocolSocket::doDiscardReply,
-            Qt::QueuedConnection);
-    // Its signal may have gone to the reader already, and died with it.
-    if (!replyQueue.isEmpty())
-        QMetaObject::invokeMethod(this, &ProtocolSocket::doDiscardReply, Qt::QueuedConnection);
-}
-
-void ProtocolSocket::doDiscardReply()
-{
-    if (discardingReply && prepareRecvReply(false))
-        endCommand();
 }
 
 void ProtocolSocket::whenIdle(QObject* context, const std::function<void()>& action)
@@ -157,8 +133,6 @@ void ProtocolSocket::endCommand()
     if (!commandOpen)
         fatalError("[ProtocolSocket] まだコマンド通信を行っていない");
     commandOpen = false;
-    discardingReply = false;
-    disconnect(replyReaderWatch);
     releaseRecvBuffer();
     emit changeCommandState(true);
     disconnect(this, SIGNAL(changeCommandState(bool)), nullptr, nullptr);

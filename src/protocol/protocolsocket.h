@@ -93,8 +93,6 @@ class ProtocolSocket : public QObject
     void doConnected();
     void doReadyRead();
     void doBytesWritten(qint64 bytes);
-    void doReplyReaderGone();
-    void doDiscardReply();
     void runWaiting();
 
   private:
@@ -145,9 +143,6 @@ class ProtocolSocket : public QObject
     std::optional<FrameWriter> outgoing;
 
     bool commandOpen = false;
-    // Set when the reply's reader went away while its command was out.
-    bool discardingReply = false;
-    QMetaObject::Connection replyReaderWatch;
 
     struct Waiting {
         QPointer<QObject> context;

@@ -4,15 +4,15 @@
 
 #include "app/dialogsupport.h"
 #include "app/gameinfo.h"
-#include "protocol/protocolsocket.h"
-#include "lobbymessages.h"
-#include "lobbyrequests.h"
+#include "lobby/roomcommands.h"
 #include "textlimits.h"
 
-ChatRoomCreateDialog::ChatRoomCreateDialog(QWidget* parent, ProtocolSocket* socket)
-    : QDialog(parent), ui(new Ui::ChatRoomCreateDialog), socket(socket)
+ChatRoomCreateDialog::ChatRoomCreateDialog(QWidget* parent, RoomCommands& commands)
+    : QDialog(parent), ui(new Ui::ChatRoomCreateDialog), commands(commands)
 {
     ui->setupUi(this);
+    connect(&commands, &RoomCommands::createState, this, &QWidget::setEnabled);
+    connect(&commands, &RoomCommands::roomCreated, this, &ChatRoomCreateDialog::doRecvReply);
     ui->comboGame->addItem("チャット専用", -1);
     ui->comboGame->addItem(gameTitle(knownGameId), int(knownGameId));
 }
@@ -43,18 +43,12 @@ void ChatRoomCreateDialog::on_buttonBox_accepted()
         return;
     }
 
-    socket->beginCommand(this, SLOT(doRecvReply()));
-    socket->write(CreateRoomRequest{title, usePassword ? password : QString(),
-                                    quint32(ui->spinUser->value()),
-                                    gameId < 0 ? chatOnlyGameId : quint32(gameId)});
-    socket->sendCommand();
+    commands.createRoom(title, usePassword ? password : QString(), quint32(ui->spinUser->value()),
+                        gameId < 0 ? chatOnlyGameId : quint32(gameId));
 }
 
-void ChatRoomCreateDialog::doRecvReply()
+void ChatRoomCreateDialog::doRecvReply(quint32 roomId)
 {
-    socket->prepareRecvReply(true);
-    const quint32 roomId = socket->read<ResultReply>().result;
-    socket->endCommand();
     if (roomId == noRoom) {
         FeatureMessages(this, "チャットルームの作成")
             .information("新しいチャットルームを作れませんでした。");

@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-class ProtocolSocket;
+class RoomCommands;
 
 namespace Ui
 {
@@ -16,7 +16,7 @@ class ChatRoomCreateDialog : public QDialog
     Q_OBJECT
 
   public:
-    ChatRoomCreateDialog(QWidget* parent, ProtocolSocket* socket);
+    ChatRoomCreateDialog(QWidget* parent, RoomCommands& commands);
     ~ChatRoomCreateDialog() override;
 
   signals:
@@ -24,7 +24,7 @@ class ChatRoomCreateDialog : public QDialog
 
   private slots:
     void on_buttonBox_accepted();
-    void doRecvReply();
+    void doRecvReply(quint32 roomId);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -32,5 +32,5 @@ class ChatRoomCreateDialog : public QDialog
 
   private:
     Ui::ChatRoomCreateDialog* ui;
-    ProtocolSocket* socket;
+    RoomCommands& commands;
 };

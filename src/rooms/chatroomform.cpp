@@ -29,7 +29,7 @@ void showWithTips(QLineEdit* line, const QString& text)
 } // namespace
 
 ChatRoomForm::ChatRoomForm(LobbyCore& core, uint roomId, QVector<uint>* userIds, QWidget* parent)
-    : QWidget(parent), roomId(roomId), ui(new Ui::ChatRoomForm), core(core), socket(core.socket())
+    : QWidget(parent), roomId(roomId), ui(new Ui::ChatRoomForm), core(core)
 {
     ui->setupUi(this);
     log = new BatchedLog(ui->textLog);
@@ -39,6 +39,23 @@ ChatRoomForm::ChatRoomForm(LobbyCore& core, uint roomId, QVector<uint>* userIds,
     for (uint userId : std::as_const(*userIds))
         members.append({userId, QString()});
     delete userIds;
+
+    RoomCommands* commands = &core.rooms();
+    connect(commands, &RoomCommands::roomInfoReplied, this, &ChatRoomForm::doRecvGetInfoReply);
+    connect(commands, &RoomCommands::memberNameReplied, this, &ChatRoomForm::doRecvGetNameReply);
+    connect(commands, &RoomCommands::leaveReplied, this, &ChatRoomForm::doRecvLeaveReply);
+    const QObject* battle = ui->pushButtonBattle;
+    connect(&core.matches(), &MatchCommands::recruitRefused, this, [this, battle](QObject* asker) {
+        if (asker == battle)
+            FeatureMessages(this, "対戦マッチング").information("すでにマッチング中です。");
+    });
+    // A success shows nothing: the recruiting dialog opens with the server's recruit event.
+    connect(
+        &core.matches(), &MatchCommands::replied, this,
+        [this, battle](QObject* asker, MatchCommands::Command, uint, quint32 result) {
+            if (asker == battle && result == 1)
+                FeatureMessages(this, "対戦マッチング").information("対戦相手募集に失敗しました。");
+        });
 }
 
 ChatRoomForm::~ChatRoomForm()
@@ -46,27 +63,16 @@ ChatRoomForm::~ChatRoomForm()
     delete ui;
 }
 
-// Every command of the room disables the whole window until its reply has been read.
-void ChatRoomForm::beginRoomCommand(const char* replySlot)
-{
-    socket->beginCommand(this, replySlot, window(), SLOT(setEnabled(bool)));
-}
-
 void ChatRoomForm::requestRoomInfo()
 {
     initializing = true;
-    beginRoomCommand(SLOT(doRecvGetInfoReply()));
-    socket->write(GetRoomInfoRequest{roomId});
-    socket->sendCommand();
+    core.rooms().requestRoomInfo(roomId);
 }
 
-void ChatRoomForm::doRecvGetInfoReply()
+void ChatRoomForm::doRecvGetInfoReply(uint room, const RoomInfoReply& info)
 {
-    socket->prepareRecvReply(true);
-    // The flags do not matter here: a member needs no password any more.
-    const auto info = socket->read<RoomInfoReply>();
-    if (!info.exists())
-        fatalError("なぜかルーム情報を取得できなかった");
+    if (room != roomId)
+        return;
     title = info.title;
     showWithTips(ui->lineTitle, title);
     capacity = info.capacity;
@@ -78,7 +84,6 @@ void ChatRoomForm::doRecvGetInfoReply()
     } else {
         showWithTips(ui->lineGame, gameTitle(gameId));
     }
-    socket->endCommand();
 
     nameIndex = 0;
     ui->listUser->clear();
@@ -91,19 +96,15 @@ void ChatRoomForm::doRecvGetInfoReply()
 
 void ChatRoomForm::requestMemberName()
 {
-    beginRoomCommand(SLOT(doRecvGetNameReply()));
-    socket->write(GetNameRequest{members[nameIndex].userId});
-    socket->sendCommand();
+    core.rooms().requestMemberName(roomId, members[nameIndex].userId);
 }
 
-void ChatRoomForm::doRecvGetNameReply()
+void ChatRoomForm::doRecvGetNameReply(uint room, quint32 result, const QString& name)
 {
-    socket->prepareRecvReply(true);
-    const auto reply = socket->read<NameReply>();
-    socket->endCommand();
-
+    if (room != roomId)
+        return;
     Member& member = members[nameIndex];
-    member.name = reply.result == 0 ? reply.name : QString("(Invalid User)");
+    member.name = result == 0 ? name : QString("(Invalid User)");
     ui->listUser->addItem(member.name);
     ++nameIndex;
     if (nameIndex < members.size())
@@ -290,21 +291,15 @@ bool ChatRoomForm::handleGameLeave(uint hostId, uint leaverId)
     return true;
 }
 
-// The room's buttons stay enabled while the room list walks; their requests wait for it.
 void ChatRoomForm::on_pushButtonLeave_clicked()
 {
-    socket->whenIdle(ui->pushButtonLeave, [this] {
-        beginRoomCommand(SLOT(doRecvLeaveReply()));
-        socket->write(LeaveRoomRequest{roomId});
-        socket->sendCommand();
-    });
+    core.rooms().leaveRoom(ui->pushButtonLeave, roomId);
 }
 
-void ChatRoomForm::doRecvLeaveReply()
+void ChatRoomForm::doRecvLeaveReply(uint room, quint32 result)
 {
-    socket->prepareRecvReply(true);
-    const quint32 result = socket->read<ResultReply>().result;
-    socket->endCommand();
+    if (room != roomId)
+        return;
     if (result != 0) {
         FeatureMessages(this, "チャットルームから退室").information("退室できませんでした。");
         return;
@@ -331,33 +326,13 @@ void ChatRoomForm::speak()
     const QString text = ui->lineSpeak->text().left(TextLimit::speakChars);
     if (text.isEmpty())
         return;
-    socket->beginMessage();
-    socket->write(SpeakRequest{roomId, text});
-    socket->sendMessage();
+    core.rooms().speak(roomId, text);
     ui->lineSpeak->clear();
 }
 
 void ChatRoomForm::on_pushButtonBattle_clicked()
 {
-    socket->whenIdle(ui->pushButtonBattle, [this] {
-        if (!core.router().canStartMatch()) {
-            FeatureMessages(this, "対戦マッチング").information("すでにマッチング中です。");
-            return;
-        }
-        beginRoomCommand(SLOT(doRecvRecruitMatchReply()));
-        socket->write(RecruitMatchRequest{roomId});
-        socket->sendCommand();
-    });
-}
-
-// A success shows nothing: the recruiting dialog opens with the server's recruit event.
-void ChatRoomForm::doRecvRecruitMatchReply()
-{
-    socket->prepareRecvReply(true);
-    const quint32 result = socket->read<ResultReply>().result;
-    socket->endCommand();
-    if (result == 1)
-        FeatureMessages(this, "対戦マッチング").information("対戦相手募集に失敗しました。");
+    core.matches().send(ui->pushButtonBattle, MatchCommands::Recruit, roomId);
 }
 
 void ChatRoomForm::appendLine(const QString& line)

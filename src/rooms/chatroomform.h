@@ -2,7 +2,7 @@
 
 #include "lobby/lobbyroom.h"
 #include "lobby/recruitment.h"
-#include "lobbywire.h"
+#include "lobbymessages.h"
 
 #include <QString>
 #include <QVector>
@@ -10,7 +10,6 @@
 
 class BatchedLog;
 class LobbyCore;
-class ProtocolSocket;
 
 namespace Ui
 {
@@ -70,21 +69,19 @@ class ChatRoomForm : public QWidget, public LobbyRoom
     void left(ChatRoomForm* form);
 
   private slots:
-    void doRecvGetInfoReply();
-    void doRecvGetNameReply();
+    void doRecvGetInfoReply(uint room, const RoomInfoReply& info);
+    void doRecvGetNameReply(uint room, quint32 result, const QString& name);
     void on_pushButtonLeave_clicked();
-    void doRecvLeaveReply();
+    void doRecvLeaveReply(uint room, quint32 result);
     void on_lineSpeak_returnPressed();
     void on_btnSpeak_clicked();
     void on_pushButtonBattle_clicked();
-    void doRecvRecruitMatchReply();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
   private:
-    void beginRoomCommand(const char* replySlot);
     void requestMemberName();
     void finishInitialization();
     void speak();
@@ -98,7 +95,6 @@ class ChatRoomForm : public QWidget, public LobbyRoom
 
     Ui::ChatRoomForm* ui;
     LobbyCore& core;
-    ProtocolSocket* socket;
     QString title;
     uint gameId = chatOnlyGameId;
     BatchedLog* log;

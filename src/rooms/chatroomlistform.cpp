@@ -9,7 +9,6 @@
 #include "rooms/chatroomcreatedialog.h"
 #include "rooms/chatroomenterpassworddialog.h"
 #include "rooms/roomcapacity.h"
-#include "lobbyrequests.h"
 
 #include <QCloseEvent>
 #include <QSignalMapper>
@@ -34,8 +33,7 @@ QString rowText(const RoomEntry& entry, bool open)
 } // namespace
 
 ChatRoomListForm::ChatRoomListForm(LobbyCore& core, QWidget* parent)
-    : QWidget(parent), ui(new Ui::ChatRoomListForm), core(core), socket(core.socket()),
-      refreshTimer(new QTimer(this))
+    : QWidget(parent), ui(new Ui::ChatRoomListForm), core(core), refreshTimer(new QTimer(this))
 {
     ui->setupUi(this);
     setUserName(core.ownName());
@@ -43,6 +41,13 @@ ChatRoomListForm::ChatRoomListForm(LobbyCore& core, QWidget* parent)
     setConnectionCount(core.connectionCount());
     connect(&core, &LobbyCore::connectionCountChanged, this, &ChatRoomListForm::setConnectionCount);
     connect(ui->scrList, &QScrollBar::valueChanged, this, &ChatRoomListForm::doScrollList);
+    RoomCommands* commands = &core.rooms();
+    connect(commands, &RoomCommands::entryRefused, this, &ChatRoomListForm::refuseEntry);
+    connect(commands, &RoomCommands::roomCountReplied, this, &ChatRoomListForm::doRecvCountReply);
+    // A walk comes every few seconds and takes a round trip per row: it holds back only the rows,
+    // so that typing and the other triggers, which wait for the connection, go on meanwhile.
+    connect(commands, &RoomCommands::walkState, ui->widgetList, &QWidget::setEnabled);
+    connect(commands, &RoomCommands::walkInfoReplied, this, &ChatRoomListForm::doRecvGetInfoReply);
 
     refreshTimer->setObjectName("refreshTimer");
     refreshTimer->setSingleShot(true);
@@ -59,9 +64,7 @@ ChatRoomListForm::~ChatRoomListForm()
 
 void ChatRoomListForm::requestRoomCount()
 {
-    socket->beginCommand(this, SLOT(doRecvCountReply()), window(), SLOT(setEnabled(bool)));
-    socket->write(GetCountRequest{});
-    socket->sendCommand();
+    core.rooms().requestRoomCount();
 }
 
 void ChatRoomListForm::setUserName(const QString& name)
@@ -80,11 +83,9 @@ void ChatRoomListForm::setAutoUpdate(bool on)
     countdown = 1;
 }
 
-void ChatRoomListForm::doRecvCountReply()
+void ChatRoomListForm::doRecvCountReply(quint32 count)
 {
-    socket->prepareRecvReply(true);
-    roomCount = socket->read<ResultReply>().result;
-    socket->endCommand();
+    roomCount = count;
     armRefresh();
     emit created(this);
 }
@@ -107,7 +108,7 @@ void ChatRoomListForm::doUpdate()
         return;
     }
     // The connection takes one command at a time, and a hidden or paused list has no reader.
-    if (socket->isCommandOpen() || !isVisible() || busy || !window()->isEnabled()) {
+    if (!core.isConnectionIdle() || !isVisible() || busy || !window()->isEnabled()) {
         armRefresh();
         return;
     }
@@ -126,11 +127,7 @@ void ChatRoomListForm::doUpdate()
     requestRoom = topRoom;
     entries = QVector<RoomEntry>(int(extraRowCount) + 1);
     fetchIndex = 0;
-    // A walk comes every few seconds and takes a round trip per row: it holds back only the rows,
-    // so that typing and the other triggers, which wait for the connection, go on meanwhile.
-    socket->beginCommand(this, SLOT(doRecvGetInfoReply()), ui->widgetList, SLOT(setEnabled(bool)));
-    writeGetRoomInfo();
-    socket->sendCommand();
+    core.rooms().beginWalk(requestRoom);
 }
 
 void ChatRoomListForm::rebuildRows(uint wanted)
@@ -160,18 +157,12 @@ void ChatRoomListForm::placeRows()
     }
 }
 
-void ChatRoomListForm::writeGetRoomInfo()
-{
-    socket->write(GetRoomInfoRequest{requestRoom});
-}
-
 // One reply per room of the walk; the command stays open until the rows are full or the server
 // has no further room.
-void ChatRoomListForm::doRecvGetInfoReply()
+void ChatRoomListForm::doRecvGetInfoReply(const RoomInfoReply& info)
 {
-    socket->prepareRecvReply(true);
     RoomEntry& entry = entries[int(fetchIndex)];
-    static_cast<RoomInfoReply&>(entry) = socket->read<RoomInfoReply>();
+    static_cast<RoomInfoReply&>(entry) = info;
     entry.roomId = requestRoom;
     quint32 nextRoomId = entry.nextRoomId;
     if (entry.exists())
@@ -181,10 +172,7 @@ void ChatRoomListForm::doRecvGetInfoReply()
     requestRoom = nextRoomId;
 
     if (requestRoom < roomCount && fetchIndex < extraRowCount + 1) {
-        socket->releaseRecvBuffer();
-        socket->beginMessage();
-        writeGetRoomInfo();
-        socket->sendMessage();
+        core.rooms().continueWalk(requestRoom);
         return;
     }
     finishWalk();
@@ -213,7 +201,7 @@ void ChatRoomListForm::finishWalk()
         ui->scrList->setValue(0);
     }
 
-    socket->endCommand();
+    core.rooms().endWalk();
     armRefresh();
     if (entryCount == 0) {
         topRoom = 0;
@@ -265,46 +253,12 @@ void ChatRoomListForm::doButtonClicked(int id)
         password = dialog.password();
     }
 
-    enterRoomId = entry.roomId;
-    pendingMembers = 0;
-    enterUserIds = std::make_unique<QVector<uint>>();
-    socket->beginCommand(this, SLOT(doRecvEnterReply()), window(), SLOT(setEnabled(bool)));
-    socket->write(EnterRoomRequest{enterRoomId, password});
-    socket->sendCommand();
+    core.rooms().enterRoom(entry.roomId, password);
     countdown = 1;
-}
-
-// The answer is one packet with the result and the member count, then one packet per member;
-// they may arrive over several reads, so the slot takes what is queued and waits for the rest.
-void ChatRoomListForm::doRecvEnterReply()
-{
-    while (socket->prepareRecvReply(false)) {
-        if (pendingMembers == 0) {
-            const auto reply = socket->read<EnterRoomReply>();
-            pendingMembers = reply.memberCount;
-            if (reply.result != 0) {
-                refuseEntry(reply.result);
-                return;
-            }
-        } else {
-            enterUserIds->append(socket->read<ResultReply>().result);
-            --pendingMembers;
-        }
-        if (pendingMembers > 0) {
-            socket->releaseRecvBuffer();
-            continue;
-        }
-        socket->endCommand();
-        core.addRoomRequest(enterRoomId, enterUserIds.release());
-        return;
-    }
 }
 
 void ChatRoomListForm::refuseEntry(quint32 result)
 {
-    socket->endCommand();
-    enterUserIds.reset();
-    pendingMembers = 0;
     QString reason;
     switch (result) {
     case 2:
@@ -322,9 +276,9 @@ void ChatRoomListForm::refuseEntry(quint32 result)
 
 void ChatRoomListForm::on_pushCreateRoom_clicked()
 {
-    socket->whenIdle(ui->pushCreateRoom, [this] {
+    core.whenIdle(ui->pushCreateRoom, [this] {
         busy = true;
-        ChatRoomCreateDialog dialog(this, socket);
+        ChatRoomCreateDialog dialog(this, core.rooms());
         // The creator is the room's only member so far.
         connect(&dialog, &ChatRoomCreateDialog::roomCreated, this,
                 [this](uint roomId) { core.addRoomRequest(roomId, new QVector<uint>{ownUserId}); });

@@ -6,10 +6,7 @@
 #include <QVector>
 #include <QWidget>
 
-#include <memory>
-
 class LobbyCore;
-class ProtocolSocket;
 class QPushButton;
 class QSignalMapper;
 class QTimer;
@@ -44,12 +41,11 @@ class ChatRoomListForm : public QWidget
     void created(ChatRoomListForm* form);
 
   private slots:
-    void doRecvCountReply();
+    void doRecvCountReply(quint32 count);
     void doUpdate();
-    void doRecvGetInfoReply();
+    void doRecvGetInfoReply(const RoomInfoReply& info);
     void doScrollList();
     void doButtonClicked(int id);
-    void doRecvEnterReply();
     void on_pushCreateRoom_clicked();
 
   protected:
@@ -63,14 +59,12 @@ class ChatRoomListForm : public QWidget
     void armRefresh();
     void rebuildRows(uint wanted);
     void placeRows();
-    void writeGetRoomInfo();
     void finishWalk();
     void showPlaceholder(const QString& text);
     void refuseEntry(quint32 result);
 
     Ui::ChatRoomListForm* ui;
     LobbyCore& core;
-    ProtocolSocket* socket;
     int countdown = 1;
     uint topRoom = 0;
     uint roomCount = 0;
@@ -82,10 +76,6 @@ class ChatRoomListForm : public QWidget
     uint requestRoom = 0;
     QSignalMapper* mapper = nullptr;
     bool busy = false;
-    uint enterRoomId = 0;
-    quint32 pendingMembers = 0;
-    // Handed to the main window with the room on success, freed on a refusal.
-    std::unique_ptr<QVector<uint>> enterUserIds;
     // One single-shot tick at a time; a walk in flight arms the next one when it ends.
     QTimer* refreshTimer;
 };

@@ -4,12 +4,11 @@
 
 #include "app/dialogsupport.h"
 #include "app/mailaddress.h"
-#include "protocol/protocolsocket.h"
-#include "lobbyrequests.h"
+#include "lobby/accountcommands.h"
 #include "textlimits.h"
 
-SetMailDialog::SetMailDialog(QWidget* parent, ProtocolSocket* socket)
-    : QDialog(parent), ui(new Ui::SetMailDialog), socket(socket)
+SetMailDialog::SetMailDialog(QWidget* parent, AccountCommands& commands)
+    : QDialog(parent), ui(new Ui::SetMailDialog), commands(commands)
 {
     ui->setupUi(this);
 }
@@ -35,9 +34,7 @@ void SetMailDialog::on_buttonBox_accepted()
         check.warning("メールアドレスが間違っています。\n入力しなおしてください。");
         return;
     }
-    socket->beginMessage();
-    socket->write(SetMailRequest{mail});
-    socket->sendMessage();
+    commands.setMail(mail);
     accept();
 }
 

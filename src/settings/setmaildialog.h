@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-class ProtocolSocket;
+class AccountCommands;
 
 namespace Ui
 {
@@ -15,7 +15,7 @@ class SetMailDialog : public QDialog
     Q_OBJECT
 
   public:
-    SetMailDialog(QWidget* parent, ProtocolSocket* socket);
+    SetMailDialog(QWidget* parent, AccountCommands& commands);
     ~SetMailDialog() override;
 
   private slots:
@@ -27,5 +27,5 @@ class SetMailDialog : public QDialog
 
   private:
     Ui::SetMailDialog* ui;
-    ProtocolSocket* socket;
+    AccountCommands& commands;
 };

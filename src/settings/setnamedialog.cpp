@@ -3,12 +3,11 @@
 #include "ui_setnamedialog.h"
 
 #include "app/dialogsupport.h"
-#include "protocol/protocolsocket.h"
-#include "lobbyrequests.h"
+#include "lobby/accountcommands.h"
 #include "textlimits.h"
 
-SetNameDialog::SetNameDialog(QWidget* parent, ProtocolSocket* socket)
-    : QDialog(parent), ui(new Ui::SetNameDialog), socket(socket)
+SetNameDialog::SetNameDialog(QWidget* parent, AccountCommands& commands)
+    : QDialog(parent), ui(new Ui::SetNameDialog), commands(commands)
 {
     ui->setupUi(this);
 }
@@ -30,9 +29,7 @@ void SetNameDialog::on_buttonBox_accepted()
         check.warning("ハンドル名が長すぎます。\n入力しなおしてください。");
         return;
     }
-    socket->beginMessage();
-    socket->write(SetNameRequest{name});
-    socket->sendMessage();
+    commands.setName(name);
     accept();
 }
 

@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-class ProtocolSocket;
+class AccountCommands;
 
 namespace Ui
 {
@@ -15,7 +15,7 @@ class SetNameDialog : public QDialog
     Q_OBJECT
 
   public:
-    SetNameDialog(QWidget* parent, ProtocolSocket* socket);
+    SetNameDialog(QWidget* parent, AccountCommands& commands);
     ~SetNameDialog() override;
 
   private slots:
@@ -27,5 +27,5 @@ class SetNameDialog : public QDialog
 
   private:
     Ui::SetNameDialog* ui;
-    ProtocolSocket* socket;
+    AccountCommands& commands;
 };

@@ -4,9 +4,7 @@
 
 #include "app/dialogsupport.h"
 #include "app/usersettingsstore.h"
-#include "protocol/protocolsocket.h"
-#include "lobbymessages.h"
-#include "lobbyrequests.h"
+#include "lobby/accountcommands.h"
 #include "textlimits.h"
 
 namespace
@@ -14,10 +12,11 @@ namespace
 const char* const title = "パスワードの設定";
 } // namespace
 
-SetPassDialog::SetPassDialog(QWidget* parent, ProtocolSocket* socket)
-    : QDialog(parent), ui(new Ui::SetPassDialog), socket(socket)
+SetPassDialog::SetPassDialog(QWidget* parent, AccountCommands& commands)
+    : QDialog(parent), ui(new Ui::SetPassDialog), commands(commands)
 {
     ui->setupUi(this);
+    connect(&commands, &AccountCommands::passwordReplied, this, &SetPassDialog::doRecvReply);
 }
 
 SetPassDialog::~SetPassDialog()
@@ -44,17 +43,11 @@ void SetPassDialog::on_buttonBox_accepted()
         check.warning("新しいパスワードの入力ミスです。\n入力しなおしてください。");
         return;
     }
-    socket->beginCommand(this, SLOT(doRecvReply()));
-    socket->write(SetPasswordRequest{current, next});
-    socket->sendCommand();
+    commands.setPassword(this, current, next);
 }
 
-void SetPassDialog::doRecvReply()
+void SetPassDialog::doRecvReply(quint32 result)
 {
-    socket->prepareRecvReply(true);
-    const quint32 result = socket->read<ResultReply>().result;
-    socket->endCommand();
-
     const FeatureMessages messages(this, title);
     const RefusalTexts refusals = {
         {1, "現在のパスワードが一致しません。\nご確認ください。"},

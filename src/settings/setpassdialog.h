@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-class ProtocolSocket;
+class AccountCommands;
 
 namespace Ui
 {
@@ -15,12 +15,12 @@ class SetPassDialog : public QDialog
     Q_OBJECT
 
   public:
-    SetPassDialog(QWidget* parent, ProtocolSocket* socket);
+    SetPassDialog(QWidget* parent, AccountCommands& commands);
     ~SetPassDialog() override;
 
   private slots:
     void on_buttonBox_accepted();
-    void doRecvReply();
+    void doRecvReply(quint32 result);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -28,5 +28,5 @@ class SetPassDialog : public QDialog
 
   private:
     Ui::SetPassDialog* ui;
-    ProtocolSocket* socket;
+    AccountCommands& commands;
 };

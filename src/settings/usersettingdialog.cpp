@@ -4,17 +4,17 @@
 
 #include "app/dialogsupport.h"
 #include "app/globals.h"
-#include "protocol/protocolsocket.h"
-#include "lobbymessages.h"
-#include "lobbyrequests.h"
+#include "lobby/accountcommands.h"
 #include "settings/setmaildialog.h"
 #include "settings/setnamedialog.h"
 #include "settings/setpassdialog.h"
 
-UserSettingDialog::UserSettingDialog(QWidget* parent, ProtocolSocket* socket)
-    : QDialog(parent), ui(new Ui::UserSettingDialog), socket(socket)
+UserSettingDialog::UserSettingDialog(QWidget* parent, AccountCommands& commands)
+    : QDialog(parent), ui(new Ui::UserSettingDialog), commands(commands)
 {
     ui->setupUi(this);
+    connect(&commands, &AccountCommands::nameReplied, this, &UserSettingDialog::doRecvNameReply);
+    connect(&commands, &AccountCommands::mailReplied, this, &UserSettingDialog::doRecvMailReply);
     fetchUserInfo();
 }
 
@@ -25,31 +25,21 @@ UserSettingDialog::~UserSettingDialog()
 
 void UserSettingDialog::fetchUserInfo()
 {
-    socket->beginCommand(this, SLOT(doRecvNameReply()));
-    socket->write(GetNameRequest{ownUserId});
-    socket->sendCommand();
+    commands.requestName(this, ownUserId);
 }
 
-void UserSettingDialog::doRecvNameReply()
+void UserSettingDialog::doRecvNameReply(quint32 result, const QString& name)
 {
-    socket->prepareRecvReply(true);
-    const auto reply = socket->read<NameReply>();
-    ui->lineEditName->setText(reply.name);
-    emit nameFetched(reply.name);
-    socket->endCommand();
-    if (reply.result != 0)
+    ui->lineEditName->setText(name);
+    emit nameFetched(name);
+    if (result != 0)
         fatalError("なぜか自分の名前が取得できなかった");
-
-    socket->beginCommand(this, SLOT(doRecvMailReply()));
-    socket->write(GetMailRequest{});
-    socket->sendCommand();
+    commands.requestMail(this);
 }
 
-void UserSettingDialog::doRecvMailReply()
+void UserSettingDialog::doRecvMailReply(const QString& mail)
 {
-    socket->prepareRecvReply(true);
-    ui->lineEditMail->setText(socket->read<MailReply>().mail);
-    socket->endCommand();
+    ui->lineEditMail->setText(mail);
 }
 
 // SetName and SetMail get no answer, so a refusal shows only in the values fetched afterwards;
@@ -62,19 +52,19 @@ void UserSettingDialog::runThenRefetch(QDialog& change)
 
 void UserSettingDialog::on_pushButtonPassword_clicked()
 {
-    SetPassDialog dialog(this, socket);
+    SetPassDialog dialog(this, commands);
     runThenRefetch(dialog);
 }
 
 void UserSettingDialog::on_pushButtonName_clicked()
 {
-    SetNameDialog dialog(this, socket);
+    SetNameDialog dialog(this, commands);
     runThenRefetch(dialog);
 }
 
 void UserSettingDialog::on_pushButtonMail_clicked()
 {
-    SetMailDialog dialog(this, socket);
+    SetMailDialog dialog(this, commands);
     runThenRefetch(dialog);
 }
 

@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-class ProtocolSocket;
+class AccountCommands;
 
 namespace Ui
 {
@@ -16,7 +16,7 @@ class UserSettingDialog : public QDialog
     Q_OBJECT
 
   public:
-    UserSettingDialog(QWidget* parent, ProtocolSocket* socket);
+    UserSettingDialog(QWidget* parent, AccountCommands& commands);
     ~UserSettingDialog() override;
 
     void fetchUserInfo();
@@ -26,8 +26,8 @@ class UserSettingDialog : public QDialog
     void nameFetched(const QString& name);
 
   private slots:
-    void doRecvNameReply();
-    void doRecvMailReply();
+    void doRecvNameReply(quint32 result, const QString& name);
+    void doRecvMailReply(const QString& mail);
     void on_pushButtonPassword_clicked();
     void on_pushButtonName_clicked();
     void on_pushButtonMail_clicked();
@@ -40,5 +40,5 @@ class UserSettingDialog : public QDialog
     void runThenRefetch(QDialog& change);
 
     Ui::UserSettingDialog* ui;
-    ProtocolSocket* socket;
+    AccountCommands& commands;
 };

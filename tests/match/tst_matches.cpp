@@ -185,11 +185,8 @@ class MatchesTest : public QObject
             7, "対戦の応募に失敗しました。\nすでに満席です。");
         row("withdrawal by Escape refused", "wait", "Escape", inGame<CancelApplyRequest>(), 1,
             "対戦の募集への応募をキャンセルするのに失敗しました。");
-        // The recruit's end reaches the window before the reply to the dialog's request.
+        // The recruit's end reaches the window before the refusal of the dialog's request.
         row("start overtaken", "recruit", "Yes", inGame<StartBattleRequest>(), 1, {}, true);
-        row("application overtaken", "apply", "Yes",
-            frameBytes(ApplyMatchRequest{gameRoom, hanako}), 0, {}, true);
-        row("withdrawal overtaken", "wait", "close", inGame<CancelApplyRequest>(), 1, {}, true);
         for (const char* kind : {"recruit", "apply", "wait", "battle"})
             row(("leave the room, " + QByteArray(kind)).constData(), kind, "leave",
                 inGame<LeaveRoomRequest>());
@@ -256,8 +253,7 @@ class MatchesTest : public QObject
         QTest::addColumn<QString>("text");
         // Room for the engine's input pipe at most: its output pipe cannot be made.
         QTest::newRow("no pipes, host") << own << "リソース不足です。";
-        // The report waits until the connection's one command is free.
-        QTest::newRow("no engine while another command is out, guest")
+        QTest::newRow("no engine, guest")
             << hanako
             << "星環演武の起動に失敗しました。\nファイルが見つかりません。\n"
                "(インストールしたフォルダから手動で移動したりすると発生します)";
@@ -270,11 +266,8 @@ class MatchesTest : public QObject
         const bool guest = host != own;
         MatchRun run;
         OPEN_MATCH(run);
-        if (guest) {
-            // Another window's command, its request not yet written.
-            run.socket()->beginCommand(run.window.get(), SLOT(update()));
+        if (guest)
             QVERIFY(QFile::remove(run.game.filePath("engine.exe")));
-        }
         const int freeFd = lowestFreeFd();
         rlimit saved = {};
         getrlimit(RLIMIT_NOFILE, &saved);
@@ -285,10 +278,6 @@ class MatchesTest : public QObject
         QPointer<BattleDialog> battle = run.startBattle(host);
         setrlimit(RLIMIT_NOFILE, &saved);
         QCOMPARE(lowestFreeFd(), freeFd);
-        if (guest) {
-            EXPECT_NOTHING_MORE_FROM(run);
-            run.socket()->endCommand();
-        }
         EXPECT_CLIENT_BYTES(run.server,
                             guest ? inGame<DropBattleRequest>() : inGame<EndBattleRequest>());
         // A room entered in the same turn waits for the connection.

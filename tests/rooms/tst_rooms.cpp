@@ -145,7 +145,7 @@ void RoomsTest::duringWalk()
 {
     LobbyWindow run;
     VERIFY_STEP(run, loggedIn(5));
-    AdminDialog admin(run.window.get(), run.socket());
+    AdminDialog admin(run.window.get(), run.window->lobby().accounts());
     admin.show();
     Boxes boxes;
     auto* field = child<QLineEdit>(&admin, "lineGmes");
@@ -182,7 +182,7 @@ void RoomsTest::createRoom()
     LobbyWindow run;
     VERIFY_STEP(run, loggedIn());
     Boxes boxes;
-    ChatRoomCreateDialog dialog(run.roomList(), run.socket());
+    ChatRoomCreateDialog dialog(run.roomList(), run.window->lobby().rooms());
     dialog.show();
     auto* capacity = child<QSpinBox>(&dialog, "spinUser");
     capacity->setValue(1);
@@ -208,8 +208,7 @@ void RoomsTest::createRoom()
 }
 
 // A room from its entering to its leaving: every kind of event with its line in the log. The
-// room is locked; the answer to entering comes a byte per read, and the room asks for the
-// members' names in the order sent.
+// room is locked, and the room asks for the members' names in the order sent.
 void RoomsTest::chatRoom()
 {
     LobbyWindow run;
@@ -221,7 +220,7 @@ void RoomsTest::chatRoom()
     });
     shownRows(run)[0]->click();
     EXPECT_CLIENT_BYTES(run.server, frameBytes(EnterRoomRequest{4, "秘密"}));
-    run.server.sendSplit(enteredReply({taro, hanako}));
+    run.server.send(enteredReply({taro, hanako}));
     ChatRoomForm* form = run.serveRoom(4, room(noRoom), {{taro, "たろう"}, {hanako, "はなこ"}});
     QVERIFY2(form, qPrintable(run.server.failure()));
     QTRY_COMPARE(run.allRoomsLog(), QString("(4) *** 入室しました ***"));

@@ -40,16 +40,16 @@ const QHash<QString, Form> forms = {
     {"room", {{"linePass"}, "チャットルームへ入室", ""}},
 };
 
-std::unique_ptr<QDialog> makeDialog(const QString& kind, ProtocolSocket* s)
+std::unique_ptr<QDialog> makeDialog(const QString& kind, AccountCommands& s)
 {
     const QHash<QString, std::function<QDialog*()>> make = {
-        {"name", [s] { return new SetNameDialog(nullptr, s); }},
-        {"mail", [s] { return new SetMailDialog(nullptr, s); }},
-        {"password", [s] { return new SetPassDialog(nullptr, s); }},
-        {"regmail", [s] { return new AccountRegMailDialog(nullptr, s); }},
-        {"key", [s] { return new AccountRegKeyDialog(nullptr, s); }},
-        {"select", [s] { return new AccountSelectDialog(nullptr, s); }},
-        {"admin", [s] { return new AdminDialog(nullptr, s); }},
+        {"name", [&s] { return new SetNameDialog(nullptr, s); }},
+        {"mail", [&s] { return new SetMailDialog(nullptr, s); }},
+        {"password", [&s] { return new SetPassDialog(nullptr, s); }},
+        {"regmail", [&s] { return new AccountRegMailDialog(nullptr, s); }},
+        {"key", [&s] { return new AccountRegKeyDialog(nullptr, s); }},
+        {"select", [&s] { return new AccountSelectDialog(nullptr, s); }},
+        {"admin", [&s] { return new AdminDialog(nullptr, s); }},
         {"account", [] { return new AccountRegDialog(nullptr); }},
         {"room", [] { return new ChatRoomEnterPasswordDialog(nullptr); }},
     };
@@ -180,10 +180,10 @@ class SettingsDialogsTest : public QObject
         QFETCH(QString, text);
         const Form form = forms[kind];
 
-        ConnectedLobby lobby;
+        ConnectedCore lobby;
         OPEN_LOBBY(lobby);
         storeUserSettings({{"account/password", "stored"}});
-        auto dialog = makeDialog(kind, &lobby.socket);
+        auto dialog = makeDialog(kind, lobby.core.accounts());
         QSignalSpy accepted(dialog.get(), &QDialog::accepted);
         dialog->show();
         SeenBox seen;
@@ -259,20 +259,20 @@ class SettingsDialogsTest : public QObject
 
 static int runSettingsScenario(const QString& name)
 {
-    ConnectedLobby lobby;
+    ConnectedCore lobby;
     auto answers = answerEveryModalWindow();
     ownUserId = 0x01020304;
     if (!lobby.open())
         return 90;
     if (name == "name refused") {
-        UserSettingDialog dialog(nullptr, &lobby.socket);
+        UserSettingDialog dialog(nullptr, lobby.core.accounts());
         if (!lobby.server.expect(getNameRequest(ownUserId)))
             return 91;
         lobby.server.send(nameReply(1, ""));
         return keepRunningUntilExit();
     }
     const QStringList typed(3, "secret");
-    SetPassDialog dialog(nullptr, &lobby.socket);
+    SetPassDialog dialog(nullptr, lobby.core.accounts());
     dialog.show();
     submit(&dialog, "password", typed);
     if (!lobby.server.expect(requestOf("password", typed)))

@@ -43,7 +43,9 @@ class SoakTest : public QObject
     void everyLineReachesEveryMemberOnceInOrder()
     {
         // Chat rooms 1 to 10 in the configuration are rooms 0 to 9 in the lobby.
-        QString config = "[limits]\nconnectionsPerAddress=1000\nchatLinesPerSecond=20\n[rooms]\n";
+        QString config =
+            "[limits]\nconnectionsPerAddress=1000\nchatLinesPerSecond=20\n"
+            "[accounts]\npasswordJobsPerAddress=1000\npasswordJobsWaiting=1000\n[rooms]\n";
         for (int room = 1; room <= roomCount; ++room)
             config += QString("%1\\title=soak %1\n%1\\gameId=chat\n").arg(room);
         config += QString("size=%1\n").arg(roomCount);

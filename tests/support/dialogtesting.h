@@ -15,7 +15,7 @@
 #include <QSettings>
 
 #define EXPECT_NOTHING_MORE(lobby)                                                                 \
-    QVERIFY2((lobby).server.nothingMoreFrom(&(lobby).socket), qPrintable((lobby).server.failure()))
+    QVERIFY2((lobby).server.nothingMoreFrom((lobby).root()), qPrintable((lobby).server.failure()))
 
 // A user setting as the file on disk holds it. QSettings objects of one process share what
 // they have not written yet, so the file is read through a copy.

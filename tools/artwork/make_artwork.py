@@ -32,15 +32,15 @@ def write_png(path, width, height, pixel):
         f.write(chunk(b"IEND", b""))
 
 
-def background(x, y):
-    # Soft diagonal gradient under a faint grid of mahjong-like tiles.
-    t = (x + y) / 2048.0
-    r, g, b = 40 + 60 * t, 70 + 80 * t, 110 + 90 * t
+def tile(x, y):
+    # One tile of the faint grid of mahjong-like tiles, as white over the window's gradient
+    # (a style-sheet gradient under it): a small picture that repeats costs little memory,
+    # where a whole window's worth of pixels would cost megabytes.
     tx, ty = x % 64, y % 88
     if 4 <= tx < 60 and 4 <= ty < 84:
         edge = tx in (4, 59) or ty in (4, 83)
-        r, g, b = (r + 30, g + 30, b + 30) if edge else (r + 12, g + 12, b + 12)
-    return bytes((int(min(r, 255)), int(min(g, 255)), int(min(b, 255)), 255))
+        return bytes((255, 255, 255, 38 if edge else 15))
+    return bytes((0, 0, 0, 0))
 
 
 def guide(x, y):
@@ -77,6 +77,6 @@ def bell(path):
 
 
 if __name__ == "__main__":
-    write_png(os.path.join(ROOT, "images", "back0.png"), 1024, 1024, background)
+    write_png(os.path.join(ROOT, "images", "back0.png"), 64, 88, tile)
     write_png(os.path.join(ROOT, "images", "guide0.png"), 144, 240, guide)
     bell(os.path.join(ROOT, "bell.wav"))

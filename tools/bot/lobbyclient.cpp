@@ -10,7 +10,7 @@ LobbyClient::LobbyClient(QObject* parent) : QObject(parent) {}
 
 LobbyClient::~LobbyClient() = default;
 
-void LobbyClient::connectToServer(const QString& host, quint16 port)
+void LobbyClient::connectToServer(const QString& host, quint16 port, const QHostAddress& source)
 {
     if (socket)
         return;
@@ -23,6 +23,8 @@ void LobbyClient::connectToServer(const QString& host, quint16 port)
     connect(socket, &QTcpSocket::readyRead, this, &LobbyClient::readFrames);
     connect(socket, &QTcpSocket::disconnected, this, &LobbyClient::handleSocketEnd);
     connect(socket, &QTcpSocket::errorOccurred, this, &LobbyClient::handleSocketEnd);
+    if (!source.isNull())
+        socket->bind(source);
     socket->connectToHost(host, port);
 }
 

@@ -2,6 +2,7 @@
 
 #include "lobbymessages.h"
 
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -43,7 +44,8 @@ class LobbyClient : public QObject
     ~LobbyClient() override;
 
     // Connects and sends the hello; requests made before the hello is answered wait for it.
-    void connectToServer(const QString& host, quint16 port);
+    // A source address, when given, is the local address the connection comes from.
+    void connectToServer(const QString& host, quint16 port, const QHostAddress& source = {});
     bool isOpen() const { return state == State::Open; }
     bool isClosed() const { return state == State::Closed; }
     // What ended the connection, for logs.

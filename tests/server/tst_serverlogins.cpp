@@ -1,0 +1,419 @@
+#include "accountservice.h"
+#include "lobbyclient.h"
+#include "locallobbyserver.h"
+#include "outbox.h"
+#include "serverconfig.h"
+#include "textchecks.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Accounts in memory, for the rules of the account service: the store can go down, and its
+// writes are counted.
+class MemoryStore : public Store
+{
+  public:
+    QVector<Account> kept;
+    bool down = false;
+    int writes = 0;
+
+    std::optional<Account> accountByName(const QString& name) override
+    {
+        return find([&](const Account& account) { return account.name == name; });
+    }
+    std::optional<Account> accountById(quint32 id) override
+    {
+        return find([&](const Account& account) { return account.id == id; });
+    }
+    QVector<Account> accounts() override { return down ? QVector<Account>() : kept; }
+    bool mailInUse(const QString& mail) override
+    {
+        return down || find([&](const Account& account) { return account.mail == mail; });
+    }
+    quint32 createAccount(const Account& account) override
+    {
+        if (!write())
+            return 0;
+        kept.append(account);
+        return kept.last().id = quint32(kept.size());
+    }
+    bool removeAccount(quint32 id) override
+    {
+        return write() && kept.removeIf([id](const Account& account) { return account.id == id; });
+    }
+    bool setHandle(quint32 id, const QString& handle) override
+    {
+        return change(id, &Account::handle, handle);
+    }
+    bool setMail(quint32 id, const QString& mail) override
+    {
+        return change(id, &Account::mail, mail);
+    }
+    bool setPassword(quint32 id, const StoredPassword& password) override
+    {
+        return change(id, &Account::password, password);
+    }
+    bool setAdmin(quint32 id, bool admin) override { return change(id, &Account::admin, admin); }
+    bool putRegistrationKey(const QString&, const QString&, qint64) override { return write(); }
+    std::optional<QString> registrationMail(const QString&, qint64) override { return {}; }
+    std::optional<QString> takeRegistrationKey(const QString&, qint64) override { return {}; }
+    bool lastCallFailed() const override { return down; }
+
+  private:
+    template <class Match> std::optional<Account> find(Match match)
+    {
+        for (const Account& account : kept) {
+            if (!down && match(account))
+                return account;
+        }
+        return std::nullopt;
+    }
+    bool write()
+    {
+        ++writes;
+        return !down;
+    }
+    template <class Value> bool change(quint32 id, Value Account::*field, const Value& value)
+    {
+        if (!write() || id == 0 || id > quint32(kept.size()))
+            return false;
+        kept[id - 1].*field = value;
+        return true;
+    }
+};
+
+// The account service on a store in memory, with alice (password "secret") in it; one password
+// thread, one job per address, two changes a minute.
+struct Service {
+    static ServerConfig settings()
+    {
+        ServerConfig config;
+        config.passwordIterations = 1;
+        config.passwordThreads = 1;
+        config.passwordJobsPerAddress = 1;
+        config.accountChangesPerMinute = 2;
+        return config;
+    }
+
+    ServerConfig config = settings();
+    MemoryStore store;
+    QTemporaryDir folder;
+    Outbox outbox{folder.path(), config.mailFrom};
+    AddressGuard addressGuard{config.failedLoginsPerMinute, config.loginBanSeconds,
+                              config.registrationMailsPerHour};
+    AccountService accounts{config, store, outbox, addressGuard};
+    const quint32 alice = store.createAccount({0, "alice", hashPassword("secret", 1), "", "A"});
+};
+
+using Answer = AccountService::Answer;
+#define EXPECT_LOG(text) QTRY_VERIFY(server.log().contains(text))
+static const QString stranger = "192.0.2.1";
+
+class ServerLoginsTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir data;
+    LocalLobbyServer server{SERVER_PROGRAM, data.path()};
+
+    // The login's result, from a connection that comes from that loopback address.
+    quint32 login(const QString& from, const QString& account, const QString& password)
+    {
+        LobbyClient client;
+        client.connectToServer("127.0.0.1", server.port(), QHostAddress(from));
+        std::optional<quint32> result;
+        client.authenticate(account, password,
+                            [&](const LoginReply& reply) { result = reply.result; });
+        (void)QTest::qWaitFor([&] { return result.has_value(); }, 10000);
+        return result.value_or(99);
+    }
+
+  private slots:
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(server.writeConfig("[accounts]\nlockAfterFailures=1\n") &&
+                     server.createAccounts({{"bob", "secret", "BOB"}}, error) &&
+                     server.start(error),
+                 qPrintable(error));
+    }
+
+    void textChecks_data()
+    {
+        QTest::addColumn<bool>("mail"); // else a name
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("accepted");
+        const auto row = [](const char* name, bool mail, const QString& text, bool accepted) {
+            QTest::newRow(name) << mail << text << accepted;
+        };
+        row("mail", true, "a.b+c@mail.example.org", true);
+        row("mail in Japanese", true, "はなこ@例え.jp", true);
+        row("mail adding a recipient", true, "a@b.example>, <victim@evil.example", false);
+        row("mail closing the address", true, "a@b.example>,<c.example", false);
+        row("mail of two @", true, "a@b@c.example", false);
+        row("mail without a dot-separated domain", true, "a@localhost", false);
+        row("mail with an empty label", true, "a@b..example", false);
+        row("mail with a hyphen-ended label", true, "a@b-.example", false);
+        row("mail without a local part", true, "@b.example", false);
+        row("mail with a space", true, "a b@c.example", false);
+        row("mail with a quote", true, "\"a\"@b.example", false);
+        row("mail with a semicolon", true, "a;b@c.example", false);
+        row("mail with a parenthesis", true, "a(b)@c.example", false);
+        row("mail with a C1 control", true, QStringLiteral("a\u0085@b.example"), false);
+        row("name", false, "ゆき 2", true);
+        row("name with a no-break space", false, QStringLiteral("a\u00a0b"), true);
+        row("name with a tab", false, "a\tb", false);
+        row("name with DEL", false, "a\x7f", false);
+        row("name with the last C1 control", false, QStringLiteral("a\u009f"), false);
+        row("name with a line separator", false, QStringLiteral("a\u2028b"), false);
+        row("name with a paragraph separator", false, QStringLiteral("a\u2029b"), false);
+    }
+
+    void textChecks()
+    {
+        QFETCH(bool, mail);
+        QFETCH(QString, text);
+        QFETCH(bool, accepted);
+        QCOMPARE(mail ? isUsableMail(text) : !hasControlCharacters(text), accepted);
+    }
+
+    // One password thread, four places, three jobs per key. A letter is a job of that key;
+    // upper case, of a key with failed logins lately. The first job starts at once.
+    void passwordQueue_data()
+    {
+        QTest::addColumn<QString>("submitted");
+        QTest::addColumn<QString>("run");
+        QTest::addColumn<QString>("refused");
+        QTest::newRow("keys take turns") << "aaabc"
+                                         << "aabca"
+                                         << "";
+        QTest::newRow("suspect keys wait") << "aBBc"
+                                           << "acBB"
+                                           << "";
+        QTest::newRow("three jobs a key") << "aaaab"
+                                          << "aaba"
+                                          << "a";
+        QTest::newRow("four places") << "abcdef"
+                                     << "abcde"
+                                     << "f";
+        QTest::newRow("half of them for suspects") << "aBCDe"
+                                                   << "aeBC"
+                                                   << "D";
+    }
+
+    void passwordQueue()
+    {
+        QFETCH(QString, submitted);
+        QFETCH(QString, run);
+        QFETCH(QString, refused);
+        PasswordQueue queue({1, 4, 3});
+        QString ran, turnedAway;
+        for (QChar job : submitted) {
+            if (!queue.submit(job.toLower(), job.isUpper(), {},
+                              [&ran, job](const PasswordJobResult&) { ran += job; }))
+                turnedAway += job;
+        }
+        QCOMPARE(turnedAway, refused);
+        QTRY_COMPARE(ran, run);
+    }
+
+    // Jobs running right after they came: suspect keys leave one thread to the others.
+    void suspectsLeaveAThread_data()
+    {
+        QTest::addColumn<int>("threads");
+        QTest::addColumn<QString>("submitted");
+        QTest::addColumn<int>("running");
+        QTest::newRow("one thread serves all") << 1 << "A" << 1;
+        QTest::newRow("two for the others") << 2 << "ab" << 2;
+        QTest::newRow("one of two for suspects") << 2 << "AB" << 1;
+        QTest::newRow("the other for the others") << 2 << "ABc" << 2;
+        QTest::newRow("two of three for suspects") << 3 << "ABC" << 2;
+    }
+
+    void suspectsLeaveAThread()
+    {
+        QFETCH(int, threads);
+        QFETCH(QString, submitted);
+        QFETCH(int, running);
+        PasswordQueue queue({threads, 4, 3});
+        for (QChar job : submitted)
+            QVERIFY(
+                queue.submit(job.toLower(), job.isUpper(), {}, [](const PasswordJobResult&) {}));
+        QCOMPARE(queue.runningJobs(), running);
+        QTRY_COMPARE(queue.jobs(), 0);
+    }
+
+    // Two failures a minute; then locks of 1 s, doubling up to 4 s. The account logged in from
+    // "usual" before the failures, at the times given in ms.
+    void accountLock_data()
+    {
+        QTest::addColumn<QList<int>>("failures");
+        QTest::addColumn<bool>("unlocked"); // by the operator, after the failures
+        QTest::addColumn<int>("at");
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<bool>("locked");
+        const QList<int> three{0, 0, 0}, four{0, 0, 0, 1000}, six{0, 0, 0, 1000, 3000, 7000};
+        QTest::newRow("two failures") << QList<int>{0, 0} << false << 0 << stranger << false;
+        QTest::newRow("the third locks") << three << false << 999 << stranger << true;
+        QTest::newRow("for a second") << three << false << 1000 << stranger << false;
+        QTest::newRow("the next lock doubles") << four << false << 2999 << stranger << true;
+        QTest::newRow("for two seconds") << four << false << 3000 << stranger << false;
+        QTest::newRow("up to the cap") << six << false << 10999 << stranger << true;
+        QTest::newRow("and no further") << six << false << 11000 << stranger << false;
+        QTest::newRow("not from the usual address") << three << false << 0 << "usual" << false;
+        QTest::newRow("lifted by the operator") << three << true << 0 << stranger << false;
+    }
+
+    void accountLock()
+    {
+        QFETCH(QList<int>, failures);
+        QFETCH(bool, unlocked);
+        QFETCH(int, at);
+        QFETCH(QString, from);
+        QFETCH(bool, locked);
+        AccountGuard guard({2, 60000, 1000, 4000, 1});
+        guard.recordSuccess("alice", "usual", 0);
+        for (int failure : failures)
+            guard.recordFailure("alice", failure);
+        if (unlocked)
+            guard.unlock("alice", at);
+        QCOMPARE(guard.isLocked("alice", from, at), locked);
+    }
+
+    void loginAnswers_data()
+    {
+        QTest::addColumn<QString>("account");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("storeDown");
+        QTest::addColumn<bool>("queueFull"); // alice's login from the same address is queued
+        QTest::addColumn<quint32>("result");
+        QTest::addColumn<bool>("atOnce");
+        QTest::addColumn<int>("hashes");
+        QTest::addColumn<bool>("counted"); // toward the address's failed logins
+        QTest::newRow("right") << "alice"
+                               << "secret" << false << false << 0u << false << 1 << false;
+        QTest::newRow("wrong") << "alice"
+                               << "wrong" << false << false << 1u << false << 1 << true;
+        // The time of the answer must not tell which accounts exist.
+        QTest::newRow("unknown account") << "nobody"
+                                         << "secret" << false << false << 1u << false << 1 << true;
+        QTest::newRow("store down") << "alice"
+                                    << "secret" << true << false << 1u << true << 0 << false;
+        QTest::newRow("queue full") << "alice"
+                                    << "secret" << false << true << 1u << true << 1 << false;
+    }
+
+    void loginAnswers()
+    {
+        QFETCH(QString, account);
+        QFETCH(QString, password);
+        QFETCH(bool, storeDown);
+        QFETCH(bool, queueFull);
+        QFETCH(quint32, result);
+        QFETCH(bool, atOnce);
+        QFETCH(int, hashes);
+        QFETCH(bool, counted);
+        Service service;
+        service.store.down = storeDown;
+        const quint64 before = passwordDerivations();
+        std::optional<Answer> later;
+        const AccountService::Waiter waiter{[] { return true; },
+                                            [&later](const Answer& answer) { later = answer; }};
+        if (queueFull)
+            QVERIFY(!service.accounts.login(stranger, "alice", "secret",
+                                            {[] { return true; }, [](const Answer&) {}}));
+        const std::optional<Answer> now =
+            service.accounts.login(stranger, account, password, waiter);
+        QCOMPARE(now.has_value(), atOnce);
+        QTRY_VERIFY(!service.accounts.hasPendingJobs());
+        QCOMPARE((now ? now : later)->result, result);
+        QCOMPARE(passwordDerivations() - before, quint64(hashes));
+        QCOMPARE(service.addressGuard.failedLately(stranger, monotonicMs()), counted);
+    }
+
+    // Two changes a minute, of the handle name and mail address together; a refused one costs
+    // no write.
+    void changesAreLimited_data()
+    {
+        QTest::addColumn<QStringList>("changes"); // a handle name, or an address with '@'
+        QTest::addColumn<QList<int>>("results");
+        QTest::addColumn<int>("writes");
+        QTest::newRow("handle names") << QStringList{"ア", "イ", "ウ"} << QList<int>{0, 0, 1} << 2;
+        QTest::newRow("addresses")
+            << QStringList{"a@x.example", "b@x.example", "c@x.example"} << QList<int>{0, 0, 1} << 2;
+        QTest::newRow("both") << QStringList{"ア", "b@x.example", "ウ"} << QList<int>{0, 0, 1} << 2;
+        QTest::newRow("after a bad one")
+            << QStringList{"\x1b", "ア", "イ", "ウ"} << QList<int>{1, 0, 0, 1} << 2;
+    }
+
+    void changesAreLimited()
+    {
+        QFETCH(QStringList, changes);
+        QFETCH(QList<int>, results);
+        QFETCH(int, writes);
+        Service service;
+        service.store.writes = 0;
+        QList<int> answered;
+        for (const QString& change : changes) {
+            const Answer answer = change.contains('@')
+                                      ? service.accounts.changeMail(service.alice, change)
+                                      : service.accounts.changeHandle(service.alice, change);
+            answered.append(int(answer.result));
+        }
+        QCOMPARE(answered, results);
+        QCOMPARE(service.store.writes, writes);
+    }
+
+    void createAccountRefusesControls_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("handle");
+        QTest::newRow("newline in the name") << "carol\nadmin"
+                                             << "C";
+        QTest::newRow("C1 control in the handle") << "carol" << QStringLiteral("C\u009b31m");
+        QTest::newRow("line separator in the name") << QStringLiteral("carol\u2028") << "C";
+    }
+
+    void createAccountRefusesControls()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, handle);
+        QString error;
+        QVERIFY(!server.createAccounts({{name, "secret", handle}}, error));
+        QVERIFY2(error.contains("control characters"), qPrintable(error));
+    }
+
+    // Failed logins lock bob (one a minute is allowed) for everyone but the address of his
+    // last login, until the operator lifts the lock of the running server.
+    void lockedAccountAndItsOperator()
+    {
+        struct Attempt {
+            const char* from;
+            const char* password;
+            quint32 result;
+        };
+        const auto attempt = [this](const QVector<Attempt>& attempts) {
+            for (const Attempt& one : attempts) {
+                if (login(one.from, "bob", one.password) != one.result)
+                    return false;
+            }
+            return true;
+        };
+        QVERIFY(attempt(
+            {{"127.0.0.1", "wrong", 1}, {"127.0.0.1", "wrong", 1}, {"127.0.0.1", "secret", 1}}));
+        EXPECT_LOG("refused: login: account locked after failed logins: bob");
+        QProcess unlock;
+        unlock.start(SERVER_PROGRAM, {"--data", data.path(), "--config",
+                                      data.filePath("server.ini"), "unlock-account", "bob"});
+        QVERIFY(unlock.waitForFinished() && unlock.exitCode() == 0);
+        EXPECT_LOG("account bob: failed logins forgotten and lock lifted");
+        QVERIFY(attempt({{"127.0.0.1", "secret", 0},
+                         {"127.0.0.2", "wrong", 1},
+                         {"127.0.0.2", "wrong", 1},
+                         {"127.0.0.2", "secret", 1},
+                         {"127.0.0.1", "secret", 0}}));
+    }
+};
+
+QTEST_GUILESS_MAIN(ServerLoginsTest)
+#include "tst_serverlogins.moc"
