@@ -179,9 +179,10 @@ bool loadServerConfig(const QString& path, ServerConfig& config, QString& error)
 QStringList adoptLiveSettings(ServerConfig& running, const ServerConfig& read)
 {
     ServerConfig next = read;
+    next.dataFolder = running.dataFolder;
     QStringList kept;
-    // What the database, the outbox, the lobby's rooms, the address guard, the socket reaper and
-    // the groups of open connections took at the start.
+    // What the database, the outbox, the lobby's rooms, the address and account guards, the
+    // password queue, the socket reaper and the groups of open connections took at the start.
     const auto keep = [&](auto field, const char* key) {
         if (!(next.*field == running.*field))
             kept << key;
@@ -198,6 +199,16 @@ QStringList adoptLiveSettings(ServerConfig& running, const ServerConfig& read)
     keep(&ServerConfig::closeLingerSeconds, "limits/closeLingerSeconds");
     keep(&ServerConfig::connectionCountIntervalMs, "limits/connectionCountIntervalMs");
     keep(&ServerConfig::ipv4GroupPrefix, "limits/ipv4GroupPrefix");
+    // The hash an unknown account is checked against has the work factor of the start.
+    keep(&ServerConfig::passwordIterations, "accounts/passwordIterations");
+    keep(&ServerConfig::passwordThreads, "accounts/passwordThreads");
+    keep(&ServerConfig::passwordJobsWaiting, "accounts/passwordJobsWaiting");
+    keep(&ServerConfig::passwordJobsPerAddress, "accounts/passwordJobsPerAddress");
+    keep(&ServerConfig::lockAfterFailures, "accounts/lockAfterFailures");
+    keep(&ServerConfig::lockWindowSeconds, "accounts/lockWindowSeconds");
+    keep(&ServerConfig::lockSeconds, "accounts/lockSeconds");
+    keep(&ServerConfig::maxLockSeconds, "accounts/maxLockSeconds");
+    keep(&ServerConfig::accountChangesPerMinute, "accounts/changesPerMinute");
     running = next;
     return kept;
 }
