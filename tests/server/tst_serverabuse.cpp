@@ -1,5 +1,6 @@
 #include "addressgroup.h"
 #include "locallobbyserver.h"
+#include "serverconfig.h"
 #include "support/rawclient.h"
 
 #include <QTemporaryDir>
@@ -267,6 +268,38 @@ class ServerAbuseTest : public QObject
         RawClient later;
         QVERIFY(later.open(scarce.port()));
         QCOMPARE(scarce.log().count("accepting paused"), 1);
+    }
+
+    // What a reload takes over, what waits for a restart (and is named), and what the command
+    // line gave, which no file changes.
+    void liveSettings_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QStringList>("kept");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("live") << QByteArray("[lobby]\nsystemMessage=New\n") << QStringList()
+                              << "New";
+        QTest::newRow("database") << QByteArray("[database]\nurl=sqlite:x.db\n")
+                                  << QStringList{"database/url"} << QString();
+        QTest::newRow("account lock") << QByteArray("[accounts]\nlockSeconds=5\n")
+                                      << QStringList{"accounts/lockSeconds"} << QString();
+    }
+
+    void liveSettings()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QString, message);
+        QTemporaryFile file;
+        ServerConfig running, read;
+        running.dataFolder = "/srv/lobby";
+        QString error;
+        QVERIFY(file.open() && file.write(ini) == ini.size() && file.flush());
+        QVERIFY(loadServerConfig(file.fileName(), read, error));
+        QTEST(adoptLiveSettings(running, read), "kept");
+        QCOMPARE(running.systemMessage, message);
+        QCOMPARE(running.database, QString());
+        QCOMPARE(running.lockSeconds, ServerConfig().lockSeconds);
+        QCOMPARE(running.dataFolder, "/srv/lobby");
     }
 
     // SIGHUP reads the configuration again: what changed applies at once, a bad file changes
