@@ -69,9 +69,9 @@ bool LobbyServer::listen(const QHostAddress& address, quint16 port)
     if (!tcp.listen(address, port))
         return false;
     maxClientDescriptor = descriptorLimit() - spareDescriptors;
-    // QTcpServer (Qt 6.4) retries a failed accept at once and forever, without acceptError,
-    // when the process is out of descriptors: the server would spin and leave the queue as it
-    // is. So it only listens, and the server accepts from the descriptor itself.
+    // Out of descriptors, QTcpServer (Qt 6.4) was seen to retry accept() at once and forever,
+    // without acceptError, spinning a core, and at other times to stop accepting for good. So
+    // it only listens, and the server accepts from the descriptor itself.
     tcp.pauseAccepting();
     incoming = std::make_unique<QSocketNotifier>(QSocketNotifier::Read);
     connect(incoming.get(), &QSocketNotifier::activated, this, &LobbyServer::acceptPending);
