@@ -9,10 +9,14 @@ count and time.
 
   bench/idle-connections.py build/bin/tileparlor-server [--connections 2000] [--sources 63]
                             [--spread networks|one-network] [--config FILE] [--again-after S]
+                            [--descriptors N]
 
 --spread networks takes one address in each of SOURCES /24 networks (127.0.1.1, 127.0.2.1, ...);
 one-network takes SOURCES addresses of 127.0.0.0/24 (127.0.0.2, 127.0.0.3, ...). --again-after
 measures once more that many seconds later, with the clients still holding their side.
+--descriptors runs the server with that limit of open files (prlimit, from util-linux) and also
+prints the CPU time it takes in the 5 s after the connections, and how long a new client waits
+for the hello once the others have left.
 """
 import argparse
 import os
@@ -36,6 +40,12 @@ def server_figures(pid):
     with open(f"/proc/{pid}/status") as status:
         rss = int(re.search(r"VmRSS:\s+(\d+)", status.read()).group(1))
     return fds, rss
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def source_address(i, sources, spread):
@@ -81,6 +91,7 @@ def main():
     parser.add_argument("--spread", choices=["networks", "one-network"], default="networks")
     parser.add_argument("--config")
     parser.add_argument("--again-after", type=float, default=0)
+    parser.add_argument("--descriptors", type=int, default=0)
     args = parser.parse_args()
     if not 1 <= args.connections <= 5000 or not 1 <= args.sources <= 250:
         sys.exit("at most 5000 connections from at most 250 sources")
@@ -93,6 +104,8 @@ def main():
         command = [args.server, "--data", data, "--listen", "127.0.0.1", "--port", "0"]
         if args.config:
             command += ["--config", args.config]
+        if args.descriptors:
+            command = ["prlimit", f"--nofile={args.descriptors}:{args.descriptors}"] + command
         server = subprocess.Popen(command, stderr=subprocess.PIPE, text=True)
         try:
             port = None
@@ -106,8 +119,9 @@ def main():
             # The log goes on; read it away so that the server never blocks on a full pipe.
             drain = subprocess.Popen(["cat"], stdin=server.stderr, stdout=subprocess.DEVNULL)
             idle_fds, idle_rss = server_figures(server.pid)
+            # Out of descriptors, the clients in the queue get no answer: wait less for it.
             sockets, accepted = open_connections(port, args.connections, args.sources,
-                                                 args.spread, timeout=60)
+                                                 args.spread, timeout=5 if args.descriptors else 60)
             time.sleep(1)  # the server settles what it refused
             fds, rss = server_figures(server.pid)
             print(f"{args.connections} connections from {args.sources} sources "
@@ -119,8 +133,17 @@ def main():
                 fds, rss = server_figures(server.pid)
                 print(f"{args.again_after:g} s later: descriptors {fds}, resident memory "
                       f"{rss / 1024:.1f} MB")
+            if args.descriptors:
+                before = cpu_seconds(server.pid)
+                time.sleep(5)
+                print(f"server CPU time in 5 s: {cpu_seconds(server.pid) - before:.2f} s")
             for s in sockets:
                 s.close()
+            if args.descriptors:
+                started = time.monotonic()
+                _, got = open_connections(port, 1, 1, "networks", timeout=10)
+                waited = f"hello after {time.monotonic() - started:.2f} s" if got else "no hello"
+                print(f"a new client after the others left: {waited}")
         finally:
             server.send_signal(signal.SIGTERM)
             server.wait(timeout=60)
