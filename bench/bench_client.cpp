@@ -99,10 +99,12 @@ QString idleFigures(qint64 pid, int seconds)
 }
 
 // Starts a client and waits until it says the room list is shown (or, from stdout, the line
-// asked for); the time that took, or -1.
-qint64 startUntil(QProcess& client, const QStringList& arguments, const QByteArray& line)
+// asked for); the time that took, or -1. What it said meanwhile goes to said, if given.
+qint64 startUntil(QProcess& client, const QStringList& arguments, const QByteArray& line,
+                  QByteArray* saidTo = nullptr)
 {
-    QByteArray said;
+    QByteArray ownSaid;
+    QByteArray& said = saidTo ? *saidTo : ownSaid;
     client.setProcessChannelMode(QProcess::MergedChannels);
     QElapsedTimer clock;
     clock.start();
@@ -131,6 +133,32 @@ QList<qint64> serverLoginTimes(const QByteArray& log)
             hellos.insert(match.captured(2), at);
         else
             times.append(hellos.value(match.captured(2)).msecsTo(at));
+    }
+    return times;
+}
+
+// The client's steps to the room list, as its log names them, in their order.
+const QList<QPair<QString, QString>> startSteps{
+    {"window", "[main] window shown"},
+    {"port-mapping poll", "[MainWindow] port mapping done"},
+    {"connect", "[ProtocolSocket] connected."},
+    {"hello", "[ProtocolSocket] Server Hello: PASS"},
+    {"login", "[LobbyCore] logged in"},
+    {"name", "[LobbyCore] own name read"},
+    {"room list", "[MainWindow] room list shown"},
+};
+
+// Milliseconds since the process started at which each step's line came, from a log written
+// with "%{time process}" in front of every message; -1 for a step not found.
+QList<qint64> stepTimes(const QByteArray& said)
+{
+    QList<qint64> times(startSteps.size(), -1);
+    for (const QByteArray& line : said.split('\n')) {
+        const QString text = QString::fromUtf8(line).trimmed();
+        for (qsizetype i = 0; i < startSteps.size(); ++i) {
+            if (times[i] < 0 && text.endsWith(startSteps[i].second))
+                times[i] = qint64(text.section(' ', 0, 0).toDouble() * 1000);
+        }
     }
     return times;
 }
@@ -221,17 +249,23 @@ int main(int argc, char** argv)
     environment.insert("XDG_CONFIG_DIRS", folder.filePath("xdg"));
     environment.insert("TILEPARLOR_LOBBY_HOST", "127.0.0.1");
     environment.insert("TILEPARLOR_LOBBY_PORT", QString::number(server.port()));
+    environment.insert("QT_MESSAGE_PATTERN", "%{time process} %{message}");
     const QByteArray listShown = "room list shown";
     print("platform: " + environment.value("QT_QPA_PLATFORM", "default (X11 with a display)"));
 
     QList<qint64> times;
+    QList<QList<qint64>> steps(startSteps.size());
     for (int run = 0; run < runCount; ++run) {
         QProcess client;
         client.setProcessEnvironment(environment);
-        const qint64 ms = startUntil(client, {CLIENT_PROGRAM}, listShown);
+        QByteArray said;
+        const qint64 ms = startUntil(client, {CLIENT_PROGRAM}, listShown, &said);
         if (ms < 0)
             return 1;
         times.append(ms);
+        const QList<qint64> at = stepTimes(said);
+        for (qsizetype i = 0; i < at.size(); ++i)
+            steps[i].append(at[i]);
         if (run == runCount - 1)
             print("client idle with the room list: " +
                   idleFigures(client.processId(), idleSeconds));
@@ -244,6 +278,15 @@ int main(int argc, char** argv)
               .arg(median(times))
               .arg(runCount)
               .arg(each.join(' ')));
+    QStringList phases;
+    qint64 before = 0;
+    for (qsizetype i = 0; i < startSteps.size(); ++i) {
+        const qint64 at = median(steps[i]);
+        phases.append(QString("%1 +%2").arg(startSteps[i].first).arg(at - before));
+        before = at;
+    }
+    print("steps, median ms after the one before (the first after the process's start): " +
+          phases.join(", "));
     const QList<qint64> logins = serverLoginTimes(server.log());
     QList<qint64> ownParts;
     for (int run = 0; run < runCount && run < logins.size(); ++run)

@@ -3,6 +3,7 @@
 #include "outbox.h"
 #include "ratewindow.h"
 #include "serverconfig.h"
+#include "storeworker.h"
 #include "textchecks.h"
 
 #include <QDateTime>
@@ -26,7 +27,7 @@ QString unlockRequestFile(const QString& dataFolder, const QString& account)
     return QDir(dataFolder).filePath("unlock/" + QString::fromLatin1(account.toUtf8().toHex()));
 }
 
-AccountService::AccountService(const ServerConfig& config, Store& store, Outbox& outbox,
+AccountService::AccountService(const ServerConfig& config, StoreWorker& store, Outbox& outbox,
                                AddressGuard& addressGuard)
     : config(config), store(store), outbox(outbox), addressGuard(addressGuard),
       accountGuard(accountLimits(config)),
@@ -52,9 +53,18 @@ AccountService::~AccountService()
     waitForJobs();
 }
 
+bool AccountService::hasPendingJobs() const
+{
+    return passwordJobs.jobs() > 0 || store.jobs() > 0;
+}
+
 void AccountService::waitForJobs()
 {
-    passwordJobs.finishAll();
+    // A finished password job may queue a store job, and a store job's answer a password job.
+    while (hasPendingJobs()) {
+        passwordJobs.finishAll();
+        store.finishAll();
+    }
 }
 
 AccountService::Answer AccountService::storeFailure(const QString& what)
@@ -62,20 +72,24 @@ AccountService::Answer AccountService::storeFailure(const QString& what)
     return {1, what + ": store error", {}, {}};
 }
 
-bool AccountService::queuePasswordJob(const QString& address, const PasswordJob& job, Waiter waiter,
-                                      Completion complete, bool evenIfGone)
+template <class Work, class Then> void AccountService::withStore(Work work, Then then)
+{
+    store.run(this, std::move(work), std::move(then));
+}
+
+void AccountService::answerFromStore(std::function<Answer(Store&)> work, const Waiter& waiter)
+{
+    withStore(std::move(work), [waiter](const Answer& answer) {
+        if (waiter.present())
+            waiter.answer(answer);
+    });
+}
+
+bool AccountService::queuePasswordJob(const QString& address, const PasswordJob& job,
+                                      std::function<void(const PasswordJobResult&)> done)
 {
     const bool suspect = addressGuard.failedLately(address, monotonicMs());
-    return passwordJobs.submit(queueKey(address), suspect, job,
-                               [waiter = std::move(waiter), complete = std::move(complete),
-                                evenIfGone](const PasswordJobResult& result) {
-                                   const bool present = waiter.present();
-                                   if (!present && !evenIfGone)
-                                       return;
-                                   const Answer answer = complete(result);
-                                   if (present)
-                                       waiter.answer(answer);
-                               });
+    return passwordJobs.submit(queueKey(address), suspect, job, std::move(done));
 }
 
 void AccountService::takeUnlockRequests()
@@ -90,53 +104,80 @@ void AccountService::takeUnlockRequests()
     }
 }
 
-AccountService::Answer AccountService::registerMail(const QString& address, const QString& mail)
+std::optional<AccountService::Answer>
+AccountService::registerMail(const QString& address, const QString& mail, Waiter waiter)
 {
     // The client knows only "already registered" and "too long"; an address that cannot be
     // mailed is answered as the latter.
     if (!checkUtf8Length(mail, TextLimit::registrationMail) || !isUsableMail(mail))
-        return {2, "registration: address too long or unusable", {}, {}};
-    if (store.mailInUse(mail))
-        return {1, "registration: address already registered: " + mail, {}, {}};
-    if (!addressGuard.allowRegistrationMail(address, monotonicMs()))
-        return {1, "registration: mail rate limit of the client's address", {}, {}};
-    const QString key = randomText(registrationKeyLength);
-    const qint64 expires =
-        QDateTime::currentSecsSinceEpoch() + qint64(config.registrationKeyHours) * 3600;
-    const QString body = QString("tileParlorへのアカウント登録を受け付けました。\n"
-                                 "次の登録キーをtileParlorに入力してください。\n\n"
-                                 "登録キー: %1\n\n"
-                                 "このキーは%2時間有効です。\n")
-                             .arg(key)
-                             .arg(config.registrationKeyHours);
-    if (!store.putRegistrationKey(mail, key, expires) ||
-        !outbox.send(mail, "tileParlor 登録キー", body))
-        return {1, "registration: key not stored or not mailed", {}, {}};
-    return {0, {}, "registration key mailed to " + mail, {}};
+        return Answer{2, "registration: address too long or unusable", {}, {}};
+    withStore([mail](Store& store) { return store.mailInUse(mail); },
+              [this, address, mail, waiter](bool inUse) {
+                  if (!waiter.present())
+                      return;
+                  if (inUse)
+                      return waiter.answer(
+                          {1, "registration: address already registered: " + mail, {}, {}});
+                  if (!addressGuard.allowRegistrationMail(address, monotonicMs()))
+                      return waiter.answer(
+                          {1, "registration: mail rate limit of the client's address", {}, {}});
+                  const QString key = randomText(registrationKeyLength);
+                  const qint64 expires = QDateTime::currentSecsSinceEpoch() +
+                                         qint64(config.registrationKeyHours) * 3600;
+                  const QString body = QString("tileParlorへのアカウント登録を受け付けました。\n"
+                                               "次の登録キーをtileParlorに入力してください。\n\n"
+                                               "登録キー: %1\n\n"
+                                               "このキーは%2時間有効です。\n")
+                                           .arg(key)
+                                           .arg(config.registrationKeyHours);
+                  answerFromStore(
+                      [this, mail, key, expires, body](Store& store) -> Answer {
+                          if (!store.putRegistrationKey(mail, key, expires) ||
+                              !outbox.send(mail, "tileParlor 登録キー", body))
+                              return {1, "registration: key not stored or not mailed", {}, {}};
+                          return {0, {}, "registration key mailed to " + mail, {}};
+                      },
+                      waiter);
+              });
+    return std::nullopt;
 }
 
 std::optional<AccountService::Answer> AccountService::registerKey(const QString& address,
                                                                   const QString& key, Waiter waiter)
 {
-    if (!store.registrationMail(key, QDateTime::currentSecsSinceEpoch()))
-        return store.lastCallFailed()
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const auto check = [key, now](Store& store) {
+        return store.registrationMail(key, now) ? Answer{}
+               : store.lastCallFailed()
                    ? storeFailure("registration")
                    : Answer{1, "registration: unknown, used or expired key", {}, {}};
-    PasswordJob job;
-    job.replacement = randomText(generatedPasswordLength);
-    job.iterations = config.passwordIterations;
-    const QString password = job.replacement;
-    // The key was good, so the account is made and its login information mailed even when
-    // the client went away meanwhile.
-    const auto complete = [this, key, password](const PasswordJobResult& done) {
-        return completeRegistration(key, password, done.fresh);
     };
-    if (!queuePasswordJob(address, job, std::move(waiter), complete, true))
-        return Answer{1, "registration: password queue full", {}, {}};
+    withStore(check, [this, address, key, waiter](const Answer& checked) {
+        if (checked.result != 0) {
+            if (waiter.present())
+                waiter.answer(checked);
+            return;
+        }
+        PasswordJob job;
+        job.replacement = randomText(generatedPasswordLength);
+        job.iterations = config.passwordIterations;
+        const QString password = job.replacement;
+        // The key was good, so the account is made and its login information mailed even when
+        // the client went away meanwhile.
+        const auto complete = [this, key, password, waiter](const PasswordJobResult& done) {
+            answerFromStore(
+                [this, key, password, hash = done.fresh](Store& store) {
+                    return completeRegistration(store, key, password, hash);
+                },
+                waiter);
+        };
+        if (!queuePasswordJob(address, job, complete) && waiter.present())
+            waiter.answer({1, "registration: password queue full", {}, {}});
+    });
     return std::nullopt;
 }
 
-AccountService::Answer AccountService::completeRegistration(const QString& key,
+AccountService::Answer AccountService::completeRegistration(Store& store, const QString& key,
                                                             const QString& password,
                                                             const StoredPassword& hash)
 {
@@ -179,38 +220,54 @@ std::optional<AccountService::Answer> AccountService::login(const QString& addre
         addressGuard.recordLoginFailure(address, now);
         return Answer{1, "login: account locked after failed logins: " + account, {}, {}};
     }
-    const std::optional<Account> found = store.accountByName(account);
-    if (!found && store.lastCallFailed())
-        return storeFailure("login");
-    // An unknown account costs the same check as a known one, so that the time of the answer
-    // does not tell which accounts exist.
-    PasswordJob job;
-    job.verify = true;
-    job.candidate = password;
-    job.stored = found ? found->password : unknownAccountPassword;
-    const quint32 id = found ? found->id : 0;
-    const auto complete = [this, address, account, id](const PasswordJobResult& done) {
-        return completeLogin(address, account, id, done.matched);
+    const auto find = [account](Store& store) {
+        std::optional<Account> found = store.accountByName(account);
+        return Found{found, !found && store.lastCallFailed()};
     };
-    if (!queuePasswordJob(address, job, std::move(waiter), complete))
-        return Answer{1, "login: password queue full", {}, {}};
+    withStore(find, [this, address, account, password, waiter](const Found& found) {
+        if (!waiter.present())
+            return;
+        if (found.storeFailed)
+            return waiter.answer(storeFailure("login"));
+        // An unknown account costs the same check as a known one, so that the time of the
+        // answer does not tell which accounts exist.
+        PasswordJob job;
+        job.verify = true;
+        job.candidate = password;
+        job.stored = found.account ? found.account->password : unknownAccountPassword;
+        const quint32 id = found.account ? found.account->id : 0;
+        const auto complete = [this, address, account, id, waiter](const PasswordJobResult& done) {
+            if (waiter.present())
+                completeLogin(address, account, id, done.matched, waiter);
+        };
+        if (!queuePasswordJob(address, job, complete))
+            waiter.answer({1, "login: password queue full", {}, {}});
+    });
     return std::nullopt;
 }
 
-AccountService::Answer AccountService::completeLogin(const QString& address, const QString& name,
-                                                     quint32 accountId, bool matched)
+void AccountService::completeLogin(const QString& address, const QString& name, quint32 accountId,
+                                   bool matched, const Waiter& waiter)
 {
     if (!accountId)
-        return failLogin(address, name, "login: unknown account " + name);
+        return waiter.answer(failLogin(address, name, "login: unknown account " + name));
     if (!matched)
-        return failLogin(address, name,
-                         QString("login: wrong password for user %1").arg(accountId));
-    std::optional<Account> account = store.accountById(accountId);
-    if (!account)
-        return store.lastCallFailed() ? storeFailure("login")
-                                      : failLogin(address, name, "login: account gone meanwhile");
-    accountGuard.recordSuccess(name, address, monotonicMs());
-    return {0, {}, {}, std::move(account)};
+        return waiter.answer(
+            failLogin(address, name, QString("login: wrong password for user %1").arg(accountId)));
+    const auto find = [accountId](Store& store) {
+        std::optional<Account> found = store.accountById(accountId);
+        return Found{found, !found && store.lastCallFailed()};
+    };
+    withStore(find, [this, address, name, waiter](const Found& found) {
+        if (!waiter.present())
+            return;
+        if (!found.account)
+            return waiter.answer(found.storeFailed
+                                     ? storeFailure("login")
+                                     : failLogin(address, name, "login: account gone meanwhile"));
+        accountGuard.recordSuccess(name, address, monotonicMs());
+        waiter.answer({0, {}, {}, found.account});
+    });
 }
 
 AccountService::Answer AccountService::failLogin(const QString& address, const QString& name,
@@ -234,70 +291,94 @@ AccountService::changePassword(const QString& address, quint32 userId, const QSt
 {
     if (replacement.isEmpty() || !checkUtf8Length(replacement, TextLimit::password))
         return Answer{2, "password change: new password empty or too long", {}, {}};
-    const std::optional<Account> account = store.accountById(userId);
-    if (!account && store.lastCallFailed())
-        return storeFailure("password change");
-    if (!account || !checkUtf8Length(current, TextLimit::password))
-        return Answer{1, "password change: wrong current password", {}, {}};
-    PasswordJob job;
-    job.verify = true;
-    job.candidate = current;
-    job.stored = account->password;
-    job.replacement = replacement;
-    job.iterations = config.passwordIterations;
-    const auto complete = [this, userId](const PasswordJobResult& done) {
-        return completePasswordChange(userId, done);
+    const auto find = [userId](Store& store) {
+        std::optional<Account> found = store.accountById(userId);
+        return Found{found, !found && store.lastCallFailed()};
     };
-    if (!queuePasswordJob(address, job, std::move(waiter), complete))
-        return Answer{1, "password change: password queue full", {}, {}};
+    withStore(find, [this, address, userId, current, replacement, waiter](const Found& found) {
+        if (!waiter.present())
+            return;
+        if (found.storeFailed)
+            return waiter.answer(storeFailure("password change"));
+        if (!found.account || !checkUtf8Length(current, TextLimit::password))
+            return waiter.answer({1, "password change: wrong current password", {}, {}});
+        PasswordJob job;
+        job.verify = true;
+        job.candidate = current;
+        job.stored = found.account->password;
+        job.replacement = replacement;
+        job.iterations = config.passwordIterations;
+        const auto complete = [this, userId, waiter](const PasswordJobResult& done) {
+            if (waiter.present())
+                completePasswordChange(userId, done, waiter);
+        };
+        if (!queuePasswordJob(address, job, complete))
+            waiter.answer({1, "password change: password queue full", {}, {}});
+    });
     return std::nullopt;
 }
 
-AccountService::Answer AccountService::completePasswordChange(quint32 userId,
-                                                              const PasswordJobResult& result)
+void AccountService::completePasswordChange(quint32 userId, const PasswordJobResult& result,
+                                            const Waiter& waiter)
 {
     if (!result.matched)
-        return {1, "password change: wrong current password", {}, {}};
-    if (!store.setPassword(userId, result.fresh))
-        return {1, "password change: not stored", {}, {}};
-    return {0, {}, "password changed", {}};
+        return waiter.answer({1, "password change: wrong current password", {}, {}});
+    answerFromStore(
+        [userId, fresh = result.fresh](Store& store) -> Answer {
+            if (!store.setPassword(userId, fresh))
+                return {1, "password change: not stored", {}, {}};
+            return {0, {}, "password changed", {}};
+        },
+        waiter);
 }
 
-AccountService::Answer AccountService::changeHandle(quint32 userId, const QString& name)
+std::optional<AccountService::Answer>
+AccountService::changeHandle(quint32 userId, const QString& name, Waiter waiter)
 {
     if (name.isEmpty() || hasControlCharacters(name))
-        return {1, "handle name empty or with control characters", {}, {}};
+        return Answer{1, "handle name empty or with control characters", {}, {}};
     if (!accountGuard.allowChange(userId, monotonicMs()))
-        return {1, "handle name change: rate limit", {}, {}};
-    if (!store.setHandle(userId, name))
-        return {1, "handle name not stored", {}, {}};
-    return {0, {}, "handle name set to " + name, {}};
+        return Answer{1, "handle name change: rate limit", {}, {}};
+    answerFromStore(
+        [userId, name](Store& store) -> Answer {
+            if (!store.setHandle(userId, name))
+                return {1, "handle name not stored", {}, {}};
+            return {0, {}, "handle name set to " + name, {}};
+        },
+        waiter);
+    return std::nullopt;
 }
 
-AccountService::Answer AccountService::changeMail(quint32 userId, const QString& mail)
+std::optional<AccountService::Answer> AccountService::changeMail(quint32 userId,
+                                                                 const QString& mail, Waiter waiter)
 {
     if (!isUsableMail(mail))
-        return {1, "mail address unusable: " + mail, {}, {}};
+        return Answer{1, "mail address unusable: " + mail, {}, {}};
     if (!accountGuard.allowChange(userId, monotonicMs()))
-        return {1, "mail address change: rate limit", {}, {}};
-    const std::optional<Account> account = store.accountById(userId);
-    if (account && account->mail == mail)
-        return {};
-    // Addresses are unique without regard to case: a new spelling of one's own is no conflict.
-    const bool respelled = account && account->mail.compare(mail, Qt::CaseInsensitive) == 0;
-    if ((!respelled && store.mailInUse(mail)) || !store.setMail(userId, mail))
-        return {1, "mail address in use or not stored: " + mail, {}, {}};
-    return {0, {}, "mail address set to " + mail, {}};
+        return Answer{1, "mail address change: rate limit", {}, {}};
+    answerFromStore(
+        [userId, mail](Store& store) -> Answer {
+            const std::optional<Account> account = store.accountById(userId);
+            if (account && account->mail == mail)
+                return {};
+            // Addresses are unique without regard to case: a new spelling of one's own is no
+            // conflict.
+            const bool respelled = account && account->mail.compare(mail, Qt::CaseInsensitive) == 0;
+            if ((!respelled && store.mailInUse(mail)) || !store.setMail(userId, mail))
+                return {1, "mail address in use or not stored: " + mail, {}, {}};
+            return {0, {}, "mail address set to " + mail, {}};
+        },
+        waiter);
+    return std::nullopt;
 }
 
-std::optional<QString> AccountService::storedHandle(quint32 userId)
+std::optional<AccountService::Answer> AccountService::lookUp(quint32 userId, Waiter waiter)
 {
-    const std::optional<Account> account = store.accountById(userId);
-    return account ? std::optional<QString>(account->handle) : std::nullopt;
-}
-
-QString AccountService::mail(quint32 userId)
-{
-    const std::optional<Account> account = store.accountById(userId);
-    return account ? account->mail : QString();
+    answerFromStore(
+        [userId](Store& store) {
+            std::optional<Account> account = store.accountById(userId);
+            return Answer{account ? 0u : 1u, {}, {}, std::move(account)};
+        },
+        waiter);
+    return std::nullopt;
 }

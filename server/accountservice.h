@@ -11,18 +11,21 @@
 #include <optional>
 
 class Outbox;
+class StoreWorker;
 struct ServerConfig;
 
 // The account work behind the requests: registration by mail and key, login, and changes of
 // the password, handle name and mail address. Password jobs run off the event loop, through one
-// bounded queue shared fairly among the clients' addresses.
+// bounded queue shared fairly among the clients' addresses; the store's work runs on the store
+// worker's thread, and so does the mail, which is written to the disk. The limits on logins,
+// registrations and changes stay on the event loop.
 class AccountService : public QObject
 {
     Q_OBJECT
 
   public:
     // How a request ended: the reply's result, a refusal (when not empty) and a note for the
-    // client's log, and for a login that got in, the account.
+    // client's log, and for a login that got in or an account looked up, the account.
     struct Answer {
         quint32 result = 0;
         QString refusal;
@@ -36,13 +39,13 @@ class AccountService : public QObject
         std::function<void(const Answer&)> answer;
     };
 
-    AccountService(const ServerConfig& config, Store& store, Outbox& outbox,
+    AccountService(const ServerConfig& config, StoreWorker& store, Outbox& outbox,
                    AddressGuard& addressGuard);
     ~AccountService() override;
 
-    Answer registerMail(const QString& address, const QString& mail);
-    // These answer at once when they refuse, else queue a password job and answer the waiter
-    // once it is done.
+    // These answer at once when they refuse without the store, else answer the waiter once the
+    // store's work and the password job they need are done.
+    std::optional<Answer> registerMail(const QString& address, const QString& mail, Waiter waiter);
     std::optional<Answer> registerKey(const QString& address, const QString& key, Waiter waiter);
     std::optional<Answer> login(const QString& address, const QString& account,
                                 const QString& password, Waiter waiter);
@@ -50,38 +53,48 @@ class AccountService : public QObject
                                          const QString& current, const QString& replacement,
                                          Waiter waiter);
 
-    Answer changeHandle(quint32 userId, const QString& name);
-    Answer changeMail(quint32 userId, const QString& mail);
-    std::optional<QString> storedHandle(quint32 userId);
-    QString mail(quint32 userId);
+    std::optional<Answer> changeHandle(quint32 userId, const QString& name, Waiter waiter);
+    std::optional<Answer> changeMail(quint32 userId, const QString& mail, Waiter waiter);
+    // The stored account, with result 1 when there is none.
+    std::optional<Answer> lookUp(quint32 userId, Waiter waiter);
 
-    // Runs the password jobs still queued or running to their end, for an orderly exit.
+    // Runs the password and store jobs still queued or running to their end, for an orderly
+    // exit.
     void waitForJobs();
-    bool hasPendingJobs() const { return passwordJobs.jobs() > 0; }
+    bool hasPendingJobs() const;
 
   private:
-    using Completion = std::function<Answer(const PasswordJobResult&)>;
+    // What a lookup found, and whether the store failed instead of finding nothing.
+    struct Found {
+        std::optional<Account> account;
+        bool storeFailed = false;
+    };
 
-    Answer completeRegistration(const QString& key, const QString& password,
+    // Runs on the store's thread.
+    Answer completeRegistration(Store& store, const QString& key, const QString& password,
                                 const StoredPassword& hash);
-    Answer completeLogin(const QString& address, const QString& name, quint32 accountId,
-                         bool matched);
+    void completeLogin(const QString& address, const QString& name, quint32 accountId, bool matched,
+                       const Waiter& waiter);
     Answer failLogin(const QString& address, const QString& name, const QString& why);
-    Answer completePasswordChange(quint32 userId, const PasswordJobResult& result);
+    void completePasswordChange(quint32 userId, const PasswordJobResult& result,
+                                const Waiter& waiter);
     // A refusal for a store that failed, which says nothing about the client.
     static Answer storeFailure(const QString& what);
+    // Runs work(store) on the store's thread, then then(result) on the event loop.
+    template <class Work, class Then> void withStore(Work work, Then then);
+    // Answers the waiter with the store's answer, if it is still there.
+    void answerFromStore(std::function<Answer(Store&)> work, const Waiter& waiter);
 
     // The share of the password queue a client's address belongs to.
     QString queueKey(const QString& address) const { return address; }
-    // Queues the job; complete runs once it is done, while the waiter is present or, with
-    // evenIfGone, always. False when the queue refused it.
-    bool queuePasswordJob(const QString& address, const PasswordJob& job, Waiter waiter,
-                          Completion complete, bool evenIfGone = false);
+    // Queues the job; done runs once it is done. False when the queue refused it.
+    bool queuePasswordJob(const QString& address, const PasswordJob& job,
+                          std::function<void(const PasswordJobResult&)> done);
     // Lifts the locks that unlock-account asked for, and takes its requests away.
     void takeUnlockRequests();
 
     const ServerConfig& config;
-    Store& store;
+    StoreWorker& store;
     Outbox& outbox;
     AddressGuard& addressGuard;
     AccountGuard accountGuard;

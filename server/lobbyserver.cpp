@@ -34,7 +34,7 @@ int descriptorLimit()
 }
 } // namespace
 
-LobbyServer::LobbyServer(ServerConfig& config, Store& store, Outbox& outbox)
+LobbyServer::LobbyServer(ServerConfig& config, StoreWorker& store, Outbox& outbox)
     : config(config), lobby(config, notifier),
       addressGuard(config.failedLoginsPerMinute, config.loginBanSeconds,
                    config.registrationMailsPerHour),

@@ -20,7 +20,7 @@
 
 class Connection;
 class Outbox;
-class Store;
+class StoreWorker;
 struct ServerConfig;
 
 // Accepts clients within the limits per network and before login, keeps every connection to
@@ -31,7 +31,7 @@ class LobbyServer : public QObject
     Q_OBJECT
 
   public:
-    LobbyServer(ServerConfig& config, Store& store, Outbox& outbox);
+    LobbyServer(ServerConfig& config, StoreWorker& store, Outbox& outbox);
     ~LobbyServer() override;
 
     bool listen(const QHostAddress& address, quint16 port);

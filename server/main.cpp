@@ -6,6 +6,7 @@
 #include "serveroptions.h"
 #include "shutdownsignal.h"
 #include "sqlstore.h"
+#include "storeworker.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -59,17 +60,22 @@ int main(int argc, char** argv)
         database = config.database;
     if (database.isEmpty())
         database = "sqlite:" + QDir(options.dataFolder).filePath("tileparlor.db");
-    const std::unique_ptr<SqlStore> store = SqlStore::open(database, error);
-    if (!store)
-        return fail(error);
-    if (!options.command.isEmpty())
+    if (!options.command.isEmpty()) {
+        const std::unique_ptr<SqlStore> store = SqlStore::open(database, error);
+        if (!store)
+            return fail(error);
         return runAccountCommand(options, *store, config.passwordIterations);
+    }
+    // The server's store lives on a thread of its own, which alone may use the connection.
+    StoreWorker store;
+    if (!store.open([&database](QString& error) { return SqlStore::open(database, error); }, error))
+        return fail(error);
 
     raiseOpenFileLimit();
     Outbox outbox(QDir(options.dataFolder).filePath("outbox"), config.mailFrom);
     if (!outbox.check(error))
         return fail(error);
-    LobbyServer server(config, *store, outbox);
+    LobbyServer server(config, store, outbox);
     if (!server.listen(options.listen, options.port))
         return fail(QString("cannot listen on %1:%2: %3")
                         .arg(options.listen.toString())

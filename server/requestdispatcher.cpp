@@ -90,6 +90,7 @@ void RequestDispatcher::dispatch(Connection& connection, QByteArrayView payload)
 
 void RequestDispatcher::connectionEnded(Connection& connection)
 {
+    handleChanges.remove(&connection);
     const quint32 id = connection.userId();
     if (id && notifier.connection(id) == &connection) {
         notifier.detach(id);
@@ -132,19 +133,22 @@ void RequestDispatcher::note(Connection& connection, const Answer& answer)
         connection.logRefusal(answer.refusal);
 }
 
-void RequestDispatcher::await(Connection& connection, Then then, const Start& start)
+void RequestDispatcher::await(Connection& connection, bool command, Then then, const Start& start)
 {
     const QPointer<Connection> waiting(&connection);
     AccountService::Waiter later{[waiting] { return waiting && waiting->isOpen(); },
-                                 [this, waiting, then](const Answer& answer) {
-                                     waiting->setCommandPending(false);
-                                     waiting->holdNotifications();
-                                     (this->*then)(*waiting, answer);
-                                     waiting->releaseNotifications();
+                                 [this, waiting, then, command](const Answer& answer) {
+                                     if (command) {
+                                         waiting->setCommandPending(false);
+                                         waiting->holdNotifications();
+                                     }
+                                     then(*this, *waiting, answer);
+                                     if (command)
+                                         waiting->releaseNotifications();
                                  }};
     if (const std::optional<Answer> now = start(std::move(later)))
-        (this->*then)(connection, *now);
-    else
+        then(*this, connection, *now);
+    else if (command)
         connection.setCommandPending(true);
 }
 
@@ -165,19 +169,21 @@ void RequestDispatcher::globalMessage(Connection& connection, const GlobalMessag
 
 void RequestDispatcher::registerMail(Connection& connection, const RegisterMailRequest& request)
 {
-    answerAccount(connection, accounts.registerMail(connection.peerText(), request.mail));
+    await(connection, true, &RequestDispatcher::answerAccount, [&](AccountService::Waiter later) {
+        return accounts.registerMail(connection.peerText(), request.mail, std::move(later));
+    });
 }
 
 void RequestDispatcher::registerKey(Connection& connection, const RegisterKeyRequest& request)
 {
-    await(connection, &RequestDispatcher::answerAccount, [&](AccountService::Waiter later) {
+    await(connection, true, &RequestDispatcher::answerAccount, [&](AccountService::Waiter later) {
         return accounts.registerKey(connection.peerText(), request.key, std::move(later));
     });
 }
 
 void RequestDispatcher::authenticate(Connection& connection, const AuthenticateRequest& request)
 {
-    await(connection, &RequestDispatcher::finishLogin, [&](AccountService::Waiter later) {
+    await(connection, true, &RequestDispatcher::finishLogin, [&](AccountService::Waiter later) {
         return accounts.login(connection.peerText(), request.account, request.password,
                               std::move(later));
     });
@@ -221,7 +227,7 @@ void RequestDispatcher::refuseLogin(Connection& connection, const Answer& refuse
 
 void RequestDispatcher::setPassword(Connection& connection, const SetPasswordRequest& request)
 {
-    await(connection, &RequestDispatcher::answerAccount, [&](AccountService::Waiter later) {
+    await(connection, true, &RequestDispatcher::answerAccount, [&](AccountService::Waiter later) {
         return accounts.changePassword(connection.peerText(), connection.userId(), request.current,
                                        request.replacement, std::move(later));
     });
@@ -229,31 +235,60 @@ void RequestDispatcher::setPassword(Connection& connection, const SetPasswordReq
 
 void RequestDispatcher::getName(Connection& connection, const GetNameRequest& request)
 {
-    std::optional<QString> name;
-    if (const LobbyUser* user = lobby.user(request.userId))
-        name = user->handle;
-    else
-        name = accounts.storedHandle(request.userId);
-    connection.sendReply(frameBytes(NameReply{name ? 0u : 1u, name.value_or(QString())}));
+    const LobbyUser* user = lobby.user(request.userId);
+    if (user && !handleChanges.contains(&connection))
+        return connection.sendReply(frameBytes(NameReply{0, user->handle}));
+    await(connection, true, &RequestDispatcher::answerName, [&](AccountService::Waiter later) {
+        return accounts.lookUp(request.userId, std::move(later));
+    });
+}
+
+void RequestDispatcher::answerName(Connection& connection, const Answer& found)
+{
+    // The lobby's name of a user in it is the one in force.
+    const LobbyUser* user = found.account ? lobby.user(found.account->id) : nullptr;
+    const QString name = user ? user->handle : found.account ? found.account->handle : QString();
+    connection.sendReply(frameBytes(NameReply{found.result, name}));
 }
 
 void RequestDispatcher::setName(Connection& connection, const SetNameRequest& request)
 {
-    LobbyUser& user = currentUser(connection);
-    const Answer changed = accounts.changeHandle(user.id, request.name);
-    note(connection, changed);
-    if (changed.refusal.isEmpty())
-        user.handle = request.name;
+    const quint32 id = currentUser(connection).id;
+    const QString name = request.name;
+    const Connection* key = &connection;
+    ++handleChanges[key];
+    const auto changed = [id, name, key](RequestDispatcher& self, Connection& connection,
+                                         const Answer& answer) {
+        if (--self.handleChanges[key] <= 0)
+            self.handleChanges.remove(key);
+        self.note(connection, answer);
+        LobbyUser* user = self.lobby.user(id);
+        if (answer.refusal.isEmpty() && user)
+            user->handle = name;
+    };
+    await(connection, false, changed, [&](AccountService::Waiter later) {
+        return accounts.changeHandle(id, name, std::move(later));
+    });
 }
 
 void RequestDispatcher::getMail(Connection& connection, const GetMailRequest&)
 {
-    connection.sendReply(frameBytes(MailReply{accounts.mail(connection.userId())}));
+    await(
+        connection, true,
+        [](RequestDispatcher&, Connection& connection, const Answer& found) {
+            connection.sendReply(
+                frameBytes(MailReply{found.account ? found.account->mail : QString()}));
+        },
+        [&](AccountService::Waiter later) {
+            return accounts.lookUp(connection.userId(), std::move(later));
+        });
 }
 
 void RequestDispatcher::setMail(Connection& connection, const SetMailRequest& request)
 {
-    note(connection, accounts.changeMail(connection.userId(), request.mail));
+    await(connection, false, &RequestDispatcher::note, [&](AccountService::Waiter later) {
+        return accounts.changeMail(connection.userId(), request.mail, std::move(later));
+    });
 }
 
 void RequestDispatcher::getCount(Connection& connection, const GetCountRequest&)

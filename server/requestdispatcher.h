@@ -4,6 +4,7 @@
 #include "lobbyrequests.h"
 
 #include <QByteArrayView>
+#include <QHash>
 
 #include <functional>
 
@@ -23,7 +24,8 @@ struct BadRequest {
 // Reads each request, checks it and answers it: one handler per request layout, found in one
 // table that also says whether the request needs a login and whether it is a command (one
 // reply, and no second command before it). The work itself is the lobby's and the account
-// service's; this class turns requests into their calls and their answers into replies.
+// service's; this class turns requests into their calls and their answers into replies. Requests
+// that need the store are answered when its answer comes; the others never wait for it.
 class RequestDispatcher
 {
   public:
@@ -76,6 +78,7 @@ class RequestDispatcher
     void endBattle(Connection& connection, const EndBattleRequest& request);
     void dropBattle(Connection& connection, const DropBattleRequest& request);
 
+    void answerName(Connection& connection, const Answer& found);
     void finishLogin(Connection& connection, const Answer& done);
     void completeLogin(Connection& connection, const Account& account);
     void refuseLogin(Connection& connection, const Answer& refused);
@@ -88,12 +91,15 @@ class RequestDispatcher
     // Writes an account answer's lines to the connection's log.
     void note(Connection& connection, const Answer& answer);
 
-    using Then = void (RequestDispatcher::*)(Connection&, const Answer&);
+    using Then = std::function<void(RequestDispatcher&, Connection&, const Answer&)>;
     using Start = std::function<std::optional<Answer>(AccountService::Waiter)>;
-    // Starts a request that may need a password job: then takes its answer, whether it comes
-    // at once or later, and the connection's command stays open meanwhile.
-    void await(Connection& connection, Then then, const Start& start);
+    // Starts a request that may need the store or a password job: then takes its answer,
+    // whether it comes at once or later, and a command stays open meanwhile.
+    void await(Connection& connection, bool command, Then then, const Start& start);
 
+    // Each connection's handle changes still being stored: its own name lookups wait behind
+    // them, so that it reads the name it set.
+    QHash<const Connection*, int> handleChanges;
     Lobby& lobby;
     Notifier& notifier;
     AccountService& accounts;

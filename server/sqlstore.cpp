@@ -75,16 +75,23 @@ QString foldedMail(const QString& mail)
     return folded;
 }
 
+// A locked or unreachable database answers failure after these, instead of holding up the
+// requests queued behind the one that waits. Writes are single rows: well within them.
+constexpr int lockTimeoutMs = 2000;
+constexpr int statementTimeoutMs = 5000;
+constexpr int connectTimeoutSeconds = 3;
+
 QSqlDatabase addConnection(const QString& location, const QString& name, QString& error)
 {
     if (location.startsWith("sqlite:")) {
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name);
         db.setDatabaseName(location.mid(7));
-        db.setConnectOptions("QSQLITE_BUSY_TIMEOUT=5000");
+        db.setConnectOptions(QString("QSQLITE_BUSY_TIMEOUT=%1").arg(lockTimeoutMs));
         return db;
     }
     if (location.startsWith("postgresql:")) {
         QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", name);
+        db.setConnectOptions(QString("connect_timeout=%1").arg(connectTimeoutSeconds));
         if (location.startsWith("postgresql://")) {
             const QUrl url(location);
             if (!url.isValid()) {
@@ -173,6 +180,12 @@ bool SqlStore::connect(QString& error)
         error = "cannot set up the SQLite database: " + pragma.lastError().text();
         return false;
     }
+    if (db.driverName() == "QPSQL" &&
+        (!pragma.exec(QString("SET lock_timeout = %1").arg(lockTimeoutMs)) ||
+         !pragma.exec(QString("SET statement_timeout = %1").arg(statementTimeoutMs)))) {
+        error = "cannot set up the PostgreSQL session: " + pragma.lastError().text();
+        return false;
+    }
     return true;
 }
 
@@ -216,9 +229,12 @@ bool SqlStore::upgradeSchema(QString& error)
     }
     QStringList done;
     const auto upgrade = [&](QSqlQuery& query) {
-        // Several servers may share one PostgreSQL database; one of them upgrades at a time.
+        // Several servers may share one PostgreSQL database; one of them upgrades at a time,
+        // and a step over many accounts may take longer than a request may.
         if (db.driverName() == "QPSQL" &&
-            !run(query, "LOCK TABLE schema_version IN EXCLUSIVE MODE")) {
+            (!run(query, "SET LOCAL lock_timeout = 0") ||
+             !run(query, "SET LOCAL statement_timeout = 0") ||
+             !run(query, "LOCK TABLE schema_version IN EXCLUSIVE MODE"))) {
             error = "cannot lock schema_version: " + query.lastError().text();
             return false;
         }

@@ -17,6 +17,7 @@
 #include "passwords.h"
 #include "requestdispatcher.h"
 #include "sqlstore.h"
+#include "storeworker.h"
 #include "lobbyrequests.h"
 
 #include <QCoreApplication>
@@ -69,33 +70,41 @@ struct Harness {
     QCoreApplication app{argc, argv};
     QTemporaryDir folder;
     ServerConfig config = fuzzConfig();
-    std::unique_ptr<SqlStore> store;
+    StoreWorker store;
+    bool opened = openStore(store);
     Outbox outbox{folder.filePath("outbox"), config.mailFrom};
     Metrics metrics;
     Notifier notifier;
     Lobby lobby{config, notifier};
     AddressGuard addressGuard{config.failedLoginsPerMinute, config.loginBanSeconds,
                               config.registrationMailsPerHour};
-    AccountService accounts{config, *store, outbox, addressGuard};
+    AccountService accounts{config, store, outbox, addressGuard};
     RequestDispatcher dispatcher{lobby, notifier, accounts};
     quint64 serial = 0;
     quint64 runs = 0;
 
-    Harness() : store(openStore())
+    Harness()
     {
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-        for (const char* account : {"fuzz", "host"}) {
-            Account made;
-            made.name = account;
-            made.password = hashPassword(account, 1);
-            store->createAccount(made);
-        }
     }
 
-    static std::unique_ptr<SqlStore> openStore()
+    // The database in memory belongs to the store's thread, which makes the accounts too.
+    static bool openStore(StoreWorker& store)
     {
         QString error;
-        std::unique_ptr<SqlStore> opened = SqlStore::open("sqlite::memory:", error);
+        const bool opened = store.open(
+            [](QString& error) -> std::unique_ptr<Store> {
+                std::unique_ptr<SqlStore> opened = SqlStore::open("sqlite::memory:", error);
+                for (const char* account : {"fuzz", "host"}) {
+                    Account made;
+                    made.name = account;
+                    made.password = hashPassword(account, 1);
+                    if (opened)
+                        opened->createAccount(made);
+                }
+                return opened;
+            },
+            error);
         if (!opened)
             std::abort();
         return opened;

@@ -10,5 +10,6 @@ int main(int argc, char** argv)
 
     MainWindow window;
     window.show();
+    qDebug("[main] window shown");
     return app.exec();
 }

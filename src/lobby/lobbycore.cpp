@@ -53,6 +53,7 @@ void LobbyCore::doRecvAuthenticateReply()
         emit loginRefused();
         return;
     }
+    qDebug("[LobbyCore] logged in");
     emit systemMessageChanged(reply.message);
     connections = reply.connectionCount;
     requestOwnName();
@@ -67,6 +68,7 @@ void LobbyCore::doRecvOwnNameReply()
 
     if (reply.result != 0)
         fatalError("なぜか自分の名前が取得できなかった");
+    qDebug("[LobbyCore] own name read");
     if (reply.name.isEmpty())
         emit nameMissing();
     else

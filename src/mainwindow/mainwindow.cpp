@@ -175,6 +175,7 @@ void MainWindow::appendAllRoomsLog(uint roomId, const QString& text)
 
 void MainWindow::doStart()
 {
+    qDebug("[MainWindow] port mapping done");
     core->start();
 }
 

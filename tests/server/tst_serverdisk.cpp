@@ -4,6 +4,7 @@
 #include "outbox.h"
 #include "serverconfig.h"
 #include "sqlstore.h"
+#include "storeworker.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -86,29 +87,34 @@ class ServerDiskTest : public QObject
         };
         const QString database = "sqlite:" + folder("database") + "/accounts.db";
         QString error;
-        std::unique_ptr<SqlStore> store;
         QVERIFY(disk.mounted && QDir().mkpath(folder("database")));
-        QVERIFY((store = SqlStore::open(database, error)) &&
-                store->putRegistrationKey("ann@example.org", "key",
-                                          QDateTime::currentSecsSinceEpoch() + 60));
         Outbox outbox(folder("outbox"), config.mailFrom);
         AddressGuard guard(1, 1, 1);
         std::optional<AccountService::Answer> answer;
         {
-            AccountService accounts(config, *store, outbox, guard);
+            StoreWorker worker;
+            QVERIFY(worker.open(
+                [&](QString& error) -> std::unique_ptr<Store> {
+                    std::unique_ptr<SqlStore> opened = SqlStore::open(database, error);
+                    const qint64 expires = QDateTime::currentSecsSinceEpoch() + 60;
+                    if (opened && !opened->putRegistrationKey("ann@example.org", "key", expires))
+                        opened.reset();
+                    return opened;
+                },
+                error));
+            AccountService accounts(config, worker, outbox, guard);
             QVERIFY(disk.fill());
-            answer = withKey ? accounts.registerKey(
-                                   "127.0.0.1", "key",
-                                   {[] { return true; },
-                                    [&](const AccountService::Answer& done) { answer = done; }})
-                             : accounts.registerMail("127.0.0.1", "bob@example.org");
+            const AccountService::Waiter waiter{
+                [] { return true; }, [&](const AccountService::Answer& done) { answer = done; }};
+            answer = withKey ? accounts.registerKey("127.0.0.1", "key", waiter)
+                             : accounts.registerMail("127.0.0.1", "bob@example.org", waiter);
             QTRY_VERIFY(answer);
         }
         QCOMPARE(answer->result, 1u);
         // Not even an empty or a half-written mail.
         QCOMPARE(QDir(folder("outbox")).entryList(QDir::Files | QDir::Hidden), QStringList());
         // No account after a restart, with room on the disk again.
-        store.reset();
+        std::unique_ptr<SqlStore> store;
         QVERIFY(QFile::remove(disk.folder + "/filler") &&
                 (store = SqlStore::open(database, error)));
         if (withKey)
