@@ -1,5 +1,5 @@
 // Measures a real user's login while others guess passwords: the attackers, each on a
-// connection of its own loopback source address (127.0.0.10 and on), log in with a wrong
+// connection from a loopback network of its own (127.0.1.10, 127.0.2.10, ...), log in with a wrong
 // password again and again, each as soon as its last try was answered; meanwhile the user logs
 // in from 127.0.0.2, one login after another, and the time from Authenticate to its reply is
 // taken. The server's failed-login limits are raised so that the guessing goes on throughout:
@@ -46,7 +46,9 @@ struct Attack {
     {
         for (int i = 0; i < count; ++i) {
             auto client = std::make_unique<LobbyClient>();
-            client->connectToServer("127.0.0.1", port, QHostAddress(quint32(0x7F00000A + i)));
+            // Limits per address count networks (/24): one attacker in each.
+            const quint32 network = quint32(i + 1) << 8;
+            client->connectToServer("127.0.0.1", port, QHostAddress(0x7F00000Au + network));
             guess(client.get(), i);
             clients.push_back(std::move(client));
         }

@@ -131,6 +131,9 @@ QByteArray configText(const Settings& settings)
 {
     QByteArray ini = "[lobby]\nmaxUsers=100000\n"
                      "[limits]\nconnectionsPerAddress=100000\nchatLinesPerSecond=1000\n"
+                     // The held connections that stay past the hello measure memory: the limits
+                     // against idle connections must not cut them off.
+                     "connectionsBeforeLogin=100000\nloginTimeoutSeconds=86400\n"
                      // Room for a worker that falls behind for a moment: the figures are the
                      // server's, not the cut-off policy's.
                      "sendQueueBytes=16777216\n"

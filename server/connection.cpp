@@ -1,7 +1,9 @@
 #include "connection.h"
 
+#include "addressgroup.h"
 #include "metrics.h"
 #include "requestdispatcher.h"
+#include "serverconfig.h"
 #include "lobbymessages.h"
 
 QString addressText(const QHostAddress& address)
@@ -13,13 +15,34 @@ QString addressText(const QHostAddress& address)
 
 Connection::Connection(quint64 serial, const QHostAddress& peer,
                        std::unique_ptr<Transport> transport, RequestDispatcher& dispatcher,
-                       Metrics& metrics, qint64 sendQueueLimit)
-    : number(serial), peerName(addressText(peer)), transport(std::move(transport)),
-      dispatcher(dispatcher), metrics(metrics), sendQueueLimit(sendQueueLimit)
+                       Metrics& metrics, const ServerConfig& config)
+    : number(serial), peerName(addressText(peer)),
+      group(::addressGroup(peer, config.ipv4GroupPrefix)), transport(std::move(transport)),
+      dispatcher(dispatcher), metrics(metrics), config(config), openedMs(monotonicMs()),
+      refusalBudget(config.refusalsPerMinute, 60 * 1000)
 {
+    countLoginPending();
 }
 
-Connection::~Connection() = default;
+Connection::~Connection()
+{
+    state = State::Ended;
+    countLoginPending();
+}
+
+void Connection::setUserId(quint32 id)
+{
+    user = id;
+    countLoginPending();
+}
+
+void Connection::countLoginPending()
+{
+    const bool pending = state != State::Ended && user == 0;
+    if (pending != countedPending)
+        metrics.notLoggedIn += pending ? 1 : -1;
+    countedPending = pending;
+}
 
 void Connection::log(const QString& message) const
 {
@@ -30,7 +53,43 @@ void Connection::log(const QString& message) const
 void Connection::logRefusal(const QString& what)
 {
     ++metrics.refusals;
-    log("refused: " + what);
+    const qint64 now = monotonicMs();
+    if (refusals.isEmpty())
+        summaryDueMs = now + qint64(config.refusalSummarySeconds) * 1000;
+    if (refusals.count(RefusalSummary::kindOf(what)))
+        log("refused: " + what);
+    if (!refusalBudget.tryTake(now)) {
+        ++metrics.offenders;
+        closeWithNotice(CloseServerShutdown,
+                        QString("more than %1 refusals a minute").arg(config.refusalsPerMinute));
+    }
+}
+
+void Connection::logRefusalSummary()
+{
+    for (const QString& line : refusals.flush())
+        log(line);
+}
+
+void Connection::checkDeadlines(qint64 nowMs)
+{
+    if (state == State::Ended)
+        return;
+    if (!refusals.isEmpty() && nowMs >= summaryDueMs)
+        logRefusalSummary();
+    QString late;
+    if (state == State::AwaitingHello && nowMs - openedMs >= config.helloTimeoutSeconds * 1000LL)
+        late = "no hello in time";
+    // The server's own slowness (a login's password check) is not held against the client.
+    else if (state == State::Open && !user && !commandPending &&
+             nowMs - helloMs >= config.loginTimeoutSeconds * 1000LL)
+        late = "no login in time";
+    else if (partialSinceMs >= 0 && nowMs - partialSinceMs >= config.partialFrameSeconds * 1000LL)
+        late = QString("a frame unfinished for %1 s").arg(config.partialFrameSeconds);
+    if (late.isEmpty())
+        return;
+    ++metrics.timeouts;
+    close(late);
 }
 
 void Connection::receive(QByteArrayView bytes)
@@ -38,11 +97,13 @@ void Connection::receive(QByteArrayView bytes)
     if (state == State::Ended)
         return;
     decoder.append(bytes);
+    unframedBytes += bytes.size();
+    bool framed = false;
     while (state != State::Ended) {
         QByteArrayView payload;
         const FrameDecoder::Status status = decoder.next(payload);
         if (status == FrameDecoder::Status::NeedMore)
-            return;
+            break;
         if (status == FrameDecoder::Status::BadLength) {
             const QString why = QString("frame length %1").arg(decoder.badLength());
             if (state == State::AwaitingHello)
@@ -51,12 +112,19 @@ void Connection::receive(QByteArrayView bytes)
                 closeForViolation(why);
             return;
         }
+        unframedBytes -= lengthPrefix + payload.size();
+        framed = true;
         ++metrics.framesIn;
         if (state == State::AwaitingHello)
             handleHello(payload);
         else
             dispatcher.dispatch(*this, payload);
     }
+    // A frame's clock starts with its first byte: when the last one ended, or now.
+    if (unframedBytes == 0)
+        partialSinceMs = -1;
+    else if (framed || partialSinceMs < 0)
+        partialSinceMs = monotonicMs();
 }
 
 void Connection::handleHello(QByteArrayView payload)
@@ -70,6 +138,7 @@ void Connection::handleHello(QByteArrayView payload)
         return refuseHello(1, QString("protocol version %1 refused").arg(version));
     write(FrameWriter::serverHello(0).toByteArray());
     state = State::Open;
+    helloMs = monotonicMs();
     log("hello accepted");
 }
 
@@ -121,10 +190,10 @@ void Connection::write(const QByteArray& frame)
 {
     if (!transport)
         return;
-    if (transport->unsentBytes() + frame.size() > sendQueueLimit) {
+    if (transport->unsentBytes() + frame.size() > config.sendQueueBytes) {
         ++metrics.refusals;
-        end(false,
-            QString("send queue over %1 bytes: the client stopped reading").arg(sendQueueLimit));
+        end(false, QString("send queue over %1 bytes: the client stopped reading")
+                       .arg(config.sendQueueBytes));
         return;
     }
     transport->write(frame);
@@ -155,7 +224,9 @@ void Connection::end(bool flush, const QString& why)
     if (state == State::Ended)
         return;
     state = State::Ended;
+    countLoginPending();
     held.clear();
+    logRefusalSummary();
     log("closed: " + why);
     if (transport) {
         if (flush)

@@ -2,6 +2,8 @@
 
 #include "framedecoder.h"
 #include "lobbywire.h"
+#include "ratewindow.h"
+#include "refusalsummary.h"
 #include "transport.h"
 
 #include <QHostAddress>
@@ -12,30 +14,34 @@
 
 class RequestDispatcher;
 struct Metrics;
+struct ServerConfig;
 
 // A peer address as text, with an IPv4-mapped IPv6 address written as plain IPv4: the form the
-// game's engines connect to and the one limits per address are counted by.
+// game's engines connect to and the one the log shows.
 QString addressText(const QHostAddress& address);
 
-// One client: the hello, the framing of its requests, its login, and a bounded send queue.
-// A connection that ends stops reading and writing at once and reports ended() from the event
-// loop, so that the lobby never changes under a loop that is still delivering events.
+// One client: the hello, the framing of its requests, its login, a bounded send queue, its
+// deadlines and its refusals. A connection that ends stops reading and writing at once and
+// reports ended() from the event loop, so that the lobby never changes under a loop that is
+// still delivering events.
 class Connection : public QObject
 {
     Q_OBJECT
 
   public:
     Connection(quint64 serial, const QHostAddress& peer, std::unique_ptr<Transport> transport,
-               RequestDispatcher& dispatcher, Metrics& metrics, qint64 sendQueueLimit);
+               RequestDispatcher& dispatcher, Metrics& metrics, const ServerConfig& config);
     ~Connection() override;
 
     QString peerText() const { return peerName; }
+    // The network the peer address belongs to, which limits per address count.
+    QString addressGroup() const { return group; }
     bool isOpen() const { return state == State::Open; }
     bool isEnded() const { return state == State::Ended; }
 
     quint32 userId() const { return user; }
     bool isLoggedIn() const { return user != 0; }
-    void setUserId(quint32 id) { user = id; }
+    void setUserId(quint32 id);
 
     // A command whose reply is being prepared off the event loop (a password hash).
     bool isCommandPending() const { return commandPending; }
@@ -61,7 +67,13 @@ class Connection : public QObject
     void closeForViolation(const QString& why);
 
     void log(const QString& message) const;
+    // Logs the first refusal of a kind and counts the rest; ends the connection of a client
+    // refused too often.
     void logRefusal(const QString& what);
+
+    // Ends the connection when one of its deadlines has passed (the hello, the login, the rest
+    // of a frame), and sums up the refusals not logged once that is due.
+    void checkDeadlines(qint64 nowMs);
 
   signals:
     void ended(Connection* connection);
@@ -74,15 +86,28 @@ class Connection : public QObject
     void refuseHello(quint32 result, const QString& why);
     void write(const QByteArray& frame);
     void end(bool flush, const QString& why);
+    void logRefusalSummary();
+    // Keeps the count of connections not logged in.
+    void countLoginPending();
 
     const quint64 number;
     const QString peerName;
+    const QString group;
     std::unique_ptr<Transport> transport;
     RequestDispatcher& dispatcher;
     Metrics& metrics;
-    const qint64 sendQueueLimit;
+    const ServerConfig& config;
     State state = State::AwaitingHello;
     FrameDecoder decoder;
+    // Bytes received and not yet part of a whole frame, and since when (-1: none).
+    qint64 unframedBytes = 0;
+    qint64 partialSinceMs = -1;
+    const qint64 openedMs;
+    qint64 helloMs = 0;
+    RefusalSummary refusals;
+    qint64 summaryDueMs = 0;
+    RateWindow refusalBudget;
+    bool countedPending = false;
     quint32 user = 0;
     bool commandPending = false;
     bool holding = false;

@@ -35,7 +35,8 @@ int Lobby::matchCount() const
     return count;
 }
 
-LobbyUser& Lobby::login(quint32 id, const QString& account, const QString& handle, bool admin)
+LobbyUser& Lobby::login(quint32 id, const QString& account, const QString& handle, bool admin,
+                        const QString& addressGroup)
 {
     LobbyUser& user =
         users
@@ -43,6 +44,7 @@ LobbyUser& Lobby::login(quint32 id, const QString& account, const QString& handl
                                        account,
                                        handle,
                                        admin,
+                                       addressGroup,
                                        {},
                                        RateWindow(config.chatLinesPerSecond, 1000),
                                        RateWindow(config.roomCreationsPerMinute, 60 * 1000)})
@@ -83,6 +85,10 @@ quint32 Lobby::createRoom(LobbyUser& user, const QString& title, const QString& 
         refusal = "room creation: already in the most rooms allowed";
         return noRoom;
     }
+    if (heldRooms.value(user.addressGroup) >= config.roomsPerAddress) {
+        refusal = "room creation: the most rooms held from network " + user.addressGroup;
+        return noRoom;
+    }
     // Room numbers are slots below roomSlots: the lowest free one is taken.
     quint32 id = 0;
     for (const auto& [taken, room] : rooms) {
@@ -104,7 +110,9 @@ quint32 Lobby::createRoom(LobbyUser& user, const QString& title, const QString& 
     room.password = password;
     room.capacity = capacity;
     room.gameId = gameId;
+    room.holderId = user.id;
     room.members.append(user.id);
+    ++heldRooms[user.addressGroup];
     rooms.emplace(id, room);
     user.rooms.append(id);
     return id;
@@ -139,6 +147,11 @@ Refusal Lobby::leaveRoom(LobbyUser& user, quint32 roomId)
     // of the end of its match first and of its leaving last, and the leaver hears neither.
     room->members.removeOne(user.id);
     user.rooms.removeOne(roomId);
+    if (room->holderId == user.id) {
+        room->holderId = 0;
+        if (--heldRooms[user.addressGroup] <= 0)
+            heldRooms.remove(user.addressGroup);
+    }
     releaseMatches(*room, user.id);
     announce(*room, EventLeave, user.id);
     if (room->members.isEmpty() && !room->permanent)

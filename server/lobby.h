@@ -4,6 +4,7 @@
 #include "ratewindow.h"
 #include "serverconfig.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -17,6 +18,8 @@ struct LobbyUser {
     QString account;
     QString handle;
     bool admin = false;
+    // The network the user connected from; the rooms it may hold are counted per network.
+    QString addressGroup;
     QVector<quint32> rooms;
     RateWindow chat;
     RateWindow roomCreations;
@@ -39,6 +42,8 @@ struct Room {
     quint32 capacity = 0;
     quint32 gameId = chatOnlyGameId;
     bool permanent = false;
+    // The user who created the room, while still in it; 0 once gone.
+    quint32 holderId = 0;
     QVector<quint32> members;
     QVector<Match> matches;
 };
@@ -71,7 +76,8 @@ class Lobby : public QObject
     int matchCount() const;
     QString systemMessage() const { return message; }
 
-    LobbyUser& login(quint32 id, const QString& account, const QString& handle, bool admin);
+    LobbyUser& login(quint32 id, const QString& account, const QString& handle, bool admin,
+                     const QString& addressGroup = {});
     // Leaves every room the user is in, with all their events, then forgets the user.
     void logout(quint32 id);
 
@@ -115,6 +121,9 @@ class Lobby : public QObject
     QString message;
     std::unordered_map<quint32, LobbyUser> users;
     std::map<quint32, Room> rooms;
+    // Rooms whose creator is still in them, per network of the creator: room slots are few, and
+    // accounts are cheap.
+    QHash<QString, int> heldRooms;
     QTimer countTimer;
     quint32 countSent = 0;
 };

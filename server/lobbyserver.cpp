@@ -1,20 +1,58 @@
 #include "lobbyserver.h"
 
+#include "addressgroup.h"
 #include "connection.h"
+#include "serverconfig.h"
 
+#include <QFileInfo>
 #include <QTcpSocket>
 
-LobbyServer::LobbyServer(const ServerConfig& config, StoreWorker& store, Outbox& outbox)
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace
+{
+constexpr int firstAcceptRetryMs = 50;
+constexpr int lastAcceptRetryMs = 2000;
+// Accepted in one go at most, so that a flood of connections leaves the clients' requests
+// their turn.
+constexpr int acceptBatch = 256;
+// Descriptors that clients never get: the database, the outbox and the sanitizers need some
+// of their own, and a server that has handed out the last one can no longer store an account.
+constexpr int spareDescriptors = 16;
+
+int descriptorLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur > rlim_t(INT_MAX))
+        return INT_MAX;
+    return int(limit.rlim_cur);
+}
+} // namespace
+
+LobbyServer::LobbyServer(ServerConfig& config, StoreWorker& store, Outbox& outbox)
     : config(config), lobby(config, notifier),
       addressGuard(config.failedLoginsPerMinute, config.loginBanSeconds,
                    config.registrationMailsPerHour),
       accounts(config, store, outbox, addressGuard), dispatcher(lobby, notifier, accounts),
       reaper(config.closeLingerSeconds * 1000)
 {
-    connect(&tcp, &QTcpServer::newConnection, this, &LobbyServer::acceptPending);
     connect(&reaper, &SocketReaper::allClosed, this, &LobbyServer::finishShutdownWhenIdle);
     connect(&metricsTimer, &QTimer::timeout, this, &LobbyServer::logMetrics);
     metricsTimer.start(config.metricsIntervalSeconds * 1000);
+    // Deadlines are whole seconds: one look a second at every connection is precise enough
+    // and costs no timer per connection.
+    connect(&deadlineTimer, &QTimer::timeout, this, &LobbyServer::checkDeadlines);
+    deadlineTimer.start(1000);
+    acceptRetry.setSingleShot(true);
+    connect(&acceptRetry, &QTimer::timeout, this, [this] {
+        if (incoming)
+            incoming->setEnabled(true);
+    });
 }
 
 LobbyServer::~LobbyServer()
@@ -25,53 +63,162 @@ LobbyServer::~LobbyServer()
 
 bool LobbyServer::listen(const QHostAddress& address, quint16 port)
 {
-    // The pending queue is bounded by the kernel's backlog; accepted sockets are handled at
-    // once, so the default of 30 would only slow down bursts of logins.
-    tcp.setMaxPendingConnections(1024);
+    // A restart brings every client back at once: the kernel's queue holds such a burst
+    // until it is accepted.
     tcp.setListenBacklogSize(1024);
-    return tcp.listen(address, port);
+    if (!tcp.listen(address, port))
+        return false;
+    maxClientDescriptor = descriptorLimit() - spareDescriptors;
+    // Out of descriptors, QTcpServer (Qt 6.4) was seen to retry accept() at once and forever,
+    // without acceptError, spinning a core, and at other times to stop accepting for good. So
+    // it only listens, and the server accepts from the descriptor itself.
+    tcp.pauseAccepting();
+    incoming = std::make_unique<QSocketNotifier>(QSocketNotifier::Read);
+    connect(incoming.get(), &QSocketNotifier::activated, this, &LobbyServer::acceptPending);
+    incoming->setSocket(tcp.socketDescriptor());
+    incoming->setEnabled(true);
+    return true;
+}
+
+QString LobbyServer::refusalFor(const QString& group) const
+{
+    if (stopping)
+        return "shutting down";
+    if (perGroup.value(group) >= config.connectionsPerAddress)
+        return "too many connections from its network";
+    if (metrics.notLoggedIn >= config.connectionsBeforeLogin)
+        return "too many connections not logged in";
+    return {};
 }
 
 void LobbyServer::acceptPending()
 {
-    while (QTcpSocket* socket = tcp.nextPendingConnection()) {
-        const QHostAddress peer = socket->peerAddress();
-        const QString address = addressText(peer);
-        if (stopping || perAddress.value(address) >= config.connectionsPerAddress) {
-            ++metrics.refusals;
-            qInfo().noquote() << QString("refused connection from %1: %2")
-                                     .arg(address, stopping ? "shutting down"
-                                                            : "too many connections from it");
-            socket->abort();
-            socket->deleteLater();
-            continue;
+    for (int i = 0; i < acceptBatch && incoming; ++i) {
+        const int descriptor =
+            ::accept4(int(tcp.socketDescriptor()), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (descriptor < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                return pauseAccepting(QString::fromLocal8Bit(std::strerror(errno)));
+            // The queue is empty (or the error is the client's): a shortage is over once the
+            // clients that waited in the queue have all been taken.
+            if (acceptBackoffMs > 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                qInfo().noquote() << "accepting connections again";
+                acceptBackoffMs = 0;
+            }
+            return;
         }
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        auto transport = std::make_unique<TcpTransport>(socket, reaper);
-        TcpTransport* tcpTransport = transport.get();
-        auto* connection = new Connection(++lastSerial, peer, std::move(transport), dispatcher,
-                                          metrics, config.sendQueueBytes);
-        connect(connection, &Connection::ended, this, &LobbyServer::connectionEnded);
-        connections.insert(connection);
-        ++perAddress[address];
-        connection->log("opened");
-        QTimer::singleShot(config.helloTimeoutSeconds * 1000, connection, [connection] {
-            if (!connection->isOpen() && !connection->isEnded())
-                connection->closeForViolation("no hello in time");
-        });
-        tcpTransport->attach(connection);
+        // Descriptors are handed out lowest first: this one being high, all below are taken.
+        if (descriptor >= maxClientDescriptor) {
+            ::close(descriptor);
+            ++metrics.refusals;
+            return pauseAccepting(QString("descriptor %1 of %2 reached")
+                                      .arg(descriptor)
+                                      .arg(maxClientDescriptor + spareDescriptors));
+        }
+        auto* socket = new QTcpSocket;
+        if (socket->setSocketDescriptor(descriptor)) {
+            accept(socket);
+        } else {
+            ::close(descriptor);
+            delete socket;
+        }
     }
+}
+
+void LobbyServer::accept(QTcpSocket* socket)
+{
+    const QHostAddress peer = socket->peerAddress();
+    const QString group = addressGroup(peer, config.ipv4GroupPrefix);
+    if (const QString why = refusalFor(group); !why.isEmpty())
+        return refuseConnection(socket, group, why);
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    auto transport = std::make_unique<TcpTransport>(socket, reaper);
+    TcpTransport* tcpTransport = transport.get();
+    auto* connection =
+        new Connection(++lastSerial, peer, std::move(transport), dispatcher, metrics, config);
+    connect(connection, &Connection::ended, this, &LobbyServer::connectionEnded);
+    connections.insert(connection);
+    ++perGroup[connection->addressGroup()];
+    connection->log("opened");
+    tcpTransport->attach(connection);
+}
+
+void LobbyServer::refuseConnection(QTcpSocket* socket, const QString& group, const QString& why)
+{
+    ++metrics.refusals;
+    if (connectionRefusals.isEmpty())
+        refusalSummaryDueMs = monotonicMs() + qint64(config.refusalSummarySeconds) * 1000;
+    if (connectionRefusals.count("connection: " + why))
+        qInfo().noquote() << QString("refused connection from %1 (%2): %3")
+                                 .arg(addressText(socket->peerAddress()), group, why);
+    socket->abort();
+    socket->deleteLater();
+}
+
+void LobbyServer::pauseAccepting(const QString& why)
+{
+    incoming->setEnabled(false);
+    if (acceptBackoffMs == 0) {
+        ++metrics.acceptPauses;
+        acceptBackoffMs = firstAcceptRetryMs;
+        qWarning().noquote() << QString("accepting paused with %1 connections open: %2")
+                                    .arg(connections.size())
+                                    .arg(why);
+    } else {
+        acceptBackoffMs = qMin(acceptBackoffMs * 2, lastAcceptRetryMs);
+    }
+    acceptRetry.start(acceptBackoffMs);
 }
 
 void LobbyServer::connectionEnded(Connection* connection)
 {
     dispatcher.connectionEnded(*connection);
-    const QString address = connection->peerText();
-    if (--perAddress[address] <= 0)
-        perAddress.remove(address);
+    const QString group = connection->addressGroup();
+    if (--perGroup[group] <= 0)
+        perGroup.remove(group);
     connections.remove(connection);
     connection->deleteLater();
+    // Its descriptor is free (or about to be): the clients in the queue need not wait out the
+    // back-off.
+    if (acceptRetry.isActive())
+        acceptRetry.start(0);
     finishShutdownWhenIdle();
+}
+
+void LobbyServer::checkDeadlines()
+{
+    const qint64 now = monotonicMs();
+    // The connections that end meanwhile leave the set only from the event loop.
+    for (Connection* connection : std::as_const(connections))
+        connection->checkDeadlines(now);
+    if (!connectionRefusals.isEmpty() && now >= refusalSummaryDueMs) {
+        for (const QString& line : connectionRefusals.flush())
+            qInfo().noquote() << line;
+    }
+}
+
+void LobbyServer::reloadConfig(const QString& path, bool required)
+{
+    if (stopping)
+        return;
+    ServerConfig read;
+    QString error;
+    if (required && !QFileInfo::exists(path))
+        error = "no configuration file " + path;
+    if (!error.isEmpty() || !loadServerConfig(path, read, error)) {
+        qWarning().noquote() << "configuration not reloaded, the running one stays:" << error;
+        return;
+    }
+    const QString message = config.systemMessage;
+    const QStringList kept = adoptLiveSettings(config, read);
+    qInfo().noquote() << "configuration reloaded from" << path;
+    if (!kept.isEmpty())
+        qInfo().noquote() << "changes that wait for a restart:" << kept.join(", ");
+    metricsTimer.setInterval(config.metricsIntervalSeconds * 1000);
+    if (config.systemMessage != message)
+        lobby.setSystemMessage(config.systemMessage);
 }
 
 void LobbyServer::shutdown()
@@ -80,8 +227,10 @@ void LobbyServer::shutdown()
         return;
     stopping = true;
     qInfo().noquote() << QString("shutting down: closing %1 connections").arg(connections.size());
+    incoming.reset();
     tcp.close();
     metricsTimer.stop();
+    acceptRetry.stop();
     for (Connection* connection : std::as_const(connections)) {
         if (connection->isOpen())
             connection->closeWithNotice(CloseServerShutdown, "server shutting down");
@@ -104,12 +253,17 @@ void LobbyServer::logMetrics()
 {
     addressGuard.forgetOld(monotonicMs());
     qInfo().noquote() << QString("metrics connections=%1 users=%2 rooms=%3 matches=%4 "
-                                 "framesIn=%5 framesOut=%6 refusals=%7")
+                                 "framesIn=%5 framesOut=%6 refusals=%7 notLoggedIn=%8 "
+                                 "timeouts=%9 offenders=%10 acceptPauses=%11")
                              .arg(connections.size())
                              .arg(lobby.userCount())
                              .arg(lobby.roomCount())
                              .arg(lobby.matchCount())
                              .arg(metrics.framesIn)
                              .arg(metrics.framesOut)
-                             .arg(metrics.refusals);
+                             .arg(metrics.refusals)
+                             .arg(metrics.notLoggedIn)
+                             .arg(metrics.timeouts)
+                             .arg(metrics.offenders)
+                             .arg(metrics.acceptPauses);
 }

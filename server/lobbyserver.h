@@ -5,27 +5,33 @@
 #include "addressguard.h"
 #include "metrics.h"
 #include "notifier.h"
+#include "refusalsummary.h"
 #include "requestdispatcher.h"
 #include "tcptransport.h"
 
 #include <QHash>
 #include <QSet>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTimer>
+
+#include <climits>
+#include <memory>
 
 class Connection;
 class Outbox;
 class StoreWorker;
 struct ServerConfig;
 
-// Accepts clients, keeps the per-address count, logs the metrics line, and shuts down in
-// order: a close notice to every client, their last bytes flushed, then stopped().
+// Accepts clients within the limits per network and before login, keeps every connection to
+// its deadlines, logs the metrics line, reloads the configuration, and shuts down in order: a
+// close notice to every client, their last bytes flushed, then stopped().
 class LobbyServer : public QObject
 {
     Q_OBJECT
 
   public:
-    LobbyServer(const ServerConfig& config, StoreWorker& store, Outbox& outbox);
+    LobbyServer(ServerConfig& config, StoreWorker& store, Outbox& outbox);
     ~LobbyServer() override;
 
     bool listen(const QHostAddress& address, quint16 port);
@@ -33,6 +39,9 @@ class LobbyServer : public QObject
     QHostAddress address() const { return tcp.serverAddress(); }
     quint16 port() const { return tcp.serverPort(); }
 
+    // Reads the configuration file again and applies what can change while the server runs; a
+    // file that cannot be read or holds a bad value changes nothing.
+    void reloadConfig(const QString& path, bool required);
     void shutdown();
 
   signals:
@@ -40,11 +49,18 @@ class LobbyServer : public QObject
 
   private:
     void acceptPending();
+    void accept(QTcpSocket* socket);
+    // Why a new connection from that network is turned away, or empty.
+    QString refusalFor(const QString& group) const;
+    void refuseConnection(QTcpSocket* socket, const QString& group, const QString& why);
+    // Out of descriptors or memory: stops accepting for a while, longer each time in a row.
+    void pauseAccepting(const QString& why);
     void connectionEnded(Connection* connection);
+    void checkDeadlines();
     void finishShutdownWhenIdle();
     void logMetrics();
 
-    const ServerConfig& config;
+    ServerConfig& config;
     Metrics metrics;
     Notifier notifier;
     Lobby lobby;
@@ -52,9 +68,17 @@ class LobbyServer : public QObject
     AccountService accounts;
     RequestDispatcher dispatcher;
     SocketReaper reaper;
+    // Binds and listens; the accepting is this class's own (see acceptPending).
     QTcpServer tcp;
+    std::unique_ptr<QSocketNotifier> incoming;
     QTimer metricsTimer;
-    QHash<QString, int> perAddress;
+    QTimer deadlineTimer;
+    QTimer acceptRetry;
+    int acceptBackoffMs = 0;
+    int maxClientDescriptor = INT_MAX;
+    RefusalSummary connectionRefusals;
+    qint64 refusalSummaryDueMs = 0;
+    QHash<QString, int> perGroup;
     QSet<Connection*> connections;
     quint64 lastSerial = 0;
     bool stopping = false;

@@ -2,6 +2,7 @@
 #include "lobbyserver.h"
 #include "outbox.h"
 #include "serverconfig.h"
+#include "serverlog.h"
 #include "serveroptions.h"
 #include "shutdownsignal.h"
 #include "sqlstore.h"
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <csignal>
 #include <cstdio>
 #include <sys/resource.h>
 
@@ -40,7 +42,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("tileparlor-server");
     QCoreApplication::setApplicationVersion(TILEPARLOR_VERSION);
-    qSetMessagePattern("%{time yyyy-MM-ddThh:mm:ss.zzz} %{message}");
+    installServerLog();
 
     const ServerOptions options = parseServerOptions(QCoreApplication::arguments());
     if (options.configRequired && !QFileInfo::exists(options.configFile))
@@ -83,9 +85,12 @@ int main(int argc, char** argv)
         << QString("listening on %1:%2").arg(server.address().toString()).arg(server.port());
 
     ShutdownSignal shutdownSignal;
-    QObject::connect(&shutdownSignal, &ShutdownSignal::received, &server, [&server](int number) {
+    QObject::connect(&shutdownSignal, &ShutdownSignal::received, &server, [&](int number) {
         qInfo().noquote() << "signal" << number << "received";
-        server.shutdown();
+        if (number == SIGHUP)
+            server.reloadConfig(options.configFile, options.configRequired);
+        else
+            server.shutdown();
     });
     QObject::connect(&server, &LobbyServer::stopped, &app, &QCoreApplication::quit);
     const int code = app.exec();

@@ -214,7 +214,7 @@ void RequestDispatcher::completeLogin(Connection& connection, const Account& acc
     connection.setUserId(accountId);
     connection.log("logged in as " + account.name);
     notifier.attach(accountId, connection);
-    lobby.login(accountId, account.name, account.handle, account.admin);
+    lobby.login(accountId, account.name, account.handle, account.admin, connection.addressGroup());
     connection.sendReply(
         frameBytes(LoginReply{0, accountId, quint32(lobby.userCount()), lobby.systemMessage()}));
 }

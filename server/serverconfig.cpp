@@ -140,6 +140,13 @@ bool loadServerConfig(const QString& path, ServerConfig& config, QString& error)
     reader.number("limits/helloTimeoutSeconds", config.helloTimeoutSeconds, 1, 86400);
     reader.number("limits/closeLingerSeconds", config.closeLingerSeconds, 1, 3600);
     reader.number("limits/connectionCountIntervalMs", config.connectionCountIntervalMs, 0, 600000);
+    reader.number("limits/ipv4GroupPrefix", config.ipv4GroupPrefix, 8, 32);
+    reader.number("lobby/roomsPerAddress", config.roomsPerAddress, 1, 100000);
+    reader.number("limits/connectionsBeforeLogin", config.connectionsBeforeLogin, 1, 1000000);
+    reader.number("limits/loginTimeoutSeconds", config.loginTimeoutSeconds, 1, 86400);
+    reader.number("limits/partialFrameSeconds", config.partialFrameSeconds, 1, 3600);
+    reader.number("limits/refusalsPerMinute", config.refusalsPerMinute, 1, 1000000);
+    reader.number("log/refusalSummarySeconds", config.refusalSummarySeconds, 1, 86400);
     reader.number("accounts/passwordIterations", config.passwordIterations,
                   minimumPasswordIterations, 100000000);
     reader.number("accounts/registrationKeyHours", config.registrationKeyHours, 1, 24 * 365);
@@ -167,4 +174,41 @@ bool loadServerConfig(const QString& path, ServerConfig& config, QString& error)
         return false;
     }
     return true;
+}
+
+QStringList adoptLiveSettings(ServerConfig& running, const ServerConfig& read)
+{
+    ServerConfig next = read;
+    next.dataFolder = running.dataFolder;
+    QStringList kept;
+    // What the database, the outbox, the lobby's rooms, the address and account guards, the
+    // password queue, the socket reaper and the groups of open connections took at the start.
+    const auto keep = [&](auto field, const char* key) {
+        if (!(next.*field == running.*field))
+            kept << key;
+        next.*field = running.*field;
+    };
+    keep(&ServerConfig::database, "database/url");
+    keep(&ServerConfig::mailFrom, "mail/from");
+    keep(&ServerConfig::roomSlots, "lobby/roomSlots");
+    keep(&ServerConfig::games, "[game...]");
+    keep(&ServerConfig::permanentRooms, "[rooms]");
+    keep(&ServerConfig::failedLoginsPerMinute, "limits/failedLoginsPerMinute");
+    keep(&ServerConfig::loginBanSeconds, "limits/loginBanSeconds");
+    keep(&ServerConfig::registrationMailsPerHour, "limits/registrationMailsPerHour");
+    keep(&ServerConfig::closeLingerSeconds, "limits/closeLingerSeconds");
+    keep(&ServerConfig::connectionCountIntervalMs, "limits/connectionCountIntervalMs");
+    keep(&ServerConfig::ipv4GroupPrefix, "limits/ipv4GroupPrefix");
+    // The hash an unknown account is checked against has the work factor of the start.
+    keep(&ServerConfig::passwordIterations, "accounts/passwordIterations");
+    keep(&ServerConfig::passwordThreads, "accounts/passwordThreads");
+    keep(&ServerConfig::passwordJobsWaiting, "accounts/passwordJobsWaiting");
+    keep(&ServerConfig::passwordJobsPerAddress, "accounts/passwordJobsPerAddress");
+    keep(&ServerConfig::lockAfterFailures, "accounts/lockAfterFailures");
+    keep(&ServerConfig::lockWindowSeconds, "accounts/lockWindowSeconds");
+    keep(&ServerConfig::lockSeconds, "accounts/lockSeconds");
+    keep(&ServerConfig::maxLockSeconds, "accounts/maxLockSeconds");
+    keep(&ServerConfig::accountChangesPerMinute, "accounts/changesPerMinute");
+    running = next;
+    return kept;
 }

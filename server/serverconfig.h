@@ -2,12 +2,18 @@
 
 #include <QMap>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 // Smallest and largest number of players (host included) of a match of one game.
 struct GameRule {
     quint32 minPlayers = 2;
     quint32 maxPlayers = 2;
+
+    bool operator==(const GameRule& other) const
+    {
+        return minPlayers == other.minPlayers && maxPlayers == other.maxPlayers;
+    }
 };
 
 // A room that exists from the start and stays when its last member leaves.
@@ -16,6 +22,12 @@ struct PermanentRoom {
     QString password;
     quint32 capacity = 100;
     quint32 gameId = 0xFFFFFFFFu;
+
+    bool operator==(const PermanentRoom& other) const
+    {
+        return title == other.title && password == other.password && capacity == other.capacity &&
+               gameId == other.gameId;
+    }
 };
 
 // Every policy and limit of the server, with the defaults it runs with when the configuration
@@ -36,6 +48,17 @@ struct ServerConfig {
     int helloTimeoutSeconds = 30;
     int closeLingerSeconds = 10;
     int connectionCountIntervalMs = 1000;
+
+    // Limits against holding the server's resources. Connections, and the rooms their users
+    // create and stay in, count per network: IPv4 addresses by this prefix, IPv6 by /64.
+    int ipv4GroupPrefix = 24;
+    int roomsPerAddress = 20;
+    int connectionsBeforeLogin = 1000;
+    // Long enough for a user who registers in the client's dialogs on this connection first.
+    int loginTimeoutSeconds = 300;
+    int partialFrameSeconds = 30;
+    int refusalsPerMinute = 30;
+    int refusalSummarySeconds = 60;
 
     int passwordIterations = 100000;
     int registrationKeyHours = 72;
@@ -65,3 +88,7 @@ constexpr int minimumPasswordIterations = 100000;
 // Reads an INI file over the defaults. A missing file leaves the defaults; a value out of its
 // range is an error that names the key.
 bool loadServerConfig(const QString& path, ServerConfig& config, QString& error);
+
+// Takes over from a configuration read again what a running server can change. Returns the keys
+// that the new one changes but that only a restart applies: for those the running values stay.
+QStringList adoptLiveSettings(ServerConfig& running, const ServerConfig& read);

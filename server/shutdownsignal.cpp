@@ -30,12 +30,14 @@ ShutdownSignal::ShutdownSignal()
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 ShutdownSignal::~ShutdownSignal()
 {
     signal(SIGTERM, SIG_DFL);
     signal(SIGINT, SIG_DFL);
+    signal(SIGHUP, SIG_DFL);
     delete notifier;
     ::close(signalPipe[0]);
     ::close(signalPipe[1]);

@@ -4,8 +4,8 @@
 
 class QSocketNotifier;
 
-// Turns SIGTERM and SIGINT into a Qt signal on the event loop (the handler only writes one
-// byte into a pipe that the loop watches).
+// Turns SIGTERM and SIGINT (shut down) and SIGHUP (reload the configuration) into a Qt signal
+// on the event loop (the handler only writes one byte into a pipe that the loop watches).
 class ShutdownSignal : public QObject
 {
     Q_OBJECT

@@ -112,9 +112,9 @@ struct Harness {
 
     Connection* connect()
     {
-        auto* connection = new Connection(++serial, QHostAddress("::ffff:127.0.0.1"),
-                                          std::make_unique<MemoryTransport>(), dispatcher, metrics,
-                                          config.sendQueueBytes);
+        auto* connection =
+            new Connection(++serial, QHostAddress("::ffff:127.0.0.1"),
+                           std::make_unique<MemoryTransport>(), dispatcher, metrics, config);
         QObject::connect(connection, &Connection::ended, connection, [this](Connection* ended) {
             dispatcher.connectionEnded(*ended);
             ended->deleteLater();

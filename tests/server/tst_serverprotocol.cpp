@@ -1,9 +1,8 @@
 #include "locallobbyserver.h"
 #include "support/lobbyframes.h"
+#include "support/rawclient.h"
 
-#include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QtEndian>
 #include <QtTest>
 
 // The lobby, listening on every address, with two permanent rooms: 0 for game 0, 1 a locked chat
@@ -22,85 +21,6 @@ static const QByteArray tightConfig =
 // Account numbers in the order of creation, and names; alice is the administrator.
 enum : quint32 { alice = 1, bob, carol, dave };
 static const QStringList names{"", "alice", "bob", "carol", "dave"};
-
-// A lobby client at the byte level: sends any bytes and checks the server's bytes exactly,
-// warning of any difference. Connection-count notifications reach everyone at every login and
-// logout; unless kept, they are dropped so that the other streams stay exact.
-struct RawClient {
-    explicit RawClient(bool keepCounts = false) : keepCounts(keepCounts) {}
-
-    bool open(quint16 port, bool hello = true)
-    {
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        if (!socket.waitForConnected(10000))
-            return false;
-        send(hello ? clientHello() : QByteArray());
-        return !hello || expect(serverHello(0));
-    }
-
-    // Logs in as the account of that number, whatever the count and the message.
-    bool login(quint16 port, quint32 account)
-    {
-        if (!open(port))
-            return false;
-        send(authenticateRequest(names[account], "secret"));
-        waitFor(13);
-        waitFor(4 + qFromLittleEndian<quint32>(received.data()));
-        const QByteArray fields = received.mid(5);
-        FieldReader in(fields);
-        const LoginReply reply = readFields<LoginReply>(in);
-        return expect(authenticateReply(0, account, reply.connectionCount, reply.message));
-    }
-
-    void send(const QByteArray& bytes)
-    {
-        socket.write(bytes);
-        socket.flush();
-    }
-
-    bool expect(const QByteArray& bytes)
-    {
-        waitFor(bytes.size());
-        if (received.startsWith(bytes))
-            return received.remove(0, bytes.size()), true;
-        qWarning().noquote() << "expected" << bytes.toHex(' ') << "\nreceived"
-                             << received.toHex(' ');
-        return false;
-    }
-
-    // These bytes, then the end of the connection.
-    bool expectClosed(const QByteArray& lastBytes = {})
-    {
-        waitFor(1 << 30);
-        return expect(lastBytes) && received.isEmpty() &&
-               socket.state() != QAbstractSocket::ConnectedState;
-    }
-
-    // Until that many bytes or the end of the connection, for at most 10 s.
-    void waitFor(qsizetype bytes)
-    {
-        const QDeadlineTimer deadline(10000);
-        bool open = true;
-        while (reading && open && received.size() < bytes && !deadline.hasExpired()) {
-            open = socket.state() == QAbstractSocket::ConnectedState;
-            socket.waitForReadyRead(20);
-            received += socket.readAll();
-            const QByteArray count = frameBytes(ConnectionCountNotification{}).mid(4, 5);
-            for (qsizetype at = 0; !keepCounts && received.size() - at >= 4;) {
-                const qsizetype length = qFromLittleEndian<quint32>(received.data() + at) + 4;
-                if (length == 13 && received.mid(at + 4, 5) == count)
-                    received.remove(at, 13);
-                else
-                    at += length;
-            }
-        }
-    }
-
-    QTcpSocket socket;
-    QByteArray received;
-    bool keepCounts;
-    bool reading = true;
-};
 
 // One step of a transcript: a client sends its bytes (if any) and receives the reply next; then
 // each of the others, the sender too if named, receives the event next.
@@ -129,7 +49,7 @@ static int play(const std::vector<Step>& steps)
 #define EXPECT_LOG(server, text) QTRY_VERIFY((server).log().contains(text))
 #define LOGIN(client, account)                                                                     \
     RawClient client;                                                                              \
-    QVERIFY(client.login(lobby.port(), account))
+    QVERIFY(client.login(lobby.port(), names[account], account))
 
 class ServerProtocolTest : public QObject
 {
@@ -184,7 +104,7 @@ class ServerProtocolTest : public QObject
         };
         start(lobby, lobbyConfig, names.mid(1));
         start(tight, tightConfig, names.mid(1, 2));
-        QVERIFY(idle.login(lobby.port(), dave));
+        QVERIFY(idle.login(lobby.port(), names[dave], dave));
     }
 
     // Every connection, logged in or not, hears why it ends; the servers exit 0 (and, under the
@@ -211,7 +131,8 @@ class ServerProtocolTest : public QObject
     void connectionCountReachesEveryone()
     {
         RawClient watcher(true), other;
-        QVERIFY(watcher.login(lobby.port(), alice) && other.login(lobby.port(), bob));
+        QVERIFY(watcher.login(lobby.port(), names[alice], alice) &&
+                other.login(lobby.port(), names[bob], bob));
         other.socket.disconnectFromHost();
         for (quint32 count : {2, 3, 2})
             PLAY({&watcher, none, frameBytes(ConnectionCountNotification{count})});
@@ -251,7 +172,7 @@ class ServerProtocolTest : public QObject
         QFETCH(QByteArray, bytes);
         QFETCH(QByteArray, lastBytes);
         RawClient offender;
-        QVERIFY(stage == 2 ? offender.login(lobby.port(), carol)
+        QVERIFY(stage == 2 ? offender.login(lobby.port(), names[carol], carol)
                            : offender.open(lobby.port(), stage > 0));
         offender.send(bytes);
         QVERIFY(offender.expectClosed(lastBytes));
@@ -385,7 +306,7 @@ class ServerProtocolTest : public QObject
         QVERIFY(silent.open(tight.port(), false) && silent.expectClosed());
         EXPECT_LOG(tight, "no hello in time");
         // One user, two connections.
-        QVERIFY(inside.login(tight.port(), alice) && outside.open(tight.port()));
+        QVERIFY(inside.login(tight.port(), names[alice], alice) && outside.open(tight.port()));
         PLAY({&outside, authenticateRequest("bob", "secret"), authenticateReply(1, 0, 1, "")});
         EXPECT_LOG(tight, "refused: login: the lobby holds the most users");
         QVERIFY(!third.open(tight.port()) && third.expectClosed());

@@ -133,6 +133,10 @@ int LocalLobbyServer::stop(int timeoutMs)
 
 QByteArray LocalLobbyServer::log()
 {
+    // The pipe is read by the event loop, which a test that waits on its own sockets does not
+    // run: without this, the log could lag behind what the server has long written.
+    while (process.state() == QProcess::Running && process.waitForReadyRead(0)) {
+    }
     serverLog += process.readAllStandardError();
     return serverLog;
 }
