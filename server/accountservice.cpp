@@ -1,5 +1,6 @@
 #include "accountservice.h"
 
+#include "addressgroup.h"
 #include "outbox.h"
 #include "ratewindow.h"
 #include "serverconfig.h"
@@ -90,6 +91,11 @@ bool AccountService::queuePasswordJob(const QString& address, const PasswordJob&
 {
     const bool suspect = addressGuard.failedLately(address, monotonicMs());
     return passwordJobs.submit(queueKey(address), suspect, job, std::move(done));
+}
+
+QString AccountService::queueKey(const QString& address) const
+{
+    return addressGroup(QHostAddress(address), config.ipv4GroupPrefix);
 }
 
 void AccountService::takeUnlockRequests()

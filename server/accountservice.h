@@ -86,7 +86,7 @@ class AccountService : public QObject
     void answerFromStore(std::function<Answer(Store&)> work, const Waiter& waiter);
 
     // The share of the password queue a client's address belongs to.
-    QString queueKey(const QString& address) const { return address; }
+    QString queueKey(const QString& address) const;
     // Queues the job; done runs once it is done. False when the queue refused it.
     bool queuePasswordJob(const QString& address, const PasswordJob& job,
                           std::function<void(const PasswordJobResult&)> done);

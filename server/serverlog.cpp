@@ -1,16 +1,13 @@
 #include "serverlog.h"
 
+#include "textchecks.h"
+
 #include <QByteArray>
 
 #include <cstdio>
 
 namespace
 {
-bool isControl(char16_t c)
-{
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
-}
-
 void writeLine(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     const QByteArray line =
@@ -33,9 +30,9 @@ QString escapeControls(QStringView text)
             escaped += QLatin1String("\\r");
         else if (c == '\t')
             escaped += QLatin1String("\\t");
-        else if (c > 0xFF && isControl(c))
+        else if (c > 0xFF && isControlCharacter(c))
             escaped += QString("\\u%1").arg(uint(c), 4, 16, QChar('0'));
-        else if (isControl(c))
+        else if (isControlCharacter(c))
             escaped += QString("\\x%1").arg(uint(c), 2, 16, QChar('0'));
         else
             escaped += qc;

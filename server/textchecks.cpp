@@ -2,14 +2,17 @@
 
 #include <QList>
 
+#include <algorithm>
+
+bool isControlCharacter(char16_t u)
+{
+    return u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == 0x2028 || u == 0x2029;
+}
+
 bool hasControlCharacters(const QString& text)
 {
-    for (QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == 0x2028 || u == 0x2029)
-            return true;
-    }
-    return false;
+    return std::any_of(text.cbegin(), text.cend(),
+                       [](QChar c) { return isControlCharacter(c.unicode()); });
 }
 
 static bool isDomainLabel(QStringView label)

@@ -11,3 +11,4 @@ bool isUsableMail(const QString& mail);
 // C0 and C1 controls, DEL, and the Unicode line and paragraph separators: none of them belongs
 // in a name, an address or a line of the log.
 bool hasControlCharacters(const QString& text);
+bool isControlCharacter(char16_t u);
