@@ -18,6 +18,7 @@
 #include "support/windowtabs.h"
 
 #include <QAction>
+#include <QPlainTextEdit>
 #include <QRadioButton>
 
 namespace
@@ -128,7 +129,8 @@ class EndToEndTest : public QObject
     }
 
     // A whole match with a bot in the game room, through the stand-in engine: the client's engine
-    // gets the start order of its side and, when the bot has ended its side, the stop order.
+    // gets the start order of its side and, when the bot has ended its side, the stop order. The
+    // bot greets the player and ends in order when stopped as a terminal does.
     void matchWithABot()
     {
         QFETCH(QString, botRole);
@@ -136,8 +138,8 @@ class EndToEndTest : public QObject
         TestEnvironment env;
         LobbySystem lobby;
         VERIFY_LOBBY(lobby.start({player, robota}), lobby);
-        BotProcess* bot =
-            lobby.addBot(robota, {"--room", "対戦ルーム", botRole, "--battle-seconds", "1"});
+        BotProcess* bot = lobby.addBot(
+            robota, {"--room", "対戦ルーム", "--greet", botRole, "--battle-seconds", "1"});
         VERIFY_LOBBY(bot, lobby);
         // A recruit that starts while the client's room is still loading never reaches it.
         if (botRole == "--recruit")
@@ -166,6 +168,9 @@ class EndToEndTest : public QObject
         QTRY_COMPARE_WITH_TIMEOUT(contents(engineLog), startOrder + '\n' + engineBlockHex(0) + '\n',
                                   30000);
         QTRY_VERIFY(!client.window->findChild<BattleDialog*>());
+        const QString chat = child<QPlainTextEdit>(room, "textLog")->toPlainText();
+        QVERIFY2(chat.contains("[ロボ太] ようこそ、プレイヤーさん！"), qPrintable(chat));
+        QCOMPARE(bot->stop(), 0);
     }
 };
 
