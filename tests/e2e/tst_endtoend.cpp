@@ -171,6 +171,14 @@ class EndToEndTest : public QObject
         const QString chat = child<QPlainTextEdit>(room, "textLog")->toPlainText();
         QVERIFY2(chat.contains("[ロボ太] ようこそ、プレイヤーさん！"), qPrintable(chat));
         QCOMPARE(bot->stop(), 0);
+
+        // Leaving another room keeps this one.
+        QVERIFY(client.clickRow("ロビー"));
+        ChatRoomForm* other = client.waitForRoom(0);
+        QVERIFY(other);
+        child<QPushButton>(other, "pushButtonLeave")->click();
+        QTRY_VERIFY(!roomTabOf(client.window, 0));
+        QVERIFY(roomTabOf(client.window, 1));
     }
 };
 
