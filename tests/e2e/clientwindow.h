@@ -52,21 +52,6 @@ class ClientWindow
         const auto* socket = window->findChild<ProtocolSocket*>();
         return window->isEnabled() && socket && !socket->isCommandOpen();
     }
-    // Shows the tab and waits until the window is idle, so that a click right after it acts.
-    bool showIdle(QWidget* tab)
-    {
-        tabsOf(window)->setCurrentWidget(tab);
-        return waitIdle([] { return true; });
-    }
-
-    // The texts of the room list's filled rows, top to bottom.
-    QStringList rows() const
-    {
-        QStringList texts;
-        for (const QPushButton* row : filledRows())
-            texts.append(row->text());
-        return texts;
-    }
     // Clicks the button that offered returns, once it returns one and the window is idle.
     bool clickWhenOffered(const std::function<QPushButton*()>& offered)
     {
@@ -74,30 +59,24 @@ class ClientWindow
         const bool found = waitIdle([&] { return (button = offered()) != nullptr; });
         return found && (button->click(), true);
     }
-    // Clicks the row that shows the room title, once one does.
+    // Clicks the room list's row that shows the room title, once one does. Rows that are
+    // loading or hold no room start with a line break.
     bool clickRow(const QString& title)
     {
-        return showIdle(roomListOf(window)) && clickWhenOffered([&]() -> QPushButton* {
-                   for (QPushButton* row : filledRows())
-                       if (row->text().section('\n', 1, 1) == title && row->isEnabled())
-                           return row;
-                   return nullptr;
-               });
+        tabsOf(window)->setCurrentWidget(roomListOf(window));
+        const auto* list = roomListOf(window)->findChild<QWidget*>("widgetList");
+        return clickWhenOffered([&]() -> QPushButton* {
+            for (QPushButton* row : list->findChildren<QPushButton*>())
+                if (!row->isHidden() && row->isEnabled() &&
+                    row->text().section('\n', 1, 1) == title)
+                    return row;
+            return nullptr;
+        });
     }
 
   private:
     bool waitIdle(const std::function<bool()>& condition, int timeoutMs = 15000) const
     {
         return QTest::qWaitFor([&] { return condition() && isIdle(); }, timeoutMs);
-    }
-    // Made and placed top to bottom; rows that are loading or hold no room start with a line
-    // break.
-    QList<QPushButton*> filledRows() const
-    {
-        QList<QPushButton*> rows =
-            roomListOf(window)->findChild<QWidget*>("widgetList")->findChildren<QPushButton*>();
-        rows.removeIf(
-            [](const QPushButton* row) { return row->isHidden() || row->text().startsWith('\n'); });
-        return rows;
     }
 };

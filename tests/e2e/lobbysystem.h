@@ -51,25 +51,18 @@ struct BotProcess {
 };
 
 // The real lobby server with a data folder of its own: accounts made by its own subcommand, the
-// permanent rooms 0 to 2, its outbox, and the bots the test adds, which end before it.
+// permanent rooms 0 (chat) and 1 (game), its outbox, and the bots the test adds, which end
+// before it.
 class LobbySystem
 {
   public:
     bool start(const QVector<LobbyAccount>& accounts)
     {
         // Rooms hold the server's default number of users.
-        const QByteArray config = "[rooms]\nsize=3\n1\\title=ロビー\n2\\title=対戦ルーム\n"
-                                  "2\\gameId=0\n3\\title=秘密の部屋\n3\\password=demo\n";
+        const QByteArray config =
+            "[rooms]\nsize=2\n1\\title=ロビー\n2\\title=対戦ルーム\n2\\gameId=0\n";
         return server->writeConfig(config) && server->createAccounts(accounts, failure) &&
                server->start(failure);
-    }
-    // Stops the server and starts another on the same data; it listens on a new port.
-    bool restart()
-    {
-        if (server->stop() != 0)
-            failure = "the server did not stop in order: " + QString::fromUtf8(server->log());
-        server = std::make_unique<LocalLobbyServer>(SERVER_PROGRAM, data.path());
-        return failure.isEmpty() && server->start(failure);
     }
     quint16 port() const { return server->port(); }
     // Null when the bot did not get into its room.

@@ -54,15 +54,11 @@ class ServerStoreTest : public QObject
     // A hash stored by earlier versions of the server still matches its password, and only it.
     void storedHashesStillMatch()
     {
-        QByteArray salt;
-        for (char byte = 0; byte < 16; ++byte)
-            salt += byte;
         const StoredPassword stored{
             QByteArray::fromHex("a872982402c6ba1ce74f61d25f194f11103082f65263732c45baa17a00ef4d10"),
-            salt, 100000};
+            QByteArray::fromHex("000102030405060708090a0b0c0d0e0f"), 100000};
         QVERIFY(passwordMatches("合言葉 secret", stored));
         QVERIFY(!passwordMatches("合言葉 secreT", stored));
-        QVERIFY(passwordMatches("秘密", hashPassword("秘密", 1000)));
     }
 
     void accountsAndTheirChanges()
