@@ -10,7 +10,7 @@
 #include "app/globals.h"
 #include "app/startup.h"
 #include "lobbyclient.h"
-#include "locallobbyserver.h"
+#include "clientlobby.h"
 #include "mainwindow/mainwindow.h"
 #include "rooms/chatroomlistform.h"
 
@@ -23,7 +23,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -222,29 +221,11 @@ int main(int argc, char** argv)
     // Twice the time the lines should take, and a minute besides for the start.
     const int timeoutMs = int((lineCount + warmUpCount) / lineRate * 2000) + 60000;
 
-    QTemporaryDir folder;
-    LocalLobbyServer server(SERVER_PROGRAM, folder.filePath("server"));
-    QString error;
-    QDir().mkpath(folder.filePath("server"));
-    if (!server.writeConfig(serverConfig) || !server.createAccounts({account, bot}, error) ||
-        !server.start(error)) {
-        std::fprintf(stderr, "server: %s\n", qPrintable(error));
+    ClientLobby lobby;
+    if (!lobby.start(serverConfig, {account, bot}))
         return 1;
-    }
-    const QString config = folder.filePath("config/TILEWORK");
-    QDir().mkpath(config);
-    QDir().mkpath(folder.filePath("xdg"));
-    QFile settings(config + "/tileParlor.conf");
-    if (!settings.open(QIODevice::WriteOnly) ||
-        settings.write("[account]\nid=" + account.name.toUtf8() +
-                       "\npassword=" + account.password.toUtf8() + "\n") < 0)
-        return 1;
-    settings.close();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_CONFIG_HOME", folder.filePath("config"));
-    environment.insert("XDG_CONFIG_DIRS", folder.filePath("xdg"));
-    environment.insert("TILEPARLOR_LOBBY_HOST", "127.0.0.1");
-    environment.insert("TILEPARLOR_LOBBY_PORT", QString::number(server.port()));
+    LocalLobbyServer& server = lobby.server();
+    const QProcessEnvironment environment = lobby.clientEnvironment();
     print("platform: " + environment.value("QT_QPA_PLATFORM", "default (X11 with a display)"));
 
     QProcess client;

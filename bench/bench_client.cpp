@@ -11,7 +11,7 @@
 // steps and the same code, plus a driver that clicks three rows of the room list.
 #include "app/globals.h"
 #include "app/startup.h"
-#include "locallobbyserver.h"
+#include "clientlobby.h"
 #include "mainwindow/mainwindow.h"
 #include "rooms/chatroomlistform.h"
 
@@ -27,7 +27,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -226,29 +225,11 @@ int main(int argc, char** argv)
     const int runCount = qMax(1, parser.value(runs).toInt());
     const int idleSeconds = qMax(1, parser.value(idle).toInt());
 
-    QTemporaryDir folder;
-    LocalLobbyServer server(SERVER_PROGRAM, folder.filePath("server"));
-    QString error;
-    QDir().mkpath(folder.filePath("server"));
-    if (!server.writeConfig(serverConfig) || !server.createAccounts({account}, error) ||
-        !server.start(error)) {
-        std::fprintf(stderr, "server: %s\n", qPrintable(error));
+    ClientLobby lobby;
+    if (!lobby.start(serverConfig, {account}))
         return 1;
-    }
-    const QString config = folder.filePath("config/TILEWORK");
-    QDir().mkpath(config);
-    QDir().mkpath(folder.filePath("xdg"));
-    QFile settings(config + "/tileParlor.conf");
-    if (!settings.open(QIODevice::WriteOnly) ||
-        settings.write("[account]\nid=" + account.name.toUtf8() +
-                       "\npassword=" + account.password.toUtf8() + "\n") < 0)
-        return 1;
-    settings.close();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_CONFIG_HOME", folder.filePath("config"));
-    environment.insert("XDG_CONFIG_DIRS", folder.filePath("xdg"));
-    environment.insert("TILEPARLOR_LOBBY_HOST", "127.0.0.1");
-    environment.insert("TILEPARLOR_LOBBY_PORT", QString::number(server.port()));
+    LocalLobbyServer& server = lobby.server();
+    QProcessEnvironment environment = lobby.clientEnvironment();
     environment.insert("QT_MESSAGE_PATTERN", "%{time process} %{message}");
     const QByteArray listShown = "room list shown";
     print("platform: " + environment.value("QT_QPA_PLATFORM", "default (X11 with a display)"));
