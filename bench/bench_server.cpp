@@ -342,10 +342,12 @@ int coordinate(const Settings& settings)
     Workers chatters;
     QElapsedTimer clock;
     clock.start();
+    const double serverCpuBefore = cpuSeconds(server.pid());
     if (!startWorkers(chatters, "chat", server.port(), 1, settings.chatUsers, settings,
                       settings.chatUsers * 2000))
         return 1;
     const double seconds = clock.elapsed() / 1000.0;
+    const double serverCpu = cpuSeconds(server.pid()) - serverCpuBefore;
     print(QString("%1 users logged in and entered their rooms in %2 s (%3 workers): server %4")
               .arg(settings.chatUsers)
               .arg(seconds, 0, 'f', 1)
@@ -355,12 +357,15 @@ int coordinate(const Settings& settings)
     const double limit = QThread::idealThreadCount() * 1000.0 / checkMs;
     const double rate = settings.chatUsers / seconds;
     print(QString("  %1 logins/s; one password check takes %2 ms here, so %3 cores allow %4/s: "
-                  "%5 % of that limit")
+                  "%5 % of that limit; the server used %6 s of CPU meanwhile, %7 s of it "
+                  "for the checks")
               .arg(rate, 0, 'f', 1)
               .arg(checkMs, 0, 'f', 1)
               .arg(QThread::idealThreadCount())
               .arg(limit, 0, 'f', 1)
-              .arg(100 * rate / limit, 0, 'f', 0));
+              .arg(100 * rate / limit, 0, 'f', 0)
+              .arg(serverCpu, 0, 'f', 1)
+              .arg(settings.chatUsers * checkMs / 1000, 0, 'f', 1));
     if (!measureHeld(settings, server) || !measureChat(settings, chatters, server.pid()))
         return 1;
     print("after the chat: server " + memoryText(processMemory(server.pid())));
