@@ -31,7 +31,10 @@ class MemoryStore : public Store
     QVector<Account> accounts() override { return down ? QVector<Account>() : kept; }
     bool mailInUse(const QString& mail) override
     {
-        return down || find([&](const Account& account) { return account.mail == mail; });
+        // Without regard to letter case, as the real store compares addresses.
+        return down || find([&](const Account& account) {
+                   return account.mail.compare(mail, Qt::CaseInsensitive) == 0;
+               });
     }
     quint32 createAccount(const Account& account) override
     {
@@ -356,6 +359,8 @@ class ServerLoginsTest : public QObject
         QTest::newRow("addresses")
             << QStringList{"a@x.example", "b@x.example", "c@x.example"} << QList<int>{0, 0, 1} << 2;
         QTest::newRow("both") << QStringList{"ア", "b@x.example", "ウ"} << QList<int>{0, 0, 1} << 2;
+        QTest::newRow("own address spelled anew")
+            << QStringList{"a@x.example", "A@x.example"} << QList<int>{0, 0} << 2;
         QTest::newRow("after a bad one")
             << QStringList{"\x1b", "ア", "イ", "ウ"} << QList<int>{1, 0, 0, 1} << 2;
     }
