@@ -7,12 +7,8 @@
 //
 // The client is this program started again: main()'s steps plus a hand that enters the first
 // room of the list, since a chat room needs a click.
-#include "app/globals.h"
-#include "app/startup.h"
 #include "lobbyclient.h"
 #include "clientlobby.h"
-#include "mainwindow/mainwindow.h"
-#include "rooms/chatroomlistform.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -20,8 +16,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
-#include <QPushButton>
-#include <QTabWidget>
 #include <QTimer>
 
 #include <cstdio>
@@ -69,36 +63,6 @@ void waitFor(int ms)
     QEventLoop idle;
     QTimer::singleShot(ms, &idle, &QEventLoop::quit);
     idle.exec();
-}
-
-// main()'s steps, and a hand that enters the first room once the list shows it.
-int driveClient(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    prepareClientProcess();
-    MainWindow window;
-    window.show();
-
-    QTimer hand;
-    QObject::connect(&hand, &QTimer::timeout, [&] {
-        auto* tabs = window.findChild<QTabWidget*>("tabWidget");
-        auto* list = window.findChild<ChatRoomListForm*>();
-        if (!list || !window.isEnabled())
-            return;
-        if (tabs->count() > 1) {
-            hand.stop();
-            print("room open");
-            return;
-        }
-        for (QPushButton* row : list->findChildren<QPushButton*>()) {
-            if (row->isEnabled() && row->text().startsWith("No.")) {
-                row->click();
-                return;
-            }
-        }
-    });
-    hand.start(50);
-    return app.exec();
 }
 
 // Starts the client and waits until it prints the line asked for.
@@ -204,7 +168,7 @@ class Speaker : public QObject
 int main(int argc, char** argv)
 {
     if (argc > 1 && QByteArray(argv[1]) == driverOption)
-        return driveClient(argc, argv);
+        return driveClient(argc, argv, 1);
 
     QApplication app(argc, argv);
     QCommandLineParser parser;
@@ -230,7 +194,7 @@ int main(int argc, char** argv)
     QProcess client;
     client.setProcessEnvironment(environment);
     endWithThisProcess(client);
-    if (!startUntil(client, "room open"))
+    if (!startUntil(client, "rooms open"))
         return 1;
     const qint64 pid = client.processId();
     Speaker speaker(server.port(), lineRate);

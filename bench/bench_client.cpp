@@ -9,11 +9,7 @@
 // The start-up and room-list figures come from the built client itself. Three open rooms need a
 // hand that enters them, so those come from this program started again as the client: main()'s
 // steps and the same code, plus a driver that clicks three rows of the room list.
-#include "app/globals.h"
-#include "app/startup.h"
 #include "clientlobby.h"
-#include "mainwindow/mainwindow.h"
-#include "rooms/chatroomlistform.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -24,9 +20,7 @@
 #include <QFile>
 #include <QHash>
 #include <QProcess>
-#include <QPushButton>
 #include <QRegularExpression>
-#include <QTabWidget>
 #include <QTimer>
 
 #include <algorithm>
@@ -174,46 +168,12 @@ void stopClient(QProcess& client)
     client.waitForFinished();
 }
 
-// main()'s steps, and a hand that enters rooms one after the other until three are open.
-int driveClient(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    prepareClientProcess();
-    MainWindow window;
-    window.show();
-
-    QTimer hand;
-    QObject::connect(&hand, &QTimer::timeout, [&] {
-        auto* tabs = window.findChild<QTabWidget*>("tabWidget");
-        auto* list = window.findChild<ChatRoomListForm*>();
-        // One room at a time: the next click waits until the last room's tab is in.
-        if (!list || !window.isEnabled())
-            return;
-        const int open = tabs->count() - 1;
-        if (open == roomsToOpen) {
-            hand.stop();
-            print("rooms open");
-            return;
-        }
-        tabs->setCurrentWidget(list);
-        for (QPushButton* row : list->findChildren<QPushButton*>()) {
-            const uint roomId = row->text().section(' ', 0, 0).mid(3).toUInt();
-            if (row->isEnabled() && row->text().startsWith("No.") &&
-                !window.lobby().router().room(roomId)) {
-                row->click();
-                return;
-            }
-        }
-    });
-    hand.start(50);
-    return app.exec();
-}
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (argc > 1 && QByteArray(argv[1]) == driverOption)
-        return driveClient(argc, argv);
+        return driveClient(argc, argv, roomsToOpen);
 
     QApplication app(argc, argv);
     QCommandLineParser parser;

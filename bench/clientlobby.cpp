@@ -1,7 +1,15 @@
 #include "clientlobby.h"
 
+#include "mainwindow/mainwindow.h"
+#include "app/startup.h"
+#include "rooms/chatroomlistform.h"
+
 #include <QDir>
+#include <QApplication>
 #include <QFile>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -34,4 +42,39 @@ bool ClientLobby::start(const QByteArray& serverConfig, const QVector<LobbyAccou
     environment.insert("TILEPARLOR_LOBBY_HOST", "127.0.0.1");
     environment.insert("TILEPARLOR_LOBBY_PORT", QString::number(lobby.port()));
     return true;
+}
+
+int driveClient(int argc, char** argv, int roomsToOpen)
+{
+    QApplication app(argc, argv);
+    prepareClientProcess();
+    MainWindow window;
+    window.show();
+
+    QTimer hand;
+    QObject::connect(&hand, &QTimer::timeout, [&] {
+        auto* tabs = window.findChild<QTabWidget*>("tabWidget");
+        auto* list = window.findChild<ChatRoomListForm*>();
+        // One room at a time: the next click waits until the last room's tab is in.
+        if (!list || !window.isEnabled())
+            return;
+        const int open = tabs->count() - 1;
+        if (open == roomsToOpen) {
+            hand.stop();
+            std::printf("rooms open\n");
+            std::fflush(stdout);
+            return;
+        }
+        tabs->setCurrentWidget(list);
+        for (QPushButton* row : list->findChildren<QPushButton*>()) {
+            const uint roomId = row->text().section(' ', 0, 0).mid(3).toUInt();
+            if (row->isEnabled() && row->text().startsWith("No.") &&
+                !window.lobby().router().room(roomId)) {
+                row->click();
+                return;
+            }
+        }
+    });
+    hand.start(50);
+    return app.exec();
 }

@@ -24,3 +24,7 @@ class ClientLobby
     LocalLobbyServer lobby;
     QProcessEnvironment environment;
 };
+
+// The client as main() runs it, with a hand that enters the listed rooms one after the other and
+// says "rooms open" on stdout once roomsToOpen are: for figures of a client in its rooms.
+int driveClient(int argc, char** argv, int roomsToOpen);
