@@ -7,6 +7,7 @@
 // test. Run with --help for the knobs.
 #include "lobbyclient.h"
 #include "locallobbyserver.h"
+#include "waituntil.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -72,10 +73,7 @@ double timedLogin(quint16 port, int timeoutMs)
     });
     QObject::connect(&user, &LobbyClient::closed, [&] { done = true; });
     user.connectToServer("127.0.0.1", port, QHostAddress("127.0.0.2"));
-    QElapsedTimer waited;
-    waited.start();
-    while (!done && waited.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    waitUntil([&] { return done; }, timeoutMs);
     return ms;
 }
 
@@ -124,12 +122,10 @@ int main(int argc, char** argv)
     Attack attack;
     attack.start(lobby.port(), attackerCount);
     // Until every attacker has had a few answers: the queue is as full as they keep it.
+    waitUntil([&] { return attack.answered >= 3 * attackerCount; }, 60000);
+    const qint64 answeredBefore = attack.answered;
     QElapsedTimer clock;
     clock.start();
-    while (attack.answered < 3 * attackerCount && clock.elapsed() < 60000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    const qint64 answeredBefore = attack.answered;
-    clock.restart();
     QList<double> times;
     int failed = 0;
     for (int i = 0; i < loginCount; ++i) {

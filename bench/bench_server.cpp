@@ -6,10 +6,10 @@
 #include "locallobbyserver.h"
 #include "passwords.h"
 #include "serverconfig.h"
+#include "waituntil.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -41,17 +41,6 @@ void print(const QString& line)
 {
     std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
-}
-
-bool waitUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-    }
-    return true;
 }
 
 // A worker process and the lines it has said.
