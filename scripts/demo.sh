@@ -5,7 +5,8 @@
 #   scripts/demo.sh [BUILD_DIR]        (default: build)
 #
 # TILEPARLOR_DEMO_DIR names the demo's own folder (default: $XDG_STATE_HOME/tileparlor-demo).
-# It keeps the server's data, the client's settings and the logs; a second run reuses them, and
+# It keeps the server's data, the client's settings, the logs and the lobby's TLS certificates
+# (a private CA made at the first start; everything talks TLS); a second run reuses them, and
 # deleting it starts clean. The user's own ~/.config is never read or written.
 set -euo pipefail
 
@@ -21,6 +22,9 @@ for program in "$bin/tileparlor" "$bin/tileparlor-server" "$bin/tileparlor-bot" 
   [ -x "$program" ] || { echo "demo: $program is missing; build the tree first" >&2; exit 1; }
 done
 
+tls=$demo/tls
+"$root/scripts/tls-certificates.sh" ca "$tls" ca
+"$root/scripts/tls-certificates.sh" server "$tls" ca localhost localhost
 server_options=(--data "$demo/server" --config "$demo/server.ini")
 server() { "$bin/tileparlor-server" "${server_options[@]}" "$@"; }
 
@@ -75,7 +79,8 @@ start_server() {
   : >"$log"
   # Not through server(): a function in the background runs in a subshell, and stopping that
   # would leave the server running.
-  "$bin/tileparlor-server" "${server_options[@]}" --port "$port" 2>>"$log" &
+  "$bin/tileparlor-server" "${server_options[@]}" --port "$port" \
+    --tls-cert "$tls/localhost.pem" --tls-key "$tls/localhost.key" 2>>"$log" &
   server_pid=$!
   for _ in $(seq 100); do
     lobby_port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$log" | head -1)
@@ -95,18 +100,19 @@ fi
 bot() {
   local account=$1
   shift
-  "$bin/tileparlor-bot" --host 127.0.0.1 --port "$lobby_port" --account "$account" \
+  "$bin/tileparlor-bot" --host localhost --port "$lobby_port" --ca "$tls/ca.pem" --account "$account" \
     --password "$account-demo" "$@" 2>"$demo/$account.log" &
   pids+=("$!")
 }
 bot robota --room 対戦ルーム --greet --answer --chat-interval 45 --recruit --battle-seconds 20
 bot roboko --room 練習ルーム --greet --answer --chat-interval 60 --apply --battle-seconds 20
 
-echo "demo: lobby on 127.0.0.1:$lobby_port, data and logs in $demo"
+echo "demo: lobby on 127.0.0.1:$lobby_port over TLS, data and logs in $demo"
 set +e
 (
   cd "$bin"
-  TILEPARLOR_LOBBY_HOST=127.0.0.1 TILEPARLOR_LOBBY_PORT=$lobby_port \
+  TILEPARLOR_LOBBY_HOST=localhost TILEPARLOR_LOBBY_PORT=$lobby_port \
+    TILEPARLOR_LOBBY_TLS=1 TILEPARLOR_LOBBY_CA=$tls/ca.pem \
     XDG_CONFIG_HOME=$demo/config XDG_CONFIG_DIRS=$demo/xdg exec ./tileparlor
 )
 status=$?

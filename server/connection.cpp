@@ -107,7 +107,7 @@ void Connection::receive(QByteArrayView bytes)
         if (status == FrameDecoder::Status::BadLength) {
             const QString why = QString("frame length %1").arg(decoder.badLength());
             if (state == State::AwaitingHello)
-                refuseHello(2, "bad hello: " + why);
+                refuseHello(HelloMalformed, "bad hello: " + why);
             else
                 closeForViolation(why);
             return;
@@ -133,13 +133,16 @@ void Connection::handleHello(QByteArrayView payload)
     const quint32 magic = in.u32();
     const quint32 version = in.u32();
     if (payload.size() != 8 || magic != helloMagic)
-        return refuseHello(2, QString("bad hello of %1 bytes").arg(payload.size()));
+        return refuseHello(HelloMalformed, QString("bad hello of %1 bytes").arg(payload.size()));
     if (version != protocolVersion)
-        return refuseHello(1, QString("protocol version %1 refused").arg(version));
-    write(FrameWriter::serverHello(0).toByteArray());
+        return refuseHello(HelloVersionRefused,
+                           QString("protocol version %1 refused").arg(version));
+    if (config.tlsRequired && !encrypted)
+        return refuseHello(HelloPlainRefused, "plain hello refused: TLS is required");
+    write(FrameWriter::serverHello(HelloAccepted).toByteArray());
     state = State::Open;
     helloMs = monotonicMs();
-    log("hello accepted");
+    log(encrypted ? "hello accepted (TLS)" : "hello accepted");
 }
 
 void Connection::refuseHello(quint32 result, const QString& why)

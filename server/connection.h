@@ -51,6 +51,8 @@ class Connection : public QObject
     void receive(QByteArrayView bytes);
     // The client went away or the socket failed.
     void transportEnded(const QString& why);
+    // The transport carries TLS: a server that requires it takes this connection's hello.
+    void markEncrypted() { encrypted = true; }
 
     void sendReply(const QByteArray& frame);
     // While notifications are held (during a command), they queue behind the command's reply,
@@ -111,5 +113,6 @@ class Connection : public QObject
     quint32 user = 0;
     bool commandPending = false;
     bool holding = false;
+    bool encrypted = false;
     QList<QByteArray> held;
 };

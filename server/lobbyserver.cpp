@@ -3,9 +3,10 @@
 #include "addressgroup.h"
 #include "connection.h"
 #include "serverconfig.h"
+#include "tlsidentity.h"
 
 #include <QFileInfo>
-#include <QTcpSocket>
+#include <QSslSocket>
 
 #include <cerrno>
 #include <climits>
@@ -59,6 +60,24 @@ LobbyServer::~LobbyServer()
 {
     accounts.waitForJobs();
     qDeleteAll(connections);
+}
+
+bool LobbyServer::loadTls(QString& error)
+{
+    if (config.tlsCertificate.isEmpty()) {
+        if (config.tlsRequired) {
+            error = "tls/required needs tls/certificate and tls/key (or --tls-cert and --tls-key)";
+            return false;
+        }
+        tls.reset();
+        return true;
+    }
+    const std::optional<QSslConfiguration> loaded =
+        loadTlsIdentity(config.tlsCertificate, config.tlsKey, error);
+    if (!loaded)
+        return false;
+    tls = loaded;
+    return true;
 }
 
 bool LobbyServer::listen(const QHostAddress& address, quint16 port)
@@ -117,7 +136,9 @@ void LobbyServer::acceptPending()
                                       .arg(descriptor)
                                       .arg(maxClientDescriptor + spareDescriptors));
         }
-        auto* socket = new QTcpSocket;
+        QTcpSocket* socket = tls ? new QSslSocket : new QTcpSocket;
+        if (tls)
+            static_cast<QSslSocket*>(socket)->setSslConfiguration(*tls);
         if (socket->setSocketDescriptor(descriptor)) {
             accept(socket);
         } else {
@@ -212,8 +233,16 @@ void LobbyServer::reloadConfig(const QString& path, bool required)
         return;
     }
     const QString message = config.systemMessage;
+    const ServerConfig before = config;
     const QStringList kept = adoptLiveSettings(config, read);
     qInfo().noquote() << "configuration reloaded from" << path;
+    // Certificates are renewed in place: the files are read again even when their names stay.
+    if (QString tlsError; !loadTls(tlsError)) {
+        config.tlsCertificate = before.tlsCertificate;
+        config.tlsKey = before.tlsKey;
+        config.tlsRequired = before.tlsRequired;
+        qWarning().noquote() << "TLS settings not reloaded, the running ones stay:" << tlsError;
+    }
     if (!kept.isEmpty())
         qInfo().noquote() << "changes that wait for a restart:" << kept.join(", ");
     metricsTimer.setInterval(config.metricsIntervalSeconds * 1000);

@@ -10,6 +10,7 @@
 #include "tcptransport.h"
 
 #include <QHash>
+#include <QSslConfiguration>
 #include <QSet>
 #include <QSocketNotifier>
 #include <QTcpServer>
@@ -17,6 +18,7 @@
 
 #include <climits>
 #include <memory>
+#include <optional>
 
 class Connection;
 class Outbox;
@@ -34,6 +36,8 @@ class LobbyServer : public QObject
     LobbyServer(ServerConfig& config, StoreWorker& store, Outbox& outbox);
     ~LobbyServer() override;
 
+    // Reads the TLS certificate and key the configuration names (none: plain connections only).
+    bool loadTls(QString& error);
     bool listen(const QHostAddress& address, quint16 port);
     QString errorString() const { return tcp.errorString(); }
     QHostAddress address() const { return tcp.serverAddress(); }
@@ -76,6 +80,7 @@ class LobbyServer : public QObject
     QTimer acceptRetry;
     int acceptBackoffMs = 0;
     int maxClientDescriptor = INT_MAX;
+    std::optional<QSslConfiguration> tls;
     RefusalSummary connectionRefusals;
     qint64 refusalSummaryDueMs = 0;
     QHash<QString, int> perGroup;

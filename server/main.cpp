@@ -54,6 +54,13 @@ int main(int argc, char** argv)
     if (!QDir().mkpath(options.dataFolder))
         return fail("cannot create the data folder " + options.dataFolder);
     config.dataFolder = options.dataFolder;
+    if (!options.tlsCertificate.isEmpty() || !options.tlsKey.isEmpty()) {
+        config.tlsCertificate = options.tlsCertificate;
+        config.tlsKey = options.tlsKey;
+        config.tlsFromCommandLine = true;
+        if (const QString why = tlsSettingsError(config); !why.isEmpty())
+            return fail(why);
+    }
 
     QString database = options.database;
     if (database.isEmpty())
@@ -76,13 +83,19 @@ int main(int argc, char** argv)
     if (!outbox.check(error))
         return fail(error);
     LobbyServer server(config, store, outbox);
+    if (!server.loadTls(error))
+        return fail(error);
     if (!server.listen(options.listen, options.port))
         return fail(QString("cannot listen on %1:%2: %3")
                         .arg(options.listen.toString())
                         .arg(options.port)
                         .arg(server.errorString()));
-    qInfo().noquote()
-        << QString("listening on %1:%2").arg(server.address().toString()).arg(server.port());
+    qInfo().noquote() << QString("listening on %1:%2%3")
+                             .arg(server.address().toString())
+                             .arg(server.port())
+                             .arg(config.tlsCertificate.isEmpty() ? ""
+                                  : config.tlsRequired            ? " (TLS only)"
+                                                                  : " (TLS and plain)");
 
     ShutdownSignal shutdownSignal;
     QObject::connect(&shutdownSignal, &ShutdownSignal::received, &server, [&](int number) {

@@ -50,6 +50,17 @@ class ConfigReader
                                                         : read.toString();
     }
 
+    void flag(const QString& key, bool& value)
+    {
+        if (!settings.contains(key) || !error.isEmpty())
+            return;
+        const QString read = settings.value(key).toString().toLower();
+        if (read == "true" || read == "false")
+            value = read == "true";
+        else
+            error = key + " must be true or false";
+    }
+
     void gameId(const QString& key, quint32& value)
     {
         QString read;
@@ -115,6 +126,13 @@ void readRooms(ConfigReader& reader, ServerConfig& config)
 
 } // namespace
 
+QString tlsSettingsError(const ServerConfig& config)
+{
+    if (config.tlsCertificate.isEmpty() != config.tlsKey.isEmpty())
+        return "TLS needs both tls/certificate and tls/key (or --tls-cert and --tls-key)";
+    return {};
+}
+
 bool loadServerConfig(const QString& path, ServerConfig& config, QString& error)
 {
     if (!QFileInfo::exists(path))
@@ -155,6 +173,9 @@ bool loadServerConfig(const QString& path, ServerConfig& config, QString& error)
         reader.error = "mail/from must not hold control characters";
     reader.text("database/url", config.database);
     reader.number("log/metricsIntervalSeconds", config.metricsIntervalSeconds, 1, 86400);
+    reader.text("tls/certificate", config.tlsCertificate);
+    reader.text("tls/key", config.tlsKey);
+    reader.flag("tls/required", config.tlsRequired);
     reader.number("accounts/passwordThreads", config.passwordThreads, 0, 256);
     reader.number("accounts/passwordJobsWaiting", config.passwordJobsWaiting, 1, 100000);
     reader.number("accounts/passwordJobsPerAddress", config.passwordJobsPerAddress, 1, 1000);
@@ -165,6 +186,8 @@ bool loadServerConfig(const QString& path, ServerConfig& config, QString& error)
     if (config.maxLockSeconds < config.lockSeconds && reader.error.isEmpty())
         reader.error = "accounts/maxLockSeconds is shorter than accounts/lockSeconds";
     reader.number("accounts/changesPerMinute", config.accountChangesPerMinute, 1, 1000000);
+    if (reader.error.isEmpty())
+        reader.error = tlsSettingsError(config);
     if (reader.error.isEmpty())
         readGames(reader, config);
     if (reader.error.isEmpty())
@@ -180,6 +203,11 @@ QStringList adoptLiveSettings(ServerConfig& running, const ServerConfig& read)
 {
     ServerConfig next = read;
     next.dataFolder = running.dataFolder;
+    if (running.tlsFromCommandLine) {
+        next.tlsCertificate = running.tlsCertificate;
+        next.tlsKey = running.tlsKey;
+        next.tlsFromCommandLine = true;
+    }
     QStringList kept;
     // What the database, the outbox, the lobby's rooms, the address and account guards, the
     // password queue, the socket reaper and the groups of open connections took at the start.

@@ -67,6 +67,14 @@ struct ServerConfig {
     QString database;
     int metricsIntervalSeconds = 60;
 
+    // TLS on the lobby's port beside the plain protocol, when both files are named; required,
+    // plain connections get the hello's refusal. The files are read again on every reload.
+    QString tlsCertificate;
+    QString tlsKey;
+    bool tlsRequired = false;
+    // Named on the command line: a reload of the file does not change them.
+    bool tlsFromCommandLine = false;
+
     // Logins under attack: the queue of password jobs, account locks, and account changes.
     int passwordThreads = 0; // 0: one per core
     int passwordJobsWaiting = 128;
@@ -88,6 +96,9 @@ constexpr int minimumPasswordIterations = 100000;
 // Reads an INI file over the defaults. A missing file leaves the defaults; a value out of its
 // range is an error that names the key.
 bool loadServerConfig(const QString& path, ServerConfig& config, QString& error);
+
+// Why the TLS files named cannot work together, or empty.
+QString tlsSettingsError(const ServerConfig& config);
 
 // Takes over from a configuration read again what a running server can change. Returns the keys
 // that the new one changes but that only a restart applies: for those the running values stay.

@@ -65,10 +65,16 @@ ServerOptions parseServerOptions(const QStringList& arguments)
         "INI configuration file (default server.ini in $CONFIGURATION_DIRECTORY or "
         "the data folder, if it exists).",
         "file");
+    const QCommandLineOption tlsCertificate(
+        "tls-cert", "PEM certificate chain: TLS on the same port (default: tls/certificate).",
+        "file");
+    const QCommandLineOption tlsKey("tls-key", "PEM private key of --tls-cert (default: tls/key).",
+                                    "file");
     const QCommandLineOption mail("mail", "create-account: the account's mail address.", "address");
     const QCommandLineOption admin("admin", "create-account: make it an administrator.");
     const QCommandLineOption revoke("revoke", "make-admin: take the administrator flag away.");
-    parser.addOptions({listen, port, data, database, config, mail, admin, revoke});
+    parser.addOptions(
+        {listen, port, data, database, config, tlsCertificate, tlsKey, mail, admin, revoke});
     parser.addPositionalArgument("subcommand", "See above; none runs the server.",
                                  "[subcommand [arguments]]");
     parser.process(arguments);
@@ -88,6 +94,8 @@ ServerOptions parseServerOptions(const QStringList& arguments)
     options.configRequired = parser.isSet(config);
     options.configFile =
         parser.isSet(config) ? parser.value(config) : defaultConfigFile(options.dataFolder);
+    options.tlsCertificate = parser.value(tlsCertificate);
+    options.tlsKey = parser.value(tlsKey);
     options.command = parser.positionalArguments();
     options.mail = parser.value(mail);
     options.admin = parser.isSet(admin);

@@ -11,6 +11,9 @@ struct ServerOptions {
     // Empty: the configuration's database/url, else SQLite in the data folder.
     QString database;
     QString configFile;
+    // Empty: the configuration's tls/certificate and tls/key.
+    QString tlsCertificate;
+    QString tlsKey;
     bool configRequired = false;
     // An account subcommand and its arguments; empty to run the server.
     QStringList command;

@@ -1,8 +1,9 @@
 #include "tcptransport.h"
 
 #include "connection.h"
+#include "lobbywire.h"
 
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QTimer>
 
 void SocketReaper::closeAfterFlush(QTcpSocket* socket)
@@ -26,7 +27,7 @@ void SocketReaper::closeAfterFlush(QTcpSocket* socket)
 }
 
 TcpTransport::TcpTransport(QTcpSocket* socket, SocketReaper& reaper)
-    : socket(socket), reaper(reaper)
+    : socket(socket), reaper(reaper), choosing(qobject_cast<QSslSocket*>(socket) != nullptr)
 {
 }
 
@@ -54,9 +55,26 @@ void TcpTransport::attach(Connection* connection)
     readAll(connection);
 }
 
+bool TcpTransport::chooseTls(Connection* connection)
+{
+    char first = 0;
+    // In its unencrypted mode a QSslSocket leaves peeked bytes to the handshake.
+    if (socket->peek(&first, 1) != 1)
+        return false;
+    choosing = false;
+    if (quint8(first) != tlsHandshakeByte)
+        return true;
+    connection->markEncrypted();
+    static_cast<QSslSocket*>(socket)->startServerEncryption();
+    // What follows is the handshake; the readyRead after it brings the hello, decrypted.
+    return false;
+}
+
 void TcpTransport::readAll(Connection* connection)
 {
     static char buffer[64 * 1024];
+    if (choosing && socket && !chooseTls(connection))
+        return;
     while (socket && socket->bytesAvailable() > 0) {
         const qint64 count = socket->read(buffer, sizeof buffer);
         if (count <= 0)

@@ -26,7 +26,8 @@ class SocketReaper : public QObject
     int count = 0;
 };
 
-// A connection's transport over a TCP socket.
+// A connection's transport over a TCP socket, which a QSslSocket turns into TLS when the
+// client's first byte asks for it.
 class TcpTransport : public Transport
 {
   public:
@@ -42,9 +43,13 @@ class TcpTransport : public Transport
     void abort() override;
 
   private:
+    // Starts TLS when the first byte is a handshake's; true once the choice is made.
+    bool chooseTls(Connection* connection);
     void readAll(Connection* connection);
     QTcpSocket* release();
 
     QTcpSocket* socket;
     SocketReaper& reaper;
+    // A TLS-capable socket whose first byte has not come yet: it decides between TLS and plain.
+    bool choosing;
 };

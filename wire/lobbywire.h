@@ -11,6 +11,19 @@ constexpr int lengthPrefix = 4;
 // Largest payload of one frame in either direction; a frame of 0 bytes is never valid.
 constexpr int maxPayload = 1024;
 
+// The server hello's result: accepted, or why not. A client that knows only the first two
+// takes any other refusal as a failed connection.
+enum HelloResult : quint32 {
+    HelloAccepted = 0,
+    HelloVersionRefused = 1,
+    HelloMalformed = 2,
+    // The server takes this lobby's connections only inside TLS.
+    HelloPlainRefused = 3,
+};
+// A TLS record (the client's first, its handshake) starts with this byte; a plain hello with
+// the low byte of its length, 8. So one port tells the two apart.
+constexpr quint8 tlsHandshakeByte = 0x16;
+
 constexpr quint16 defaultLobbyPort = 14142;
 // The port the game's engines listen on for a match; the game-start text names it.
 constexpr quint16 gamePort = 14141;

@@ -298,6 +298,10 @@ void MainWindow::doSocketClosed(ProtocolSocket::CloseReason cr)
         notice.exec();
         exitProcess(1);
     }
+    case ProtocolSocket::IdentityUnconfirmed:
+        fatalError("サーバーの身元を確認できませんでした。\n"
+                   "安全に接続できないため、何も送信せずにtileParlorを終了します。\n"
+                   "接続先の設定を確認してください。");
     default:
         fatalError(
             "サーバーから切断されました。\nネットワークが不安定のため、tileParlorを終了します。\n"

@@ -1,12 +1,13 @@
 #include "protocol/protocolsocket.h"
 
 #include "app/globals.h"
+#include "lobbytls.h"
 #include "protocol/lobbyaddress.h"
 #include "lobbymessages.h"
 #include "lobbyrequests.h"
 
 #include <QDebug>
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QtEndian>
 
 #include <cstring>
@@ -62,16 +63,49 @@ void ProtocolSocket::connectToServer()
         return;
     startReceiving();
     closeReason = ConnectionError;
-    socket = new QTcpSocket(this);
+    const bool ready = openSocket();
     // A flood is taken in bounded chunks, so that one read pass, and the notifications it
     // queues for the window, stay short and the packet pool stays small.
     socket->setReadBufferSize(readChunkBytes);
     connect(socket, &QTcpSocket::errorOccurred, this, &ProtocolSocket::doError);
     connect(socket, &QTcpSocket::disconnected, this, &ProtocolSocket::doDisconnected);
-    connect(socket, &QTcpSocket::connected, this, &ProtocolSocket::doConnected);
     connect(socket, &QTcpSocket::readyRead, this, &ProtocolSocket::doReadyRead);
     connect(socket, &QTcpSocket::bytesWritten, this, &ProtocolSocket::doBytesWritten);
-    socket->connectToHost(lobbyHost(), lobbyPort(), QIODevice::ReadWrite);
+    if (!ready)
+        return;
+    if (auto* tls = qobject_cast<QSslSocket*>(socket)) {
+        tls->connectToHostEncrypted(lobbyHost(), lobbyPort(), QIODevice::ReadWrite);
+    } else {
+        connect(socket, &QTcpSocket::connected, this, &ProtocolSocket::doConnected);
+        socket->connectToHost(lobbyHost(), lobbyPort(), QIODevice::ReadWrite);
+    }
+}
+
+bool ProtocolSocket::openSocket()
+{
+    if (!lobbyUsesTls()) {
+        socket = new QTcpSocket(this);
+        return true;
+    }
+    auto* tls = new QSslSocket(this);
+    socket = tls;
+    QString error;
+    if (!prepareLobbyTls(*tls, lobbyCaFile(), error)) {
+        // Without the CAs to check against, no server can be confirmed: end as on a failed
+        // check, before a byte goes out.
+        qDebug() << "[ProtocolSocket]" << error;
+        closeReason = IdentityUnconfirmed;
+        QMetaObject::invokeMethod(this, &ProtocolSocket::invalidate, Qt::QueuedConnection);
+        return false;
+    }
+    // The hello, and with it the password, goes out only inside a confirmed tunnel.
+    connect(tls, &QSslSocket::encrypted, this, &ProtocolSocket::doConnected);
+    connect(tls, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
+        for (const QSslError& error : errors)
+            qDebug() << "[ProtocolSocket] TLS:" << error.errorString();
+        closeReason = IdentityUnconfirmed;
+    });
+    return true;
 }
 
 void ProtocolSocket::beginCommand(QObject* receiver, const char* replySlot, QObject* target,

@@ -27,6 +27,8 @@ class ProtocolSocket : public QObject
         DuplicateLogin = 2,
         VersionMismatch = 3,
         ConnectionError = 4,
+        // Over TLS, the server's certificate did not prove it is the lobby; nothing was sent.
+        IdentityUnconfirmed = 5,
     };
     Q_ENUM(CloseReason)
 
@@ -96,6 +98,9 @@ class ProtocolSocket : public QObject
     void runWaiting();
 
   private:
+    // A QSslSocket readied for the lobby when TLS is chosen, else a QTcpSocket; false when TLS
+    // cannot be readied and the connection is ending.
+    bool openSocket();
     // One frame: on the send side a 4-byte length prefix then the payload; on the receive side
     // the prefix is read first and the payload is then read over it from offset 0.
     struct PacketBuffer {

@@ -61,14 +61,20 @@ bool parseBotCommandLine(const QStringList& arguments, BotCommandLine& out, QStr
         "battle-seconds", "End its side of a match after this long (default 20).", "seconds", "20");
     const QCommandLineOption connections(
         "connections", "Run this many bots, one connection each (default 1).", "n", "1");
+    const QCommandLineOption tls("tls", "Connect over TLS, checking the server's certificate.");
+    const QCommandLineOption ca("ca", "PEM file of the CAs to check it against (implies --tls).",
+                                "file");
     const QCommandLineOption quiet("quiet", "Log only failures.");
-    parser.addOptions({host, port, account, password, name, room, createRoom, roomPassword,
-                       capacity, game, chatOnly, greet, chatInterval, answer, recruit, apply,
-                       battle, connections, quiet});
+    parser.addOptions({host,     port,        tls,          ca,           account,  password,
+                       name,     room,        createRoom,   roomPassword, capacity, game,
+                       chatOnly, greet,       chatInterval, answer,       recruit,  apply,
+                       battle,   connections, quiet});
     parser.process(arguments);
 
     BotSettings& settings = out.settings;
     settings.host = parser.value(host);
+    settings.caFile = parser.value(ca);
+    settings.tls = parser.isSet(tls) || parser.isSet(ca);
     settings.account = parser.value(account);
     settings.password = parser.value(password);
     settings.name = parser.value(name);

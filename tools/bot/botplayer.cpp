@@ -21,6 +21,8 @@ BotPlayer::BotPlayer(const BotSettings& settings, QObject* parent)
 
 void BotPlayer::start()
 {
+    if (settings.tls)
+        lobby->useTls(settings.caFile);
     lobby->connectToServer(settings.host, settings.port);
     const bool sent = lobby->authenticate(settings.account, settings.password,
                                           [this](const LoginReply& reply) { loggedIn(reply); });

@@ -9,6 +9,9 @@
 struct BotSettings {
     QString host = "127.0.0.1";
     quint16 port = defaultLobbyPort;
+    // Over TLS, checked against the CAs of caFile, or the system's when it is empty.
+    bool tls = false;
+    QString caFile;
     QString account;
     QString password;
     // The handle name to take when the account has none, or to change to; "" keeps the account's.

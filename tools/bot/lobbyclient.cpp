@@ -1,8 +1,9 @@
 #include "lobbyclient.h"
 
 #include "lobbyrequests.h"
+#include "lobbytls.h"
 
-#include <QTcpSocket>
+#include <QSslSocket>
 
 #include <algorithm>
 
@@ -14,18 +15,33 @@ void LobbyClient::connectToServer(const QString& host, quint16 port, const QHost
 {
     if (socket)
         return;
-    socket = new QTcpSocket(this);
+    auto* encrypted = tls ? new QSslSocket(this) : nullptr;
+    socket = encrypted ? encrypted : new QTcpSocket(this);
     state = State::Hello;
-    connect(socket, &QTcpSocket::connected, this, [this] {
-        const FrameWriter hello = FrameWriter::clientHello();
-        write(hello.frame(), hello.frameSize());
-    });
     connect(socket, &QTcpSocket::readyRead, this, &LobbyClient::readFrames);
     connect(socket, &QTcpSocket::disconnected, this, &LobbyClient::handleSocketEnd);
     connect(socket, &QTcpSocket::errorOccurred, this, &LobbyClient::handleSocketEnd);
     if (!source.isNull())
         socket->bind(source);
-    socket->connectToHost(host, port);
+    if (!encrypted) {
+        connect(socket, &QTcpSocket::connected, this, &LobbyClient::sendHello);
+        socket->connectToHost(host, port);
+        return;
+    }
+    QString error;
+    if (!prepareLobbyTls(*encrypted, tlsCaFile, error)) {
+        QMetaObject::invokeMethod(
+            this, [this, error] { fail(ConnectionError, error); }, Qt::QueuedConnection);
+        return;
+    }
+    connect(encrypted, &QSslSocket::encrypted, this, &LobbyClient::sendHello);
+    encrypted->connectToHostEncrypted(host, port);
+}
+
+void LobbyClient::sendHello()
+{
+    const FrameWriter hello = FrameWriter::clientHello();
+    write(hello.frame(), hello.frameSize());
 }
 
 void LobbyClient::write(const char* data, qsizetype size)

@@ -43,6 +43,13 @@ class LobbyClient : public QObject
     explicit LobbyClient(QObject* parent = nullptr);
     ~LobbyClient() override;
 
+    // The next connection goes over TLS, the server's certificate checked against the CAs of
+    // caFile (empty: the system's).
+    void useTls(const QString& caFile)
+    {
+        tls = true;
+        tlsCaFile = caFile;
+    }
     // Connects and sends the hello; requests made before the hello is answered wait for it.
     // A source address, when given, is the local address the connection comes from.
     void connectToServer(const QString& host, quint16 port, const QHostAddress& source = {});
@@ -118,6 +125,10 @@ class LobbyClient : public QObject
     // Marks the connection ended and tells the owner, once.
     void end(CloseReason reason, const QString& why);
 
+    void sendHello();
+
+    bool tls = false;
+    QString tlsCaFile;
     QTcpSocket* socket = nullptr;
     State state = State::Unconnected;
     QString detail;
