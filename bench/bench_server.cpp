@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace
@@ -176,10 +177,12 @@ bool prepareAccounts(const Settings& settings, const QString& dataFolder)
     return true;
 }
 
-// CPU seconds the process has used, from /proc/PID/stat.
-double cpuSeconds(qint64 pid)
+// CPU seconds the process has used, from /proc/PID/stat; with thread, those of that thread
+// alone (the main thread's id is the process id).
+double cpuSeconds(qint64 pid, qint64 thread = 0)
 {
-    QFile file(QString("/proc/%1/stat").arg(pid));
+    QFile file(thread ? QString("/proc/%1/task/%2/stat").arg(pid).arg(thread)
+                      : QString("/proc/%1/stat").arg(pid));
     if (!file.open(QIODevice::ReadOnly))
         return 0;
     const QByteArray stat = file.readAll();
@@ -187,6 +190,52 @@ double cpuSeconds(qint64 pid)
     // utime and stime are fields 14 and 15 of the whole line, 12 and 13 after the name.
     return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) /
            double(sysconf(_SC_CLK_TCK));
+}
+
+// What the server's process and its event loop (the main thread: every socket, the lobby, the
+// replies) did with the CPU since start(), as shares of one core.
+class CpuShare
+{
+  public:
+    explicit CpuShare(qint64 pid) : pid(pid) { start(); }
+    void start()
+    {
+        clock.start();
+        process = cpuSeconds(pid);
+        loop = cpuSeconds(pid, pid);
+    }
+    double processPercent() const { return percent(cpuSeconds(pid) - process); }
+    double loopPercent() const { return percent(cpuSeconds(pid, pid) - loop); }
+
+  private:
+    double percent(double seconds) const { return 100 * seconds / (clock.elapsed() / 1000.0); }
+    qint64 pid;
+    QElapsedTimer clock;
+    double process = 0;
+    double loop = 0;
+};
+
+// Every held connection is a descriptor in the server and one in a worker: the soft limit
+// (often 1,024) and even the hard one can be too low. Raising the hard limit needs
+// CAP_SYS_RESOURCE; the server itself needs a few dozen more for its database and listener.
+void raiseDescriptorLimit(int connections)
+{
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    const rlim_t wanted = rlim_t(connections) + 200;
+    if (limit.rlim_cur < wanted) {
+        rlimit raised{wanted, qMax(wanted, limit.rlim_max)};
+        if (setrlimit(RLIMIT_NOFILE, &raised) != 0) {
+            limit.rlim_cur = limit.rlim_max;
+            setrlimit(RLIMIT_NOFILE, &limit);
+        }
+        getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    print(QString("descriptor limit %1 for the server and each worker%2")
+              .arg(qulonglong(limit.rlim_cur))
+              .arg(limit.rlim_cur < wanted
+                       ? " (too low for this run: the server runs out of descriptors)"
+                       : ""));
 }
 
 QString memoryText(const ProcessMemory& memory)
@@ -247,6 +296,13 @@ bool measureHeld(const Settings& settings, LocalLobbyServer& server)
               .arg(settings.heldLogIn ? "more logged in and in rooms" : "past the hello")
               .arg(clock.elapsed() / 1000.0, 0, 'f', 1)
               .arg(memoryText(processMemory(server.pid()))));
+    // With nothing said, what the held connections alone cost the server.
+    CpuShare idle(server.pid());
+    waitUntil([] { return false; }, 5000);
+    print(QString("  held and quiet for 5 s: server CPU %1 %, event loop busy %2 % (100 % = one "
+                  "core)")
+              .arg(idle.processPercent(), 0, 'f', 1)
+              .arg(idle.loopPercent(), 0, 'f', 1));
     for (auto& holder : holders) {
         if (!holder->finish(60000))
             return false;
@@ -264,9 +320,9 @@ bool measureChat(const Settings& settings, Workers& chatters, qint64 serverPid)
               .arg(members)
               .arg(settings.stepSeconds));
     print("  lines/s/user  lines/s  offered deliveries/s  delivered/s  latency p50  p99    "
-          "server CPU  workers CPU (100 % = one core)");
+          "server CPU  event loop  workers CPU (100 % = one core)");
     for (double rate : settings.rates) {
-        const double cpuBefore = cpuSeconds(serverPid);
+        const CpuShare server(serverPid);
         QElapsedTimer clock;
         clock.start();
         for (auto& chatter : chatters)
@@ -295,16 +351,16 @@ bool measureChat(const Settings& settings, Workers& chatters, qint64 serverPid)
             }
         }
         const double seconds = clock.elapsed() / 1000.0;
-        const double cpu = (cpuSeconds(serverPid) - cpuBefore) / seconds;
         const double linesPerSecond = sent / double(settings.stepSeconds);
-        print(QString("  %1  %2  %3  %4  %5 ms  %6 ms  %7 %  %8 %")
+        print(QString("  %1  %2  %3  %4  %5 ms  %6 ms  %7 %  %8 %  %9 %")
                   .arg(rate, 12, 'f', 1)
                   .arg(linesPerSecond, 7, 'f', 0)
                   .arg(linesPerSecond * members, 20, 'f', 0)
                   .arg(delivered / (windowMs / 1000.0), 11, 'f', 0)
                   .arg(latencies.percentileMs(0.5), 8, 'f', 1)
                   .arg(latencies.percentileMs(0.99), 6, 'f', 1)
-                  .arg(cpu * 100, 5, 'f', 0)
+                  .arg(server.processPercent(), 8, 'f', 0)
+                  .arg(server.loopPercent(), 8, 'f', 0)
                   .arg(workerCpuMs / 10.0 / seconds, 5, 'f', 0));
     }
     return true;
@@ -312,6 +368,7 @@ bool measureChat(const Settings& settings, Workers& chatters, qint64 serverPid)
 
 int coordinate(const Settings& settings)
 {
+    raiseDescriptorLimit(qMax(settings.held, settings.chatUsers));
     QTemporaryDir dataFolder;
     if (!prepareAccounts(settings, dataFolder.path()))
         return 1;
