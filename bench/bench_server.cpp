@@ -36,6 +36,9 @@ struct Settings {
     QList<double> rates = {0.5, 1, 2, 3, 4};
     int stepSeconds = 10;
     QString accountCache;
+    bool tls = false;
+    QString tlsFolder; // the run's CA and server certificate, when tls
+    QString tlsCa() const { return tlsFolder.isEmpty() ? QString() : tlsFolder + "/ca.pem"; }
 };
 
 void print(const QString& line)
@@ -58,7 +61,7 @@ class WorkerProcess
         process.start(QCoreApplication::applicationFilePath(),
                       {"--worker", plan.mode, "--port", QString::number(plan.port), "--first",
                        QString::number(plan.first), "--count", QString::number(plan.count),
-                       "--rooms", QString::number(plan.rooms)});
+                       "--rooms", QString::number(plan.rooms), "--tls-ca", plan.tlsCa});
     }
 
     void send(const QByteArray& line) { process.write(line + '\n'); }
@@ -107,7 +110,7 @@ bool startWorkers(Workers& workers, const QString& mode, quint16 port, int first
     for (int i = 0; i < settings.workers; ++i) {
         auto worker = std::make_unique<WorkerProcess>();
         const int size = i + 1 == settings.workers ? count - share * i : share;
-        worker->start({mode, port, first + share * i, size, settings.rooms});
+        worker->start({mode, port, first + share * i, size, settings.rooms, settings.tlsCa()});
         workers.push_back(std::move(worker));
     }
     for (auto& worker : workers) {
@@ -134,6 +137,10 @@ QByteArray configText(const Settings& settings)
                      QByteArray::number(settings.rooms) + "\n";
     for (int i = 1; i <= settings.rooms; ++i)
         ini += QString("%1\\title=bench %1\n%1\\capacity=1000\n%1\\gameId=chat\n").arg(i).toUtf8();
+    if (!settings.tlsFolder.isEmpty())
+        ini += QString("[tls]\ncertificate=%1/localhost.pem\nkey=%1/localhost.key\n")
+                   .arg(settings.tlsFolder)
+                   .toUtf8();
     return ini;
 }
 
@@ -245,6 +252,21 @@ QString memoryText(const ProcessMemory& memory)
         .arg(memory.peakKiB / 1024.0, 0, 'f', 1);
 }
 
+// A private CA and a certificate for localhost (127.0.0.1 too) in the run's data folder.
+bool makeCertificates(Settings& settings, const QString& dataFolder)
+{
+    settings.tlsFolder = QDir(dataFolder).filePath("tls");
+    for (const QStringList& arguments :
+         {QStringList{"ca", settings.tlsFolder, "ca"},
+          QStringList{"server", settings.tlsFolder, "ca", "localhost", "localhost"}}) {
+        if (QProcess::execute(CERTIFICATE_SCRIPT, arguments) != 0) {
+            print("certificates not made by " CERTIFICATE_SCRIPT);
+            return false;
+        }
+    }
+    return true;
+}
+
 // One password check as the server runs it, timed in this process: the cost that bounds the
 // server's logins per second at the number of cores.
 double passwordCheckMs()
@@ -264,20 +286,26 @@ double passwordCheckMs()
 bool measureLogins(const Settings& settings, quint16 port)
 {
     WorkerProcess worker;
-    worker.start({"login", port, 1, settings.logins, settings.rooms});
-    const QByteArray line = worker.take("logins", settings.logins * 10000);
-    if (line.isEmpty())
+    worker.start({"login", port, 1, settings.logins, settings.rooms, settings.tlsCa()});
+    const QList<QByteArray> line = worker.take("logins", settings.logins * 10000).split(' ');
+    if (line.size() != 3)
         return false;
-    const LatencyHistogram times = LatencyHistogram::decode(line.mid(7));
-    print(QString("login round trip (Authenticate to its reply, %1 logins one after another): "
-                  "p50 %2 ms, p99 %3 ms")
-              .arg(times.count())
-              .arg(times.percentileMs(0.5), 0, 'f', 1)
-              .arg(times.percentileMs(0.99), 0, 'f', 1));
+    const LatencyHistogram times = LatencyHistogram::decode(line[1]);
+    const LatencyHistogram hellos = LatencyHistogram::decode(line[2]);
+    print(
+        QString("%1 logins one after another over %2: connect to the hello's answer%3 p50 %4 "
+                "ms, p99 %5 ms; login round trip (Authenticate to its reply) p50 %6 ms, p99 %7 ms")
+            .arg(times.count())
+            .arg(settings.tls ? "TLS" : "plain TCP")
+            .arg(settings.tls ? " (the TLS handshake included)" : "")
+            .arg(hellos.percentileMs(0.5), 0, 'f', 1)
+            .arg(hellos.percentileMs(0.99), 0, 'f', 1)
+            .arg(times.percentileMs(0.5), 0, 'f', 1)
+            .arg(times.percentileMs(0.99), 0, 'f', 1));
     return worker.finish(10000);
 }
 
-bool measureHeld(const Settings& settings, LocalLobbyServer& server)
+bool measureHeld(const Settings& settings, LocalLobbyServer& server, qint64 idleRssKiB)
 {
     const int extra = settings.held - settings.chatUsers;
     Workers holders;
@@ -296,6 +324,10 @@ bool measureHeld(const Settings& settings, LocalLobbyServer& server)
               .arg(settings.heldLogIn ? "more logged in and in rooms" : "past the hello")
               .arg(clock.elapsed() / 1000.0, 0, 'f', 1)
               .arg(memoryText(processMemory(server.pid()))));
+    print(
+        QString("  %1 KiB per connection over the idle server's RSS (%2)")
+            .arg(double(processMemory(server.pid()).rssKiB - idleRssKiB) / settings.held, 0, 'f', 1)
+            .arg(settings.tls ? "TLS" : "plain TCP"));
     // With nothing said, what the held connections alone cost the server.
     CpuShare idle(server.pid());
     waitUntil([] { return false; }, 5000);
@@ -366,10 +398,12 @@ bool measureChat(const Settings& settings, Workers& chatters, qint64 serverPid)
     return true;
 }
 
-int coordinate(const Settings& settings)
+int coordinate(Settings settings)
 {
     raiseDescriptorLimit(qMax(settings.held, settings.chatUsers));
     QTemporaryDir dataFolder;
+    if (settings.tls && !makeCertificates(settings, dataFolder.path()))
+        return 1;
     if (!prepareAccounts(settings, dataFolder.path()))
         return 1;
     LocalLobbyServer server(SERVER_PROGRAM, dataFolder.path());
@@ -378,10 +412,11 @@ int coordinate(const Settings& settings)
         print("server not started: " + error);
         return 1;
     }
+    const ProcessMemory idle = processMemory(server.pid());
     print(QString("server pid %1 on 127.0.0.1:%2, idle: %3")
               .arg(server.pid())
               .arg(server.port())
-              .arg(memoryText(processMemory(server.pid()))));
+              .arg(memoryText(idle)));
     if (settings.logins > 0 && !measureLogins(settings, server.port()))
         return 1;
 
@@ -412,7 +447,8 @@ int coordinate(const Settings& settings)
               .arg(100 * rate / limit, 0, 'f', 0)
               .arg(serverCpu, 0, 'f', 1)
               .arg(settings.chatUsers * checkMs / 1000, 0, 'f', 1));
-    if (!measureHeld(settings, server) || !measureChat(settings, chatters, server.pid()))
+    if (!measureHeld(settings, server, idle.rssKiB) ||
+        !measureChat(settings, chatters, server.pid()))
         return 1;
     print("after the chat: server " + memoryText(processMemory(server.pid())));
     for (auto& chatter : chatters)
@@ -430,11 +466,12 @@ int work(const QStringList& arguments)
     const QCommandLineOption first("first", "", "n");
     const QCommandLineOption count("count", "", "n");
     const QCommandLineOption rooms("rooms", "", "n");
-    parser.addOptions({mode, port, first, count, rooms});
+    const QCommandLineOption tlsCa("tls-ca", "", "file");
+    parser.addOptions({mode, port, first, count, rooms, tlsCa});
     parser.process(arguments);
     LoadWorker worker({parser.value(mode), quint16(parser.value(port).toUInt()),
                        parser.value(first).toInt(), parser.value(count).toInt(),
-                       parser.value(rooms).toInt()});
+                       parser.value(rooms).toInt(), parser.value(tlsCa)});
     QObject::connect(&worker, &LoadWorker::finished, &QCoreApplication::exit);
     worker.start();
     return QCoreApplication::exec();
@@ -463,7 +500,8 @@ bool parseSettings(const QStringList& arguments, Settings& settings)
     const QCommandLineOption cache(
         "account-cache", "Folder that keeps the created accounts.", "folder",
         QDir(QCoreApplication::applicationDirPath()).filePath("bench-server-accounts"));
-    parser.addOptions({logins, users, rooms, held, heldLogIn, workers, rates, seconds, cache});
+    const QCommandLineOption tls("tls", "Every connection over TLS (a CA made for the run).");
+    parser.addOptions({logins, users, rooms, held, heldLogIn, workers, rates, seconds, cache, tls});
     parser.process(arguments);
     settings.logins = parser.value(logins).toInt();
     settings.chatUsers = parser.value(users).toInt();
@@ -473,6 +511,7 @@ bool parseSettings(const QStringList& arguments, Settings& settings)
     settings.workers = parser.value(workers).toInt();
     settings.stepSeconds = parser.value(seconds).toInt();
     settings.accountCache = parser.value(cache);
+    settings.tls = parser.isSet(tls);
     settings.rates.clear();
     for (const QString& rate : parser.value(rates).split(',', Qt::SkipEmptyParts))
         settings.rates.append(rate.toDouble());

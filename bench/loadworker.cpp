@@ -60,6 +60,8 @@ void LoadWorker::start()
 LobbyClient* LoadWorker::newClient()
 {
     auto* client = new LobbyClient(this);
+    if (!plan.tlsCa.isEmpty())
+        client->useTls(plan.tlsCa);
     connect(client, &LobbyClient::closed, this, [this, client](LobbyClient::CloseReason reason) {
         ++closedCount;
         if (!quitting && plan.mode != "login")
@@ -126,14 +128,16 @@ void LoadWorker::quitAll()
 void LoadWorker::nextLogin()
 {
     if (launched == plan.count) {
-        say("logins " + loginTimes.encode());
+        say("logins " + loginTimes.encode() + ' ' + helloTimes.encode());
         emit finished(0);
         return;
     }
     const int number = plan.first + launched++;
+    const qint64 connectNs = monotonicNs();
     LobbyClient* client = newClient();
-    connect(client, &LobbyClient::connected, this, [this, client, number] {
+    connect(client, &LobbyClient::connected, this, [this, client, number, connectNs] {
         loginStartNs = monotonicNs();
+        helloTimes.add(loginStartNs - connectNs);
         client->authenticate(account(number), password(number),
                              [this, client](const LoginReply& reply) {
                                  loginTimes.add(monotonicNs() - loginStartNs);

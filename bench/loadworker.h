@@ -13,7 +13,8 @@ class QSocketNotifier;
 // One load process of the server benchmark. The coordinator starts it with a plan and talks to
 // it in lines: the worker says "ready" when its connections are in place and answers each
 // "step RATE SECONDS" with what it sent and heard; "quit" or the end of stdin ends it.
-//   login: logs accounts in one after another and reports each login's round trip;
+//   login: logs accounts in one after another and reports each login's round trip, and the
+//          time from connecting to the hello's answer (a TLS handshake included);
 //   chat:  logs its users in, puts them in the rooms, then chats at the rates it is told;
 //   hold:  opens connections, passes the hello and holds them.
 class LoadWorker : public QObject
@@ -27,6 +28,7 @@ class LoadWorker : public QObject
         int first = 1; // number of the first account, bench<first>
         int count = 0;
         int rooms = 0;
+        QString tlsCa; // empty: plain connections
     };
 
     explicit LoadWorker(const Plan& plan);
@@ -75,5 +77,6 @@ class LoadWorker : public QObject
     int nextSpeaker = 0;
     LatencyHistogram latencies;
     LatencyHistogram loginTimes;
+    LatencyHistogram helloTimes; // connect, TLS handshake if any, hello answered
     qint64 loginStartNs = 0;
 };
