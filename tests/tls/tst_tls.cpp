@@ -1,0 +1,200 @@
+// TLS on the lobby's port: the server tells TLS from plain by the first byte, and the client
+// says nothing, not even its hello, to a server whose certificate does not check out.
+#include "locallobbyserver.h"
+#include "lobbytls.h"
+#include "protocol/protocolsocket.h"
+#include "support/wire.h"
+#include "tlsidentity.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSslServer>
+#include <QSslSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+class TlsTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString file(const QString& name) const { return dir.filePath(name); }
+
+    // Makes certificates with the script a private lobby uses: CAs "ca" and "other", and
+    // server certificates for localhost (good, "foreign" from the other CA, "expired") and
+    // one for another host.
+    bool makeCertificates()
+    {
+        const QStringList runs[] = {{"ca", dir.path(), "ca"},
+                                    {"ca", dir.path(), "other"},
+                                    {"server", dir.path(), "ca", "localhost", "localhost"},
+                                    {"server", dir.path(), "other", "foreign", "localhost"},
+                                    {"server", dir.path(), "ca", "expired", "localhost", "-1"},
+                                    {"server", dir.path(), "ca", "wronghost", "lobby.invalid"}};
+        for (const QStringList& arguments : runs) {
+            if (QProcess::execute(CERTIFICATE_SCRIPT, arguments) != 0)
+                return false;
+        }
+        return true;
+    }
+
+    // The server with a copy of the localhost certificate, which a test may replace.
+    bool startTlsServer(LocalLobbyServer& server, const QString& folder, bool required)
+    {
+        QString error;
+        const QString certificate = folder + "/server.pem", key = folder + "/server.key";
+        return QFile::copy(file("localhost.pem"), certificate) &&
+               QFile::copy(file("localhost.key"), key) &&
+               server.writeConfig(QString("[tls]\ncertificate=%1\nkey=%2\nrequired=%3\n")
+                                      .arg(certificate, key, required ? "true" : "false")
+                                      .toUtf8()) &&
+               server.start(error);
+    }
+
+    bool handshake(QSslSocket& socket, quint16 port)
+    {
+        QString error;
+        if (!prepareLobbyTls(socket, file("ca.pem"), error))
+            return false;
+        socket.connectToHostEncrypted("localhost", port);
+        return socket.waitForEncrypted(10000);
+    }
+
+  private slots:
+    void initTestCase() { QVERIFY(makeCertificates()); }
+
+    // Renewed in place, the files are read again on SIGHUP; unreadable ones leave the old.
+    void serverReloadsItsCertificate()
+    {
+        QTemporaryDir data;
+        LocalLobbyServer server(SERVER_PROGRAM, data.path());
+        QVERIFY(startTlsServer(server, data.path(), false));
+        const auto reload = [&](const QString& certificate, const QString& key,
+                                const QByteArray& logged) {
+            for (const auto& [from, to] :
+                 {std::pair{certificate, "server.pem"}, {key, "server.key"}}) {
+                QFile::remove(data.filePath(to));
+                QFile::copy(file(from), data.filePath(to));
+            }
+            const qsizetype before = server.log().count(logged);
+            ::kill(pid_t(server.pid()), SIGHUP);
+            QTRY_VERIFY_WITH_TIMEOUT(server.log().count(logged) > before, 10000);
+        };
+        reload("ca.key", "ca.key", "TLS settings not reloaded");
+        QSslSocket kept;
+        QVERIFY(handshake(kept, server.port()));
+        reload("expired.pem", "expired.key", "configuration reloaded");
+        QSslSocket renewed;
+        QVERIFY(!handshake(renewed, server.port()));
+        QCOMPARE(renewed.sslHandshakeErrors().value(0).error(), QSslError::CertificateExpired);
+    }
+
+    void serverTellsTlsFromPlain_data()
+    {
+        QTest::addColumn<bool>("required");
+        QTest::addColumn<bool>("tls");
+        QTest::addColumn<quint32>("result");
+        QTest::newRow("plain beside TLS") << false << false << quint32(HelloAccepted);
+        QTest::newRow("TLS beside plain") << false << true << quint32(HelloAccepted);
+        QTest::newRow("plain where TLS is required") << true << false << quint32(HelloPlainRefused);
+        QTest::newRow("TLS where it is required") << true << true << quint32(HelloAccepted);
+    }
+
+    void serverTellsTlsFromPlain()
+    {
+        QFETCH(bool, required);
+        QFETCH(bool, tls);
+        QFETCH(quint32, result);
+        QTemporaryDir data;
+        LocalLobbyServer server(SERVER_PROGRAM, data.path());
+        QString error;
+        QVERIFY(server.writeConfig(
+            QString("[tls]\ncertificate=%1\nkey=%2\nrequired=%3\n")
+                .arg(file("localhost.pem"), file("localhost.key"), required ? "true" : "false")
+                .toUtf8()));
+        QVERIFY2(server.start(error), qPrintable(error));
+
+        QSslSocket socket;
+        if (tls) {
+            QVERIFY(prepareLobbyTls(socket, file("ca.pem"), error));
+            socket.connectToHostEncrypted("localhost", server.port());
+            QVERIFY(socket.waitForEncrypted(10000));
+        } else {
+            socket.connectToHost(QHostAddress::LocalHost, server.port());
+            QVERIFY(socket.waitForConnected(10000));
+        }
+        socket.write(clientHello());
+        const QByteArray expected = serverHello(result);
+        QByteArray answer;
+        while (answer.size() < expected.size() && socket.waitForReadyRead(10000))
+            answer += socket.readAll();
+        QCOMPARE(answer, expected);
+        if (result != HelloAccepted)
+            QVERIFY(socket.state() == QAbstractSocket::UnconnectedState ||
+                    socket.waitForDisconnected(10000));
+    }
+
+    void clientTalksOnlyToAConfirmedServer_data()
+    {
+        QTest::addColumn<QString>("certificate");
+        QTest::addColumn<QString>("authorities");
+        QTest::addColumn<bool>("confirmed");
+        QTest::newRow("from the lobby's CA") << "localhost"
+                                             << "ca.pem" << true;
+        QTest::newRow("from another CA") << "foreign"
+                                         << "ca.pem" << false;
+        QTest::newRow("expired") << "expired"
+                                 << "ca.pem" << false;
+        QTest::newRow("for another host") << "wronghost"
+                                          << "ca.pem" << false;
+        QTest::newRow("no certificate in the CA file") << "localhost"
+                                                       << "ca.key" << false;
+    }
+
+    // A TLS stand-in server records what reaches it inside the tunnel.
+    void clientTalksOnlyToAConfirmedServer()
+    {
+        QFETCH(QString, certificate);
+        QFETCH(QString, authorities);
+        QFETCH(bool, confirmed);
+        QString error;
+        const auto identity =
+            loadTlsIdentity(file(certificate + ".pem"), file(certificate + ".key"), error);
+        QVERIFY2(identity, qPrintable(error));
+        QSslServer standIn;
+        standIn.setSslConfiguration(*identity);
+        QVERIFY(standIn.listen(QHostAddress::LocalHost));
+        QByteArray received;
+        int ended = 0;
+        // Taken at the handshake's start: a refused one never becomes a pending connection.
+        connect(&standIn, &QSslServer::startedEncryptionHandshake, this, [&](QSslSocket* peer) {
+            connect(peer, &QTcpSocket::readyRead, this, [&, peer] { received += peer->readAll(); });
+            connect(peer, &QTcpSocket::disconnected, this, [&] { ++ended; });
+        });
+
+        qputenv("TILEPARLOR_LOBBY_HOST", "localhost");
+        qputenv("TILEPARLOR_LOBBY_PORT", QByteArray::number(standIn.serverPort()));
+        qputenv("TILEPARLOR_LOBBY_TLS", "1");
+        qputenv("TILEPARLOR_LOBBY_CA", file(authorities).toUtf8());
+        ProtocolSocket socket(nullptr);
+        QSignalSpy closed(&socket, &ProtocolSocket::close);
+        socket.connectToServer();
+        if (confirmed) {
+            QTRY_COMPARE_WITH_TIMEOUT(received, clientHello(), 10000);
+            QCOMPARE(closed.count(), 0);
+            return;
+        }
+        QVERIFY(closed.wait(10000));
+        QCOMPARE(closed.first().first().value<ProtocolSocket::CloseReason>(),
+                 ProtocolSocket::IdentityUnconfirmed);
+        // A handshake that reached the stand-in must have ended there too, with nothing in it.
+        if (authorities != "ca.key")
+            QTRY_COMPARE_WITH_TIMEOUT(ended, 1, 10000);
+        QCOMPARE(received, QByteArray());
+    }
+};
+
+QTEST_MAIN(TlsTest)
+#include "tst_tls.moc"
