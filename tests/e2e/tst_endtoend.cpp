@@ -105,8 +105,7 @@ class EndToEndTest : public QObject
         qputenv("TILEPARLOR_DEMOENGINE_LOG", QFile::encodeName(engineLog));
         ClientWindow client(lobby.port());
         QVERIFY(client.waitForRoomList());
-        QVERIFY(client.clickRow("対戦ルーム"));
-        ChatRoomForm* room = client.waitForRoom(1);
+        ChatRoomForm* room = client.enter("対戦ルーム", 1);
         QVERIFY(room);
 
         QVERIFY(client.clickWhenOffered([&]() -> QPushButton* {
@@ -124,8 +123,7 @@ class EndToEndTest : public QObject
         QCOMPARE(bot->stop(), 0);
 
         // Leaving another room keeps this one.
-        QVERIFY(client.clickRow("ロビー"));
-        ChatRoomForm* other = client.waitForRoom(0);
+        ChatRoomForm* other = client.enter("ロビー", 0);
         QVERIFY(other);
         child<QPushButton>(other, "pushButtonLeave")->click();
         QTRY_VERIFY(!roomTabOf(client.window, 0));
