@@ -38,12 +38,6 @@ class ClientWindow
             roomListOf(window)->findChild<QTimer*>("refreshTimer")->setInterval(20);
         return roomListOf(window);
     }
-    // The room's tab once it is shown, else null.
-    ChatRoomForm* waitForRoom(quint32 roomId)
-    {
-        const auto tab = [&] { return roomTabOf(window, roomId); };
-        return waitIdle(tab) ? tab() : nullptr;
-    }
     // No command is out: a click that sends one now cannot meet another. The window is enabled
     // again only in a later turn of the event loop than the command's end, and disabled in a
     // later turn than its start.
@@ -59,19 +53,22 @@ class ClientWindow
         const bool found = waitIdle([&] { return (button = offered()) != nullptr; });
         return found && (button->click(), true);
     }
-    // Clicks the room list's row that shows the room title, once one does. Rows that are
-    // loading or hold no room start with a line break.
-    bool clickRow(const QString& title)
+    // Enters a room with a click on the room list's row that shows its title, once one does, and
+    // returns the room's tab once it is shown, else null. Rows that are loading or hold no room
+    // start with a line break.
+    ChatRoomForm* enter(const QString& title, quint32 roomId)
     {
         tabsOf(window)->setCurrentWidget(roomListOf(window));
         const auto* list = roomListOf(window)->findChild<QWidget*>("widgetList");
-        return clickWhenOffered([&]() -> QPushButton* {
+        const bool clicked = clickWhenOffered([&]() -> QPushButton* {
             for (QPushButton* row : list->findChildren<QPushButton*>())
                 if (!row->isHidden() && row->isEnabled() &&
                     row->text().section('\n', 1, 1) == title)
                     return row;
             return nullptr;
         });
+        const auto tab = [&] { return roomTabOf(window, roomId); };
+        return clicked && waitIdle(tab) ? tab() : nullptr;
     }
 
   private:

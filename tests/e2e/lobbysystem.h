@@ -61,10 +61,10 @@ class LobbySystem
         // Rooms hold the server's default number of users.
         const QByteArray config =
             "[rooms]\nsize=2\n1\\title=ロビー\n2\\title=対戦ルーム\n2\\gameId=0\n";
-        return server->writeConfig(config) && server->createAccounts(accounts, failure) &&
-               server->start(failure);
+        return server.writeConfig(config) && server.createAccounts(accounts, failure) &&
+               server.start(failure);
     }
-    quint16 port() const { return server->port(); }
+    quint16 port() const { return server.port(); }
     // Null when the bot did not get into its room.
     BotProcess* addBot(const LobbyAccount& account, const QStringList& options)
     {
@@ -98,7 +98,6 @@ class LobbySystem
 
   private:
     QTemporaryDir data;
-    std::unique_ptr<LocalLobbyServer> server =
-        std::make_unique<LocalLobbyServer>(SERVER_PROGRAM, data.path());
+    LocalLobbyServer server{SERVER_PROGRAM, data.path()};
     std::vector<std::unique_ptr<BotProcess>> bots;
 };

@@ -9,15 +9,11 @@
 #include "match/battledialog.h"
 #include "rooms/chatroomform.h"
 #include "rooms/chatroomlistform.h"
-#include "settings/setmaildialog.h"
 #include "settings/setnamedialog.h"
-#include "settings/setpassdialog.h"
-#include "settings/usersettingdialog.h"
 #include "support/dialogtesting.h"
 #include "support/modalanswer.h"
 #include "support/windowtabs.h"
 
-#include <QAction>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 
@@ -45,20 +41,6 @@ std::function<void(Dialog*)> submit(const QStringList& fields, const QStringList
     };
 }
 
-// A step in the settings window once it has fetched what the server holds: notes the name and
-// mail it shows, then clicks the button, or OK.
-ModalScript& inSettings(ModalScript& script, const ClientWindow& client, QStringList& shown,
-                        const char* button = nullptr)
-{
-    return script.then<UserSettingDialog>(
-        [&shown, button](UserSettingDialog* dialog) {
-            shown << textOf(dialog, "lineEditName") + ' ' + textOf(dialog, "lineEditMail");
-            button ? child<QPushButton>(dialog, button)->click()
-                   : press(dialog, QDialogButtonBox::Ok);
-        },
-        [&client](UserSettingDialog*) { return client.isIdle(); });
-}
-
 } // namespace
 
 #define VERIFY_LOBBY(step, lobby) QVERIFY2((step), qPrintable((lobby).failure))
@@ -70,15 +52,13 @@ class EndToEndTest : public QObject
 
   private slots:
     // A newcomer walks through the three registration dialogs with what the server mails and
-    // names itself at the first login. The settings window then shows each name and mail it
-    // changed there as the server holds them, and the server takes the mailed password's
-    // replacement.
-    void newcomerRegistersAndChangesSettings()
+    // names itself at the first login, a name the server then holds.
+    void newcomerRegisters()
     {
         TestEnvironment env;
         LobbySystem lobby;
         VERIFY_LOBBY(lobby.start({}), lobby);
-        const QString address = "newcomer@example.jp", mail = "renamed@example.jp";
+        const QString address = "newcomer@example.jp";
         // Taken when the dialog is up: the server mails them meanwhile.
         const auto mailed = [&](const char* label) { return lobby.mailedValue(address, label); };
         ModalScript login;
@@ -101,49 +81,23 @@ class EndToEndTest : public QObject
         ClientWindow client(lobby.port());
         RUN_SCRIPT(login);
         QVERIFY(client.waitForRoomList());
-
-        ModalScript settings;
-        QStringList shown;
-        inSettings(settings, client, shown, "pushButtonName")
-            .then(submit<SetNameDialog>({"lineEdit"}, {"改名した人"}));
-        inSettings(settings, client, shown, "pushButtonMail")
-            .then(submit<SetMailDialog>({"lineEdit"}, {mail}));
-        inSettings(settings, client, shown, "pushButtonPassword")
-            .then(submit<SetPassDialog>({"lineEditCurrent", "lineEditNew0", "lineEditNew1"},
-                                        {mailed("パスワード"), "new-pass-1", "new-pass-1"}))
-            .box(QMessageBox::Information, "パスワードの設定", "変更が完了しました");
-        inSettings(settings, client, shown);
-        client.window->findChild<QAction*>("action_S")->trigger();
-        RUN_SCRIPT(settings);
-        const QString now = "改名した人 " + mail;
-        QCOMPARE(shown, (QStringList{"しんいり " + address, "改名した人 " + address, now, now}));
+        QCOMPARE(client.window->lobby().ownName(), QString("しんいり"));
     }
 
-    void matchWithABot_data()
-    {
-        QTest::addColumn<QString>("botRole");
-        QTest::addColumn<QByteArray>("startOrder");
-        // The guest's engine is told where the host's engine listens, as the server saw it.
-        QTest::newRow("the bot hosts") << "--recruit" << engineBlockHex(2, "127.0.0.1:14141");
-        QTest::newRow("the client hosts") << "--apply" << engineBlockHex(1);
-    }
-
-    // A whole match with a bot in the game room, through the stand-in engine: the client's engine
-    // gets the start order of its side and, when the bot has ended its side, the stop order. The
-    // bot greets the player and ends in order when stopped as a terminal does.
+    // A whole match with a bot that hosts it in the game room, through the stand-in engine: the
+    // client's engine is told where the bot's engine listens, as the server saw it, and gets the
+    // stop order once the bot has ended the match. The bot greets the player and ends in order
+    // when stopped as a terminal does. The client's side as host is the match tests' part.
     void matchWithABot()
     {
-        QFETCH(QString, botRole);
-        QFETCH(QByteArray, startOrder);
         TestEnvironment env;
         LobbySystem lobby;
         VERIFY_LOBBY(lobby.start({player, robota}), lobby);
         BotProcess* bot = lobby.addBot(
-            robota, {"--room", "対戦ルーム", "--greet", botRole, "--battle-seconds", "1"});
+            robota, {"--room", "対戦ルーム", "--greet", "--recruit", "--battle-seconds", "1"});
         VERIFY_LOBBY(bot, lobby);
         // A recruit that starts while the client's room is still loading never reaches it.
-        if (botRole == "--recruit")
-            QVERIFY2(bot->said("recruiting"), qPrintable(bot->log()));
+        QVERIFY2(bot->said("recruiting"), qPrintable(bot->log()));
         userSettings->setValue("account/id", player.name);
         userSettings->setValue("account/password", player.password);
         machineSettings->setValue("SeikanEmbu", DEMOGAME_FOLDER);
@@ -151,30 +105,25 @@ class EndToEndTest : public QObject
         qputenv("TILEPARLOR_DEMOENGINE_LOG", QFile::encodeName(engineLog));
         ClientWindow client(lobby.port());
         QVERIFY(client.waitForRoomList());
-        QVERIFY(client.clickRow("対戦ルーム"));
-        ChatRoomForm* room = client.waitForRoom(1);
+        ChatRoomForm* room = client.enter("対戦ルーム", 1);
         QVERIFY(room);
 
-        // The host, still alone, recruits again for whoever comes in.
-        if (botRole == "--apply")
-            child<QPushButton>(room, "pushButtonBattle")->click();
         QVERIFY(client.clickWhenOffered([&]() -> QPushButton* {
-            const auto* dialog = client.window->findChild<QDialog*>(
-                botRole == "--apply" ? "ChatRecruitMatchDialog" : "ChatApplyMatchDialog");
+            const auto* dialog = client.window->findChild<QDialog*>("ChatApplyMatchDialog");
             return dialog && dialog->isEnabled()
                        ? child<QDialogButtonBox>(dialog, "buttonBox")->button(QDialogButtonBox::Yes)
                        : nullptr;
         }));
-        QTRY_COMPARE_WITH_TIMEOUT(contents(engineLog), startOrder + '\n' + engineBlockHex(0) + '\n',
-                                  30000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            contents(engineLog),
+            engineBlockHex(2, "127.0.0.1:14141") + '\n' + engineBlockHex(0) + '\n', 30000);
         QTRY_VERIFY(!client.window->findChild<BattleDialog*>());
         const QString chat = child<QPlainTextEdit>(room, "textLog")->toPlainText();
         QVERIFY2(chat.contains("[ロボ太] ようこそ、プレイヤーさん！"), qPrintable(chat));
         QCOMPARE(bot->stop(), 0);
 
         // Leaving another room keeps this one.
-        QVERIFY(client.clickRow("ロビー"));
-        ChatRoomForm* other = client.waitForRoom(0);
+        ChatRoomForm* other = client.enter("ロビー", 0);
         QVERIFY(other);
         child<QPushButton>(other, "pushButtonLeave")->click();
         QTRY_VERIFY(!roomTabOf(client.window, 0));

@@ -1,6 +1,6 @@
 // Runs the Windows process and pipe layer for real (under wine on Linux build machines): starts
-// winchild.exe as the client starts the engine, feeds it the three order blocks, reads its echo,
-// and checks exit codes, including the forced one of a child that ignores its input.
+// itself again as the client starts the engine, feeds that child the three order blocks, reads its
+// echo, and checks exit codes, including the forced one of a child that ignores its input.
 #include "match/childprocess_native.h"
 
 #include <windows.h>
@@ -27,7 +27,31 @@ static bool readAll(PipeHandle end, void* data, DWORD size)
     return total == size;
 }
 
-// Starts winchild as the client starts the engine, with the driver's ends of its input and
+// The child, started as "--parlor R W" like the game's engine. It writes its process id into W,
+// then echoes every 272-byte order block from R into W and ends with the number of blocks read
+// when a stop block (order 0) or the end of R arrives. With WINCHILD_IGNORE set it never reads and
+// waits to be terminated.
+static int runChild(const char* options)
+{
+    unsigned long long input = 0, output = 0;
+    if (std::sscanf(options, "--parlor %llu %llu", &input, &output) != 2)
+        return 100;
+    const DWORD pid = GetCurrentProcessId();
+    DWORD written = 0;
+    WriteFile(HANDLE(output), &pid, sizeof pid, &written, nullptr);
+    while (GetEnvironmentVariableA("WINCHILD_IGNORE", nullptr, 0) != 0)
+        Sleep(INFINITE);
+    for (int blocks = 1;; ++blocks) {
+        char block[272];
+        if (!readAll(PipeHandle(input), block, sizeof block))
+            return blocks - 1;
+        WriteFile(HANDLE(output), block, sizeof block, &written, nullptr);
+        if (block[0] == 0)
+            return blocks;
+    }
+}
+
+// Starts the child as the client starts the engine, with the driver's ends of its input and
 // output. A handle of our own (watch) reads its exit code once the runner has let go of it.
 static ChildProcess* startChild(bool ignoring, PipeHandle* input, PipeHandle* output, HANDLE* watch)
 {
@@ -38,7 +62,7 @@ static ChildProcess* startChild(bool ignoring, PipeHandle* input, PipeHandle* ou
         return nullptr;
     char commandLine[64];
     std::snprintf(commandLine, sizeof commandLine, "--parlor %llu %llu", childRead, childWrite);
-    ChildProcess* process = startNativeProcess("winchild.exe", commandLine);
+    ChildProcess* process = startNativeProcess("windriver.exe", commandLine);
     closeNativePipe(childRead);
     closeNativePipe(childWrite);
     DWORD pid = 0;
@@ -58,6 +82,8 @@ static DWORD exitCode(HANDLE watch)
 
 int main()
 {
+    if (const char* options = std::strstr(GetCommandLineA(), "--parlor "))
+        return runChild(options);
     check(!startNativeProcess("missing.exe", "--parlor 1 2"), "a missing program gives null");
     PipeHandle input = invalidPipeHandle, output = invalidPipeHandle;
     HANDLE watch = nullptr;
