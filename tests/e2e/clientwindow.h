@@ -15,15 +15,17 @@
 #include <functional>
 
 // The client's main window in this test process, built as main() builds it and pointed at the
-// lobby on this port. It is destroyed, never closed: closing ends the process, as it does in the
-// program.
+// lobby on this port of localhost, over TLS checked against the CAs of caFile. It is destroyed,
+// never closed: closing ends the process, as it does in the program.
 class ClientWindow
 {
   public:
-    explicit ClientWindow(quint16 port)
+    ClientWindow(quint16 port, const QString& caFile)
     {
-        qputenv("TILEPARLOR_LOBBY_HOST", "127.0.0.1");
+        qputenv("TILEPARLOR_LOBBY_HOST", "localhost");
         qputenv("TILEPARLOR_LOBBY_PORT", QByteArray::number(port));
+        qputenv("TILEPARLOR_LOBBY_TLS", "1");
+        qputenv("TILEPARLOR_LOBBY_CA", QFile::encodeName(caFile));
         window->show();
     }
     ~ClientWindow() { delete window; }

@@ -19,14 +19,15 @@ inline QByteArray contents(const QString& path)
 
 // A tileparlor-bot process playing in the lobby.
 struct BotProcess {
-    BotProcess(quint16 port, const LobbyAccount& account, const QStringList& options)
+    BotProcess(quint16 port, const QString& caFile, const LobbyAccount& account,
+               const QStringList& options)
     {
         endWithThisProcess(process);
         process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(BOT_PROGRAM,
-                      QStringList{"--host", "127.0.0.1", "--port", QString::number(port),
-                                  "--account", account.name, "--password", account.password} +
-                          options);
+        process.start(BOT_PROGRAM, QStringList{"--host", "localhost", "--port",
+                                               QString::number(port), "--ca", caFile, "--account",
+                                               account.name, "--password", account.password} +
+                                       options);
     }
     ~BotProcess() { stop(); }
 
@@ -51,25 +52,32 @@ struct BotProcess {
 };
 
 // The real lobby server with a data folder of its own: accounts made by its own subcommand, the
-// permanent rooms 0 (chat) and 1 (game), its outbox, and the bots the test adds, which end
-// before it.
+// permanent rooms 0 (chat) and 1 (game), its outbox, TLS required with a CA of its own, and the
+// bots the test adds, which end before it.
 class LobbySystem
 {
   public:
     bool start(const QVector<LobbyAccount>& accounts)
     {
         // Rooms hold the server's default number of users.
-        const QByteArray config =
-            "[rooms]\nsize=2\n1\\title=ロビー\n2\\title=対戦ルーム\n2\\gameId=0\n";
-        return server.writeConfig(config) && server.createAccounts(accounts, failure) &&
-               server.start(failure);
+        const QString config =
+            "[rooms]\nsize=2\n1\\title=ロビー\n2\\title=対戦ルーム\n2\\gameId=0\n"
+            "[tls]\nrequired=true\ncertificate=%1/localhost.pem\nkey=%1/localhost.key\n";
+        const QString tls = data.filePath("tls");
+        return QProcess::execute(CERTIFICATE_SCRIPT, {"ca", tls, "ca"}) == 0 &&
+               QProcess::execute(CERTIFICATE_SCRIPT,
+                                 {"server", tls, "ca", "localhost", "localhost"}) == 0 &&
+               server.writeConfig(config.arg(tls).toUtf8()) &&
+               server.createAccounts(accounts, failure) && server.start(failure);
     }
     quint16 port() const { return server.port(); }
+    QString caFile() const { return data.filePath("tls/ca.pem"); }
     // Null when the bot did not get into its room.
     BotProcess* addBot(const LobbyAccount& account, const QStringList& options)
     {
         BotProcess* bot =
-            bots.emplace_back(std::make_unique<BotProcess>(port(), account, options)).get();
+            bots.emplace_back(std::make_unique<BotProcess>(port(), caFile(), account, options))
+                .get();
         // "ready 0 of 1" when it could not get in.
         if (bot->said("ready ") && bot->log().contains("ready 1 of 1"))
             return bot;

@@ -78,7 +78,7 @@ class EndToEndTest : public QObject
                        {mailed("アカウント"), mailed("パスワード")})(dialog);
             })
             .then(submit<SetNameDialog>({"lineEdit"}, {"しんいり"}));
-        ClientWindow client(lobby.port());
+        ClientWindow client(lobby.port(), lobby.caFile());
         RUN_SCRIPT(login);
         QVERIFY(client.waitForRoomList());
         QCOMPARE(client.window->lobby().ownName(), QString("しんいり"));
@@ -103,7 +103,7 @@ class EndToEndTest : public QObject
         machineSettings->setValue("SeikanEmbu", DEMOGAME_FOLDER);
         const QString engineLog = env.path("engine.log");
         qputenv("TILEPARLOR_DEMOENGINE_LOG", QFile::encodeName(engineLog));
-        ClientWindow client(lobby.port());
+        ClientWindow client(lobby.port(), lobby.caFile());
         QVERIFY(client.waitForRoomList());
         ChatRoomForm* room = client.enter("対戦ルーム", 1);
         QVERIFY(room);
