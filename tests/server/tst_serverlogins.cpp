@@ -1,9 +1,10 @@
 #include "accountservice.h"
 #include "lobbyclient.h"
-#include "locallobbyserver.h"
+#include "sqlstore.h"
 #include "outbox.h"
 #include "serverconfig.h"
 #include "storeworker.h"
+#include "testserver.h"
 #include "textchecks.h"
 
 #include <QSqlDatabase>
@@ -11,87 +12,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// Accounts in memory, for the rules of the account service: the store can go down, and its
-// writes are counted.
-class MemoryStore : public Store
-{
-  public:
-    QVector<Account> kept;
-    bool down = false;
-    int writes = 0;
-
-    std::optional<Account> accountByName(const QString& name) override
-    {
-        return find([&](const Account& account) { return account.name == name; });
-    }
-    std::optional<Account> accountById(quint32 id) override
-    {
-        return find([&](const Account& account) { return account.id == id; });
-    }
-    QVector<Account> accounts() override { return down ? QVector<Account>() : kept; }
-    bool mailInUse(const QString& mail) override
-    {
-        // Without regard to letter case, as the real store compares addresses.
-        return down || find([&](const Account& account) {
-                   return account.mail.compare(mail, Qt::CaseInsensitive) == 0;
-               });
-    }
-    quint32 createAccount(const Account& account) override
-    {
-        if (!write())
-            return 0;
-        kept.append(account);
-        return kept.last().id = quint32(kept.size());
-    }
-    bool removeAccount(quint32 id) override
-    {
-        return write() && kept.removeIf([id](const Account& account) { return account.id == id; });
-    }
-    bool setHandle(quint32 id, const QString& handle) override
-    {
-        return change(id, &Account::handle, handle);
-    }
-    bool setMail(quint32 id, const QString& mail) override
-    {
-        return change(id, &Account::mail, mail);
-    }
-    bool setPassword(quint32 id, const StoredPassword& password) override
-    {
-        return change(id, &Account::password, password);
-    }
-    bool setAdmin(quint32 id, bool admin) override { return change(id, &Account::admin, admin); }
-    bool putRegistrationKey(const QString&, const QString&, qint64) override { return write(); }
-    std::optional<QString> registrationMail(const QString&, qint64) override { return {}; }
-    std::optional<QString> takeRegistrationKey(const QString&, qint64) override { return {}; }
-    bool lastCallFailed() const override { return down; }
-
-  private:
-    template <class Match> std::optional<Account> find(Match match)
-    {
-        for (const Account& account : kept) {
-            if (!down && match(account))
-                return account;
-        }
-        return std::nullopt;
-    }
-    bool write()
-    {
-        ++writes;
-        return !down;
-    }
-    template <class Value> bool change(quint32 id, Value Account::*field, const Value& value)
-    {
-        if (!write() || id == 0 || id > quint32(kept.size()))
-            return false;
-        kept[id - 1].*field = value;
-        return true;
-    }
-};
-
 using Answer = AccountService::Answer;
 
-// The account service on a store in memory, with alice (password "secret") in it; one password
-// thread, one job per address, two changes a minute.
+// The account service on SQLite in a folder of its own, with alice (account 1, password "secret");
+// one password thread, one job per address, two changes a minute.
 struct Service {
     static ServerConfig settings()
     {
@@ -103,11 +27,19 @@ struct Service {
         return config;
     }
 
-    ServerConfig config = settings();
-    MemoryStore store;
-    const quint32 alice = store.createAccount({0, "alice", hashPassword("secret", 1), "", "A"});
-    StoreWorker worker{store};
     QTemporaryDir folder;
+    const QString database = folder.filePath("accounts.db");
+    ServerConfig config = settings();
+    QString error;
+    StoreWorker worker;
+    const bool opened = worker.open(
+        [this](QString& error) {
+            std::unique_ptr<SqlStore> store = SqlStore::open("sqlite:" + database, error);
+            if (store && !store->createAccount({0, "alice", hashPassword("secret", 1), "", "A"}))
+                store.reset();
+            return std::unique_ptr<Store>(std::move(store));
+        },
+        error);
     Outbox outbox{folder.path(), config.mailFrom};
     AddressGuard addressGuard{config.failedLoginsPerMinute, config.loginBanSeconds,
                               config.registrationMailsPerHour};
@@ -123,16 +55,24 @@ struct Service {
             (void)QTest::qWaitFor([&] { return later.has_value(); }, 5000);
         return now ? *now : later.value_or(Answer{99, {}, {}, {}});
     }
+
+    // From another connection, the store's own statements then fail.
+    bool breakStore()
+    {
+        QSqlDatabase raw = QSqlDatabase::addDatabase("QSQLITE", database);
+        raw.setDatabaseName(database);
+        const bool broken = raw.open() && QSqlQuery(raw).exec("ALTER TABLE accounts RENAME TO x");
+        raw.close();
+        return broken;
+    }
 };
-#define EXPECT_LOG(text) QTRY_VERIFY(server.log().contains(text))
 static const QString stranger = "192.0.2.1";
 
 class ServerLoginsTest : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir data;
-    LocalLobbyServer server{SERVER_PROGRAM, data.path()};
+    TestServer server;
 
     // The login's result, from a connection that comes from that loopback address.
     quint32 login(const QString& from, const QString& account, const QString& password)
@@ -149,12 +89,7 @@ class ServerLoginsTest : public QObject
   private slots:
     void initTestCase()
     {
-        QString error;
-        QVERIFY2(server.writeConfig("[accounts]\nlockAfterFailures=1\n") &&
-                     server.createAccounts({{"bob", "secret", "BOB"}, {"carol", "secret", "C"}},
-                                           error) &&
-                     server.start(error),
-                 qPrintable(error));
+        QVERIFY(server.launch("[accounts]\nlockAfterFailures=1\n", {"bob", "carol"}));
     }
 
     void textChecks_data()
@@ -245,8 +180,8 @@ class ServerLoginsTest : public QObject
     // registration is not left half done); only their answers are dropped.
     void storeJobsOutliveTheirContext()
     {
-        MemoryStore store;
-        StoreWorker worker(store);
+        Service service;
+        StoreWorker& worker = service.worker;
         QObject here;
         auto* gone = new QObject;
         QString ran, answered;
@@ -334,7 +269,7 @@ class ServerLoginsTest : public QObject
         QFETCH(int, hashes);
         QFETCH(bool, counted);
         Service service;
-        service.store.down = storeDown;
+        QVERIFY(service.opened && (!storeDown || service.breakStore()));
         const quint64 before = passwordDerivations();
         if (queueFull)
             QVERIFY(!service.accounts.login(stranger, "alice", "secret",
@@ -348,41 +283,48 @@ class ServerLoginsTest : public QObject
         QCOMPARE(service.addressGuard.failedLately(stranger, monotonicMs()), counted);
     }
 
-    // Two changes a minute, of the handle name and mail address together; a refused one costs
-    // no write.
+    // Two changes a minute, of the handle name and mail address together; a refused one
+    // changes nothing.
     void changesAreLimited_data()
     {
         QTest::addColumn<QStringList>("changes"); // a handle name, or an address with '@'
         QTest::addColumn<QList<int>>("results");
-        QTest::addColumn<int>("writes");
-        QTest::newRow("handle names") << QStringList{"ア", "イ", "ウ"} << QList<int>{0, 0, 1} << 2;
-        QTest::newRow("addresses")
-            << QStringList{"a@x.example", "b@x.example", "c@x.example"} << QList<int>{0, 0, 1} << 2;
-        QTest::newRow("both") << QStringList{"ア", "b@x.example", "ウ"} << QList<int>{0, 0, 1} << 2;
+        QTest::addColumn<QString>("stored"); // handle name and address
+        const QStringList names{"ア", "イ", "ウ"};
+        QTest::newRow("handle names") << names << QList<int>{0, 0, 1} << "イ ";
+        QTest::newRow("addresses") << QStringList{"a@x.example", "b@x.example", "c@x.example"}
+                                   << QList<int>{0, 0, 1} << "A b@x.example";
+        QTest::newRow("both") << QStringList{"ア", "b@x.example", "ウ"} << QList<int>{0, 0, 1}
+                              << "ア b@x.example";
         QTest::newRow("own address spelled anew")
-            << QStringList{"a@x.example", "A@x.example"} << QList<int>{0, 0} << 2;
+            << QStringList{"a@x.example", "A@x.example"} << QList<int>{0, 0} << "A A@x.example";
         QTest::newRow("after a bad one")
-            << QStringList{"\x1b", "ア", "イ", "ウ"} << QList<int>{1, 0, 0, 1} << 2;
+            << QStringList{"\x1b"} + names << QList<int>{1, 0, 0, 1} << "イ ";
     }
 
     void changesAreLimited()
     {
         QFETCH(QStringList, changes);
         QFETCH(QList<int>, results);
-        QFETCH(int, writes);
         Service service;
-        service.store.writes = 0;
         QList<int> answered;
         for (const QString& change : changes) {
-            const Answer answer = service.answer([&](AccountService::Waiter waiter) {
-                return change.contains('@')
-                           ? service.accounts.changeMail(service.alice, change, waiter)
-                           : service.accounts.changeHandle(service.alice, change, waiter);
-            });
-            answered.append(int(answer.result));
+            answered.append(int(service
+                                    .answer([&](AccountService::Waiter waiter) {
+                                        return change.contains('@')
+                                                   ? service.accounts.changeMail(1, change, waiter)
+                                                   : service.accounts.changeHandle(1, change,
+                                                                                   waiter);
+                                    })
+                                    .result));
         }
         QCOMPARE(answered, results);
-        QCOMPARE(service.store.writes, writes);
+        const Account stored = service
+                                   .answer([&](AccountService::Waiter waiter) {
+                                       return service.accounts.lookUp(1, waiter);
+                                   })
+                                   .account.value_or(Account{});
+        QTEST(stored.handle + ' ' + stored.mail, "stored");
     }
 
     void createAccountRefusesControls_data()
@@ -426,7 +368,7 @@ class ServerLoginsTest : public QObject
         carol.getName(id, [&](quint32, const QString& found) { before = found; });
         QTRY_VERIFY(!before.isEmpty());
         QSqlDatabase holder = QSqlDatabase::addDatabase("QSQLITE", QTest::currentDataTag());
-        holder.setDatabaseName(data.filePath("tileparlor.db"));
+        holder.setDatabaseName(server.data.filePath("tileparlor.db"));
         const auto unlock = qScopeGuard([&] { holder.close(); });
         QVERIFY(holder.open() && QSqlQuery(holder).exec("BEGIN EXCLUSIVE"));
         std::optional<quint32> rooms;
@@ -448,12 +390,9 @@ class ServerLoginsTest : public QObject
         QCOMPARE(login("127.0.0.1", "bob", "wrong"), 1u);
         QCOMPARE(login("127.0.0.1", "bob", "wrong"), 1u);
         QCOMPARE(login("127.0.0.1", "bob", "secret"), 1u);
-        EXPECT_LOG("refused: login: account locked after failed logins: bob");
-        QProcess unlock;
-        unlock.start(SERVER_PROGRAM, {"--data", data.path(), "--config",
-                                      data.filePath("server.ini"), "unlock-account", "bob"});
-        QVERIFY(unlock.waitForFinished() && unlock.exitCode() == 0);
-        EXPECT_LOG("account bob: failed logins forgotten and lock lifted");
+        EXPECT_LOG(server, "refused: login: account locked after failed logins: bob");
+        QVERIFY(server.command({"unlock-account", "bob"}));
+        EXPECT_LOG(server, "account bob: failed logins forgotten and lock lifted");
         QCOMPARE(login("127.0.0.1", "bob", "secret"), 0u);
     }
 };

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "locallobbyserver.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The log of the server has the text, within the usual bound.
+#define EXPECT_LOG(server, text) QTRY_VERIFY((server).log().contains(QByteArray(text)))
+
+struct TestDataFolder {
+    QTemporaryDir data;
+};
+
+// The real server of a suite (SERVER_PROGRAM unless another is named) in a data folder of its
+// own. Its accounts, of password "secret", are made one at a time so that their numbers follow
+// the list; each handle name is the account name in capitals, and the first account administers.
+class TestServer : public TestDataFolder, public LocalLobbyServer
+{
+  public:
+    explicit TestServer(const QString& program = SERVER_PROGRAM)
+        : LocalLobbyServer(program, data.path())
+    {
+    }
+
+    bool launch(const QByteArray& ini, const QStringList& accounts)
+    {
+        QString error;
+        bool done = writeConfig(ini);
+        for (const QString& name : accounts)
+            done = done && createAccounts(
+                               {{name, "secret", name.toUpper(), {}, name == accounts[0]}}, error);
+        done = done && start(error);
+        if (!done)
+            qWarning().noquote() << error;
+        return done;
+    }
+
+    // Connections the log shows as opened and not yet closed.
+    int connections()
+    {
+        const QByteArray text = log();
+        return int(text.count(" opened") - text.count(" closed: "));
+    }
+
+    // Runs one of the server's subcommands on this data folder; true when it succeeded.
+    bool command(const QStringList& arguments)
+    {
+        QProcess process;
+        process.start(SERVER_PROGRAM,
+                      QStringList{"--data", data.path(), "--config", data.filePath("server.ini")} +
+                          arguments);
+        return process.waitForFinished() && process.exitCode() == 0;
+    }
+};
