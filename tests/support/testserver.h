@@ -6,7 +6,7 @@
 #include <QtTest>
 
 // The log of the server has the text, within the usual bound.
-#define EXPECT_LOG(server, text) QTRY_VERIFY((server).log().contains(QByteArray(text)))
+#define EXPECT_LOG(server, text) QTRY_VERIFY((server).log().contains(QString(text).toUtf8()))
 
 struct TestDataFolder {
     QTemporaryDir data;
