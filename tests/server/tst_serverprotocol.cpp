@@ -10,8 +10,9 @@
 // room for two. Its rate limits are as low as the cases allow, so that they meet them at their
 // edge.
 static const QByteArray lobbyConfig =
-    "[lobby]\nsystemMessage=Welcome\nmaxRoomsPerUser=2\n[limits]\nconnectionCountIntervalMs=0\n"
-    "chatLinesPerSecond=2\nroomCreationsPerMinute=1\nregistrationMailsPerHour=1\n[rooms]\nsize=2\n"
+    "[lobby]\nsystemMessage=Welcome\nmaxRoomsPerUser=2\n[accounts]\nlockAfterFailures=1\n[limits]\n"
+    "connectionCountIntervalMs=0\nchatLinesPerSecond=2\nroomCreationsPerMinute=1\n"
+    "registrationMailsPerHour=1\n[rooms]\nsize=2\n"
     "1\\title=Arena\n1\\capacity=10\n1\\gameId=0\n"
     "2\\title=Den\n2\\password=pw\n2\\capacity=2\n2\\gameId=chat\n";
 // A second server, whose limits that guard the whole lobby are tight.
@@ -343,6 +344,41 @@ class ServerProtocolTest : public QObject
              {&outside, authenticateRequest("bob", "again"), authenticateReply(1, 0, 0, "")},
              {&outside, authenticateRequest("bob", "secret"), authenticateReply(1, 0, 0, "")});
         EXPECT_LOG(tight, "refused: login: address barred");
+    }
+
+    void createAccountRefusesControls_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("handle");
+        QTest::newRow("newline in the name") << "carol\nadmin"
+                                             << "C";
+        QTest::newRow("C1 control in the handle") << "carol" << QStringLiteral("C\u009b31m");
+    }
+
+    void createAccountRefusesControls()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, handle);
+        QString error;
+        QVERIFY(!lobby.createAccounts({{name, "secret", handle}}, error));
+        QVERIFY2(error.contains("control characters"), qPrintable(error));
+    }
+
+    // Failed logins lock bob (one a minute is allowed) until the operator lifts the lock of the
+    // running server. Whom a lock spares, such as bob at the address of his logins, is the
+    // guard's (tst_serverlogins).
+    void lockedAccountAndItsOperator()
+    {
+        RawClient guesser, later;
+        const QByteArray refused = authenticateReply(1, 0, 1, ""); // idle is in the lobby
+        QVERIFY(guesser.open(lobby.port(), true, network(5)));
+        PLAY({&guesser, authenticateRequest("bob", "wrong"), refused},
+             {&guesser, authenticateRequest("bob", "wrong"), refused},
+             {&guesser, authenticateRequest("bob", "secret"), refused});
+        EXPECT_LOG(lobby, "refused: login: account locked after failed logins: bob");
+        QVERIFY(lobby.command({"unlock-account", "bob"}));
+        EXPECT_LOG(lobby, "account bob: failed logins forgotten and lock lifted");
+        QVERIFY(later.login(lobby.port(), names[bob], bob, network(5)));
     }
 
     void addressGroups_data()
