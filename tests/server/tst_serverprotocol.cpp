@@ -1,5 +1,4 @@
 #include "addressgroup.h"
-#include "serverconfig.h"
 #include "support/lobbyframes.h"
 #include "support/rawclient.h"
 #include "testserver.h"
@@ -106,11 +105,11 @@ class ServerProtocolTest : public QObject
     // Writes the configuration, sends SIGHUP and waits for the server's answer in the log.
     bool reload(const QByteArray& ini, const QByteArray& logged)
     {
-        const qsizetype before = scarce.log().count(logged);
         // A server that has died has pid 0, and kill(0) would reach this whole process group.
-        return scarce.writeConfig(ini) && scarce.pid() > 0 &&
-               ::kill(pid_t(scarce.pid()), SIGHUP) == 0 &&
-               QTest::qWaitFor([&] { return scarce.log().count(logged) > before; }, 10000);
+        return scarce.logsAfter(logged, [&] {
+            return scarce.writeConfig(ini) && scarce.pid() > 0 &&
+                   ::kill(pid_t(scarce.pid()), SIGHUP) == 0;
+        });
     }
 
   private slots:
@@ -565,41 +564,10 @@ class ServerProtocolTest : public QObject
         QCOMPARE(scarce.log().count("accepting paused"), 1);
     }
 
-    // What a reload takes over, what waits for a restart (and is named), and what the command
-    // line gave, which no file changes.
-    void liveSettings_data()
-    {
-        QTest::addColumn<QByteArray>("ini");
-        QTest::addColumn<QStringList>("kept");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("live") << QByteArray("[lobby]\nsystemMessage=New\n") << QStringList()
-                              << "New";
-        QTest::newRow("database") << QByteArray("[database]\nurl=sqlite:x.db\n")
-                                  << QStringList{"database/url"} << QString();
-        QTest::newRow("account lock") << QByteArray("[accounts]\nlockSeconds=5\n")
-                                      << QStringList{"accounts/lockSeconds"} << QString();
-    }
-
-    void liveSettings()
-    {
-        QFETCH(QByteArray, ini);
-        QFETCH(QString, message);
-        QTemporaryFile file;
-        ServerConfig running, read;
-        running.dataFolder = "/srv/lobby";
-        QString error;
-        QVERIFY(file.open() && file.write(ini) == ini.size() && file.flush());
-        QVERIFY(loadServerConfig(file.fileName(), read, error));
-        QTEST(adoptLiveSettings(running, read), "kept");
-        QCOMPARE(running.systemMessage, message);
-        QCOMPARE(running.database, QString());
-        QCOMPARE(running.lockSeconds, ServerConfig().lockSeconds);
-        QCOMPARE(running.dataFolder, "/srv/lobby");
-    }
-
-    // SIGHUP reads the configuration again: what changed applies at once, and a bad file changes
-    // nothing (what waits for a restart: see liveSettings). Each row starts from a lobby that
-    // says "Welcome" and takes one connection per network.
+    // SIGHUP reads the configuration again: what changed applies at once, what waits for a
+    // restart is named, and a bad file changes nothing. Each row starts from a lobby that says
+    // "Welcome" and takes one connection per network, and whose data folder is still the one the
+    // command line gave, where the operator's requests are seen.
     void reloadOnHangup_data()
     {
         QTest::addColumn<QByteArray>("ini");
@@ -609,6 +577,11 @@ class ServerProtocolTest : public QObject
         QTest::newRow("message and limit")
             << QByteArray("[lobby]\nsystemMessage=Maintenance\n")
             << QByteArray("configuration reloaded") << "Maintenance" << true;
+        QTest::newRow("for a restart")
+            << QByteArray("[lobby]\nsystemMessage=Welcome\n[database]\nurl=sqlite:x.db\n"
+                          "[accounts]\nlockSeconds=5\n")
+            << QByteArray("wait for a restart: database/url, accounts/lockSeconds\n") << QString()
+            << true;
         QTest::newRow("bad value")
             << QByteArray("[lobby]\nsystemMessage=Other\n[limits]\nconnectionsPerAddress=0\n")
             << QByteArray("configuration not reloaded") << QString() << false;
@@ -620,6 +593,9 @@ class ServerProtocolTest : public QObject
         QFETCH(QByteArray, logged);
         QFETCH(QString, message);
         QVERIFY(reload(welcome, "configuration reloaded"));
+        QVERIFY(scarce.logsAfter("account alice: failed logins forgotten", [&] {
+            return scarce.command({"unlock-account", "alice"});
+        }));
         RawClient watcher, second;
         QVERIFY(watcher.login(scarce.port(), names[alice], alice, network(1, 1)));
         QVERIFY(reload(ini, logged));

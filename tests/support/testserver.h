@@ -43,6 +43,13 @@ class TestServer : public TestDataFolder, public LocalLobbyServer
         return int(text.count(" opened") - text.count(" closed: "));
     }
 
+    // Runs the step, then waits until the log has the text once more than before.
+    template <class Step> bool logsAfter(const QByteArray& text, Step step)
+    {
+        const qsizetype before = log().count(text);
+        return step() && QTest::qWaitFor([&] { return log().count(text) > before; }, 10000);
+    }
+
     // Runs one of the server's subcommands on this data folder; true when it succeeded.
     bool command(const QStringList& arguments)
     {
