@@ -17,19 +17,14 @@ using Answer = AccountService::Answer;
 // The account service on SQLite in a folder of its own, with alice (account 1, password "secret");
 // one password thread, one job per address, two changes a minute.
 struct Service {
-    static ServerConfig settings()
-    {
-        ServerConfig config;
-        config.passwordIterations = 1;
-        config.passwordThreads = 1;
-        config.passwordJobsPerAddress = 1;
-        config.accountChangesPerMinute = 2;
-        return config;
-    }
-
     QTemporaryDir folder;
     const QString database = folder.filePath("accounts.db");
-    ServerConfig config = settings();
+    ServerConfig config = [] {
+        ServerConfig config;
+        config.passwordIterations = config.passwordThreads = config.passwordJobsPerAddress = 1;
+        config.accountChangesPerMinute = 2;
+        return config;
+    }();
     QString error;
     StoreWorker worker;
     const bool opened = worker.open(

@@ -418,12 +418,10 @@ class ServerProtocolTest : public QObject
         std::vector<std::unique_ptr<RawClient>> clients;
         QByteArray accepted;
         for (int i = 0; i < networks.size(); ++i) {
-            clients.push_back(std::make_unique<RawClient>());
             const quint32 user = i < loggedIn ? quint32(i + 1) : 0;
-            const QHostAddress from = network(networks[i] - '0', i + 1);
-            RawClient& client = *clients.back();
-            const bool got = user ? client.login(abuse.port(), names[user], user, from)
-                                  : client.open(abuse.port(), true, from);
+            clients.push_back(std::make_unique<RawClient>());
+            const bool got = clients.back()->login(abuse.port(), names[user], user,
+                                                   network(networks[i] - '0', i + 1));
             accepted += got ? '+' : '-';
         }
         QTEST(accepted, "accepted");
@@ -448,13 +446,11 @@ class ServerProtocolTest : public QObject
         QFETCH(QString, why);
         RawClient silent, stalling;
         QVERIFY(silent.login(abuse.port(), names[alice], alice, network(1)));
-        QVERIFY(user ? stalling.login(abuse.port(), names[user], user, network(2))
-                     : stalling.open(abuse.port(), true, network(2)));
+        QVERIFY(stalling.login(abuse.port(), names[user], user, network(2)));
         stalling.send(bytes);
         QVERIFY(stalling.expectClosed());
         EXPECT_LOG(abuse, why);
-        silent.send(frameBytes(GetCountRequest{}));
-        QVERIFY(silent.expect(frameBytes(ResultReply{200})));
+        PLAY({&silent, frameBytes(GetCountRequest{}), u32Reply(200)});
     }
 
     // A burst of chat lines over the rate: the first refusal is logged, the rest summed up;
@@ -479,10 +475,9 @@ class ServerProtocolTest : public QObject
         const qsizetype before = abuse.log().count(refused);
         RawClient chatty;
         QVERIFY(chatty.login(abuse.port(), names[alice], alice, network(1)));
-        chatty.send(frameBytes(EnterRoomRequest{0, {}}));
-        QVERIFY(chatty.expect(enteredReply({alice})));
-        chatty.send(frameBytes(SpeakRequest{0, "hi"}).repeated(lines));
-        QVERIFY(chatty.expect(roomEventFrame(0, {EventSpeak, alice, 0, "hi"})));
+        PLAY({&chatty, enter(0), enteredReply({alice})},
+             {&chatty, frameBytes(SpeakRequest{0, "hi"}).repeated(lines),
+              roomEvent(EventSpeak, alice, 0, 0, "hi")});
         if (!closing.isEmpty())
             QVERIFY(chatty.expectClosed(closing));
         EXPECT_LOG(abuse, summary);
@@ -510,8 +505,7 @@ class ServerProtocolTest : public QObject
         const QString name = QString("a%1b").arg(QChar(character));
         RawClient guesser;
         QVERIFY(guesser.open(abuse.port(), true, network(1)));
-        guesser.send(authenticateRequest(name, "x"));
-        QVERIFY(guesser.expect(authenticateReply(1, 0, 0, {})));
+        PLAY({&guesser, authenticateRequest(name, "x"), authenticateReply(1, 0, 0, {})});
         EXPECT_LOG(abuse, "refused: login: unknown account " + logged);
         QVERIFY(!abuse.log().contains("unknown account " + name.toUtf8()));
     }
@@ -534,16 +528,12 @@ class ServerProtocolTest : public QObject
         RawClient holder, other;
         QVERIFY(holder.login(abuse.port(), names[alice], alice, network(1, 1)));
         QVERIFY(other.login(abuse.port(), names[bob], bob, network(otherNetwork, 2)));
-        const QByteArray create = frameBytes(CreateRoomRequest{"t", {}, 2, chatOnlyGameId});
-        holder.send(create);
-        QVERIFY(holder.expect(frameBytes(ResultReply{1})));
-        if (holderLeaves) {
-            holder.send(frameBytes(LeaveRoomRequest{1}));
-            QVERIFY(holder.expect(frameBytes(ResultReply{0})));
-        }
-        other.send(create);
         QFETCH(quint32, created);
-        QVERIFY(other.expect(frameBytes(ResultReply{created})));
+        const QByteArray room = create("t", 2, chatOnlyGameId);
+        PLAY({&holder, room, u32Reply(1)},
+             {&holder, holderLeaves ? frameBytes(LeaveRoomRequest{1}) : none,
+              holderLeaves ? ok : none},
+             {&other, room, u32Reply(created)});
     }
 
     // Out of descriptors, the server stops accepting for a while, once logged, and takes the
@@ -602,8 +592,7 @@ class ServerProtocolTest : public QObject
         // The notification, if any, comes before the reply to a request sent after it.
         const QByteArray notice =
             message.isEmpty() ? QByteArray() : frameBytes(SystemMessageNotification{message});
-        watcher.send(frameBytes(GetCountRequest{}));
-        QVERIFY(watcher.expect(notice + frameBytes(ResultReply{200})));
+        PLAY({&watcher, frameBytes(GetCountRequest{}), notice + u32Reply(200)});
         QTEST(second.open(scarce.port(), true, network(1, 2)), "secondAccepted");
     }
 };

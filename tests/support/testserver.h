@@ -49,14 +49,4 @@ class TestServer : public TestDataFolder, public LocalLobbyServer
         const qsizetype before = log().count(text);
         return step() && QTest::qWaitFor([&] { return log().count(text) > before; }, 10000);
     }
-
-    // Runs one of the server's subcommands on this data folder; true when it succeeded.
-    bool command(const QStringList& arguments)
-    {
-        QProcess process;
-        process.start(SERVER_PROGRAM,
-                      QStringList{"--data", data.path(), "--config", data.filePath("server.ini")} +
-                          arguments);
-        return process.waitForFinished() && process.exitCode() == 0;
-    }
 };
