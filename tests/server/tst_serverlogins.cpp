@@ -12,13 +12,57 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sched.h>
+#include <sys/mount.h>
+
+// A small tmpfs on a folder. The test runs in a mount namespace of its own, so that the host's
+// mounts never change and a test that dies takes its mounts along.
+struct SmallDisk {
+    explicit SmallDisk(const QString& folder) : folder(folder)
+    {
+        mounted = QDir().mkpath(folder) &&
+                  mount("tmpfs", qPrintable(folder), "tmpfs", 0, "size=512k") == 0;
+    }
+    ~SmallDisk()
+    {
+        if (mounted)
+            umount2(qPrintable(folder), MNT_DETACH);
+    }
+
+    // To the last page: nothing more can grow.
+    bool fill()
+    {
+        QFile filler(folder + "/filler");
+        const QByteArray page(4096, 'f');
+        bool open = filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+        while (open && filler.write(page) == page.size()) {
+        }
+        return open && filler.error() != QFileDevice::NoError;
+    }
+
+    bool makeReadOnly()
+    {
+        return mount("tmpfs", qPrintable(folder), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
+
+    const QString folder;
+    bool mounted = false;
+};
+
 using Answer = AccountService::Answer;
 
-// The account service on SQLite in a folder of its own, with alice (account 1, password "secret");
-// one password thread, one job per address, two changes a minute.
+// The account service on SQLite, with alice (account 1, password "secret") and a registration
+// key "key" for ann@example.org; one password thread, one job per address, two changes a minute.
+// The database and the mails are in the folders given, else in one of its own.
 struct Service {
+    explicit Service(const QString& databaseFolder = {}, const QString& mailFolder = {})
+        : database((databaseFolder.isEmpty() ? folder.path() : databaseFolder) + "/accounts.db"),
+          outbox(mailFolder.isEmpty() ? folder.path() : mailFolder, config.mailFrom)
+    {
+    }
+
     QTemporaryDir folder;
-    const QString database = folder.filePath("accounts.db");
+    const QString database;
     ServerConfig config = [] {
         ServerConfig config;
         config.passwordIterations = config.passwordThreads = config.passwordJobsPerAddress = 1;
@@ -30,12 +74,14 @@ struct Service {
     const bool opened = worker.open(
         [this](QString& error) {
             std::unique_ptr<SqlStore> store = SqlStore::open("sqlite:" + database, error);
-            if (store && !store->createAccount({0, "alice", hashPassword("secret", 1), "", "A"}))
+            const qint64 expires = QDateTime::currentSecsSinceEpoch() + 60;
+            if (store && !(store->createAccount({0, "alice", hashPassword("secret", 1), "", "A"}) &&
+                           store->putRegistrationKey("ann@example.org", "key", expires)))
                 store.reset();
             return std::unique_ptr<Store>(std::move(store));
         },
         error);
-    Outbox outbox{folder.path(), config.mailFrom};
+    Outbox outbox;
     AddressGuard addressGuard{config.failedLoginsPerMinute, config.loginBanSeconds,
                               config.registrationMailsPerHour};
     AccountService accounts{config, worker, outbox, addressGuard};
@@ -68,9 +114,17 @@ class ServerLoginsTest : public QObject
     Q_OBJECT
 
     TestServer server;
+    bool mountable = false;
 
   private slots:
-    void initTestCase() { QVERIFY(server.launch("", {"carol"})); }
+    // Small disks are mounted in a mount namespace of this test's own, so that the host's mounts
+    // never change: without root, their cases are skipped.
+    void initTestCase()
+    {
+        mountable = unshare(CLONE_NEWNS) == 0 &&
+                    mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        QVERIFY(server.launch("", {"carol"}));
+    }
 
     void textChecks_data()
     {
@@ -343,6 +397,74 @@ class ServerLoginsTest : public QObject
         if (released)
             QVERIFY(QSqlQuery(holder).exec("ROLLBACK"));
         QTRY_COMPARE(name, released ? QTest::currentDataTag() : before);
+    }
+
+    // Full and read-only disks under the store and the outbox: nothing is reported as done that
+    // is not on the disk, not even an empty or a half-written mail, and a start that cannot write
+    // says where.
+    void fullDiskFailsTheRequest_data()
+    {
+        QTest::addColumn<bool>("withKey"); // RegisterKey with a stored key, else RegisterMail
+        QTest::addColumn<QStringList>("full");
+        for (const bool withKey : {false, true})
+            for (const QStringList& full :
+                 {QStringList{"database"}, {"outbox"}, {"database", "outbox"}})
+                QTest::addRow("%s, full %s", withKey ? "RegisterKey" : "RegisterMail",
+                              qPrintable(full.join(" and ")))
+                    << withKey << full;
+    }
+
+    void fullDiskFailsTheRequest()
+    {
+        QFETCH(bool, withKey);
+        QFETCH(QStringList, full);
+        if (!mountable)
+            QSKIP("needs root, for a mount namespace of its own");
+        QTemporaryDir data;
+        SmallDisk disk(data.filePath("disk"));
+        const auto folder = [&](const QString& name) {
+            return data.filePath(full.contains(name) ? "disk/" + name : name);
+        };
+        QVERIFY(disk.mounted && QDir().mkpath(folder("database")));
+        Answer answer;
+        {
+            Service service(folder("database"), folder("outbox"));
+            QVERIFY(service.opened && disk.fill());
+            answer = service.answer([&](AccountService::Waiter waiter) {
+                return withKey
+                           ? service.accounts.registerKey("127.0.0.1", "key", waiter)
+                           : service.accounts.registerMail("127.0.0.1", "bob@example.org", waiter);
+            });
+        }
+        QCOMPARE(answer.result, 1u);
+        QCOMPARE(QDir(folder("outbox")).entryList(QDir::Files | QDir::Hidden), QStringList());
+        // With room on the disk again, the store opened anew has no account of that address.
+        QString error;
+        const auto store =
+            QFile::remove(disk.folder + "/filler")
+                ? SqlStore::open("sqlite:" + folder("database") + "/accounts.db", error)
+                : nullptr;
+        QVERIFY(store && !store->mailInUse("ann@example.org"));
+    }
+
+    void readOnlyFolderStopsTheStart_data()
+    {
+        QTest::addColumn<QString>("folder"); // in the data folder
+        QTest::newRow("data folder") << "";
+        QTest::newRow("outbox") << "outbox";
+    }
+
+    void readOnlyFolderStopsTheStart()
+    {
+        QFETCH(QString, folder);
+        if (!mountable)
+            QSKIP("needs root, for a mount namespace of its own");
+        TestServer starting;
+        SmallDisk disk(QDir::cleanPath(starting.data.filePath(folder)));
+        QString error;
+        QVERIFY(disk.mounted && starting.writeConfig("") && disk.makeReadOnly());
+        QVERIFY(!starting.start(error));
+        QVERIFY2(error.contains("folder " + disk.folder + " is not writable"), qPrintable(error));
     }
 };
 
