@@ -53,6 +53,8 @@ using Answer = AccountService::Answer;
 
 // The account service on SQLite, with alice (account 1, password "secret") and a registration
 // key "key" for ann@example.org; one password thread, one job per address, two changes a minute.
+// Alice's password takes a while to check, so that her login's job is still queued or running
+// when the store has answered a second lookup.
 // The database and the mails are in the folders given, else in one of its own.
 struct Service {
     explicit Service(const QString& databaseFolder = {}, const QString& mailFolder = {})
@@ -75,8 +77,9 @@ struct Service {
         [this](QString& error) {
             std::unique_ptr<SqlStore> store = SqlStore::open("sqlite:" + database, error);
             const qint64 expires = QDateTime::currentSecsSinceEpoch() + 60;
-            if (store && !(store->createAccount({0, "alice", hashPassword("secret", 1), "", "A"}) &&
-                           store->putRegistrationKey("ann@example.org", "key", expires)))
+            if (store &&
+                !(store->createAccount({0, "alice", hashPassword("secret", 100000), "", "A"}) &&
+                  store->putRegistrationKey("ann@example.org", "key", expires)))
                 store.reset();
             return std::unique_ptr<Store>(std::move(store));
         },
