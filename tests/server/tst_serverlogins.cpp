@@ -1,9 +1,10 @@
 #include "accountservice.h"
 #include "lobbyclient.h"
-#include "locallobbyserver.h"
+#include "sqlstore.h"
 #include "outbox.h"
 #include "serverconfig.h"
 #include "storeworker.h"
+#include "testserver.h"
 #include "textchecks.h"
 
 #include <QSqlDatabase>
@@ -11,104 +12,79 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// Accounts in memory, for the rules of the account service: the store can go down, and its
-// writes are counted.
-class MemoryStore : public Store
-{
-  public:
-    QVector<Account> kept;
-    bool down = false;
-    int writes = 0;
+#include <sched.h>
+#include <sys/mount.h>
 
-    std::optional<Account> accountByName(const QString& name) override
+// A small tmpfs on a folder. The test runs in a mount namespace of its own, so that the host's
+// mounts never change and a test that dies takes its mounts along.
+struct SmallDisk {
+    explicit SmallDisk(const QString& folder) : folder(folder)
     {
-        return find([&](const Account& account) { return account.name == name; });
+        mounted = QDir().mkpath(folder) &&
+                  mount("tmpfs", qPrintable(folder), "tmpfs", 0, "size=512k") == 0;
     }
-    std::optional<Account> accountById(quint32 id) override
+    ~SmallDisk()
     {
-        return find([&](const Account& account) { return account.id == id; });
+        if (mounted)
+            umount2(qPrintable(folder), MNT_DETACH);
     }
-    QVector<Account> accounts() override { return down ? QVector<Account>() : kept; }
-    bool mailInUse(const QString& mail) override
-    {
-        // Without regard to letter case, as the real store compares addresses.
-        return down || find([&](const Account& account) {
-                   return account.mail.compare(mail, Qt::CaseInsensitive) == 0;
-               });
-    }
-    quint32 createAccount(const Account& account) override
-    {
-        if (!write())
-            return 0;
-        kept.append(account);
-        return kept.last().id = quint32(kept.size());
-    }
-    bool removeAccount(quint32 id) override
-    {
-        return write() && kept.removeIf([id](const Account& account) { return account.id == id; });
-    }
-    bool setHandle(quint32 id, const QString& handle) override
-    {
-        return change(id, &Account::handle, handle);
-    }
-    bool setMail(quint32 id, const QString& mail) override
-    {
-        return change(id, &Account::mail, mail);
-    }
-    bool setPassword(quint32 id, const StoredPassword& password) override
-    {
-        return change(id, &Account::password, password);
-    }
-    bool setAdmin(quint32 id, bool admin) override { return change(id, &Account::admin, admin); }
-    bool putRegistrationKey(const QString&, const QString&, qint64) override { return write(); }
-    std::optional<QString> registrationMail(const QString&, qint64) override { return {}; }
-    std::optional<QString> takeRegistrationKey(const QString&, qint64) override { return {}; }
-    bool lastCallFailed() const override { return down; }
 
-  private:
-    template <class Match> std::optional<Account> find(Match match)
+    // To the last page: nothing more can grow.
+    bool fill()
     {
-        for (const Account& account : kept) {
-            if (!down && match(account))
-                return account;
+        QFile filler(folder + "/filler");
+        const QByteArray page(4096, 'f');
+        bool open = filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+        while (open && filler.write(page) == page.size()) {
         }
-        return std::nullopt;
+        return open && filler.error() != QFileDevice::NoError;
     }
-    bool write()
+
+    bool makeReadOnly()
     {
-        ++writes;
-        return !down;
+        return mount("tmpfs", qPrintable(folder), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
     }
-    template <class Value> bool change(quint32 id, Value Account::*field, const Value& value)
-    {
-        if (!write() || id == 0 || id > quint32(kept.size()))
-            return false;
-        kept[id - 1].*field = value;
-        return true;
-    }
+
+    const QString folder;
+    bool mounted = false;
 };
 
 using Answer = AccountService::Answer;
 
-// The account service on a store in memory, with alice (password "secret") in it; one password
-// thread, one job per address, two changes a minute.
+// The account service on SQLite, with alice (account 1, password "secret") and a registration
+// key "key" for ann@example.org; one password thread, one job per address, two changes a minute.
+// Alice's password takes a while to check, so that her login's job is still queued or running
+// when the store has answered a second lookup.
+// The database and the mails are in the folders given, else in one of its own.
 struct Service {
-    static ServerConfig settings()
+    explicit Service(const QString& databaseFolder = {}, const QString& mailFolder = {})
+        : database((databaseFolder.isEmpty() ? folder.path() : databaseFolder) + "/accounts.db"),
+          outbox(mailFolder.isEmpty() ? folder.path() : mailFolder, config.mailFrom)
     {
-        ServerConfig config;
-        config.passwordIterations = 1;
-        config.passwordThreads = 1;
-        config.passwordJobsPerAddress = 1;
-        config.accountChangesPerMinute = 2;
-        return config;
     }
 
-    ServerConfig config = settings();
-    MemoryStore store;
-    const quint32 alice = store.createAccount({0, "alice", hashPassword("secret", 1), "", "A"});
-    StoreWorker worker{store};
     QTemporaryDir folder;
-    Outbox outbox{folder.path(), config.mailFrom};
+    const QString database;
+    ServerConfig config = [] {
+        ServerConfig config;
+        config.passwordIterations = config.passwordThreads = config.passwordJobsPerAddress = 1;
+        config.accountChangesPerMinute = 2;
+        return config;
+    }();
+    QString error;
+    StoreWorker worker;
+    const bool opened = worker.open(
+        [this](QString& error) {
+            std::unique_ptr<SqlStore> store = SqlStore::open("sqlite:" + database, error);
+            const qint64 expires = QDateTime::currentSecsSinceEpoch() + 60;
+            if (store &&
+                !(store->createAccount({0, "alice", hashPassword("secret", 100000), "", "A"}) &&
+                  store->putRegistrationKey("ann@example.org", "key", expires)))
+                store.reset();
+            return std::unique_ptr<Store>(std::move(store));
+        },
+        error);
+    Outbox outbox;
     AddressGuard addressGuard{config.failedLoginsPerMinute, config.loginBanSeconds,
                               config.registrationMailsPerHour};
     AccountService accounts{config, worker, outbox, addressGuard};
@@ -123,38 +99,34 @@ struct Service {
             (void)QTest::qWaitFor([&] { return later.has_value(); }, 5000);
         return now ? *now : later.value_or(Answer{99, {}, {}, {}});
     }
+
+    // From another connection, the store's own statements then fail.
+    bool breakStore()
+    {
+        QSqlDatabase raw = QSqlDatabase::addDatabase("QSQLITE", database);
+        raw.setDatabaseName(database);
+        const bool broken = raw.open() && QSqlQuery(raw).exec("ALTER TABLE accounts RENAME TO x");
+        raw.close();
+        return broken;
+    }
 };
-#define EXPECT_LOG(text) QTRY_VERIFY(server.log().contains(text))
 static const QString stranger = "192.0.2.1";
 
 class ServerLoginsTest : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir data;
-    LocalLobbyServer server{SERVER_PROGRAM, data.path()};
-
-    // The login's result, from a connection that comes from that loopback address.
-    quint32 login(const QString& from, const QString& account, const QString& password)
-    {
-        LobbyClient client;
-        client.connectToServer("127.0.0.1", server.port(), QHostAddress(from));
-        std::optional<quint32> result;
-        client.authenticate(account, password,
-                            [&](const LoginReply& reply) { result = reply.result; });
-        (void)QTest::qWaitFor([&] { return result.has_value(); }, 10000);
-        return result.value_or(99);
-    }
+    TestServer server;
+    bool mountable = false;
 
   private slots:
+    // Small disks are mounted in a mount namespace of this test's own, so that the host's mounts
+    // never change: without root, their cases are skipped.
     void initTestCase()
     {
-        QString error;
-        QVERIFY2(server.writeConfig("[accounts]\nlockAfterFailures=1\n") &&
-                     server.createAccounts({{"bob", "secret", "BOB"}, {"carol", "secret", "C"}},
-                                           error) &&
-                     server.start(error),
-                 qPrintable(error));
+        mountable = unshare(CLONE_NEWNS) == 0 &&
+                    mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        QVERIFY(server.launch("", {"carol"}));
     }
 
     void textChecks_data()
@@ -245,8 +217,8 @@ class ServerLoginsTest : public QObject
     // registration is not left half done); only their answers are dropped.
     void storeJobsOutliveTheirContext()
     {
-        MemoryStore store;
-        StoreWorker worker(store);
+        Service service;
+        StoreWorker& worker = service.worker;
         QObject here;
         auto* gone = new QObject;
         QString ran, answered;
@@ -334,7 +306,7 @@ class ServerLoginsTest : public QObject
         QFETCH(int, hashes);
         QFETCH(bool, counted);
         Service service;
-        service.store.down = storeDown;
+        QVERIFY(service.opened && (!storeDown || service.breakStore()));
         const quint64 before = passwordDerivations();
         if (queueFull)
             QVERIFY(!service.accounts.login(stranger, "alice", "secret",
@@ -348,59 +320,48 @@ class ServerLoginsTest : public QObject
         QCOMPARE(service.addressGuard.failedLately(stranger, monotonicMs()), counted);
     }
 
-    // Two changes a minute, of the handle name and mail address together; a refused one costs
-    // no write.
+    // Two changes a minute, of the handle name and mail address together; a refused one
+    // changes nothing.
     void changesAreLimited_data()
     {
         QTest::addColumn<QStringList>("changes"); // a handle name, or an address with '@'
         QTest::addColumn<QList<int>>("results");
-        QTest::addColumn<int>("writes");
-        QTest::newRow("handle names") << QStringList{"ア", "イ", "ウ"} << QList<int>{0, 0, 1} << 2;
-        QTest::newRow("addresses")
-            << QStringList{"a@x.example", "b@x.example", "c@x.example"} << QList<int>{0, 0, 1} << 2;
-        QTest::newRow("both") << QStringList{"ア", "b@x.example", "ウ"} << QList<int>{0, 0, 1} << 2;
+        QTest::addColumn<QString>("stored"); // handle name and address
+        const QStringList names{"ア", "イ", "ウ"};
+        QTest::newRow("handle names") << names << QList<int>{0, 0, 1} << "イ ";
+        QTest::newRow("addresses") << QStringList{"a@x.example", "b@x.example", "c@x.example"}
+                                   << QList<int>{0, 0, 1} << "A b@x.example";
+        QTest::newRow("both") << QStringList{"ア", "b@x.example", "ウ"} << QList<int>{0, 0, 1}
+                              << "ア b@x.example";
         QTest::newRow("own address spelled anew")
-            << QStringList{"a@x.example", "A@x.example"} << QList<int>{0, 0} << 2;
+            << QStringList{"a@x.example", "A@x.example"} << QList<int>{0, 0} << "A A@x.example";
         QTest::newRow("after a bad one")
-            << QStringList{"\x1b", "ア", "イ", "ウ"} << QList<int>{1, 0, 0, 1} << 2;
+            << QStringList{"\x1b"} + names << QList<int>{1, 0, 0, 1} << "イ ";
     }
 
     void changesAreLimited()
     {
         QFETCH(QStringList, changes);
         QFETCH(QList<int>, results);
-        QFETCH(int, writes);
         Service service;
-        service.store.writes = 0;
         QList<int> answered;
         for (const QString& change : changes) {
-            const Answer answer = service.answer([&](AccountService::Waiter waiter) {
-                return change.contains('@')
-                           ? service.accounts.changeMail(service.alice, change, waiter)
-                           : service.accounts.changeHandle(service.alice, change, waiter);
-            });
-            answered.append(int(answer.result));
+            answered.append(int(service
+                                    .answer([&](AccountService::Waiter waiter) {
+                                        return change.contains('@')
+                                                   ? service.accounts.changeMail(1, change, waiter)
+                                                   : service.accounts.changeHandle(1, change,
+                                                                                   waiter);
+                                    })
+                                    .result));
         }
         QCOMPARE(answered, results);
-        QCOMPARE(service.store.writes, writes);
-    }
-
-    void createAccountRefusesControls_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("handle");
-        QTest::newRow("newline in the name") << "carol\nadmin"
-                                             << "C";
-        QTest::newRow("C1 control in the handle") << "carol" << QStringLiteral("C\u009b31m");
-    }
-
-    void createAccountRefusesControls()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, handle);
-        QString error;
-        QVERIFY(!server.createAccounts({{name, "secret", handle}}, error));
-        QVERIFY2(error.contains("control characters"), qPrintable(error));
+        const Account stored = service
+                                   .answer([&](AccountService::Waiter waiter) {
+                                       return service.accounts.lookUp(1, waiter);
+                                   })
+                                   .account.value_or(Account{});
+        QTEST(stored.handle + ' ' + stored.mail, "stored");
     }
 
     // Another process holds SQLite's write lock. Carol's handle change waits for it, and her
@@ -426,7 +387,7 @@ class ServerLoginsTest : public QObject
         carol.getName(id, [&](quint32, const QString& found) { before = found; });
         QTRY_VERIFY(!before.isEmpty());
         QSqlDatabase holder = QSqlDatabase::addDatabase("QSQLITE", QTest::currentDataTag());
-        holder.setDatabaseName(data.filePath("tileparlor.db"));
+        holder.setDatabaseName(server.data.filePath("tileparlor.db"));
         const auto unlock = qScopeGuard([&] { holder.close(); });
         QVERIFY(holder.open() && QSqlQuery(holder).exec("BEGIN EXCLUSIVE"));
         std::optional<quint32> rooms;
@@ -441,20 +402,72 @@ class ServerLoginsTest : public QObject
         QTRY_COMPARE(name, released ? QTest::currentDataTag() : before);
     }
 
-    // Failed logins lock bob (one a minute is allowed) until the operator lifts the lock of the
-    // running server. Whom a lock spares is the guard's, above.
-    void lockedAccountAndItsOperator()
+    // Full and read-only disks under the store and the outbox: nothing is reported as done that
+    // is not on the disk, not even an empty or a half-written mail, and a start that cannot write
+    // says where.
+    void fullDiskFailsTheRequest_data()
     {
-        QCOMPARE(login("127.0.0.1", "bob", "wrong"), 1u);
-        QCOMPARE(login("127.0.0.1", "bob", "wrong"), 1u);
-        QCOMPARE(login("127.0.0.1", "bob", "secret"), 1u);
-        EXPECT_LOG("refused: login: account locked after failed logins: bob");
-        QProcess unlock;
-        unlock.start(SERVER_PROGRAM, {"--data", data.path(), "--config",
-                                      data.filePath("server.ini"), "unlock-account", "bob"});
-        QVERIFY(unlock.waitForFinished() && unlock.exitCode() == 0);
-        EXPECT_LOG("account bob: failed logins forgotten and lock lifted");
-        QCOMPARE(login("127.0.0.1", "bob", "secret"), 0u);
+        QTest::addColumn<bool>("withKey"); // RegisterKey with a stored key, else RegisterMail
+        QTest::addColumn<QStringList>("full");
+        for (const bool withKey : {false, true})
+            for (const QStringList& full :
+                 {QStringList{"database"}, {"outbox"}, {"database", "outbox"}})
+                QTest::addRow("%s, full %s", withKey ? "RegisterKey" : "RegisterMail",
+                              qPrintable(full.join(" and ")))
+                    << withKey << full;
+    }
+
+    void fullDiskFailsTheRequest()
+    {
+        QFETCH(bool, withKey);
+        QFETCH(QStringList, full);
+        if (!mountable)
+            QSKIP("needs root, for a mount namespace of its own");
+        QTemporaryDir data;
+        SmallDisk disk(data.filePath("disk"));
+        const auto folder = [&](const QString& name) {
+            return data.filePath(full.contains(name) ? "disk/" + name : name);
+        };
+        QVERIFY(disk.mounted && QDir().mkpath(folder("database")));
+        Answer answer;
+        {
+            Service service(folder("database"), folder("outbox"));
+            QVERIFY(service.opened && disk.fill());
+            answer = service.answer([&](AccountService::Waiter waiter) {
+                return withKey
+                           ? service.accounts.registerKey("127.0.0.1", "key", waiter)
+                           : service.accounts.registerMail("127.0.0.1", "bob@example.org", waiter);
+            });
+        }
+        QCOMPARE(answer.result, 1u);
+        QCOMPARE(QDir(folder("outbox")).entryList(QDir::Files | QDir::Hidden), QStringList());
+        // With room on the disk again, the store opened anew has no account of that address.
+        QString error;
+        const auto store =
+            QFile::remove(disk.folder + "/filler")
+                ? SqlStore::open("sqlite:" + folder("database") + "/accounts.db", error)
+                : nullptr;
+        QVERIFY(store && !store->mailInUse("ann@example.org"));
+    }
+
+    void readOnlyFolderStopsTheStart_data()
+    {
+        QTest::addColumn<QString>("folder"); // in the data folder
+        QTest::newRow("data folder") << "";
+        QTest::newRow("outbox") << "outbox";
+    }
+
+    void readOnlyFolderStopsTheStart()
+    {
+        QFETCH(QString, folder);
+        if (!mountable)
+            QSKIP("needs root, for a mount namespace of its own");
+        TestServer starting;
+        SmallDisk disk(QDir::cleanPath(starting.data.filePath(folder)));
+        QString error;
+        QVERIFY(disk.mounted && starting.writeConfig("") && disk.makeReadOnly());
+        QVERIFY(!starting.start(error));
+        QVERIFY2(error.contains("folder " + disk.folder + " is not writable"), qPrintable(error));
     }
 };
 

@@ -1,26 +1,42 @@
-#include "locallobbyserver.h"
+#include "addressgroup.h"
 #include "support/lobbyframes.h"
 #include "support/rawclient.h"
+#include "testserver.h"
 
-#include <QTemporaryDir>
-#include <QtTest>
+#include <csignal>
 
 // The lobby, listening on every address, with two permanent rooms: 0 for game 0, 1 a locked chat
 // room for two. Its rate limits are as low as the cases allow, so that they meet them at their
 // edge.
 static const QByteArray lobbyConfig =
-    "[lobby]\nsystemMessage=Welcome\nmaxRoomsPerUser=2\n[limits]\nconnectionCountIntervalMs=0\n"
-    "chatLinesPerSecond=2\nroomCreationsPerMinute=1\nregistrationMailsPerHour=1\n[rooms]\nsize=2\n"
+    "[lobby]\nsystemMessage=Welcome\nmaxRoomsPerUser=2\n[accounts]\nlockAfterFailures=1\n[limits]\n"
+    "connectionCountIntervalMs=0\nchatLinesPerSecond=2\nroomCreationsPerMinute=1\n"
+    "registrationMailsPerHour=1\n[rooms]\nsize=2\n"
     "1\\title=Arena\n1\\capacity=10\n1\\gameId=0\n"
     "2\\title=Den\n2\\password=pw\n2\\capacity=2\n2\\gameId=chat\n";
 // A second server, whose limits that guard the whole lobby are tight.
 static const QByteArray tightConfig =
     "[lobby]\nmaxUsers=1\n[limits]\nconnectionsPerAddress=2\nfailedLoginsPerMinute=1\n"
     "sendQueueBytes=4096\nchatLinesPerSecond=1000000\nhelloTimeoutSeconds=1\n";
+// Limits against clients that hold the server's resources, each as low as its cases allow.
+// Clients bind loopback addresses of their own (127.0.N.x) to stand for other networks.
+static const QByteArray abuseConfig =
+    "[lobby]\nroomsPerAddress=1\n[limits]\nconnectionsPerAddress=2\nconnectionsBeforeLogin=4\n"
+    "loginTimeoutSeconds=2\npartialFrameSeconds=1\nrefusalsPerMinute=5\nchatLinesPerSecond=1\n"
+    "[log]\nrefusalSummarySeconds=1\n[rooms]\nsize=1\n1\\title=Hall\n1\\gameId=chat\n";
+// One out of descriptors after a few dozen connections, which also reloads its configuration.
+static const QByteArray roomyConfig = "[limits]\nconnectionsPerAddress=1000\n";
+static const QByteArray welcome =
+    "[lobby]\nsystemMessage=Welcome\n[limits]\nconnectionsPerAddress=1\n";
 
 // Account numbers in the order of creation, and names; alice is the administrator.
 enum : quint32 { alice = 1, bob, carol, dave };
 static const QStringList names{"", "alice", "bob", "carol", "dave"};
+
+static QHostAddress network(int n, int host = 1)
+{
+    return QHostAddress(QString("127.0.%1.%2").arg(n).arg(host));
+}
 
 // One step of a transcript: a client sends its bytes (if any) and receives the reply next; then
 // each of the others, the sender too if named, receives the event next.
@@ -46,7 +62,6 @@ static int play(const std::vector<Step>& steps)
 }
 
 #define PLAY(...) QCOMPARE(play({__VA_ARGS__}), 0)
-#define EXPECT_LOG(server, text) QTRY_VERIFY((server).log().contains(text))
 #define LOGIN(client, account)                                                                     \
     RawClient client;                                                                              \
     QVERIFY(client.login(lobby.port(), names[account], account))
@@ -55,9 +70,7 @@ class ServerProtocolTest : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir lobbyData, tightData;
-    LocalLobbyServer lobby{SERVER_ON_ANY_ADDRESS, lobbyData.path()};
-    LocalLobbyServer tight{SERVER_PROGRAM, tightData.path()};
+    TestServer lobby{SERVER_ON_ANY_ADDRESS}, tight, abuse, scarce{SERVER_WITH_FEW_DESCRIPTORS};
     // Logged in from the start to the end: the bystander that must notice nothing.
     RawClient idle;
     const QByteArray ok = u32Reply(0), none;
@@ -89,21 +102,23 @@ class ServerProtocolTest : public QObject
         return roomEvent(EventEnter, user, 0, 0, names[user].toUpper(), room);
     }
 
+    // Writes the configuration, sends SIGHUP and waits for the server's answer in the log.
+    bool reload(const QByteArray& ini, const QByteArray& logged)
+    {
+        // A server that has died has pid 0, and kill(0) would reach this whole process group.
+        return scarce.logsAfter(logged, [&] {
+            return scarce.writeConfig(ini) && scarce.pid() > 0 &&
+                   ::kill(pid_t(scarce.pid()), SIGHUP) == 0;
+        });
+    }
+
   private slots:
     void initTestCase()
     {
-        // Accounts of password "secret", one at a time so that their numbers follow the names.
-        const auto start = [](LocalLobbyServer& server, const QByteArray& config,
-                              const QStringList& names) {
-            QString error;
-            bool done = server.writeConfig(config);
-            for (const QString& name : names)
-                done = done && server.createAccounts(
-                                   {{name, "secret", name.toUpper(), {}, name == "alice"}}, error);
-            QVERIFY2(done && server.start(error), qPrintable(error));
-        };
-        start(lobby, lobbyConfig, names.mid(1));
-        start(tight, tightConfig, names.mid(1, 2));
+        QVERIFY(lobby.launch(lobbyConfig, names.mid(1)) &&
+                tight.launch(tightConfig, names.mid(1, 2)) &&
+                abuse.launch(abuseConfig, names.mid(1, 2)) &&
+                scarce.launch(roomyConfig, names.mid(1, 1)));
         QVERIFY(idle.login(lobby.port(), names[dave], dave));
     }
 
@@ -117,15 +132,16 @@ class ServerProtocolTest : public QObject
         for (RawClient* client : {&idle, &visitor})
             QVERIFY(client->expectClosed(closing(CloseServerShutdown)));
         QVERIFY(lobby.log().contains("metrics connections=0 users=0"));
-        QCOMPARE(tight.stop(), 0);
+        for (TestServer* server : {&tight, &abuse, &scarce})
+            QCOMPARE(server->stop(), 0);
     }
 
     // Every test closes its clients; the next starts once the servers have let them go.
     void cleanup()
     {
-        for (LocalLobbyServer* server : {&lobby, &tight})
-            QTRY_COMPARE(server->log().count(" opened") - server->log().count(" closed: "),
-                         server == &lobby ? 1 : 0);
+        QTRY_COMPARE(lobby.connections(), 1);
+        for (TestServer* server : {&tight, &abuse, &scarce})
+            QTRY_COMPARE(server->connections(), 0);
     }
 
     void connectionCountReachesEveryone()
@@ -327,6 +343,257 @@ class ServerProtocolTest : public QObject
              {&outside, authenticateRequest("bob", "again"), authenticateReply(1, 0, 0, "")},
              {&outside, authenticateRequest("bob", "secret"), authenticateReply(1, 0, 0, "")});
         EXPECT_LOG(tight, "refused: login: address barred");
+    }
+
+    void createAccountRefusesControls_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("handle");
+        QTest::newRow("newline in the name") << "carol\nadmin"
+                                             << "C";
+        QTest::newRow("C1 control in the handle") << "carol" << QStringLiteral("C\u009b31m");
+    }
+
+    void createAccountRefusesControls()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, handle);
+        QString error;
+        QVERIFY(!lobby.createAccounts({{name, "secret", handle}}, error));
+        QVERIFY2(error.contains("control characters"), qPrintable(error));
+    }
+
+    // Failed logins lock bob (one a minute is allowed) until the operator lifts the lock of the
+    // running server. Whom a lock spares, such as bob at the address of his logins, is the
+    // guard's (tst_serverlogins).
+    void lockedAccountAndItsOperator()
+    {
+        RawClient guesser, later;
+        const QByteArray refused = authenticateReply(1, 0, 1, ""); // idle is in the lobby
+        QVERIFY(guesser.open(lobby.port(), true, network(5)));
+        PLAY({&guesser, authenticateRequest("bob", "wrong"), refused},
+             {&guesser, authenticateRequest("bob", "wrong"), refused},
+             {&guesser, authenticateRequest("bob", "secret"), refused});
+        EXPECT_LOG(lobby, "refused: login: account locked after failed logins: bob");
+        QVERIFY(lobby.command({"unlock-account", "bob"}));
+        EXPECT_LOG(lobby, "account bob: failed logins forgotten and lock lifted");
+        QVERIFY(later.login(lobby.port(), names[bob], bob, network(5)));
+    }
+
+    void addressGroups_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("prefix");
+        QTest::addColumn<QString>("group");
+        QTest::newRow("IPv4 /24") << "192.0.2.77" << 24 << "192.0.2.0/24";
+        QTest::newRow("IPv4 /20") << "198.51.100.7" << 20 << "198.51.96.0/20";
+        QTest::newRow("IPv4 /32") << "203.0.113.9" << 32 << "203.0.113.9/32";
+        QTest::newRow("IPv4-mapped") << "::ffff:192.0.2.77" << 24 << "192.0.2.0/24";
+        QTest::newRow("IPv6 /64") << "2001:db8:1:2:3:4:5:6" << 24 << "2001:db8:1:2::/64";
+    }
+
+    void addressGroups()
+    {
+        QFETCH(QString, address);
+        QFETCH(int, prefix);
+        QTEST(addressGroup(QHostAddress(address), prefix), "group");
+    }
+
+    // Connections from 127.0.N.x, one digit N each, the first ones logged in: which of them get
+    // the hello (+) and which do not (-). Networks apart count apart: see addressGroups.
+    void connectionLimits_data()
+    {
+        QTest::addColumn<QByteArray>("networks");
+        QTest::addColumn<int>("loggedIn");
+        QTest::addColumn<QByteArray>("accepted");
+        QTest::newRow("two per network") << QByteArray("111") << 0 << QByteArray("++-");
+        QTest::newRow("four before login") << QByteArray("12345") << 0 << QByteArray("++++-");
+        QTest::newRow("users do not count") << QByteArray("123456") << 2 << QByteArray("++++++");
+    }
+
+    void connectionLimits()
+    {
+        QFETCH(QByteArray, networks);
+        QFETCH(int, loggedIn);
+        std::vector<std::unique_ptr<RawClient>> clients;
+        QByteArray accepted;
+        for (int i = 0; i < networks.size(); ++i) {
+            const quint32 user = i < loggedIn ? quint32(i + 1) : 0;
+            clients.push_back(std::make_unique<RawClient>());
+            const bool got = clients.back()->login(abuse.port(), names[user], user,
+                                                   network(networks[i] - '0', i + 1));
+            accepted += got ? '+' : '-';
+        }
+        QTEST(accepted, "accepted");
+    }
+
+    // A client that holds its connection without getting anywhere is cut off, while a user who
+    // logged in before it and stays silent is not.
+    void deadlines_data()
+    {
+        QTest::addColumn<quint32>("user");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("no login") << 0u << QByteArray() << "closed: no login in time";
+        QTest::newRow("half a frame") << quint32(bob) << frameBytes(GetCountRequest{}).left(5)
+                                      << "closed: a frame unfinished for 1 s";
+    }
+
+    void deadlines()
+    {
+        QFETCH(quint32, user);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, why);
+        RawClient silent, stalling;
+        QVERIFY(silent.login(abuse.port(), names[alice], alice, network(1)));
+        QVERIFY(stalling.login(abuse.port(), names[user], user, network(2)));
+        stalling.send(bytes);
+        QVERIFY(stalling.expectClosed());
+        EXPECT_LOG(abuse, why);
+        PLAY({&silent, frameBytes(GetCountRequest{}), u32Reply(200)});
+    }
+
+    // A burst of chat lines over the rate: the first refusal is logged, the rest summed up;
+    // past five refusals the client is sent away.
+    void refusals_data()
+    {
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QByteArray>("closing");
+        const QString kind = "more refusals of \"chat line in room #: rate limit\"";
+        QTest::newRow("summed up") << 5 << "3 " + kind << QByteArray();
+        QTest::newRow("sent away")
+            << 8 << "5 " + kind << frameBytes(CloseNotification{CloseServerShutdown});
+    }
+
+    void refusals()
+    {
+        QFETCH(int, lines);
+        QFETCH(QString, summary);
+        QFETCH(QByteArray, closing);
+        const QByteArray refused = "refused: chat line in room 0: rate limit";
+        const qsizetype before = abuse.log().count(refused);
+        RawClient chatty;
+        QVERIFY(chatty.login(abuse.port(), names[alice], alice, network(1)));
+        PLAY({&chatty, enter(0), enteredReply({alice})},
+             {&chatty, frameBytes(SpeakRequest{0, "hi"}).repeated(lines),
+              roomEvent(EventSpeak, alice, 0, 0, "hi")});
+        if (!closing.isEmpty())
+            QVERIFY(chatty.expectClosed(closing));
+        EXPECT_LOG(abuse, summary);
+        QCOMPARE(abuse.log().count(refused), before + 1);
+    }
+
+    // Values a client chose reach the log with their control characters escaped: an account
+    // name "a", the character, "b".
+    void logEscapes_data()
+    {
+        QTest::addColumn<int>("character");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("newline") << 0x0A << "a\\nb";
+        QTest::newRow("terminal escape") << 0x1B << "a\\x1bb";
+        QTest::newRow("delete") << 0x7F << "a\\x7fb";
+        QTest::newRow("C1 next line") << 0x85 << "a\\x85b";
+        QTest::newRow("line separator") << 0x2028 << "a\\u2028b";
+        QTest::newRow("backslash") << int('\\') << "a\\\\b";
+    }
+
+    void logEscapes()
+    {
+        QFETCH(int, character);
+        QFETCH(QString, logged);
+        const QString name = QString("a%1b").arg(QChar(character));
+        RawClient guesser;
+        QVERIFY(guesser.open(abuse.port(), true, network(1)));
+        PLAY({&guesser, authenticateRequest(name, "x"), authenticateReply(1, 0, 0, {})});
+        EXPECT_LOG(abuse, "refused: login: unknown account " + logged);
+        QVERIFY(!abuse.log().contains("unknown account " + name.toUtf8()));
+    }
+
+    // The creator of a room holds it for its network until it leaves.
+    void roomsPerNetwork_data()
+    {
+        QTest::addColumn<int>("otherNetwork");
+        QTest::addColumn<bool>("holderLeaves");
+        QTest::addColumn<quint32>("created");
+        QTest::newRow("same network") << 1 << false << noRoom;
+        QTest::newRow("other network") << 2 << false << 2u;
+        QTest::newRow("holder gone") << 1 << true << 1u;
+    }
+
+    void roomsPerNetwork()
+    {
+        QFETCH(int, otherNetwork);
+        QFETCH(bool, holderLeaves);
+        RawClient holder, other;
+        QVERIFY(holder.login(abuse.port(), names[alice], alice, network(1, 1)));
+        QVERIFY(other.login(abuse.port(), names[bob], bob, network(otherNetwork, 2)));
+        QFETCH(quint32, created);
+        const QByteArray room = create("t", 2, chatOnlyGameId);
+        PLAY({&holder, room, u32Reply(1)},
+             {&holder, holderLeaves ? frameBytes(LeaveRoomRequest{1}) : none,
+              holderLeaves ? ok : none},
+             {&other, room, u32Reply(created)});
+    }
+
+    // Out of descriptors, the server stops accepting for a while, once logged, and takes the
+    // clients that waited as soon as descriptors are free again.
+    void acceptPausesAtDescriptorLimit()
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> flood;
+        for (int i = 0; i < 80; ++i) {
+            flood.push_back(std::make_unique<QTcpSocket>());
+            flood.back()->connectToHost(QHostAddress::LocalHost, scarce.port());
+            QVERIFY(flood.back()->waitForConnected(10000));
+            flood.back()->write(clientHello());
+        }
+        EXPECT_LOG(scarce, "accepting paused");
+        flood.clear();
+        RawClient later;
+        QVERIFY(later.open(scarce.port()));
+        QCOMPARE(scarce.log().count("accepting paused"), 1);
+    }
+
+    // SIGHUP reads the configuration again: what changed applies at once, what waits for a
+    // restart is named, and a bad file changes nothing. Each row starts from a lobby that says
+    // "Welcome" and takes one connection per network, and whose data folder is still the one the
+    // command line gave, where the operator's requests are seen.
+    void reloadOnHangup_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QByteArray>("logged");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("secondAccepted");
+        QTest::newRow("message and limit")
+            << QByteArray("[lobby]\nsystemMessage=Maintenance\n")
+            << QByteArray("configuration reloaded") << "Maintenance" << true;
+        QTest::newRow("for a restart")
+            << QByteArray("[lobby]\nsystemMessage=Welcome\n[database]\nurl=sqlite:x.db\n"
+                          "[accounts]\nlockSeconds=5\n")
+            << QByteArray("wait for a restart: database/url, accounts/lockSeconds\n") << QString()
+            << true;
+        QTest::newRow("bad value")
+            << QByteArray("[lobby]\nsystemMessage=Other\n[limits]\nconnectionsPerAddress=0\n")
+            << QByteArray("configuration not reloaded") << QString() << false;
+    }
+
+    void reloadOnHangup()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QByteArray, logged);
+        QFETCH(QString, message);
+        QVERIFY(reload(welcome, "configuration reloaded"));
+        QVERIFY(scarce.logsAfter("account alice: failed logins forgotten", [&] {
+            return scarce.command({"unlock-account", "alice"});
+        }));
+        RawClient watcher, second;
+        QVERIFY(watcher.login(scarce.port(), names[alice], alice, network(1, 1)));
+        QVERIFY(reload(ini, logged));
+        // The notification, if any, comes before the reply to a request sent after it.
+        const QByteArray notice =
+            message.isEmpty() ? QByteArray() : frameBytes(SystemMessageNotification{message});
+        PLAY({&watcher, frameBytes(GetCountRequest{}), notice + u32Reply(200)});
+        QTEST(second.open(scarce.port(), true, network(1, 2)), "secondAccepted");
     }
 };
 

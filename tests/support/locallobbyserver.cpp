@@ -97,6 +97,14 @@ bool LocalLobbyServer::createAccounts(const QVector<LobbyAccount>& accounts, QSt
     return true;
 }
 
+bool LocalLobbyServer::command(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, commonArguments() + arguments);
+    return process.waitForFinished(creationTimeoutMs) &&
+           process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
 bool LocalLobbyServer::start(QString& error, int timeoutMs)
 {
     process.setReadChannel(QProcess::StandardError);
