@@ -9,6 +9,7 @@
 // room of the list, since a chat room needs a click.
 #include "lobbyclient.h"
 #include "clientlobby.h"
+#include "processmemory.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -10,6 +10,7 @@
 // hand that enters them, so those come from this program started again as the client: main()'s
 // steps and the same code, plus a driver that clicks three rows of the room list.
 #include "clientlobby.h"
+#include "processmemory.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

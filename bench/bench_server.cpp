@@ -5,6 +5,7 @@
 #include "loadworker.h"
 #include "locallobbyserver.h"
 #include "passwords.h"
+#include "processmemory.h"
 #include "serverconfig.h"
 #include "waituntil.h"
 

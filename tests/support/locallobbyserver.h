@@ -14,13 +14,6 @@ struct LobbyAccount {
     bool admin = false;
 };
 
-// Resident and peak resident memory of a process, in KiB, from /proc/PID/status.
-struct ProcessMemory {
-    qint64 rssKiB = -1;
-    qint64 peakKiB = -1;
-};
-ProcessMemory processMemory(qint64 pid);
-
 // Makes the process, once started, end when this process ends in whatever way, so that a test
 // that crashes or is killed leaves nothing running.
 void endWithThisProcess(QProcess& process);
