@@ -1,5 +1,6 @@
-// The lobby core's commands without windows: the request each sends, when, and what the core
-// reports of its reply.
+// The lobby core's commands without windows: when a request goes out, how its reply is read and
+// what the core reports of it, and the account requests the core assembles. The plain requests a
+// window sends byte for byte are checked in the widget tests.
 
 #include "support/connectedlobby.h"
 
