@@ -1,7 +1,9 @@
-// The lobby core's commands without windows: the request each sends, when, and what the core
-// reports of its reply.
+// The lobby core's commands without windows: when a request goes out, how its reply is read and
+// what the core reports of it, and the account requests the core assembles. The plain requests a
+// window sends byte for byte are checked in the widget tests.
 
 #include "support/connectedlobby.h"
+#include "support/modalanswerer.h"
 
 #include "lobby/lobbycore.h"
 
@@ -54,22 +56,14 @@ struct CoreLobby : ConnectedCore {
         note(&core.matches(), &M::commandState, "idle %1");
         note(&core.matches(), &M::replied, "%1 %2 %3 %4");
         note(&core.rooms(), &R::commandState, "idle %1");
-        note(&core.rooms(), &R::createState, "creation idle %1");
         note(&core.rooms(), &R::walkState, "walk idle %1");
-        note(&core.rooms(), &R::roomCountReplied, "count %1");
         note(&core.rooms(), &R::walkInfoReplied, "walked %1");
         note(&core.rooms(), &R::entryRefused, "entry refused %1");
         note(&core, &LobbyCore::roomRequested, "room %1 with %2");
-        note(&core.rooms(), &R::roomCreated, "created %1");
         note(&core.rooms(), &R::leaveReplied, "left %1: %2");
-        note(&core.rooms(), &R::roomInfoReplied, "room %1: %2");
-        note(&core.rooms(), &R::memberNameReplied, "room %1 name: %2 %3");
         note(asker.get(), &QAction::enabledChanged, "holder enabled %1");
         note(&core.accounts(), &A::passwordReplied, "password %1");
-        note(&core.accounts(), &A::mailRegistered, "mail registered %1");
         note(&core.accounts(), &A::keyRegistered, "key registered %1");
-        note(&core.accounts(), &A::nameReplied, "name %1 %2");
-        note(&core.accounts(), &A::mailReplied, "mail %1");
         return Connected::open();
     }
 };
@@ -114,19 +108,6 @@ QByteArray result(quint32 value)
 const Case cases[] = {
     {"recruit refused", Waiting, match(M::Recruit), frameBytes(RecruitMatchRequest{room}),
      result(1), "idle false; asker Recruit 4 1; idle true"},
-    {"start", Waiting, match(M::StartBattle), frameBytes(StartBattleRequest{room}), result(0),
-     "idle false; asker StartBattle 4 0; idle true"},
-    {"recruit cancel refused", Waiting, match(M::CancelRecruit),
-     frameBytes(CancelRecruitRequest{room}), result(2),
-     "idle false; asker CancelRecruit 4 2; idle true"},
-    {"application refused", Waiting, match(M::Apply), frameBytes(ApplyMatchRequest{room, hanako}),
-     result(7), "idle false; asker Apply 4 7; idle true"},
-    {"withdrawal", Waiting, match(M::CancelApply), frameBytes(CancelApplyRequest{room}), result(0),
-     "idle false; asker CancelApply 4 0; idle true"},
-    {"battle's end", Waiting, match(M::EndBattle), frameBytes(EndBattleRequest{room}), result(0),
-     "idle false; asker EndBattle 4 0; idle true"},
-    {"battle left", Waiting, match(M::DropBattle), frameBytes(DropBattleRequest{room}), result(1),
-     "idle false; asker DropBattle 4 1; idle true"},
     // The router deleted the dialog on an event that overtook the reply: the reply is still read.
     {"match asker gone while out", GoneWhileOut, match(M::Apply),
      frameBytes(ApplyMatchRequest{room, hanako}), result(0),
@@ -134,9 +115,6 @@ const Case cases[] = {
     {"match asker gone before the connection was free", GoneWhileWaiting, match(M::CancelApply)},
     {"leave refused", Waiting, leave, frameBytes(LeaveRoomRequest{room}), result(1),
      "idle false; left 4: 1; idle true"},
-    {"leave asker gone before the connection was free", GoneWhileWaiting, leave},
-    {"room count", AtOnce, [](LobbyCore& core, QObject*) { core.rooms().requestRoomCount(); },
-     frameBytes(GetCountRequest{}), result(3), "idle false; count 3; idle true"},
     {"walk", AtOnce, walkOne, getRoomInfoRequest(room), roomInfoReply({"部屋", 3, 8}),
      "walk idle false; walked 部屋 3/8; walk idle true"},
     // The members come as replies of their own; every reply here comes a byte per read.
@@ -146,48 +124,17 @@ const Case cases[] = {
     {"entry refused", AtOnce, [](LobbyCore& core, QObject*) { core.rooms().enterRoom(room, ""); },
      frameBytes(EnterRoomRequest{room, ""}), frameBytes(EnterRoomReply{3, 0}),
      "idle false; entry refused 3; idle true"},
-    {"creation", AtOnce,
-     [](LobbyCore& core, QObject*) { core.rooms().createRoom("部屋", "pw", 8, 0); },
-     frameBytes(CreateRoomRequest{"部屋", "pw", 8, 0}), result(12),
-     "creation idle false; created 12; creation idle true"},
-    {"room information", AtOnce,
-     [](LobbyCore& core, QObject*) { core.rooms().requestRoomInfo(room); },
-     getRoomInfoRequest(room), roomInfoReply({"部屋", 3, 8}),
-     "idle false; room 4: 部屋 3/8; idle true"},
-    {"member name refused", AtOnce,
-     [](LobbyCore& core, QObject*) { core.rooms().requestMemberName(room, hanako); },
-     getNameRequest(hanako), nameReply(1, ""), "idle false; room 4 name: 1 ; idle true"},
-    {"chat line", AtOnce, [](LobbyCore& core, QObject*) { core.rooms().speak(room, "やあ"); },
-     frameBytes(SpeakRequest{room, "やあ"})},
     {"password change refused", AtOnce,
      [](LobbyCore& core, QObject* holder) { core.accounts().setPassword(holder, "old", "new"); },
      frameBytes(SetPasswordRequest{"old", "new"}), result(1),
      "holder enabled false; password 1; holder enabled true"},
-    {"mail registration refused", AtOnce,
-     [](LobbyCore& core, QObject* holder) { core.accounts().registerMail(holder, "a@b.jp"); },
-     frameBytes(RegisterMailRequest{"a@b.jp"}), result(2),
-     "holder enabled false; mail registered 2; holder enabled true"},
     {"key registration", AtOnce,
      [](LobbyCore& core, QObject* holder) { core.accounts().registerKey(holder, "7F3A"); },
      frameBytes(RegisterKeyRequest{"7F3A"}), result(0),
      "holder enabled false; key registered 0; holder enabled true"},
-    {"name lookup", AtOnce,
-     [](LobbyCore& core, QObject* holder) { core.accounts().requestName(holder, hanako); },
-     getNameRequest(hanako), nameReply(0, "はなこ"),
-     "holder enabled false; name 0 はなこ; holder enabled true"},
-    {"mail lookup", AtOnce,
-     [](LobbyCore& core, QObject* holder) { core.accounts().requestMail(holder); },
-     frameBytes(GetMailRequest{}), frameBytes(MailReply{"taro@example.org"}),
-     "holder enabled false; mail taro@example.org; holder enabled true"},
-    {"name change", AtOnce, [](LobbyCore& core, QObject*) { core.accounts().setName("じろう"); },
-     frameBytes(SetNameRequest{"じろう"})},
-    {"mail change", AtOnce, [](LobbyCore& core, QObject*) { core.accounts().setMail("a@b.jp"); },
-     frameBytes(SetMailRequest{"a@b.jp"})},
     {"global message", AtOnce,
      [](LobbyCore& core, QObject*) { core.accounts().sendGlobalMessage("お知らせ"); },
      frameBytes(GlobalMessageRequest{"お知らせ"})},
-    {"quit", AtOnce, [](LobbyCore& core, QObject*) { core.accounts().quit(); },
-     frameBytes(QuitRequest{})},
 };
 } // namespace
 
@@ -207,6 +154,8 @@ class LobbyCommandsTest : public QObject
     {
         QFETCH(int, index);
         const Case& c = cases[index];
+        // A request sent while another is out is fatal: its box must end the run, not stall it.
+        auto answers = answerEveryModalWindow();
         CoreLobby lobby;
         VERIFY_STEP(lobby, open());
         if (c.asked != AtOnce) {

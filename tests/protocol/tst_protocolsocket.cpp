@@ -51,16 +51,6 @@ const FatalPath fatalPaths[] = {
      }},
     {"short close notice", "recv buffer overflow",
      [](Session& s) { s.server.send(frame(Wire().byte(1).u32(CloseNotice).byte(0))); }},
-    {"read without packet", "invalidated recv buffer", [](Session& s) { s.socket.readUInt32(); }},
-    {"nested command", "すでにコマンド通信中",
-     [](Session& s) {
-         s.socket.beginCommand(&s.socket, SLOT(deleteLater()));
-         s.socket.beginCommand(&s.socket, SLOT(deleteLater()));
-     }},
-    {"end without command", "まだコマンド通信を行っていない",
-     [](Session& s) { s.socket.endCommand(); }},
-    {"reply missing", "prepare recv reply", [](Session& s) { s.socket.prepareRecvReply(true); }},
-    {"notify missing", "prepare recv notify", [](Session& s) { s.socket.prepareRecvNotify(true); }},
 };
 } // namespace
 
