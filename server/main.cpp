@@ -39,6 +39,11 @@ static void raiseOpenFileLimit()
 
 int main(int argc, char** argv)
 {
+    // GLib's event loop finds a socket's notifier by walking a list of all of them, and a socket
+    // switches its write notifier on and off around every reply: with thousands of clients the
+    // server spent its time there. Qt's own loop keeps them in a hash.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("tileparlor-server");
     QCoreApplication::setApplicationVersion(TILEPARLOR_VERSION);
