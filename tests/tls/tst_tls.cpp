@@ -1,8 +1,8 @@
 // TLS on the lobby's port: the server tells TLS from plain by the first byte, and the client
 // says nothing, not even its hello, to a server whose certificate does not check out.
-#include "locallobbyserver.h"
 #include "lobbytls.h"
 #include "protocol/protocolsocket.h"
+#include "support/testserver.h"
 #include "support/wire.h"
 #include "tlsidentity.h"
 
@@ -41,16 +41,16 @@ class TlsTest : public QObject
     }
 
     // The server with a copy of the localhost certificate, which a test may replace.
-    bool startTlsServer(LocalLobbyServer& server, const QString& folder, bool required)
+    bool launch(TestServer& server, bool required)
     {
-        QString error;
-        const QString certificate = folder + "/server.pem", key = folder + "/server.key";
+        const QString certificate = server.data.filePath("server.pem");
+        const QString key = server.data.filePath("server.key");
         return QFile::copy(file("localhost.pem"), certificate) &&
                QFile::copy(file("localhost.key"), key) &&
-               server.writeConfig(QString("[tls]\ncertificate=%1\nkey=%2\nrequired=%3\n")
-                                      .arg(certificate, key, required ? "true" : "false")
-                                      .toUtf8()) &&
-               server.start(error);
+               server.launch(QString("[tls]\ncertificate=%1\nkey=%2\nrequired=%3\n")
+                                 .arg(certificate, key, required ? "true" : "false")
+                                 .toUtf8(),
+                             {});
     }
 
     bool handshake(QSslSocket& socket, quint16 port)
@@ -68,24 +68,20 @@ class TlsTest : public QObject
     // Renewed in place, the files are read again on SIGHUP; unreadable ones leave the old.
     void serverReloadsItsCertificate()
     {
-        QTemporaryDir data;
-        LocalLobbyServer server(SERVER_PROGRAM, data.path());
-        QVERIFY(startTlsServer(server, data.path(), false));
-        const auto reload = [&](const QString& certificate, const QString& key,
-                                const QByteArray& logged) {
-            for (const auto& [from, to] :
-                 {std::pair{certificate, "server.pem"}, {key, "server.key"}}) {
-                QFile::remove(data.filePath(to));
-                QFile::copy(file(from), data.filePath(to));
+        TestServer server;
+        QVERIFY(launch(server, false));
+        const auto reload = [&](const QString& name, const QByteArray& logged) {
+            for (const QString suffix : {".pem", ".key"}) {
+                QFile::remove(server.data.filePath("server" + suffix));
+                QFile::copy(file(name + suffix), server.data.filePath("server" + suffix));
             }
-            const qsizetype before = server.log().count(logged);
-            ::kill(pid_t(server.pid()), SIGHUP);
-            QTRY_VERIFY_WITH_TIMEOUT(server.log().count(logged) > before, 10000);
+            return server.logsAfter(logged,
+                                    [&] { return ::kill(pid_t(server.pid()), SIGHUP) == 0; });
         };
-        reload("ca.key", "ca.key", "TLS settings not reloaded");
+        QVERIFY(reload("missing", "TLS settings not reloaded"));
         QSslSocket kept;
         QVERIFY(handshake(kept, server.port()));
-        reload("expired.pem", "expired.key", "configuration reloaded");
+        QVERIFY(reload("expired", "configuration reloaded"));
         QSslSocket renewed;
         QVERIFY(!handshake(renewed, server.port()));
         QCOMPARE(renewed.sslHandshakeErrors().value(0).error(), QSslError::CertificateExpired);
@@ -107,20 +103,11 @@ class TlsTest : public QObject
         QFETCH(bool, required);
         QFETCH(bool, tls);
         QFETCH(quint32, result);
-        QTemporaryDir data;
-        LocalLobbyServer server(SERVER_PROGRAM, data.path());
-        QString error;
-        QVERIFY(server.writeConfig(
-            QString("[tls]\ncertificate=%1\nkey=%2\nrequired=%3\n")
-                .arg(file("localhost.pem"), file("localhost.key"), required ? "true" : "false")
-                .toUtf8()));
-        QVERIFY2(server.start(error), qPrintable(error));
-
+        TestServer server;
+        QVERIFY(launch(server, required));
         QSslSocket socket;
         if (tls) {
-            QVERIFY(prepareLobbyTls(socket, file("ca.pem"), error));
-            socket.connectToHostEncrypted("localhost", server.port());
-            QVERIFY(socket.waitForEncrypted(10000));
+            QVERIFY(handshake(socket, server.port()));
         } else {
             socket.connectToHost(QHostAddress::LocalHost, server.port());
             QVERIFY(socket.waitForConnected(10000));
