@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-5compat-dev qt6-multimedia-dev
   libgl-dev fonts-ipafont-gothic
   libminiupnpc-dev libssl-dev openssl g++-mingw-w64-x86-64
+  qt6-httpserver-dev qt6-websockets-dev prometheus
   libqt6sql6-sqlite libqt6sql6-psql postgresql-15 postgresql-common systemd
   clang libclang-rt-14-dev xvfb xauth xdotool imagemagick wine64
 )

@@ -52,7 +52,7 @@ void Connection::log(const QString& message) const
 
 void Connection::logRefusal(const QString& what)
 {
-    ++metrics.refusals;
+    metrics.countRefusal(what);
     const qint64 now = monotonicMs();
     if (refusals.isEmpty())
         summaryDueMs = now + qint64(config.refusalSummarySeconds) * 1000;
@@ -194,7 +194,8 @@ void Connection::write(const QByteArray& frame)
     if (!transport)
         return;
     if (transport->unsentBytes() + frame.size() > config.sendQueueBytes) {
-        ++metrics.refusals;
+        ++metrics.slowReaders;
+        metrics.countRefusal("send queue full");
         end(false, QString("send queue over %1 bytes: the client stopped reading")
                        .arg(config.sendQueueBytes));
         return;
@@ -218,7 +219,7 @@ void Connection::close(const QString& why)
 
 void Connection::closeForViolation(const QString& why)
 {
-    ++metrics.refusals;
+    metrics.countRefusal("protocol violation: " + why);
     end(true, "protocol violation: " + why);
 }
 

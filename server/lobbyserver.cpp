@@ -2,9 +2,12 @@
 
 #include "addressgroup.h"
 #include "connection.h"
+#include "prometheustext.h"
 #include "serverconfig.h"
 #include "tlsidentity.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSslSocket>
 
@@ -25,6 +28,31 @@ constexpr int acceptBatch = 256;
 // Descriptors that clients never get: the database, the outbox and the sanitizers need some
 // of their own, and a server that has handed out the last one can no longer store an account.
 constexpr int spareDescriptors = 16;
+
+// A field of /proc/self/status in bytes ("VmRSS:   1234 kB").
+double statusBytes(const QByteArray& field)
+{
+    QFile file("/proc/self/status");
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).replace("kB", "").trimmed().toDouble() * 1024;
+    }
+    return 0;
+}
+
+double cpuSeconds()
+{
+    QFile file("/proc/self/stat");
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray stat = file.readAll();
+    // utime and stime are fields 14 and 15, the 12th and 13th after the name's ")".
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) /
+           double(sysconf(_SC_CLK_TCK));
+}
 
 int descriptorLimit()
 {
@@ -131,7 +159,7 @@ void LobbyServer::acceptPending()
         // Descriptors are handed out lowest first: this one being high, all below are taken.
         if (descriptor >= maxClientDescriptor) {
             ::close(descriptor);
-            ++metrics.refusals;
+            metrics.countRefusal("out of descriptors");
             return pauseAccepting(QString("descriptor %1 of %2 reached")
                                       .arg(descriptor)
                                       .arg(maxClientDescriptor + spareDescriptors));
@@ -168,7 +196,7 @@ void LobbyServer::accept(QTcpSocket* socket)
 
 void LobbyServer::refuseConnection(QTcpSocket* socket, const QString& group, const QString& why)
 {
-    ++metrics.refusals;
+    metrics.countRefusal(why);
     if (connectionRefusals.isEmpty())
         refusalSummaryDueMs = monotonicMs() + qint64(config.refusalSummarySeconds) * 1000;
     if (connectionRefusals.count("connection: " + why))
@@ -295,4 +323,50 @@ void LobbyServer::logMetrics()
                              .arg(metrics.timeouts)
                              .arg(metrics.offenders)
                              .arg(metrics.acceptPauses);
+}
+
+QByteArray LobbyServer::metricsReport() const
+{
+    int beforeHello = 0;
+    int beforeLogin = 0;
+    for (const Connection* connection : connections) {
+        if (connection->isEnded())
+            continue;
+        if (!connection->isOpen())
+            ++beforeHello;
+        else if (!connection->isLoggedIn())
+            ++beforeLogin;
+    }
+    PrometheusText out;
+    out.family("tileparlor_connections", "gauge", "Open client connections by state.");
+    out.sample(beforeHello, {{"state", "before_hello"}});
+    out.sample(beforeLogin, {{"state", "before_login"}});
+    out.sample(connections.size() - beforeHello - beforeLogin, {{"state", "logged_in"}});
+    out.gauge("tileparlor_users", "Users logged in.", lobby.userCount());
+    out.gauge("tileparlor_rooms", "Rooms open.", lobby.roomCount());
+    out.gauge("tileparlor_matches", "Matches recruiting or running.", lobby.matchCount());
+    out.counter("tileparlor_frames_received_total", "Frames read from clients.", metrics.framesIn);
+    out.counter("tileparlor_frames_sent_total", "Frames written to clients.", metrics.framesOut);
+    out.family("tileparlor_refusals_total", "counter",
+               "Requests and connections refused, by kind.");
+    for (auto refusal = metrics.refusalsByKind.cbegin(); refusal != metrics.refusalsByKind.cend();
+         ++refusal)
+        out.sample(double(refusal.value()), {{"kind", refusal.key()}});
+    out.counter("tileparlor_deadline_disconnects_total",
+                "Connections ended by a deadline: hello, login or an unfinished frame.",
+                metrics.timeouts);
+    out.counter("tileparlor_slow_reader_disconnects_total",
+                "Connections ended because their client stopped reading.", metrics.slowReaders);
+    out.counter("tileparlor_offender_disconnects_total",
+                "Connections ended for too many refusals a minute.", metrics.offenders);
+    out.counter("tileparlor_accept_pauses_total",
+                "Times accepting paused for want of descriptors or memory.", metrics.acceptPauses);
+    out.gauge("process_resident_memory_bytes", "Resident memory size in bytes.",
+              statusBytes("VmRSS"));
+    out.gauge("process_open_fds", "Number of open file descriptors.",
+              QDir("/proc/self/fd").count() - 2);
+    out.gauge("process_max_fds", "Maximum number of open file descriptors.", descriptorLimit());
+    out.counter("process_cpu_seconds_total", "Total user and system CPU time spent in seconds.",
+                cpuSeconds());
+    return out.text();
 }

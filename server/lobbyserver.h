@@ -47,6 +47,8 @@ class LobbyServer : public QObject
     // file that cannot be read or holds a bad value changes nothing.
     void reloadConfig(const QString& path, bool required);
     void shutdown();
+    // The server's figures in Prometheus' text format, as a monitoring scrape reads them.
+    QByteArray metricsReport() const;
 
   signals:
     void stopped();

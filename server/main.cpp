@@ -1,5 +1,6 @@
 #include "accountcommands.h"
 #include "lobbyserver.h"
+#include "metricsendpoint.h"
 #include "outbox.h"
 #include "serverconfig.h"
 #include "serverlog.h"
@@ -14,6 +15,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <sys/resource.h>
 
 static int fail(const QString& message)
@@ -101,6 +103,23 @@ int main(int argc, char** argv)
                              .arg(config.tlsCertificate.isEmpty() ? ""
                                   : config.tlsRequired            ? " (TLS only)"
                                                                   : " (TLS and plain)");
+
+    std::unique_ptr<MetricsEndpoint> metrics;
+    if (const QString where = options.metrics.isEmpty() ? config.metricsListen : options.metrics;
+        !where.isEmpty()) {
+        QHostAddress address;
+        quint16 port = 0;
+        if (!parseMetricsAddress(where, address, port))
+            return fail("metrics need PORT or ADDRESS:PORT, not " + where);
+        metrics = std::make_unique<MetricsEndpoint>([&server] { return server.metricsReport(); });
+        if (!metrics->listen(address, port, error))
+            return fail(error);
+        qInfo().noquote() << QString("metrics on http://%1:%2/metrics")
+                                 .arg(address.protocol() == QAbstractSocket::IPv6Protocol
+                                          ? "[" + address.toString() + "]"
+                                          : address.toString())
+                                 .arg(metrics->port());
+    }
 
     ShutdownSignal shutdownSignal;
     QObject::connect(&shutdownSignal, &ShutdownSignal::received, &server, [&](int number) {

@@ -1,13 +1,17 @@
 #pragma once
 
-#include <QtGlobal>
+#include <QHash>
+#include <QString>
 
-// Counters for the periodic metrics line.
+// Counters for the periodic metrics line and the monitoring endpoint.
 struct Metrics {
     quint64 framesIn = 0;
     quint64 framesOut = 0;
-    // Every refusal, whether the log shows it or only sums it up.
+    // Every refusal, whether the log shows it or only sums it up; and by what was refused.
     quint64 refusals = 0;
+    QHash<QString, quint64> refusalsByKind;
+    // Connections ended because their client stopped reading its replies and events.
+    quint64 slowReaders = 0;
     // Connections ended by a deadline: no hello, no login, a frame left unfinished.
     quint64 timeouts = 0;
     // Connections ended for too many refusals.
@@ -16,4 +20,10 @@ struct Metrics {
     quint64 acceptPauses = 0;
     // Connections open and not logged in (a gauge, not a counter).
     int notLoggedIn = 0;
+
+    void countRefusal(const QString& what);
 };
+
+// What a refusal refused: its text up to the first ": ", numbers as #. The texts name accounts,
+// addresses and titles only after that, so the kinds stay few whatever the clients send.
+QString refusalKind(const QString& refusal);

@@ -173,6 +173,7 @@ bool loadServerConfig(const QString& path, ServerConfig& config, QString& error)
         reader.error = "mail/from must not hold control characters";
     reader.text("database/url", config.database);
     reader.number("log/metricsIntervalSeconds", config.metricsIntervalSeconds, 1, 86400);
+    reader.text("metrics/listen", config.metricsListen);
     reader.text("tls/certificate", config.tlsCertificate);
     reader.text("tls/key", config.tlsKey);
     reader.flag("tls/required", config.tlsRequired);
@@ -217,6 +218,7 @@ QStringList adoptLiveSettings(ServerConfig& running, const ServerConfig& read)
         next.*field = running.*field;
     };
     keep(&ServerConfig::database, "database/url");
+    keep(&ServerConfig::metricsListen, "metrics/listen");
     keep(&ServerConfig::mailFrom, "mail/from");
     keep(&ServerConfig::roomSlots, "lobby/roomSlots");
     keep(&ServerConfig::games, "[game...]");

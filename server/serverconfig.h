@@ -66,6 +66,8 @@ struct ServerConfig {
 
     QString database;
     int metricsIntervalSeconds = 60;
+    // Where GET /metrics is served ("PORT" on loopback, or "ADDRESS:PORT"); empty: nowhere.
+    QString metricsListen;
 
     // TLS on the lobby's port beside the plain protocol, when both files are named; required,
     // plain connections get the hello's refusal. The files are read again on every reload.

@@ -70,11 +70,16 @@ ServerOptions parseServerOptions(const QStringList& arguments)
         "file");
     const QCommandLineOption tlsKey("tls-key", "PEM private key of --tls-cert (default: tls/key).",
                                     "file");
+    const QCommandLineOption metrics(
+        "metrics",
+        "Serve GET /metrics for Prometheus on PORT (loopback) or ADDRESS:PORT "
+        "(default: metrics/listen; none).",
+        "[address:]port");
     const QCommandLineOption mail("mail", "create-account: the account's mail address.", "address");
     const QCommandLineOption admin("admin", "create-account: make it an administrator.");
     const QCommandLineOption revoke("revoke", "make-admin: take the administrator flag away.");
-    parser.addOptions(
-        {listen, port, data, database, config, tlsCertificate, tlsKey, mail, admin, revoke});
+    parser.addOptions({listen, port, data, database, config, tlsCertificate, tlsKey, metrics, mail,
+                       admin, revoke});
     parser.addPositionalArgument("subcommand", "See above; none runs the server.",
                                  "[subcommand [arguments]]");
     parser.process(arguments);
@@ -94,6 +99,7 @@ ServerOptions parseServerOptions(const QStringList& arguments)
     options.configRequired = parser.isSet(config);
     options.configFile =
         parser.isSet(config) ? parser.value(config) : defaultConfigFile(options.dataFolder);
+    options.metrics = parser.value(metrics);
     options.tlsCertificate = parser.value(tlsCertificate);
     options.tlsKey = parser.value(tlsKey);
     options.command = parser.positionalArguments();

@@ -11,6 +11,8 @@ struct ServerOptions {
     // Empty: the configuration's database/url, else SQLite in the data folder.
     QString database;
     QString configFile;
+    // Empty: the configuration's metrics/listen.
+    QString metrics;
     // Empty: the configuration's tls/certificate and tls/key.
     QString tlsCertificate;
     QString tlsKey;

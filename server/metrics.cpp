@@ -1,0 +1,15 @@
+#include "metrics.h"
+
+#include <QRegularExpression>
+
+QString refusalKind(const QString& refusal)
+{
+    static const QRegularExpression numbers("[0-9]+");
+    return refusal.left(refusal.indexOf(QLatin1String(": "))).replace(numbers, "#");
+}
+
+void Metrics::countRefusal(const QString& what)
+{
+    ++refusals;
+    ++refusalsByKind[refusalKind(what)];
+}
