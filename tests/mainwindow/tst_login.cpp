@@ -25,19 +25,19 @@ class LoginTest : public QObject
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QStringList>("seen");
-        const QString newer =
-            "新しい星環演武がリリースされています。\nTILEWORKのホームページで"
-            "新しいファイルを入手して、\nバージョンアップすることをお勧めします。";
-        const QString failed = "バージョンチェック: 星環演武のバージョンチェックに失敗しました。\n";
+        const auto failed = [](const QString& why) {
+            return QStringList{boxText(QMessageBox::Information, "バージョンチェック",
+                                       "星環演武のバージョンチェックに失敗しました。\n" + why)};
+        };
         // Big-endian in the file's first four bytes.
         QTest::newRow("same, longer file") << QByteArray::fromHex("0000010299") << QStringList();
-        QTest::newRow("newer") << QByteArray::fromHex("00000103") << QStringList{newer};
+        QTest::newRow("newer") << QByteArray::fromHex("00000103")
+                               << QStringList{"UpdateDialog \"新しいソフトウェアを発見\""};
         QTest::newRow("3 bytes") << QByteArray::fromHex("000001")
-                                 << QStringList{failed + "ファイルが読み込めません。"};
-        QTest::newRow("missing")
-            << QByteArray()
-            << QStringList{failed +
-                           "(インストールしたフォルダから手動で移動したりすると発生します)"};
+                                 << failed("ファイルが読み込めません。");
+        QTest::newRow("missing") << QByteArray()
+                                 << failed("(インストールしたフォルダから手動で移動したりすると"
+                                           "発生します)");
         // Without a configured folder there is nothing to check.
         QTest::newRow("unconfigured") << QByteArray("-") << QStringList();
     }
@@ -53,18 +53,9 @@ class LoginTest : public QObject
             QVERIFY(version.open(QIODevice::WriteOnly) && version.write(file) == file.size());
         version.close();
 
-        QStringList shown;
-        ModalWatcher watcher(
-            [&](QWidget* modal) {
-                auto* box = qobject_cast<QMessageBox*>(modal);
-                shown << (box ? box->windowTitle() + ": " + box->text()
-                              : modal->findChild<QLabel*>("labelUpper")->text());
-                static_cast<QDialog*>(modal)->accept();
-                return true;
-            },
-            true);
+        Modals modals;
         checkGameVersions(nullptr, {{0, 258}});
-        QCOMPARE(shown, seen);
+        QCOMPARE(modals.seen, seen);
     }
 
     // Closing the window does nothing during the login. A missing handle name is asked for, then
@@ -80,19 +71,12 @@ class LoginTest : public QObject
         QFile version(run.env.path("ver."));
         QVERIFY(version.open(QIODevice::WriteOnly) &&
                 version.write(QByteArray::fromHex("00000101")) && version.flush());
-        QStringList seen;
-        ModalWatcher answers(
-            [&](QWidget* modal) {
-                seen << modal->metaObject()->className();
-                if (auto* naming = qobject_cast<SetNameDialog*>(modal)) {
-                    typeInto(naming, "lineEdit", "じろう");
-                    press(naming, QDialogButtonBox::Ok);
-                } else {
-                    static_cast<QDialog*>(modal)->accept();
-                }
-                return true;
-            },
-            true);
+        Modals modals([](QWidget* modal) {
+            if (qobject_cast<SetNameDialog*>(modal)) {
+                typeInto(modal, "lineEdit", "じろう");
+                press(modal, QDialogButtonBox::Ok);
+            }
+        });
         QVERIFY(run.helloPassed());
         EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player1", "pass word"));
         run.server.send(authenticateReply(0, 9, 12, "本日のお知らせ"));
@@ -108,7 +92,8 @@ class LoginTest : public QObject
                         frameBytes(SystemMessageNotification{"メンテナンス"}));
         QTRY_COMPARE(textOf(run.window.get(), "lineSysMessage"), QString("メンテナンス"));
         VERIFY_STEP(run, listShown(3));
-        QCOMPARE(seen, QStringList({"SetNameDialog", "UpdateDialog"}));
+        QCOMPARE(modals.seen, QStringList({"SetNameDialog \"ハンドル名の変更\"",
+                                           "UpdateDialog \"新しいソフトウェアを発見\""}));
         QCOMPARE(textOf(run.roomList(), "lineName"), QString("じろう"));
         QCOMPARE(textOf(run.roomList(), "lineConnection"), QString("33"));
         const auto* tool = run.window->findChild<AdminDialog*>();
@@ -126,30 +111,29 @@ class LoginTest : public QObject
         LobbyWindow run("");
         const QStringList accounts = {"", "", "player3", "player2"};
         int runs = 0;
-        ModalWatcher account(
-            [&](QWidget* modal) {
-                auto* dialog = qobject_cast<AccountSelectDialog*>(modal);
-                if (!dialog)
-                    return false;
-                const QString id = accounts.value(runs++);
-                if (!id.isEmpty()) {
-                    userSettings->setValue("account/id", id);
-                    userSettings->setValue("account/password", "secret");
-                }
-                dialog->done(id.isEmpty() ? QDialog::Rejected : QDialog::Accepted);
-                return true;
-            },
-            true);
-        SeenBox seen;
-        auto warning = answerMessageBox(&seen);
+        Modals modals([&](QWidget* modal) {
+            auto* dialog = qobject_cast<AccountSelectDialog*>(modal);
+            if (!dialog)
+                return;
+            const QString id = accounts.value(runs++);
+            if (!id.isEmpty()) {
+                userSettings->setValue("account/id", id);
+                userSettings->setValue("account/password", "secret");
+            }
+            dialog->done(id.isEmpty() ? QDialog::Rejected : QDialog::Accepted);
+        });
         QVERIFY(run.helloPassed());
         // Nothing is sent with the incomplete account: the first request carries the stored one.
         EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player3", "secret"));
         run.server.send(authenticateReply(3, 0, 0, ""));
         EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player2", "secret"));
-        QCOMPARE(runs, 4);
-        COMPARE_BOX(seen, QMessageBox::Warning, "アカウント情報",
-                    "ログインに失敗しました。\nアカウント名、パスワードを確認してください。");
+        const QString select = "AccountSelectDialog \"tileParlorへようこそ\"";
+        QCOMPARE(modals.seen,
+                 QStringList({select, select, select,
+                              boxText(QMessageBox::Warning, "アカウント情報",
+                                      "ログインに失敗しました。\nアカウント名、パスワードを確認して"
+                                      "ください。"),
+                              select}));
     }
 
     // While the settings window is open the room list must not walk: the walk's command would
@@ -163,7 +147,7 @@ class LoginTest : public QObject
         QVERIFY(run.window->findChildren<AdminDialog*>().isEmpty());
         bool stayedEnabled = false;
         // A failed expect leaves the dialog disabled, and failure() tells why.
-        auto settings = answerDialog<UserSettingDialog>([&](UserSettingDialog* dialog) {
+        Modals settings([&](QWidget* dialog) {
             run.server.expect(getNameRequest(run.ownId));
             run.server.send(nameReply(0, "たろう"));
             run.server.expect(frameBytes(GetMailRequest{}));
@@ -173,7 +157,7 @@ class LoginTest : public QObject
                 stayedEnabled = run.server.nothingMoreFrom(run.window.get()) &&
                                 dialog->isEnabled() && run.window->isEnabled();
             }
-            dialog->accept();
+            static_cast<QDialog*>(dialog)->accept();
         });
         run.window->findChild<QAction*>("action_S")->trigger();
         QVERIFY2(stayedEnabled, qPrintable(run.server.failure()));

@@ -14,14 +14,10 @@
 #include "rooms/chatroomform.h"
 
 #include <QElapsedTimer>
-#include <QLabel>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 
-#include <csignal>
-
 #include <sys/resource.h>
-#include <sys/wait.h>
 
 namespace
 {
@@ -115,9 +111,6 @@ class MatchesTest : public QObject
     Q_OBJECT
 
   private slots:
-    // A write into the pipe of an engine that has gone must not end the client, even where
-    // nobody told the process to ignore the signal.
-    void initTestCase() { std::signal(SIGPIPE, SIG_DFL); }
     // From the battle button to the game's end, with an engine that ignores the stop order.
     void hostMatch()
     {
@@ -154,8 +147,6 @@ class MatchesTest : public QObject
         QTRY_VERIFY(!battle);
         QVERIFY(timer.elapsed() >= 1000 && timer.elapsed() < 5000);
         QCOMPARE(run.engineRead(), engineBlockHex(1) + engineBlockHex(0));
-        // No engine is left running or unreaped.
-        QVERIFY(waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD);
         EXPECT_NOTHING_MORE(run);
     }
 
@@ -216,17 +207,16 @@ class MatchesTest : public QObject
         }
         // Everything but the box follows from the server's events, not from the reply. The window
         // may take the dialog down while its box is up: the box goes with it.
-        SeenBox seen;
-        auto box = answerDialog<QMessageBox>([&](QMessageBox* shown) {
-            seen = {shown->icon(), shown->windowTitle(), shown->text()};
+        Modals modals([&](QWidget* box) {
             run.send({{EventRecruitCancel, kind == "recruit" ? own : hanako}});
+            QVERIFY(QTest::qWaitFor([box = QPointer<QWidget>(box)] { return !box; }));
         });
         run.reply(result);
         QTRY_VERIFY(!dialog && run.window->isEnabled() && !run.socket()->isCommandOpen());
-        QVERIFY(!QApplication::activeModalWidget());
         QVERIFY(otherBattle->isEnabledTo(run.window.get()));
-        if (!refusal.isEmpty())
-            COMPARE_BOX(seen, QMessageBox::Information, "対戦マッチング", refusal);
+        QCOMPARE(modals.seen.join(""),
+                 refusal.isEmpty() ? ""
+                                   : boxText(QMessageBox::Information, "対戦マッチング", refusal));
         // A guest's engine joins the host at the address the game's start gave, and is stopped.
         if (kind == "battle")
             QCOMPARE(run.engineRead(), engineBlockHex(2, hostAddress.toUtf8()) + engineBlockHex(0));
@@ -259,8 +249,7 @@ class MatchesTest : public QObject
         getrlimit(RLIMIT_NOFILE, &saved);
         const rlimit tight = {guest ? saved.rlim_cur : rlim_t(freeFd + 2), saved.rlim_max};
         setrlimit(RLIMIT_NOFILE, &tight);
-        SeenBox seen;
-        auto box = answerMessageBox(&seen);
+        Modals modals;
         QPointer<BattleDialog> battle = run.startBattle(host);
         setrlimit(RLIMIT_NOFILE, &saved);
         QCOMPARE(lowestFreeFd(), freeFd);
@@ -268,8 +257,7 @@ class MatchesTest : public QObject
                             guest ? inGame<DropBattleRequest>() : inGame<EndBattleRequest>());
         // A room entered in the same turn waits for the connection.
         run.window->lobby().addRoomRequest(12, new QVector<uint>);
-        QTRY_COMPARE(box->handled(), 1);
-        COMPARE_BOX(seen, QMessageBox::Information, "対戦状況", text);
+        QTRY_COMPARE(modals.seen, QStringList{boxText(QMessageBox::Information, "対戦状況", text)});
         // The reply runs the event queue again, while the game's start is long done with.
         run.reply(0);
         QVERIFY2(run.serveRoom(12, {}, {}), qPrintable(run.server.failure()));
@@ -279,34 +267,6 @@ class MatchesTest : public QObject
         QTRY_VERIFY(
             child<QPlainTextEdit>(run.room(gameRoom), "textLog")->toPlainText().endsWith("dealt"));
         EXPECT_NOTHING_MORE(run);
-    }
-
-    // The status and buttons of an offer and of the host's dialog, with a minimum below the
-    // maximum and equal to it, as players come.
-    void statusTexts()
-    {
-        MatchRun run;
-        VERIFY_STEP(run, open());
-        const auto shown = [](QDialog* dialog) {
-            const bool yes =
-                child<QDialogButtonBox>(dialog, "buttonBox")->button(QDialogButtonBox::Yes);
-            return child<QLabel>(dialog, "labelUser")->text() + (yes ? " Yes" : "");
-        };
-        run.send({{EventRecruitStart, hanako, 2, "", 2}});
-        QDialog* offer = run.waitFor<ChatApplyMatchDialog>();
-        QCOMPARE(shown(offer), QString("参加状況(1 / 2人) Yes"));
-        run.send({{EventApply, jiro, hanako, "", 2}});
-        QTRY_COMPARE(shown(offer), QString("参加状況(2 / 2人)"));
-        for (const QString from : {"", " (2人から対戦開始できます)"}) {
-            const quint32 max = from.isEmpty() ? 2 : 3;
-            run.send({{EventRecruitStart, own, 2, "", max}});
-            QPointer<QDialog> recruit = run.waitFor<ChatRecruitMatchDialog>();
-            QCOMPARE(shown(recruit), QString("現在 1 / %1人").arg(max) + from);
-            run.send({{EventApply, hanako, own, "", 2}});
-            QTRY_COMPARE(shown(recruit), QString("現在 2 / %1人").arg(max) + from + " Yes");
-            run.send({{EventRecruitCancel, own}});
-            QTRY_VERIFY(!recruit);
-        }
     }
 };
 

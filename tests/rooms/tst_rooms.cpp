@@ -23,13 +23,6 @@ constexpr int rowHeight = 41;
 constexpr quint32 taro = LobbyWindow::ownId, hanako = 5, jiro = 8;
 const QString noRoomRow = "(disabled) \nno room...\n";
 
-// Every message box as the failure messages describe it, each closed.
-struct Boxes {
-    QStringList seen;
-    ModalWatcher watcher{
-        [this](QWidget* modal) { return seen << describeModal(modal), modal->close(); }, true};
-};
-
 // The row buttons on screen, top to bottom.
 QList<QPushButton*> shownRows(const LobbyWindow& run)
 {
@@ -152,7 +145,7 @@ void RoomsTest::duringWalk()
     VERIFY_STEP(run, loggedIn(5));
     AdminDialog admin(run.window.get(), run.window->lobby().accounts());
     admin.show();
-    Boxes boxes;
+    Modals boxes;
     auto* field = child<QLineEdit>(&admin, "lineGmes");
     WALK(run, rowHeight, {0, 4}, {room(4, 1), room(noRoom)}, [&] {
         QTest::keyClicks(field, "abc");
@@ -173,11 +166,14 @@ void RoomsTest::duringWalk()
         run.server.send(frameBytes(EnterRoomReply{result}));
         QTRY_VERIFY(run.window->isEnabled() && boxes.seen.size() > shown);
     }
-    const QString refused = "QMessageBox \"チャットルームへ入室\" saying \"入室できませんでした。";
+    const auto refused = [](const QString& reason) {
+        return boxText(QMessageBox::Information, "チャットルームへ入室",
+                       "入室できませんでした。" + reason);
+    };
     QCOMPARE(boxes.seen.mid(1),
-             QStringList({refused + "\n満席です。\"", refused + "\nパスワードが違います。\"",
-                          refused + "\n部屋に入りすぎです。\nほかの部屋を退室してください。\"",
-                          refused + "\""}));
+             QStringList({refused("\n満席です。"), refused("\nパスワードが違います。"),
+                          refused("\n部屋に入りすぎです。\nほかの部屋を退室してください。"),
+                          refused("")}));
 }
 
 // The form refuses what the server would and keeps the capacity within 2 to 100. This server
@@ -186,7 +182,7 @@ void RoomsTest::createRoom()
 {
     LobbyWindow run;
     VERIFY_STEP(run, loggedIn());
-    Boxes boxes;
+    Modals boxes;
     ChatRoomCreateDialog dialog(run.roomList(), run.window->lobby().rooms());
     dialog.show();
     auto* capacity = child<QSpinBox>(&dialog, "spinUser");
@@ -208,8 +204,9 @@ void RoomsTest::createRoom()
     run.server.send(frameBytes(ResultReply{noRoom}));
     QTRY_VERIFY(!dialog.isVisible());
     // Three warnings, then the server's refusal.
-    QCOMPARE(boxes.seen.mid(3), QStringList{"QMessageBox \"チャットルームの作成\" saying "
-                                            "\"新しいチャットルームを作れませんでした。\""});
+    QCOMPARE(boxes.seen.mid(3),
+             QStringList{boxText(QMessageBox::Information, "チャットルームの作成",
+                                 "新しいチャットルームを作れませんでした。")});
 }
 
 // A room from its entering to its leaving: every kind of event with its line in the log. The
@@ -219,9 +216,11 @@ void RoomsTest::chatRoom()
     LobbyWindow run;
     VERIFY_STEP(run, loggedIn(5));
     WALK(run, rowHeight, {0, 4}, {room(4, 1), room(noRoom, 0, 1)});
-    const auto password = answerDialog<ChatRoomEnterPasswordDialog>([](auto* dialog) {
-        typeInto(dialog, "linePass", "秘密");
-        press(dialog, QDialogButtonBox::Ok);
+    Modals boxes([](QWidget* modal) {
+        if (qobject_cast<ChatRoomEnterPasswordDialog*>(modal)) {
+            typeInto(modal, "linePass", "秘密");
+            press(modal, QDialogButtonBox::Ok);
+        }
     });
     shownRows(run)[0]->click();
     EXPECT_CLIENT_BYTES(run.server, frameBytes(EnterRoomRequest{4, "秘密"}));
@@ -297,17 +296,15 @@ void RoomsTest::chatRoom()
                               hana + "が退室しました ***"}));
     QCOMPARE(members(form), (QStringList{"参加者 1/8", "たろう"}));
     QVERIFY(!form->isRecruitmentMember(hanako, hanako));
-    Boxes boxes;
     for (quint32 result : {1, 0}) {
         child<QPushButton>(form, "pushButtonLeave")->click();
         EXPECT_CLIENT_BYTES(run.server, frameBytes(LeaveRoomRequest{4}));
         run.server.send(frameBytes(ResultReply{result}));
-        QTRY_VERIFY(run.window->isEnabled() && boxes.seen.size() == 1);
+        QTRY_VERIFY(run.window->isEnabled() && boxes.seen.size() == 2);
     }
     QTRY_VERIFY(!run.room(4));
-    QCOMPARE(
-        boxes.seen,
-        QStringList{"QMessageBox \"チャットルームから退室\" saying \"退室できませんでした。\""});
+    QCOMPARE(boxes.seen[1],
+             boxText(QMessageBox::Information, "チャットルームから退室", "退室できませんでした。"));
 }
 
 void RoomsTest::batchedLog_data()

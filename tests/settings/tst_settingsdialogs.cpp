@@ -186,30 +186,29 @@ class SettingsDialogsTest : public QObject
         auto dialog = makeDialog(kind, lobby.client.accounts());
         QSignalSpy accepted(dialog.get(), &QDialog::accepted);
         dialog->show();
-        SeenBox seen;
-        if (result == left) {
-            const bool yes = typed[1] == "Yes";
-            auto question = answerMessageBox(&seen, yes ? QMessageBox::Yes : QMessageBox::No);
-            if (typed[0] == "close")
+        // The give-up question is answered as typed says; Yes is its first button.
+        Modals modals([no = typed.value(1) == "No"](QWidget* modal) {
+            if (no)
+                static_cast<QMessageBox*>(modal)->button(QMessageBox::No)->click();
+        });
+        if (result == left || result == refused) {
+            const bool question = result == left;
+            if (!question)
+                submit(dialog.get(), kind, typed);
+            else if (typed[0] == "close")
                 dialog->close();
             else
                 press(dialog.get(), QDialogButtonBox::Cancel);
-            COMPARE_BOX(seen, QMessageBox::Question, "アカウント情報", text);
-            QCOMPARE(dialog->isVisible(), !yes);
-            if (yes && kind == "select")
+            QCOMPARE(modals.seen,
+                     QStringList{boxText(question ? QMessageBox::Question : QMessageBox::Warning,
+                                         question ? "アカウント情報" : form.checkTitle, text)});
+            QCOMPARE(dialog->isVisible(), !question || typed[1] == "No");
+            if (question && typed[1] == "Yes" && kind == "select")
                 EXPECT_CLIENT_BYTES(lobby.server, frameBytes(QuitRequest{}));
             EXPECT_NOTHING_MORE(lobby);
             return;
         }
-        auto box = answerMessageBox(&seen);
         submit(dialog.get(), kind, typed);
-
-        if (result == refused) {
-            COMPARE_BOX(seen, QMessageBox::Warning, form.checkTitle, text);
-            QVERIFY(dialog->isVisible());
-            EXPECT_NOTHING_MORE(lobby);
-            return;
-        }
         if (!requestOf(kind, typed).isEmpty())
             EXPECT_CLIENT_BYTES(lobby.server, requestOf(kind, typed));
         if (result == sent) {
@@ -230,14 +229,14 @@ class SettingsDialogsTest : public QObject
         }
         QTRY_VERIFY(!dialog->isEnabled());
         // Leaving now would strand the reply: not even the give-up question may come.
-        auto question = answerMessageBox(&seen, QMessageBox::Yes);
         dialog->close();
         QVERIFY(dialog->isVisible());
 
         lobby.server.send(frameBytes(ResultReply{quint32(result)}));
-        QTRY_COMPARE(box->handled(), 1);
-        COMPARE_BOX(seen, result == 0 ? QMessageBox::Information : QMessageBox::Warning,
-                    *form.replyTitle ? form.replyTitle : form.checkTitle, text);
+        const QString title = *form.replyTitle ? form.replyTitle : form.checkTitle;
+        QTRY_COMPARE(modals.seen, QStringList{boxText(result == 0 ? QMessageBox::Information
+                                                                  : QMessageBox::Warning,
+                                                      title, text)});
         QTRY_VERIFY(dialog->isEnabled());
         QCOMPARE(accepted.count(), result == 0 ? 1 : 0);
         QCOMPARE(dialog->isVisible(), result != 0);

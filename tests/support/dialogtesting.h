@@ -85,10 +85,3 @@ inline int keepRunningUntilExit()
         QVERIFY2((result).stdErr.contains(QString("critical error: \"%1\"").arg(message)),         \
                  qPrintable((result).stdErr));                                                     \
     } while (false)
-
-#define COMPARE_BOX(seen, expectedIcon, expectedTitle, expectedText)                               \
-    do {                                                                                           \
-        QCOMPARE((seen).icon, expectedIcon);                                                       \
-        QCOMPARE((seen).title, QString(expectedTitle));                                            \
-        QCOMPARE((seen).text, QString(expectedText));                                              \
-    } while (false)

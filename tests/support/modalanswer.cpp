@@ -2,84 +2,49 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDialog>
+#include <QMetaEnum>
 #include <QPointer>
 #include <QTest>
 
-static const char* const answeredMark = "answeredByTest";
-
-ModalWatcher::ModalWatcher(Handler handler, bool everyWindow)
-    : handler(std::move(handler)), everyWindow(everyWindow)
+QString boxText(QMessageBox::Icon icon, const QString& title, const QString& text)
 {
-    connect(&timer, &QTimer::timeout, this, &ModalWatcher::poll);
-    timer.start(10);
-}
-
-void ModalWatcher::poll()
-{
-    QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || !modal->isVisible() || modal->property(answeredMark).toBool())
-        return;
-    // Marked until hidden, so that a window still closing is not answered twice while a new one
-    // at the same address is.
-    modal->setProperty(answeredMark, true);
-    modal->installEventFilter(this);
-    if (!handler(modal)) {
-        modal->setProperty(answeredMark, false);
-        return;
-    }
-    ++handledCount;
-    if (!everyWindow)
-        timer.stop();
-}
-
-bool ModalWatcher::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::Hide)
-        watched->setProperty(answeredMark, false);
-    return false;
-}
-
-std::unique_ptr<ModalWatcher> answerMessageBox(SeenBox* seen, QMessageBox::StandardButton button)
-{
-    return std::make_unique<ModalWatcher>([seen, button](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        // A box without the button is somebody else's to answer.
-        if (!box || !box->button(button))
-            return false;
-        *seen = {box->icon(), box->windowTitle(), box->text()};
-        box->button(button)->click();
-        return true;
-    });
+    return QString("%1 %2: %3")
+        .arg(QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(icon), title, text);
 }
 
 QString describeModal(const QWidget* modal)
 {
-    if (!modal)
-        return "none";
-    QString text = QString("%1 \"%2\"").arg(modal->metaObject()->className(), modal->windowTitle());
     if (const auto* box = qobject_cast<const QMessageBox*>(modal))
-        text += " saying \"" + box->text() + "\"";
-    return text;
+        return boxText(box->icon(), box->windowTitle(), box->text());
+    return modal ? QString("%1 \"%2\"").arg(modal->metaObject()->className(), modal->windowTitle())
+                 : "none";
+}
+
+Modals::Modals(std::function<void(QWidget*)> act)
+    : answerer([this, act](QWidget* modal) {
+          seen << describeModal(modal);
+          if (act)
+              act(modal);
+      })
+{
 }
 
 ModalScript::ModalScript()
-    : watcher(
-          [this](QWidget* modal) {
-              if (pending || !isReady(modal))
-                  return false;
-              pending = true;
-              // Checked again: a command sent meanwhile (the room list refreshes on its own)
-              // disables the window, and a click on it would be lost.
-              QTimer::singleShot(0, &watcher, [this, target = QPointer<QWidget>(modal)] {
-                  pending = false;
-                  if (isReady(target))
-                      steps[next++].act(target);
-              });
-              return false;
-          },
-          true)
 {
+    QObject::connect(&poll, &QTimer::timeout, [this] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (pending || !isReady(modal))
+            return;
+        pending = true;
+        // Checked again: a command sent meanwhile (the room list refreshes on its own) disables
+        // the window, and a click on it would be lost.
+        QTimer::singleShot(0, &poll, [this, target = QPointer<QWidget>(modal)] {
+            pending = false;
+            if (isReady(target))
+                steps[next++].act(target);
+        });
+    });
+    poll.start(10);
 }
 
 ModalScript& ModalScript::box(QMessageBox::Icon icon, const QString& title, const QString& part)

@@ -3,62 +3,24 @@
 #include "support/modalanswerer.h"
 
 #include <QMessageBox>
-#include <QObject>
-#include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QVector>
 
 #include <functional>
-#include <memory>
 
-// Answers modal windows that the code under test runs with exec(). Arrange the answer before the
-// call that opens the window, then check handled().
-class ModalWatcher : public QObject
-{
-    Q_OBJECT
-
-  public:
-    // handler returns true when it took care of the widget; the watcher then stops, unless it was
-    // told to answer every modal window.
-    using Handler = std::function<bool(QWidget* modal)>;
-    explicit ModalWatcher(Handler handler, bool everyWindow = false);
-
-    int handled() const { return handledCount; }
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-  private:
-    void poll();
-
-    Handler handler;
-    bool everyWindow;
-    int handledCount = 0;
-    QTimer timer;
-};
-
-struct SeenBox {
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QString title;
-    QString text;
-};
-
-// Presses button on the next message box and records it in seen.
-std::unique_ptr<ModalWatcher>
-answerMessageBox(SeenBox* seen, QMessageBox::StandardButton button = QMessageBox::Ok);
-
-// Calls action with the next modal dialog of type Dialog.
-template <class Dialog>
-std::unique_ptr<ModalWatcher> answerDialog(std::function<void(Dialog*)> action)
-{
-    return std::make_unique<ModalWatcher>([action](QWidget* modal) {
-        auto* dialog = qobject_cast<Dialog*>(modal);
-        return dialog && (action(dialog), true);
-    });
-}
-
-// A modal window's class and title, and a message box's text, for failure messages.
+// A message box as checks name it: its icon, title and text.
+QString boxText(QMessageBox::Icon icon, const QString& title, const QString& text);
+// A modal window's class and title, or a message box as boxText names it.
 QString describeModal(const QWidget* modal);
+
+// Every modal window shown while it lives, described in order. act answers a window as the test
+// wants; one it leaves up gets ModalAnswerer's answer. Arrange it before the call that opens it.
+struct Modals {
+    explicit Modals(std::function<void(QWidget*)> act = {});
+    QStringList seen;
+    ModalAnswerer answerer;
+};
 
 // Answers the modal windows of a whole flow in their order. Each step waits until the active
 // modal window is of its type, enabled and ready as the step asks, then acts on it in a later
@@ -100,6 +62,5 @@ class ModalScript
     qsizetype next = 0;
     bool pending = false;
     QString mismatch;
-    // Never takes a window for its own: the same one may be the next step's too.
-    ModalWatcher watcher;
+    QTimer poll;
 };
