@@ -187,6 +187,9 @@ class LoginTest : public QObject
                "tileParlorを入手して、\ntileParlorをバージョンアップしてください。 | \n"
                "このtileParlorは終了します。";
         QTest::newRow("name fails") << "[box] critical error | なぜか自分の名前が取得できなかった";
+        QTest::newRow("identity unconfirmed")
+            << "[box] critical error | サーバーの身元を確認できませんでした。\n安全に接続できない"
+               "ため、何も送信せずにtileParlorを終了します。\n接続先の設定を確認してください。";
     }
     void connectionEnd()
     {
@@ -201,6 +204,11 @@ class LoginTest : public QObject
 
 static int runConnectionEnd(const QString& name)
 {
+    // TLS with no CA to check the lobby against (the checks themselves are tst_tls's).
+    if (name == "identity unconfirmed") {
+        qputenv("TILEPARLOR_LOBBY_TLS", "1");
+        qputenv("TILEPARLOR_LOBBY_CA", "/nonexistent/ca.pem");
+    }
     LobbyWindow run;
     // The update notice's two texts go to stderr; every window is answered as it comes.
     auto answers = answerEveryModalWindow([](QWidget* window) {
@@ -214,6 +222,8 @@ static int runConnectionEnd(const QString& name)
         run.server.send(serverHello(1));
     } else if (name == "name fails") {
         run.named("", 1);
+    } else if (name == "identity unconfirmed") {
+        // It ends by itself, before connecting.
     } else if (!run.loggedIn()) {
         return 90;
     } else if (name == "disconnect") {
