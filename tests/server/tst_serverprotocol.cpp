@@ -3,6 +3,9 @@
 #include "support/rawclient.h"
 #include "testserver.h"
 
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+
 #include <csignal>
 
 // The lobby, listening on every address, with two permanent rooms: 0 for game 0, 1 a locked chat
@@ -11,7 +14,7 @@
 static const QByteArray lobbyConfig =
     "[lobby]\nsystemMessage=Welcome\nmaxRoomsPerUser=2\n[accounts]\nlockAfterFailures=1\n[limits]\n"
     "connectionCountIntervalMs=0\nchatLinesPerSecond=2\nroomCreationsPerMinute=1\n"
-    "registrationMailsPerHour=1\n[rooms]\nsize=2\n"
+    "registrationMailsPerHour=1\n[metrics]\nlisten=0\n[rooms]\nsize=2\n"
     "1\\title=Arena\n1\\capacity=10\n1\\gameId=0\n"
     "2\\title=Den\n2\\password=pw\n2\\capacity=2\n2\\gameId=chat\n";
 // A second server, whose limits that guard the whole lobby are tight.
@@ -225,6 +228,36 @@ class ServerProtocolTest : public QObject
             steps.push_back({&idle, sent, u32Reply(1)});
         QCOMPARE(play(steps), 0);
         EXPECT_LOG(lobby, "refused: registration: mail rate limit");
+    }
+
+    // What a monitoring scrape reads: text promtool accepts, with counters that follow the lobby.
+    void metricsFollowTheLobby()
+    {
+        const QUrl url(QRegularExpression("metrics on (\\S+)").match(lobby.log()).captured(1));
+        const auto scrape = [&url] {
+            QNetworkAccessManager http;
+            QNetworkReply* reply = http.get(QNetworkRequest(url));
+            QSignalSpy(reply, &QNetworkReply::finished).wait(10000);
+            return reply->readAll();
+        };
+        const auto value = [](const QByteArray& text, const QString& series) {
+            const QRegularExpression line("^" + QRegularExpression::escape(series) + " (\\S+)$",
+                                          QRegularExpression::MultilineOption);
+            return line.match(QString::fromUtf8(text)).captured(1).toDouble();
+        };
+        const QString refusedEntries = "tileparlor_refusals_total{kind=\"enter room #\"}";
+        const QByteArray before = scrape();
+        PLAY({&idle, enter(150), enterRefused(1)});
+        const QByteArray after = scrape();
+        QCOMPARE(value(after, refusedEntries), value(before, refusedEntries) + 1);
+        QVERIFY(value(after, "tileparlor_users") >= 1);
+        QVERIFY(value(after, "process_open_fds") > 0);
+        QProcess promtool;
+        promtool.start("promtool", {"check", "metrics"});
+        promtool.write(after);
+        promtool.closeWriteChannel();
+        QVERIFY(promtool.waitForFinished(30000));
+        QVERIFY2(promtool.exitCode() == 0, promtool.readAll().constData());
     }
 
     void roomLifecycle()
