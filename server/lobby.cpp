@@ -261,6 +261,14 @@ Refusal Lobby::dropBattle(LobbyUser& user, quint32 roomId)
     return {};
 }
 
+QList<const LobbyUser*> Lobby::onlineUsers() const
+{
+    QList<const LobbyUser*> online;
+    for (const auto& [id, user] : users)
+        online.append(&user);
+    return online;
+}
+
 void Lobby::setSystemMessage(const QString& text)
 {
     message = text;

@@ -72,6 +72,8 @@ class Lobby : public QObject
     const ServerConfig& settings() const { return config; }
     LobbyUser* user(quint32 id);
     int userCount() const { return int(users.size()); }
+    // Every user logged in, in no particular order.
+    QList<const LobbyUser*> onlineUsers() const;
     int roomCount() const { return int(rooms.size()); }
     int matchCount() const;
     QString systemMessage() const { return message; }

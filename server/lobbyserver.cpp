@@ -3,6 +3,8 @@
 #include "addressgroup.h"
 #include "connection.h"
 #include "prometheustext.h"
+#include "textchecks.h"
+#include "textlimits.h"
 #include "serverconfig.h"
 #include "tlsidentity.h"
 
@@ -369,4 +371,52 @@ QByteArray LobbyServer::metricsReport() const
     out.counter("process_cpu_seconds_total", "Total user and system CPU time spent in seconds.",
                 cpuSeconds());
     return out.text();
+}
+
+QStringList LobbyServer::control(const QStringList& words)
+{
+    const QString command = words.value(0);
+    const QString rest = words.mid(1).join(' ');
+    if (hasControlCharacters(rest))
+        return {"error: control characters in the command"};
+    if (command == "list" && words.size() == 1) {
+        QStringList lines{"account\thandle\taddress\trooms"};
+        for (const LobbyUser* user : lobby.onlineUsers()) {
+            const Connection* connection = notifier.connection(user->id);
+            QStringList rooms;
+            for (const quint32 room : user->rooms)
+                rooms << QString::number(room);
+            lines << QStringList{user->account, user->handle,
+                                 connection ? connection->peerText() : QString(), rooms.join(',')}
+                         .join('\t');
+        }
+        return lines;
+    }
+    if (command == "kick" && words.size() >= 2)
+        return kick(words[1], words.mid(2).join(' '));
+    if (command == "message" && words.size() >= 2) {
+        if (!checkUtf8Length(rest, TextLimit::globalMessage))
+            return {"error: the message must be shorter than 288 bytes"};
+        qInfo().noquote() << "control: system message set:" << rest;
+        config.systemMessage = rest;
+        lobby.setSystemMessage(rest);
+        return {};
+    }
+    return {"error: commands are list, kick ACCOUNT [REASON], message TEXT"};
+}
+
+QStringList LobbyServer::kick(const QString& account, const QString& reason)
+{
+    for (const LobbyUser* user : lobby.onlineUsers()) {
+        if (user->account.compare(account, Qt::CaseInsensitive) != 0)
+            continue;
+        Connection* connection = notifier.connection(user->id);
+        if (!connection)
+            break;
+        const QString why = "kicked by an operator" + (reason.isEmpty() ? "" : ": " + reason);
+        qInfo().noquote() << "control: kicked" << user->account << "-" << why;
+        connection->closeWithNotice(CloseByOperator, why);
+        return {};
+    }
+    return {"error: " + account + " is not logged in"};
 }

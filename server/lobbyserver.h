@@ -49,6 +49,8 @@ class LobbyServer : public QObject
     void shutdown();
     // The server's figures in Prometheus' text format, as a monitoring scrape reads them.
     QByteArray metricsReport() const;
+    // Runs an operator's command from the control socket: its answer's lines, or "error: WHY".
+    QStringList control(const QStringList& words);
 
   signals:
     void stopped();
@@ -65,6 +67,7 @@ class LobbyServer : public QObject
     void checkDeadlines();
     void finishShutdownWhenIdle();
     void logMetrics();
+    QStringList kick(const QString& account, const QString& reason);
 
     ServerConfig& config;
     Metrics metrics;

@@ -1,5 +1,6 @@
 #include "accountcommands.h"
 #include "lobbyserver.h"
+#include "controlsocket.h"
 #include "metricsendpoint.h"
 #include "outbox.h"
 #include "serverconfig.h"
@@ -74,6 +75,8 @@ int main(int argc, char** argv)
         database = config.database;
     if (database.isEmpty())
         database = "sqlite:" + QDir(options.dataFolder).filePath("tileparlor.db");
+    if (options.command.value(0) == "control")
+        return runControlCommand(options.dataFolder, options.command.mid(1));
     if (!options.command.isEmpty()) {
         const std::unique_ptr<SqlStore> store = SqlStore::open(database, error);
         if (!store)
@@ -120,6 +123,10 @@ int main(int argc, char** argv)
                                           : address.toString())
                                  .arg(metrics->port());
     }
+
+    ControlSocket control([&server](const QStringList& words) { return server.control(words); });
+    if (!control.listen(controlSocketPath(options.dataFolder), error))
+        return fail(error);
 
     ShutdownSignal shutdownSignal;
     QObject::connect(&shutdownSignal, &ShutdownSignal::received, &server, [&](int number) {

@@ -15,7 +15,10 @@ static const char description[] =
     "  make-admin ACCOUNT [--revoke]      make an account an administrator (or no longer)\n"
     "  create-account ACCOUNT PASSWORD [HANDLE] [--mail ADDRESS] [--admin]\n"
     "                                     create an account without a registration mail\n"
-    "  unlock-account ACCOUNT             lift the lock that failed logins put on an account";
+    "  unlock-account ACCOUNT             lift the lock that failed logins put on an account\n"
+    "  control list                       list who is online (account, handle, address, rooms)\n"
+    "  control kick ACCOUNT [REASON]      disconnect a user of the running server\n"
+    "  control message TEXT               set the system message and send it to everyone";
 
 [[noreturn]] static void failUsage(const QString& message)
 {

@@ -77,6 +77,9 @@ enum CloseNoticeReason : quint32 {
     CloseServerShutdown = 1,
     CloseDuplicateLogin = 2,
     CloseVersionMismatch = 3,
+    // An operator ended the connection; clients show any reason from 3 on as "disconnected by
+    // the server", which is what happened.
+    CloseByOperator = 4,
 };
 
 // eventKind of a NotifyRoomEvent.

@@ -260,6 +260,41 @@ class ServerProtocolTest : public QObject
         QVERIFY2(promtool.exitCode() == 0, promtool.readAll().constData());
     }
 
+    // An operator's commands through the control socket, as the subcommand sends them.
+    void operatorCommands_data()
+    {
+        QTest::addColumn<QStringList>("words");
+        QTest::addColumn<bool>("done");
+        QTest::addColumn<QString>("answered");
+        QTest::newRow("list") << QStringList{"list"} << true << "\ndave\tDAVE\t127.0.0.1\t";
+        QTest::newRow("kick nobody")
+            << QStringList{"kick", "nobody"} << false << "error: nobody is not logged in";
+        QTest::newRow("unknown") << QStringList{"ban"} << false << "error: commands are list";
+        QTest::newRow("controls") << QStringList{"message", "a\x01"} << false
+                                  << "error: control characters";
+    }
+    void operatorCommands()
+    {
+        QFETCH(QStringList, words);
+        QFETCH(bool, done);
+        QFETCH(QString, answered);
+        QByteArray answer;
+        QCOMPARE(lobby.command(QStringList{"control"} + words, &answer), done);
+        QVERIFY2(answer.contains(answered.toUtf8()), answer.constData());
+    }
+
+    void operatorKicks()
+    {
+        LOGIN(victim, carol);
+        QVERIFY(lobby.command({"control", "kick", "Carol", "spam"}));
+        QVERIFY(victim.expectClosed(closing(CloseByOperator)));
+        EXPECT_LOG(lobby, "control: kicked carol - kicked by an operator: spam");
+        // Only the server's owner may open it.
+        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                          QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+        QCOMPARE(QFileInfo(lobby.data.filePath("control")).permissions() & others, 0);
+    }
+
     void roomLifecycle()
     {
         LOGIN(owner, alice);

@@ -77,12 +77,15 @@ bool LocalLobbyServer::createAccounts(const QVector<LobbyAccount>& accounts, QSt
     return true;
 }
 
-bool LocalLobbyServer::command(const QStringList& arguments)
+bool LocalLobbyServer::command(const QStringList& arguments, QByteArray* output)
 {
     QProcess process;
     process.start(program, commonArguments() + arguments);
-    return process.waitForFinished(creationTimeoutMs) &&
-           process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    const bool done = process.waitForFinished(creationTimeoutMs) &&
+                      process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (output)
+        *output = process.readAllStandardOutput();
+    return done;
 }
 
 bool LocalLobbyServer::start(QString& error, int timeoutMs)

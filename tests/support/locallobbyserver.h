@@ -31,8 +31,9 @@ class LocalLobbyServer
     bool writeConfig(const QByteArray& ini);
     // Creates the accounts with the server's own subcommand, a few processes at a time.
     bool createAccounts(const QVector<LobbyAccount>& accounts, QString& error);
-    // Runs one of the server's subcommands on this data folder; true when it succeeded.
-    bool command(const QStringList& arguments);
+    // Runs one of the server's subcommands on this data folder; true when it succeeded. What
+    // it printed goes to output, when given.
+    bool command(const QStringList& arguments, QByteArray* output = nullptr);
     // Starts the server on port 0 and waits until it says where it listens.
     bool start(QString& error, int timeoutMs = 30000);
     // SIGTERM, then the exit code once it has ended; -1 if it crashed or did not end in time.

@@ -1,0 +1,78 @@
+#include "controlsocket.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocalSocket>
+
+#include <cstdio>
+
+namespace
+{
+constexpr int commandBytes = 4096;
+constexpr int answerMs = 10000;
+const char installedControlSocket[] = "/run/tileparlor-server/control";
+} // namespace
+
+ControlSocket::ControlSocket(Handler handler) : handler(std::move(handler))
+{
+    server.setSocketOptions(QLocalServer::UserAccessOption);
+    connect(&server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* client = server.nextPendingConnection())
+            serve(client);
+    });
+}
+
+bool ControlSocket::listen(const QString& path, QString& error)
+{
+    // A socket left by a server that did not stop in order would block the name.
+    QLocalServer::removeServer(path);
+    if (server.listen(path))
+        return true;
+    error = QString("cannot open the control socket %1: %2").arg(path, server.errorString());
+    return false;
+}
+
+void ControlSocket::serve(QLocalSocket* client)
+{
+    connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
+    connect(client, &QLocalSocket::readyRead, client, [this, client] {
+        if (!client->canReadLine() && client->bytesAvailable() < commandBytes)
+            return;
+        const QString line = QString::fromUtf8(client->readLine(commandBytes)).trimmed();
+        QStringList answer = handler(line.split('\t', Qt::SkipEmptyParts));
+        if (answer.isEmpty() || !answer.first().startsWith("error: "))
+            answer.prepend("ok");
+        client->write(answer.join('\n').toUtf8() + '\n');
+        client->disconnectFromServer();
+    });
+}
+
+QString controlSocketPath(const QString& dataFolder)
+{
+    const QString runtime = qEnvironmentVariable("RUNTIME_DIRECTORY");
+    const QString folder = runtime.isEmpty() ? dataFolder : runtime.split(':').first();
+    return QDir(folder).filePath("control");
+}
+
+int runControlCommand(const QString& dataFolder, const QStringList& words)
+{
+    // The installed unit's server keeps it in /run; an operator's shell has no RUNTIME_DIRECTORY.
+    QString path = controlSocketPath(dataFolder);
+    if (qEnvironmentVariableIsEmpty("RUNTIME_DIRECTORY") && !QFile::exists(path) &&
+        QFile::exists(installedControlSocket))
+        path = installedControlSocket;
+    QLocalSocket socket;
+    socket.connectToServer(path);
+    if (!socket.waitForConnected(answerMs)) {
+        std::fprintf(stderr, "tileparlor-server: no running server answers at %s: %s\n",
+                     qPrintable(path), qPrintable(socket.errorString()));
+        return 1;
+    }
+    socket.write(words.join('\t').toUtf8() + '\n');
+    QByteArray answer;
+    while (socket.state() == QLocalSocket::ConnectedState && socket.waitForReadyRead(answerMs))
+        answer += socket.readAll();
+    answer += socket.readAll();
+    std::fwrite(answer.constData(), 1, size_t(answer.size()), stdout);
+    return answer.startsWith("ok\n") ? 0 : 1;
+}
