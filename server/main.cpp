@@ -95,18 +95,6 @@ int main(int argc, char** argv)
     LobbyServer server(config, store, outbox);
     if (!server.loadTls(error))
         return fail(error);
-    if (!server.listen(options.listen, options.port))
-        return fail(QString("cannot listen on %1:%2: %3")
-                        .arg(options.listen.toString())
-                        .arg(options.port)
-                        .arg(server.errorString()));
-    qInfo().noquote() << QString("listening on %1:%2%3")
-                             .arg(server.address().toString())
-                             .arg(server.port())
-                             .arg(config.tlsCertificate.isEmpty() ? ""
-                                  : config.tlsRequired            ? " (TLS only)"
-                                                                  : " (TLS and plain)");
-
     std::unique_ptr<MetricsEndpoint> metrics;
     if (const QString where = options.metrics.isEmpty() ? config.metricsListen : options.metrics;
         !where.isEmpty()) {
@@ -137,6 +125,19 @@ int main(int argc, char** argv)
             server.shutdown();
     });
     QObject::connect(&server, &LobbyServer::stopped, &app, &QCoreApplication::quit);
+
+    // Last: whoever waits for this line may signal or connect at once.
+    if (!server.listen(options.listen, options.port))
+        return fail(QString("cannot listen on %1:%2: %3")
+                        .arg(options.listen.toString())
+                        .arg(options.port)
+                        .arg(server.errorString()));
+    qInfo().noquote() << QString("listening on %1:%2%3")
+                             .arg(server.address().toString())
+                             .arg(server.port())
+                             .arg(config.tlsCertificate.isEmpty() ? ""
+                                  : config.tlsRequired            ? " (TLS only)"
+                                                                  : " (TLS and plain)");
     const int code = app.exec();
     qInfo().noquote() << "stopped";
     return code;
