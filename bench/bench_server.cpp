@@ -5,6 +5,7 @@
 #include "loadworker.h"
 #include "locallobbyserver.h"
 #include "passwords.h"
+#include "processfigures.h"
 #include "processmemory.h"
 #include "serverconfig.h"
 #include "waituntil.h"
@@ -185,19 +186,12 @@ bool prepareAccounts(const Settings& settings, const QString& dataFolder)
     return true;
 }
 
-// CPU seconds the process has used, from /proc/PID/stat; with thread, those of that thread
-// alone (the main thread's id is the process id).
+// CPU seconds the process has used; with thread, those of that thread alone (the main
+// thread's id is the process id).
 double cpuSeconds(qint64 pid, qint64 thread = 0)
 {
-    QFile file(thread ? QString("/proc/%1/task/%2/stat").arg(pid).arg(thread)
-                      : QString("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray stat = file.readAll();
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    // utime and stime are fields 14 and 15 of the whole line, 12 and 13 after the name.
-    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) /
-           double(sysconf(_SC_CLK_TCK));
+    return cpuSecondsFrom(thread ? QString("/proc/%1/task/%2/stat").arg(pid).arg(thread)
+                                 : QString("/proc/%1/stat").arg(pid));
 }
 
 // What the server's process and its event loop (the main thread: every socket, the lobby, the

@@ -2,6 +2,7 @@
 
 #include "addressgroup.h"
 #include "connection.h"
+#include "processfigures.h"
 #include "prometheustext.h"
 #include "textchecks.h"
 #include "textlimits.h"
@@ -42,18 +43,6 @@ double statusBytes(const QByteArray& field)
             return line.mid(field.size() + 1).replace("kB", "").trimmed().toDouble() * 1024;
     }
     return 0;
-}
-
-double cpuSeconds()
-{
-    QFile file("/proc/self/stat");
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray stat = file.readAll();
-    // utime and stime are fields 14 and 15, the 12th and 13th after the name's ")".
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) /
-           double(sysconf(_SC_CLK_TCK));
 }
 
 int descriptorLimit()
@@ -369,7 +358,7 @@ QByteArray LobbyServer::metricsReport() const
               QDir("/proc/self/fd").count() - 2);
     out.gauge("process_max_fds", "Maximum number of open file descriptors.", descriptorLimit());
     out.counter("process_cpu_seconds_total", "Total user and system CPU time spent in seconds.",
-                cpuSeconds());
+                cpuSecondsFrom("/proc/self/stat"));
     return out.text();
 }
 
