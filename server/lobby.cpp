@@ -164,7 +164,11 @@ Refusal Lobby::speak(LobbyUser& user, quint32 roomId, const QString& text)
     Room* room = memberRoom(user, roomId);
     if (!room)
         return QString("chat line: not in room %1").arg(roomId);
-    if (!user.chat.tryTake(monotonicMs()))
+    const qint64 now = monotonicMs();
+    if (const auto muted = mutedUntil.constFind(user.account.toLower());
+        muted != mutedUntil.cend() && now < *muted)
+        return QString("chat line in room %1: muted by an operator").arg(roomId);
+    if (!user.chat.tryTake(now))
         return QString("chat line in room %1: rate limit").arg(roomId);
     announce(*room, EventSpeak, user.id, 0, 0, text);
     return {};
@@ -267,6 +271,16 @@ QList<const LobbyUser*> Lobby::onlineUsers() const
     for (const auto& [id, user] : users)
         online.append(&user);
     return online;
+}
+
+void Lobby::mute(const QString& account, qint64 untilMs)
+{
+    mutedUntil.insert(account.toLower(), untilMs);
+}
+
+bool Lobby::unmute(const QString& account)
+{
+    return mutedUntil.remove(account.toLower()) > 0;
 }
 
 void Lobby::setSystemMessage(const QString& text)

@@ -74,6 +74,10 @@ class Lobby : public QObject
     int userCount() const { return int(users.size()); }
     // Every user logged in, in no particular order.
     QList<const LobbyUser*> onlineUsers() const;
+    // An operator's mute: the account's chat lines are refused until then (monotonic ms), across
+    // logins, until the server stops. False from unmute when the account was not muted.
+    void mute(const QString& account, qint64 untilMs);
+    bool unmute(const QString& account);
     int roomCount() const { return int(rooms.size()); }
     int matchCount() const;
     QString systemMessage() const { return message; }
@@ -122,6 +126,7 @@ class Lobby : public QObject
     LobbyEvents& events;
     QString message;
     std::unordered_map<quint32, LobbyUser> users;
+    QHash<QString, qint64> mutedUntil; // by account name in lower case
     std::map<quint32, Room> rooms;
     // Rooms whose creator is still in them, per network of the creator: room slots are few, and
     // accounts are cheap.

@@ -383,6 +383,24 @@ QStringList LobbyServer::control(const QStringList& words)
     }
     if (command == "kick" && words.size() >= 2)
         return kick(words[1], words.mid(2).join(' '));
+    if (command == "mute" && words.size() >= 3) {
+        bool ok = false;
+        const qint64 seconds = words[2].toLongLong(&ok);
+        if (words[2] != "forever" && (!ok || seconds <= 0 || seconds > 86400LL * 3650))
+            return {"error: mute needs SECONDS (1 to ten years) or forever"};
+        const qint64 until = ok ? monotonicMs() + seconds * 1000 : LLONG_MAX;
+        lobby.mute(words[1], until);
+        qInfo().noquote() << QString("control: muted %1 for %2 - %3")
+                                 .arg(words[1], ok ? words[2] + " s" : "good",
+                                      words.mid(3).join(' '));
+        return {};
+    }
+    if (command == "unmute" && words.size() == 2) {
+        if (!lobby.unmute(words[1]))
+            return {"error: " + words[1] + " is not muted"};
+        qInfo().noquote() << "control: unmuted" << words[1];
+        return {};
+    }
     if (command == "message" && words.size() >= 2) {
         if (!checkUtf8Length(rest, TextLimit::globalMessage))
             return {"error: the message must be shorter than 288 bytes"};
@@ -391,7 +409,8 @@ QStringList LobbyServer::control(const QStringList& words)
         lobby.setSystemMessage(rest);
         return {};
     }
-    return {"error: commands are list, kick ACCOUNT [REASON], message TEXT"};
+    return {"error: commands are list, kick ACCOUNT [REASON], mute ACCOUNT SECONDS|forever "
+            "[REASON], unmute ACCOUNT, message TEXT"};
 }
 
 QStringList LobbyServer::kick(const QString& account, const QString& reason)

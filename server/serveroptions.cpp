@@ -18,6 +18,9 @@ static const char description[] =
     "  unlock-account ACCOUNT             lift the lock that failed logins put on an account\n"
     "  control list                       list who is online (account, handle, address, rooms)\n"
     "  control kick ACCOUNT [REASON]      disconnect a user of the running server\n"
+    "  control mute ACCOUNT SECONDS|forever [REASON]\n"
+    "                                     refuse the account's chat lines (until a restart)\n"
+    "  control unmute ACCOUNT             lift a mute\n"
     "  control message TEXT               set the system message and send it to everyone";
 
 [[noreturn]] static void failUsage(const QString& message)

@@ -270,6 +270,10 @@ class ServerProtocolTest : public QObject
         QTest::newRow("kick nobody")
             << QStringList{"kick", "nobody"} << false << "error: nobody is not logged in";
         QTest::newRow("unknown") << QStringList{"ban"} << false << "error: commands are list";
+        QTest::newRow("mute without a time")
+            << QStringList{"mute", "bob", "soon"} << false << "error: mute needs SECONDS";
+        QTest::newRow("unmute the unmuted")
+            << QStringList{"unmute", "bob"} << false << "error: bob is not muted";
         QTest::newRow("controls") << QStringList{"message", "a\x01"} << false
                                   << "error: control characters";
     }
@@ -307,6 +311,11 @@ class ServerProtocolTest : public QObject
              {&owner, getRoomInfoRequest(1), roomInfoReply({"Den", 0, 2, chatOnlyGameId, 1, 2})},
              {&owner, getRoomInfoRequest(2), roomInfoReply({"茶室", 2, 3})});
         EXPECT_LOG(lobby, "refused: room creation: rate limit");
+        // An operator's mute refuses a line before it counts against the rate.
+        QVERIFY(lobby.command({"control", "mute", "Bob", "60", "flooding"}));
+        guest.send(frameBytes(SpeakRequest{2, "muted"}));
+        EXPECT_LOG(lobby, "refused: chat line in room 2: muted by an operator");
+        QVERIFY(lobby.command({"control", "unmute", "bob"}));
         // Two lines a second: the third of a burst goes nowhere, not even before the next reply.
         for (const char* line : {"こんにちは", "2", "3"})
             guest.send(frameBytes(SpeakRequest{2, line}));
