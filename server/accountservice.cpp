@@ -219,11 +219,14 @@ std::optional<AccountService::Answer> AccountService::login(const QString& addre
                                                             const QString& password, Waiter waiter)
 {
     const qint64 now = monotonicMs();
-    if (addressGuard.isLoginBarred(address, now))
+    if (addressGuard.isLoginBarred(address, now)) {
+        ++outcomes["address_barred"];
         return Answer{1, "login: address barred after failed logins", {}, {}};
+    }
     if (accountGuard.isLocked(account, address, now)) {
         // Guessing at a locked account still counts against the guessing address.
         addressGuard.recordLoginFailure(address, now);
+        ++outcomes["account_locked"];
         return Answer{1, "login: account locked after failed logins: " + account, {}, {}};
     }
     const auto find = [account](Store& store) {
@@ -233,8 +236,10 @@ std::optional<AccountService::Answer> AccountService::login(const QString& addre
     withStore(find, [this, address, account, password, waiter](const Found& found) {
         if (!waiter.present())
             return;
-        if (found.storeFailed)
+        if (found.storeFailed) {
+            ++outcomes["store_error"];
             return waiter.answer(storeFailure("login"));
+        }
         // An unknown account costs the same check as a known one, so that the time of the
         // answer does not tell which accounts exist.
         PasswordJob job;
@@ -246,8 +251,10 @@ std::optional<AccountService::Answer> AccountService::login(const QString& addre
             if (waiter.present())
                 completeLogin(address, account, id, done.matched, waiter);
         };
-        if (!queuePasswordJob(address, job, complete))
+        if (!queuePasswordJob(address, job, complete)) {
+            ++outcomes["queue_full"];
             waiter.answer({1, "login: password queue full", {}, {}});
+        }
     });
     return std::nullopt;
 }
@@ -256,10 +263,12 @@ void AccountService::completeLogin(const QString& address, const QString& name, 
                                    bool matched, const Waiter& waiter)
 {
     if (!accountId)
-        return waiter.answer(failLogin(address, name, "login: unknown account " + name));
-    if (!matched)
         return waiter.answer(
-            failLogin(address, name, QString("login: wrong password for user %1").arg(accountId)));
+            failLogin(address, name, "login: unknown account " + name, "unknown_account"));
+    if (!matched)
+        return waiter.answer(failLogin(address, name,
+                                       QString("login: wrong password for user %1").arg(accountId),
+                                       "wrong_password"));
     const auto find = [accountId](Store& store) {
         std::optional<Account> found = store.accountById(accountId);
         return Found{found, !found && store.lastCallFailed()};
@@ -267,18 +276,23 @@ void AccountService::completeLogin(const QString& address, const QString& name, 
     withStore(find, [this, address, name, waiter](const Found& found) {
         if (!waiter.present())
             return;
+        if (!found.account && found.storeFailed)
+            ++outcomes["store_error"];
         if (!found.account)
-            return waiter.answer(found.storeFailed
-                                     ? storeFailure("login")
-                                     : failLogin(address, name, "login: account gone meanwhile"));
+            return waiter.answer(
+                found.storeFailed
+                    ? storeFailure("login")
+                    : failLogin(address, name, "login: account gone meanwhile", "unknown_account"));
+        ++outcomes["accepted"];
         accountGuard.recordSuccess(name, address, monotonicMs());
         waiter.answer({0, {}, {}, found.account});
     });
 }
 
 AccountService::Answer AccountService::failLogin(const QString& address, const QString& name,
-                                                 const QString& why)
+                                                 const QString& why, const char* outcome)
 {
+    ++outcomes[outcome];
     const qint64 now = monotonicMs();
     Answer refused{1, why, {}, {}};
     QStringList notes;

@@ -58,6 +58,11 @@ class AccountService : public QObject
     // The stored account, with result 1 when there is none.
     std::optional<Answer> lookUp(quint32 userId, Waiter waiter);
 
+    // Logins answered so far, by outcome ("accepted", "wrong_password", ...), and the password
+    // jobs waiting or running now.
+    const QHash<QString, quint64>& loginOutcomes() const { return outcomes; }
+    int passwordJobsQueued() const { return passwordJobs.jobs(); }
+
     // Runs the password and store jobs still queued or running to their end, for an orderly
     // exit.
     void waitForJobs();
@@ -75,7 +80,8 @@ class AccountService : public QObject
                                 const StoredPassword& hash);
     void completeLogin(const QString& address, const QString& name, quint32 accountId, bool matched,
                        const Waiter& waiter);
-    Answer failLogin(const QString& address, const QString& name, const QString& why);
+    Answer failLogin(const QString& address, const QString& name, const QString& why,
+                     const char* outcome);
     void completePasswordChange(quint32 userId, const PasswordJobResult& result,
                                 const Waiter& waiter);
     // A refusal for a store that failed, which says nothing about the client.
@@ -101,6 +107,7 @@ class AccountService : public QObject
     const StoredPassword unknownAccountPassword;
     QFileSystemWatcher unlockRequests;
     QTimer forgetTimer;
+    QHash<QString, quint64> outcomes;
     // Last member: destroyed first, so it waits for the jobs while the rest is intact.
     PasswordQueue passwordJobs;
 };

@@ -171,6 +171,7 @@ Refusal Lobby::speak(LobbyUser& user, quint32 roomId, const QString& text)
     if (!user.chat.tryTake(now))
         return QString("chat line in room %1: rate limit").arg(roomId);
     announce(*room, EventSpeak, user.id, 0, 0, text);
+    delivered += quint64(room->members.size());
     return {};
 }
 

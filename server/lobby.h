@@ -72,6 +72,8 @@ class Lobby : public QObject
     const ServerConfig& settings() const { return config; }
     LobbyUser* user(quint32 id);
     int userCount() const { return int(users.size()); }
+    // Chat lines delivered so far, one for each member a line reached.
+    quint64 chatDeliveries() const { return delivered; }
     // Every user logged in, in no particular order.
     QList<const LobbyUser*> onlineUsers() const;
     // An operator's mute: the account's chat lines are refused until then (monotonic ms), across
@@ -127,6 +129,7 @@ class Lobby : public QObject
     QString message;
     std::unordered_map<quint32, LobbyUser> users;
     QHash<QString, qint64> mutedUntil; // by account name in lower case
+    quint64 delivered = 0;
     std::map<quint32, Room> rooms;
     // Rooms whose creator is still in them, per network of the creator: room slots are few, and
     // accounts are cheap.

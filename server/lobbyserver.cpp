@@ -336,6 +336,14 @@ QByteArray LobbyServer::metricsReport() const
     out.gauge("tileparlor_users", "Users logged in.", lobby.userCount());
     out.gauge("tileparlor_rooms", "Rooms open.", lobby.roomCount());
     out.gauge("tileparlor_matches", "Matches recruiting or running.", lobby.matchCount());
+    out.family("tileparlor_logins_total", "counter", "Logins answered, by outcome.");
+    for (auto outcome = accounts.loginOutcomes().cbegin();
+         outcome != accounts.loginOutcomes().cend(); ++outcome)
+        out.sample(double(outcome.value()), {{"outcome", outcome.key()}});
+    out.gauge("tileparlor_password_jobs", "Password checks waiting or running.",
+              accounts.passwordJobsQueued());
+    out.counter("tileparlor_chat_deliveries_total", "Chat lines delivered, one per member reached.",
+                double(lobby.chatDeliveries()));
     out.counter("tileparlor_frames_received_total", "Frames read from clients.", metrics.framesIn);
     out.counter("tileparlor_frames_sent_total", "Frames written to clients.", metrics.framesOut);
     out.family("tileparlor_refusals_total", "counter",

@@ -246,8 +246,14 @@ class ServerProtocolTest : public QObject
             return line.match(QString::fromUtf8(text)).captured(1).toDouble();
         };
         const QString refusedEntries = "tileparlor_refusals_total{kind=\"enter room #\"}";
+        const QString unknownLogins = "tileparlor_logins_total{outcome=\"unknown_account\"}";
+        RawClient stranger;
+        QVERIFY(stranger.open(lobby.port(), true, QHostAddress("127.0.9.1")));
         const QByteArray before = scrape();
+        stranger.send(authenticateRequest("nobody", "x"));
         PLAY({&idle, enter(150), enterRefused(1)});
+        // The login's answer waits for a password check of its own.
+        QTRY_COMPARE(value(scrape(), unknownLogins), value(before, unknownLogins) + 1);
         const QByteArray after = scrape();
         QCOMPARE(value(after, refusedEntries), value(before, refusedEntries) + 1);
         QVERIFY(value(after, "tileparlor_users") >= 1);
