@@ -4,12 +4,27 @@
 #include <QFile>
 #include <QLocalSocket>
 
+#include <QPointer>
+
 #include <cstdio>
+#include <pwd.h>
+#include <sys/socket.h>
 
 namespace
 {
 constexpr int commandBytes = 4096;
 constexpr int answerMs = 10000;
+
+// The user on the other end of a local socket, by the kernel's word.
+QString peerUser(const QLocalSocket& client)
+{
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (getsockopt(int(client.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+        return "unknown";
+    const passwd* entry = getpwuid(peer.uid);
+    return entry ? QString::fromLocal8Bit(entry->pw_name) : QString("uid %1").arg(peer.uid);
+}
 const char installedControlSocket[] = "/run/tileparlor-server/control";
 } // namespace
 
@@ -39,11 +54,17 @@ void ControlSocket::serve(QLocalSocket* client)
         if (!client->canReadLine() && client->bytesAvailable() < commandBytes)
             return;
         const QString line = QString::fromUtf8(client->readLine(commandBytes)).trimmed();
-        QStringList answer = handler(line.split('\t', Qt::SkipEmptyParts));
-        if (answer.isEmpty() || !answer.first().startsWith("error: "))
-            answer.prepend("ok");
-        client->write(answer.join('\n').toUtf8() + '\n');
-        client->disconnectFromServer();
+        // One command per connection: what follows is not read.
+        QObject::disconnect(client, &QLocalSocket::readyRead, nullptr, nullptr);
+        handler(peerUser(*client), line.split('\t', Qt::SkipEmptyParts),
+                [client = QPointer<QLocalSocket>(client)](QStringList lines) {
+                    if (!client)
+                        return;
+                    if (lines.isEmpty() || !lines.first().startsWith("error: "))
+                        lines.prepend("ok");
+                    client->write(lines.join('\n').toUtf8() + '\n');
+                    client->disconnectFromServer();
+                });
     });
 }
 

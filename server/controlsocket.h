@@ -14,8 +14,11 @@ class ControlSocket : public QObject
     Q_OBJECT
 
   public:
-    // Runs a command; its lines, or an error message starting with "error: ".
-    using Handler = std::function<QStringList(const QStringList& words)>;
+    // The lines of a command's answer, or one line starting with "error: ".
+    using Answer = std::function<void(const QStringList& lines)>;
+    // Runs a command of the operator (the peer's user name) and answers it, now or later.
+    using Handler = std::function<void(const QString& operatorName, const QStringList& words,
+                                       const Answer& answer)>;
 
     explicit ControlSocket(Handler handler);
     bool listen(const QString& path, QString& error);

@@ -7,8 +7,10 @@
 #include "textchecks.h"
 #include "textlimits.h"
 #include "serverconfig.h"
+#include "storeworker.h"
 #include "tlsidentity.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -55,7 +57,7 @@ int descriptorLimit()
 } // namespace
 
 LobbyServer::LobbyServer(ServerConfig& config, StoreWorker& store, Outbox& outbox)
-    : config(config), lobby(config, notifier),
+    : config(config), store(store), lobby(config, notifier),
       addressGuard(config.failedLoginsPerMinute, config.loginBanSeconds,
                    config.registrationMailsPerHour),
       accounts(config, store, outbox, addressGuard), dispatcher(lobby, notifier, accounts),
@@ -370,12 +372,12 @@ QByteArray LobbyServer::metricsReport() const
     return out.text();
 }
 
-QStringList LobbyServer::control(const QStringList& words)
+void LobbyServer::control(const QString& operatorName, const QStringList& words,
+                          const std::function<void(const QStringList&)>& answer)
 {
     const QString command = words.value(0);
-    const QString rest = words.mid(1).join(' ');
-    if (hasControlCharacters(rest))
-        return {"error: control characters in the command"};
+    if (hasControlCharacters(words.mid(1).join(' ')))
+        return answer({"error: control characters in the command"});
     if (command == "list" && words.size() == 1) {
         QStringList lines{"account\thandle\taddress\trooms"};
         for (const LobbyUser* user : lobby.onlineUsers()) {
@@ -387,8 +389,36 @@ QStringList LobbyServer::control(const QStringList& words)
                                  connection ? connection->peerText() : QString(), rooms.join(',')}
                          .join('\t');
         }
-        return lines;
+        return answer(lines);
     }
+    if (command == "audit" && words.size() <= 2) {
+        bool ok = words.size() == 1;
+        const int newest = ok ? 20 : words[1].toInt(&ok);
+        if (!ok || newest < 1)
+            return answer({"error: audit takes the number of entries to show"});
+        return store.run(
+            this, [newest](Store& db) { return db.audit(newest); },
+            [answer](const QVector<AuditEntry>& entries) {
+                QStringList lines{"time\toperator\taction\ttarget\treason"};
+                for (const AuditEntry& entry : entries)
+                    lines << QStringList{QDateTime::fromSecsSinceEpoch(entry.at, Qt::UTC)
+                                             .toString(Qt::ISODate),
+                                         entry.operatorName, entry.action, entry.target,
+                                         entry.reason}
+                                 .join('\t');
+                answer(lines);
+            });
+    }
+    const QStringList refused = moderate(words);
+    if (refused.isEmpty())
+        audit(operatorName, words);
+    answer(refused);
+}
+
+QStringList LobbyServer::moderate(const QStringList& words)
+{
+    const QString command = words.value(0);
+    const QString rest = words.mid(1).join(' ');
     if (command == "kick" && words.size() >= 2)
         return kick(words[1], words.mid(2).join(' '));
     if (command == "mute" && words.size() >= 3) {
@@ -396,29 +426,46 @@ QStringList LobbyServer::control(const QStringList& words)
         const qint64 seconds = words[2].toLongLong(&ok);
         if (words[2] != "forever" && (!ok || seconds <= 0 || seconds > 86400LL * 3650))
             return {"error: mute needs SECONDS (1 to ten years) or forever"};
-        const qint64 until = ok ? monotonicMs() + seconds * 1000 : LLONG_MAX;
-        lobby.mute(words[1], until);
-        qInfo().noquote() << QString("control: muted %1 for %2 - %3")
-                                 .arg(words[1], ok ? words[2] + " s" : "good",
-                                      words.mid(3).join(' '));
+        lobby.mute(words[1], ok ? monotonicMs() + seconds * 1000 : LLONG_MAX);
         return {};
     }
     if (command == "unmute" && words.size() == 2) {
         if (!lobby.unmute(words[1]))
             return {"error: " + words[1] + " is not muted"};
-        qInfo().noquote() << "control: unmuted" << words[1];
         return {};
     }
     if (command == "message" && words.size() >= 2) {
         if (!checkUtf8Length(rest, TextLimit::globalMessage))
             return {"error: the message must be shorter than 288 bytes"};
-        qInfo().noquote() << "control: system message set:" << rest;
         config.systemMessage = rest;
         lobby.setSystemMessage(rest);
         return {};
     }
-    return {"error: commands are list, kick ACCOUNT [REASON], mute ACCOUNT SECONDS|forever "
-            "[REASON], unmute ACCOUNT, message TEXT"};
+    return {"error: commands are list, audit [N], kick ACCOUNT [REASON], mute ACCOUNT "
+            "SECONDS|forever [REASON], unmute ACCOUNT, message TEXT"};
+}
+
+void LobbyServer::audit(const QString& operatorName, const QStringList& words)
+{
+    // kick and mute name the account, then a reason (after mute's time); message has its text.
+    const QString action = words.value(0);
+    const bool timed = action == "mute";
+    AuditEntry entry{QDateTime::currentSecsSinceEpoch(), operatorName,
+                     timed ? QString("mute %1").arg(words.value(2)) : action,
+                     action == "message" ? QString() : words.value(1),
+                     words.mid(action == "message" ? 1
+                               : timed             ? 3
+                                                   : 2)
+                         .join(' ')};
+    qInfo().noquote() << QString("control: %1 by %2: %3 %4")
+                             .arg(entry.action, entry.operatorName, entry.target, entry.reason)
+                             .trimmed();
+    store.run(
+        this, [entry](Store& db) { return db.addAudit(entry); },
+        [](bool stored) {
+            if (!stored)
+                qWarning().noquote() << "control: the audit entry was not stored";
+        });
 }
 
 QStringList LobbyServer::kick(const QString& account, const QString& reason)
@@ -429,9 +476,8 @@ QStringList LobbyServer::kick(const QString& account, const QString& reason)
         Connection* connection = notifier.connection(user->id);
         if (!connection)
             break;
-        const QString why = "kicked by an operator" + (reason.isEmpty() ? "" : ": " + reason);
-        qInfo().noquote() << "control: kicked" << user->account << "-" << why;
-        connection->closeWithNotice(CloseByOperator, why);
+        connection->closeWithNotice(CloseByOperator, "kicked by an operator" +
+                                                         (reason.isEmpty() ? "" : ": " + reason));
         return {};
     }
     return {"error: " + account + " is not logged in"};

@@ -49,8 +49,10 @@ class LobbyServer : public QObject
     void shutdown();
     // The server's figures in Prometheus' text format, as a monitoring scrape reads them.
     QByteArray metricsReport() const;
-    // Runs an operator's command from the control socket: its answer's lines, or "error: WHY".
-    QStringList control(const QStringList& words);
+    // Runs an operator's command from the control socket and answers it: its lines, or
+    // "error: WHY". Every action goes to the audit and the log.
+    void control(const QString& operatorName, const QStringList& words,
+                 const std::function<void(const QStringList&)>& answer);
 
   signals:
     void stopped();
@@ -67,9 +69,13 @@ class LobbyServer : public QObject
     void checkDeadlines();
     void finishShutdownWhenIdle();
     void logMetrics();
+    // The answer of a command that changes the lobby, empty when it was done.
+    QStringList moderate(const QStringList& words);
     QStringList kick(const QString& account, const QString& reason);
+    void audit(const QString& operatorName, const QStringList& words);
 
     ServerConfig& config;
+    StoreWorker& store;
     Metrics metrics;
     Notifier notifier;
     Lobby lobby;

@@ -112,7 +112,10 @@ int main(int argc, char** argv)
                                  .arg(metrics->port());
     }
 
-    ControlSocket control([&server](const QStringList& words) { return server.control(words); });
+    ControlSocket control([&server](const QString& operatorName, const QStringList& words,
+                                    const ControlSocket::Answer& answer) {
+        server.control(operatorName, words, answer);
+    });
     if (!control.listen(controlSocketPath(options.dataFolder), error))
         return fail(error);
 

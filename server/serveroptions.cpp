@@ -21,7 +21,8 @@ static const char description[] =
     "  control mute ACCOUNT SECONDS|forever [REASON]\n"
     "                                     refuse the account's chat lines (until a restart)\n"
     "  control unmute ACCOUNT             lift a mute\n"
-    "  control message TEXT               set the system message and send it to everyone";
+    "  control message TEXT               set the system message and send it to everyone\n"
+    "  control audit [N]                  the newest N (20) moderation actions";
 
 [[noreturn]] static void failUsage(const QString& message)
 {

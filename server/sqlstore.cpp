@@ -52,6 +52,14 @@ const QVector<SchemaStep>& schemaSteps()
           "CREATE UNIQUE INDEX accounts_mail_folded ON accounts (lower(mail%C%))"},
          "SELECT name, mail FROM accounts WHERE " + caseTwin,
          "cleared, an older account has it in other letter case"},
+        {3,
+         {"CREATE TABLE moderation_audit ("
+          " id %ID%,"
+          " at BIGINT NOT NULL,"
+          " operator TEXT NOT NULL,"
+          " action TEXT NOT NULL,"
+          " target TEXT NOT NULL,"
+          " reason TEXT NOT NULL)"}},
     };
     return steps;
 }
@@ -435,6 +443,29 @@ bool SqlStore::setPassword(quint32 id, const StoredPassword& password)
 bool SqlStore::setAdmin(quint32 id, bool admin)
 {
     return update("UPDATE accounts SET admin = ? WHERE id = ?", {admin ? 1 : 0, qint64(id)});
+}
+
+bool SqlStore::addAudit(const AuditEntry& entry)
+{
+    return update("INSERT INTO moderation_audit (at, operator, action, target, reason) "
+                  "VALUES (?, ?, ?, ?, ?)",
+                  {entry.at, entry.operatorName, entry.action, entry.target, entry.reason});
+}
+
+QVector<AuditEntry> SqlStore::audit(int newest)
+{
+    QVector<AuditEntry> entries;
+    QSqlQuery query(db);
+    if (!run(query,
+             "SELECT at, operator, action, target, reason FROM moderation_audit "
+             "ORDER BY id DESC LIMIT ?",
+             {newest}))
+        return entries;
+    while (query.next())
+        entries.append({query.value(0).toLongLong(), query.value(1).toString(),
+                        query.value(2).toString(), query.value(3).toString(),
+                        query.value(4).toString()});
+    return entries;
 }
 
 bool SqlStore::putRegistrationKey(const QString& mail, const QString& key, qint64 expiresAt)

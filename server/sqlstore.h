@@ -35,6 +35,8 @@ class SqlStore : public Store
     bool setMail(quint32 id, const QString& mail) override;
     bool setPassword(quint32 id, const StoredPassword& password) override;
     bool setAdmin(quint32 id, bool admin) override;
+    bool addAudit(const AuditEntry& entry) override;
+    QVector<AuditEntry> audit(int newest) override;
     bool putRegistrationKey(const QString& mail, const QString& key, qint64 expiresAt) override;
     std::optional<QString> registrationMail(const QString& key, qint64 now) override;
     std::optional<QString> takeRegistrationKey(const QString& key, qint64 now) override;

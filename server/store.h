@@ -22,6 +22,15 @@ struct Account {
     bool admin = false;
 };
 
+// One operator's action on the running server, as the audit keeps it.
+struct AuditEntry {
+    qint64 at = 0; // seconds since the epoch
+    QString operatorName;
+    QString action;
+    QString target;
+    QString reason;
+};
+
 // The durable part of the lobby: accounts and pending registration keys. Errors are logged by
 // the store; the answers then lean towards refusing (nothing found, nothing changed). A change
 // is reported as made only once it is durable, so that nobody is told of an account that a
@@ -52,6 +61,10 @@ class Store
     virtual std::optional<QString> registrationMail(const QString& key, qint64 now) = 0;
     // Uses the key up and returns its address; nothing when it is unknown, used or expired.
     virtual std::optional<QString> takeRegistrationKey(const QString& key, qint64 now) = 0;
+
+    // The moderation audit: every action appended, the newest first when read.
+    virtual bool addAudit(const AuditEntry& entry) = 0;
+    virtual QVector<AuditEntry> audit(int newest) = 0;
 
     // Whether the last call failed for the store's own reasons (not for what it found), so
     // that "nothing found" can be told from "the database is down".

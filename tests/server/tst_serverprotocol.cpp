@@ -298,7 +298,11 @@ class ServerProtocolTest : public QObject
         LOGIN(victim, carol);
         QVERIFY(lobby.command({"control", "kick", "Carol", "spam"}));
         QVERIFY(victim.expectClosed(closing(CloseByOperator)));
-        EXPECT_LOG(lobby, "control: kicked carol - kicked by an operator: spam");
+        EXPECT_LOG(lobby, "closed: kicked by an operator: spam");
+        // The audit keeps who did what to whom, and why.
+        QByteArray audit;
+        QTRY_VERIFY(lobby.command({"control", "audit", "1"}, &audit) &&
+                    audit.contains("\tkick\tCarol\tspam\n"));
         // Only the server's owner may open it.
         const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
                                           QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;

@@ -104,6 +104,24 @@ class ServerStoreTest : public QObject
         QVERIFY(!store->takeRegistrationKey("expired", now + 10));
     }
 
+    // The moderation audit reads back newest first, each entry whole.
+    void auditKeepsEveryAction()
+    {
+        const std::unique_ptr<SqlStore> store = open();
+        QVERIFY(store);
+        const AuditEntry kick{now, "root", "kick", "bob", "spam, again"};
+        const AuditEntry mute{now + 1, "ops", "mute 60", "ann", ""};
+        QVERIFY(store->addAudit(kick) && store->addAudit(mute));
+        const QVector<AuditEntry> newest = store->audit(1);
+        QCOMPARE(newest.size(), 1);
+        QCOMPARE(newest[0].action, mute.action);
+        const QVector<AuditEntry> all = store->audit(10);
+        QCOMPARE(all.size(), 2);
+        QCOMPARE(QStringList({all[1].operatorName, all[1].target, all[1].reason}),
+                 QStringList({kick.operatorName, kick.target, kick.reason}));
+        QCOMPARE(all[1].at, kick.at);
+    }
+
     // Addresses compare without regard to ASCII letter case. Of two accounts from before that
     // share one so, the older keeps it; the other keeps working without.
     void addressesIgnoreLetterCase()
@@ -112,7 +130,8 @@ class ServerStoreTest : public QObject
         {
             QSqlQuery query(raw());
             for (const char* statement :
-                 {"DROP INDEX accounts_mail_folded", "DELETE FROM schema_version WHERE version > 1",
+                 {"DROP INDEX accounts_mail_folded", "DROP TABLE moderation_audit",
+                  "DELETE FROM schema_version WHERE version > 1",
                   "INSERT INTO accounts (name, password_hash, password_salt, password_iterations, "
                   "mail, created_at) VALUES ('twin1', '', '', 1, 'Twin@Example.org', 0), "
                   "('twin2', '', '', 1, 'twin@example.ORG', 0)"})
