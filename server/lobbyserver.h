@@ -4,6 +4,7 @@
 #include "accountservice.h"
 #include "addressguard.h"
 #include "metrics.h"
+#include "moderation.h"
 #include "notifier.h"
 #include "refusalsummary.h"
 #include "requestdispatcher.h"
@@ -49,10 +50,8 @@ class LobbyServer : public QObject
     void shutdown();
     // The server's figures in Prometheus' text format, as a monitoring scrape reads them.
     QByteArray metricsReport() const;
-    // Runs an operator's command from the control socket and answers it: its lines, or
-    // "error: WHY". Every action goes to the audit and the log.
-    void control(const QString& operatorName, const QStringList& words,
-                 const std::function<void(const QStringList&)>& answer);
+    // The operators' commands, for the control socket.
+    Moderation& moderation() { return moderator; }
 
   signals:
     void stopped();
@@ -69,13 +68,8 @@ class LobbyServer : public QObject
     void checkDeadlines();
     void finishShutdownWhenIdle();
     void logMetrics();
-    // The answer of a command that changes the lobby, empty when it was done.
-    QStringList moderate(const QStringList& words);
-    QStringList kick(const QString& account, const QString& reason);
-    void audit(const QString& operatorName, const QStringList& words);
 
     ServerConfig& config;
-    StoreWorker& store;
     Metrics metrics;
     Notifier notifier;
     Lobby lobby;
@@ -83,6 +77,7 @@ class LobbyServer : public QObject
     AccountService accounts;
     RequestDispatcher dispatcher;
     SocketReaper reaper;
+    Moderation moderator;
     // Binds and listens; the accepting is this class's own (see acceptPending).
     QTcpServer tcp;
     std::unique_ptr<QSocketNotifier> incoming;

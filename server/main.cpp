@@ -114,7 +114,7 @@ int main(int argc, char** argv)
 
     ControlSocket control([&server](const QString& operatorName, const QStringList& words,
                                     const ControlSocket::Answer& answer) {
-        server.control(operatorName, words, answer);
+        server.moderation().control(operatorName, words, answer);
     });
     if (!control.listen(controlSocketPath(options.dataFolder), error))
         return fail(error);
