@@ -229,9 +229,15 @@ std::optional<AccountService::Answer> AccountService::login(const QString& addre
         ++outcomes["account_locked"];
         return Answer{1, "login: account locked after failed logins: " + account, {}, {}};
     }
-    const auto find = [account](Store& store) {
+    const auto find = [account, address](Store& store) {
         std::optional<Account> found = store.accountByName(account);
-        return Found{found, !found && store.lastCallFailed()};
+        Found answer{found, !found && store.lastCallFailed()};
+        for (const Ban& ban : store.activeBans(QDateTime::currentSecsSinceEpoch())) {
+            if (ban.covers(account, address))
+                answer.ban = ban;
+        }
+        answer.storeFailed = answer.storeFailed || store.lastCallFailed();
+        return answer;
     };
     withStore(find, [this, address, account, password, waiter](const Found& found) {
         if (!waiter.present())
@@ -239,6 +245,14 @@ std::optional<AccountService::Answer> AccountService::login(const QString& addre
         if (found.storeFailed) {
             ++outcomes["store_error"];
             return waiter.answer(storeFailure("login"));
+        }
+        if (found.ban) {
+            ++outcomes["banned"];
+            return waiter.answer(
+                {1,
+                 QString("login: banned (%1 %2)").arg(found.ban->kind, found.ban->target),
+                 {},
+                 {}});
         }
         // An unknown account costs the same check as a known one, so that the time of the
         // answer does not tell which accounts exist.

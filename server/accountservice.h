@@ -73,6 +73,8 @@ class AccountService : public QObject
     struct Found {
         std::optional<Account> account;
         bool storeFailed = false;
+        // A login's lookup: an operator's ban in force on the account or the address.
+        std::optional<Ban> ban = {};
     };
 
     // Runs on the store's thread.

@@ -1,5 +1,6 @@
 #include "moderation.h"
 
+#include "ban.h"
 #include "connection.h"
 #include "lobby.h"
 #include "notifier.h"
@@ -54,6 +55,24 @@ void Moderation::control(const QString& operatorName, const QStringList& words,
                 answer(lines);
             });
     }
+    if (command == "bans" && words.size() == 1) {
+        return store.run(
+            this, [](Store& db) { return db.activeBans(QDateTime::currentSecsSinceEpoch()); },
+            [answer](const QVector<Ban>& bans) {
+                QStringList lines{"kind\ttarget\tuntil\treason"};
+                for (const Ban& ban : bans)
+                    lines << QStringList{ban.kind, ban.target,
+                                         ban.until
+                                             ? QDateTime::fromSecsSinceEpoch(ban.until, Qt::UTC)
+                                                   .toString(Qt::ISODate)
+                                             : QString("forever"),
+                                         ban.reason}
+                                 .join('\t');
+                answer(lines);
+            });
+    }
+    if (command == "ban" || command == "unban")
+        return changeBan(operatorName, words, answer);
     const QStringList refused = moderate(words);
     if (refused.isEmpty())
         audit(operatorName, words);
@@ -87,18 +106,62 @@ QStringList Moderation::moderate(const QStringList& words)
         return {};
     }
     return {"error: commands are list, audit [N], kick ACCOUNT [REASON], mute ACCOUNT "
-            "SECONDS|forever [REASON], unmute ACCOUNT, message TEXT"};
+            "SECONDS|forever [REASON], unmute ACCOUNT, ban account|range TARGET SECONDS|forever "
+            "[REASON], unban account|range TARGET, bans, message TEXT"};
+}
+
+void Moderation::changeBan(const QString& operatorName, const QStringList& words,
+                           const std::function<void(const QStringList&)>& answer)
+{
+    const bool adding = words[0] == "ban";
+    Ban ban{words.value(1), words.value(2), 0, words.mid(4).join(' ')};
+    if (words.size() < (adding ? 4 : 3) || (!adding && words.size() > 3) ||
+        !banTargetValid(ban.kind, ban.target))
+        return answer({"error: " + words[0] + " takes account NAME or range ADDRESS/PREFIX" +
+                       (adding ? ", then SECONDS or forever" : "")});
+    if (adding) {
+        bool ok = false;
+        const qint64 seconds = words[3].toLongLong(&ok);
+        if (words[3] != "forever" && (!ok || seconds <= 0 || seconds > 86400LL * 3650))
+            return answer({"error: ban needs SECONDS (1 to ten years) or forever"});
+        ban.until = ok ? QDateTime::currentSecsSinceEpoch() + seconds : 0;
+    }
+    store.run(
+        this,
+        [ban, adding](Store& db) {
+            return adding ? int(db.addBan(ban)) : db.liftBans(ban.kind, ban.target);
+        },
+        [this, ban, adding, operatorName, words, answer](int done) {
+            if (done == 0)
+                return answer({adding ? QString("error: the ban was not stored")
+                                      : "error: no ban on " + ban.kind + " " + ban.target});
+            audit(operatorName, words);
+            // Who is online under the ban leaves now; the login is refused from now on.
+            if (adding) {
+                for (const LobbyUser* user : lobby.onlineUsers()) {
+                    Connection* connection = notifier.connection(user->id);
+                    if (connection && ban.covers(user->account, connection->peerText()))
+                        connection->closeWithNotice(CloseByOperator, "banned by an operator");
+                }
+            }
+            answer({});
+        });
 }
 
 void Moderation::audit(const QString& operatorName, const QStringList& words)
 {
     // kick and mute name the account, then a reason (after mute's time); message has its text.
+    // ban and unban name the kind first, and ban its time after the target.
     const QString action = words.value(0);
     const bool timed = action == "mute";
+    const bool banning = action == "ban" || action == "unban";
     AuditEntry entry{QDateTime::currentSecsSinceEpoch(), operatorName,
-                     timed ? QString("mute %1").arg(words.value(2)) : action,
-                     action == "message" ? QString() : words.value(1),
+                     timed     ? QString("mute %1").arg(words.value(2))
+                     : banning ? QStringList(words.mid(0, 2) + words.mid(3, 1)).join(' ')
+                               : action,
+                     action == "message" ? QString() : words.value(banning ? 2 : 1),
                      words.mid(action == "message" ? 1
+                               : banning           ? 4
                                : timed             ? 3
                                                    : 2)
                          .join(' ')};

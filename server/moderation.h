@@ -10,7 +10,8 @@ class Notifier;
 class StoreWorker;
 struct ServerConfig;
 
-// An operator's commands from the control socket: who is online, kicks, mutes and the system
+// An operator's commands from the control socket: who is online, kicks, mutes, bans of accounts
+// and address ranges (stored, so they outlast restarts; the login checks them) and the system
 // message, each kept in the audit (the store's and the log), and the audit itself.
 class Moderation : public QObject
 {
@@ -26,6 +27,8 @@ class Moderation : public QObject
     // The answer of a command that changes the lobby, empty when it was done.
     QStringList moderate(const QStringList& words);
     QStringList kick(const QString& account, const QString& reason);
+    void changeBan(const QString& operatorName, const QStringList& words,
+                   const std::function<void(const QStringList&)>& answer);
     void audit(const QString& operatorName, const QStringList& words);
 
     Lobby& lobby;

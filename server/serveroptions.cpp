@@ -21,6 +21,10 @@ static const char description[] =
     "  control mute ACCOUNT SECONDS|forever [REASON]\n"
     "                                     refuse the account's chat lines (until a restart)\n"
     "  control unmute ACCOUNT             lift a mute\n"
+    "  control ban account|range TARGET SECONDS|forever [REASON]\n"
+    "                                     refuse an account's or an address range's logins\n"
+    "  control unban account|range TARGET lift the bans on it\n"
+    "  control bans                       the bans in force\n"
     "  control message TEXT               set the system message and send it to everyone\n"
     "  control audit [N]                  the newest N (20) moderation actions";
 

@@ -59,7 +59,14 @@ const QVector<SchemaStep>& schemaSteps()
           " operator TEXT NOT NULL,"
           " action TEXT NOT NULL,"
           " target TEXT NOT NULL,"
-          " reason TEXT NOT NULL)"}},
+          " reason TEXT NOT NULL)",
+          "CREATE TABLE bans ("
+          " id %ID%,"
+          " kind TEXT NOT NULL,"
+          " target TEXT NOT NULL,"
+          " until BIGINT NOT NULL,"
+          " reason TEXT NOT NULL,"
+          " lifted INTEGER NOT NULL DEFAULT 0)"}},
     };
     return steps;
 }
@@ -445,11 +452,18 @@ bool SqlStore::setAdmin(quint32 id, bool admin)
     return update("UPDATE accounts SET admin = ? WHERE id = ?", {admin ? 1 : 0, qint64(id)});
 }
 
+// A null QString would go to the database as NULL, which a NOT NULL text refuses.
+static QString notNull(const QString& text)
+{
+    return text.isNull() ? QString("") : text;
+}
+
 bool SqlStore::addAudit(const AuditEntry& entry)
 {
-    return update("INSERT INTO moderation_audit (at, operator, action, target, reason) "
-                  "VALUES (?, ?, ?, ?, ?)",
-                  {entry.at, entry.operatorName, entry.action, entry.target, entry.reason});
+    return update(
+        "INSERT INTO moderation_audit (at, operator, action, target, reason) "
+        "VALUES (?, ?, ?, ?, ?)",
+        {entry.at, entry.operatorName, entry.action, notNull(entry.target), notNull(entry.reason)});
 }
 
 QVector<AuditEntry> SqlStore::audit(int newest)
@@ -466,6 +480,40 @@ QVector<AuditEntry> SqlStore::audit(int newest)
                         query.value(2).toString(), query.value(3).toString(),
                         query.value(4).toString()});
     return entries;
+}
+
+bool SqlStore::addBan(const Ban& ban)
+{
+    return update("INSERT INTO bans (kind, target, until, reason) VALUES (?, ?, ?, ?)",
+                  {ban.kind, ban.target, ban.until, notNull(ban.reason)});
+}
+
+int SqlStore::liftBans(const QString& kind, const QString& target)
+{
+    int lifted = 0;
+    transaction([&](QSqlQuery& query) {
+        if (!run(query, "UPDATE bans SET lifted = 1 WHERE kind = ? AND lower(target) = ?",
+                 {kind, target.toLower()}))
+            return false;
+        lifted = query.numRowsAffected();
+        return true;
+    });
+    return lifted;
+}
+
+QVector<Ban> SqlStore::activeBans(qint64 now)
+{
+    QVector<Ban> bans;
+    QSqlQuery query(db);
+    if (!run(query,
+             "SELECT kind, target, until, reason FROM bans "
+             "WHERE lifted = 0 AND (until = 0 OR until > ?) ORDER BY id",
+             {now}))
+        return bans;
+    while (query.next())
+        bans.append({query.value(0).toString(), query.value(1).toString(),
+                     query.value(2).toLongLong(), query.value(3).toString()});
+    return bans;
 }
 
 bool SqlStore::putRegistrationKey(const QString& mail, const QString& key, qint64 expiresAt)

@@ -37,6 +37,9 @@ class SqlStore : public Store
     bool setAdmin(quint32 id, bool admin) override;
     bool addAudit(const AuditEntry& entry) override;
     QVector<AuditEntry> audit(int newest) override;
+    bool addBan(const Ban& ban) override;
+    int liftBans(const QString& kind, const QString& target) override;
+    QVector<Ban> activeBans(qint64 now) override;
     bool putRegistrationKey(const QString& mail, const QString& key, qint64 expiresAt) override;
     std::optional<QString> registrationMail(const QString& key, qint64 now) override;
     std::optional<QString> takeRegistrationKey(const QString& key, qint64 now) override;

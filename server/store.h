@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ban.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QVector>
@@ -65,6 +67,11 @@ class Store
     // The moderation audit: every action appended, the newest first when read.
     virtual bool addAudit(const AuditEntry& entry) = 0;
     virtual QVector<AuditEntry> audit(int newest) = 0;
+
+    // Bans: added, lifted (all of that kind and target; how many), and those in force at now.
+    virtual bool addBan(const Ban& ban) = 0;
+    virtual int liftBans(const QString& kind, const QString& target) = 0;
+    virtual QVector<Ban> activeBans(qint64 now) = 0;
 
     // Whether the last call failed for the store's own reasons (not for what it found), so
     // that "nothing found" can be told from "the database is down".

@@ -275,9 +275,15 @@ class ServerProtocolTest : public QObject
         QTest::newRow("list") << QStringList{"list"} << true << "\ndave\tDAVE\t127.0.0.1\t";
         QTest::newRow("kick nobody")
             << QStringList{"kick", "nobody"} << false << "error: nobody is not logged in";
-        QTest::newRow("unknown") << QStringList{"ban"} << false << "error: commands are list";
+        QTest::newRow("unknown") << QStringList{"banish"} << false << "error: commands are list";
         QTest::newRow("mute without a time")
             << QStringList{"mute", "bob", "soon"} << false << "error: mute needs SECONDS";
+        QTest::newRow("ban without a time")
+            << QStringList{"ban", "account", "bob"} << false << "error: ban takes account NAME";
+        QTest::newRow("ban of no range")
+            << QStringList{"ban", "range", "lobby", "60"} << false << "error: ban takes account";
+        QTest::newRow("unban the unbanned")
+            << QStringList{"unban", "account", "bob"} << false << "error: no ban on account bob";
         QTest::newRow("unmute the unmuted")
             << QStringList{"unmute", "bob"} << false << "error: bob is not muted";
         QTest::newRow("controls") << QStringList{"message", "a\x01"} << false
@@ -307,6 +313,26 @@ class ServerProtocolTest : public QObject
         const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
                                           QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
         QCOMPARE(QFileInfo(lobby.data.filePath("control")).permissions() & others, 0);
+    }
+
+    // Bans are stored and the login checks them, by account from anywhere and by address range.
+    void operatorBans()
+    {
+        LOGIN(online, bob);
+        QVERIFY(lobby.command({"control", "ban", "account", "BOB", "forever", "cheating"}));
+        QVERIFY(online.expectClosed(closing(CloseByOperator)));
+        RawClient again, ranged, back;
+        QVERIFY(!again.login(lobby.port(), names[bob], bob));
+        QVERIFY(lobby.command({"control", "ban", "range", "127.0.9.0/24", "60"}));
+        QVERIFY(!ranged.login(lobby.port(), names[carol], carol, QHostAddress("127.0.9.7")));
+        QByteArray listed;
+        QVERIFY(lobby.command({"control", "bans"}, &listed));
+        QVERIFY2(listed.contains("account\tBOB\tforever\tcheating\n") &&
+                     listed.contains("range\t127.0.9.0/24\t"),
+                 listed.constData());
+        QVERIFY(lobby.command({"control", "unban", "account", "bob"}) &&
+                lobby.command({"control", "unban", "range", "127.0.9.0/24"}));
+        QVERIFY(back.login(lobby.port(), names[bob], bob));
     }
 
     void roomLifecycle()

@@ -122,6 +122,23 @@ class ServerStoreTest : public QObject
         QCOMPARE(all[1].at, kick.at);
     }
 
+    // Bans in force: until a time or for good, not once lifted; each covers its account or range.
+    void bansInForce()
+    {
+        const std::unique_ptr<SqlStore> store = open();
+        QVERIFY(store);
+        for (const Ban& ban :
+             {Ban{"account", "Eve", 0, "spam"}, Ban{"range", "10.1.0.0/16", now + 60, ""},
+              Ban{"range", "2001:db8::/32", now - 1, ""}, Ban{"account", "mal", 0, ""}})
+            QVERIFY(store->addBan(ban));
+        QCOMPARE(store->liftBans("account", "MAL"), 1);
+        const QVector<Ban> active = store->activeBans(now);
+        QCOMPARE(active.size(), 2);
+        QVERIFY(active[0].covers("eve", "192.0.2.1") && active[0].reason == "spam");
+        QVERIFY(active[1].covers("anyone", "10.1.2.3") && !active[1].covers("anyone", "10.2.0.1"));
+        QVERIFY(!active[0].covers("evelyn", "10.1.2.3"));
+    }
+
     // Addresses compare without regard to ASCII letter case. Of two accounts from before that
     // share one so, the older keeps it; the other keeps working without.
     void addressesIgnoreLetterCase()
@@ -131,7 +148,7 @@ class ServerStoreTest : public QObject
             QSqlQuery query(raw());
             for (const char* statement :
                  {"DROP INDEX accounts_mail_folded", "DROP TABLE moderation_audit",
-                  "DELETE FROM schema_version WHERE version > 1",
+                  "DROP TABLE bans", "DELETE FROM schema_version WHERE version > 1",
                   "INSERT INTO accounts (name, password_hash, password_salt, password_iterations, "
                   "mail, created_at) VALUES ('twin1', '', '', 1, 'Twin@Example.org', 0), "
                   "('twin2', '', '', 1, 'twin@example.ORG', 0)"})
