@@ -708,6 +708,19 @@ class ServerProtocolTest : public QObject
         PLAY({&watcher, frameBytes(GetCountRequest{}), notice + u32Reply(200)});
         QTEST(second.open(scarce.port(), true, network(1, 2)), "secondAccepted");
     }
+
+    // A ban is the database's: it holds after a restart until it is lifted.
+    void banOutlastsRestart()
+    {
+        QVERIFY(tight.command({"control", "ban", "account", "alice", "forever"}));
+        QString error;
+        QVERIFY(tight.stop() == 0 && tight.start(error));
+        RawClient refused, admitted;
+        QVERIFY(refused.open(tight.port()));
+        PLAY({&refused, authenticateRequest("alice", "secret"), authenticateReply(1, 0, 0, "")});
+        QVERIFY(tight.command({"control", "unban", "account", "alice"}));
+        QVERIFY(admitted.login(tight.port(), names[alice], alice));
+    }
 };
 
 QTEST_GUILESS_MAIN(ServerProtocolTest)

@@ -95,10 +95,13 @@ bool LocalLobbyServer::start(QString& error, int timeoutMs)
     endWithThisProcess(process);
     process.start(program, commonArguments() + QStringList{"--listen", "127.0.0.1", "--port", "0"});
     static const QRegularExpression listening("listening on [0-9.]+:([0-9]+)");
+    // A restarted server's log goes on after its last run's, which names another port.
+    const qsizetype thisRun = serverLog.size();
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired() && process.waitForReadyRead(int(deadline.remainingTime()))) {
         serverLog += process.readAllStandardError();
-        const QRegularExpressionMatch match = listening.match(QString::fromUtf8(serverLog));
+        const QRegularExpressionMatch match =
+            listening.match(QString::fromUtf8(serverLog.mid(thisRun)));
         if (match.hasMatch()) {
             listenPort = quint16(match.captured(1).toUInt());
             return true;
