@@ -5,6 +5,7 @@
 #include <QLocalSocket>
 
 #include <QPointer>
+#include <QTimer>
 
 #include <cstdio>
 #include <pwd.h>
@@ -50,6 +51,8 @@ bool ControlSocket::listen(const QString& path, QString& error)
 void ControlSocket::serve(QLocalSocket* client)
 {
     connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
+    // A peer that never finishes its line does not hold the connection for good.
+    QTimer::singleShot(answerMs, client, [client] { client->abort(); });
     connect(client, &QLocalSocket::readyRead, client, [this, client] {
         if (!client->canReadLine() && client->bytesAvailable() < commandBytes)
             return;
