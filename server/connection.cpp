@@ -50,6 +50,11 @@ void Connection::log(const QString& message) const
     qInfo().noquote() << QString("connection %1 %2%3: %4").arg(number).arg(peerName, who, message);
 }
 
+void Connection::countRequest(quint32 code)
+{
+    ++metrics.requests[code];
+}
+
 void Connection::logRefusal(const QString& what)
 {
     metrics.countRefusal(what);

@@ -68,6 +68,9 @@ class Connection : public QObject
     // The same for a client that broke the protocol, counted as a refusal.
     void closeForViolation(const QString& why);
 
+    // A request of a known code was taken from this client.
+    void countRequest(quint32 code);
+
     void log(const QString& message) const;
     // Logs the first refusal of a kind and counts the rest; ends the connection of a client
     // refused too often.

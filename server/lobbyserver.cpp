@@ -3,6 +3,7 @@
 #include "addressgroup.h"
 #include "connection.h"
 #include "processfigures.h"
+#include "lobbywire.h"
 #include "prometheustext.h"
 #include "serverconfig.h"
 #include "tlsidentity.h"
@@ -344,6 +345,34 @@ QByteArray LobbyServer::metricsReport() const
                 double(lobby.chatDeliveries()));
     out.counter("tileparlor_frames_received_total", "Frames read from clients.", metrics.framesIn);
     out.counter("tileparlor_frames_sent_total", "Frames written to clients.", metrics.framesOut);
+    // The request codes' names as the wire library spells them.
+    static const QHash<quint32, const char*> requestNames = {{Quit, "Quit"},
+                                                             {GlobalMessage, "GlobalMessage"},
+                                                             {RegisterMail, "RegisterMail"},
+                                                             {RegisterKey, "RegisterKey"},
+                                                             {Authenticate, "Authenticate"},
+                                                             {SetPassword, "SetPassword"},
+                                                             {GetName, "GetName"},
+                                                             {SetName, "SetName"},
+                                                             {GetMail, "GetMail"},
+                                                             {SetMail, "SetMail"},
+                                                             {GetCount, "GetCount"},
+                                                             {GetRoomInfo, "GetRoomInfo"},
+                                                             {CreateRoom, "CreateRoom"},
+                                                             {EnterRoom, "EnterRoom"},
+                                                             {LeaveRoom, "LeaveRoom"},
+                                                             {Speak, "Speak"},
+                                                             {RecruitMatch, "RecruitMatch"},
+                                                             {CancelRecruit, "CancelRecruit"},
+                                                             {ApplyMatch, "ApplyMatch"},
+                                                             {CancelApply, "CancelApply"},
+                                                             {StartBattle, "StartBattle"},
+                                                             {EndBattle, "EndBattle"},
+                                                             {DropBattle, "DropBattle"}};
+    out.family("tileparlor_requests_total", "counter", "Requests taken, by request.");
+    for (auto request = metrics.requests.cbegin(); request != metrics.requests.cend(); ++request)
+        out.sample(double(request.value()),
+                   {{"request", QString(requestNames.value(request.key(), "other"))}});
     out.family("tileparlor_refusals_total", "counter",
                "Requests and connections refused, by kind.");
     for (auto refusal = metrics.refusalsByKind.cbegin(); refusal != metrics.refusalsByKind.cend();

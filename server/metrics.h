@@ -10,6 +10,8 @@ struct Metrics {
     // Every refusal, whether the log shows it or only sums it up; and by what was refused.
     quint64 refusals = 0;
     QHash<QString, quint64> refusalsByKind;
+    // Requests taken, by request code (known codes only).
+    QHash<quint32, quint64> requests;
     // Connections ended because their client stopped reading its replies and events.
     quint64 slowReaders = 0;
     // Connections ended by a deadline: no hello, no login, a frame left unfinished.

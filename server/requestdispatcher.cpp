@@ -72,6 +72,7 @@ void RequestDispatcher::dispatch(Connection& connection, QByteArrayView payload)
         const Entry* entry = entryFor(code);
         if (!entry)
             throw BadRequest{QString("unknown request code %1").arg(code)};
+        connection.countRequest(code);
         if (entry->login == Login::Needed && !connection.isLoggedIn())
             throw BadRequest{QString("request %1 before login").arg(code)};
         if (entry->command && connection.isCommandPending())

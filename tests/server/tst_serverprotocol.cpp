@@ -256,6 +256,8 @@ class ServerProtocolTest : public QObject
         QTRY_COMPARE(value(scrape(), unknownLogins), value(before, unknownLogins) + 1);
         const QByteArray after = scrape();
         QCOMPARE(value(after, refusedEntries), value(before, refusedEntries) + 1);
+        const QString entries = "tileparlor_requests_total{request=\"EnterRoom\"}";
+        QCOMPARE(value(after, entries), value(before, entries) + 1);
         QVERIFY(value(after, "tileparlor_users") >= 1);
         QVERIFY(value(after, "process_open_fds") > 0);
         QProcess promtool;
