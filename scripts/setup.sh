@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages the client, its tests and its tools need.
 # Idempotent and quiet when everything is already there.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The real client as the demo starts it, on a virtual X display: it reaches the room list, a
 # screenshot of it is kept, and File → 終了 ends client, server and bots with exit code 0,
 # leaving no process behind.

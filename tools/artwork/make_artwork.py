@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Draws the client's own artwork and bell sound: data/images/*.png and data/bell.wav.
 
 Run from the repository root: python3 tools/artwork/make_artwork.py
