@@ -12,6 +12,7 @@ packages=(
   qt6-httpserver-dev qt6-websockets-dev prometheus
   libqt6sql6-sqlite libqt6sql6-psql postgresql-15 postgresql-common systemd
   clang libclang-rt-14-dev xvfb xauth xdotool imagemagick wine64
+  desktop-file-utils appstream
 )
 
 missing=()
