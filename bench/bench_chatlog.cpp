@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What chat lines cost the client: a bot speaks into a room the client sits in, at a steady rate,
 // and the client's resident memory and CPU time are read from /proc before and after. Every line
 // lands in two logs, the room's and the main window's. Prints figures; it is not a test. Loopback

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Figures of the client against the real lobby server on loopback: the time from process start
 // to the room list, and what an idle client costs in memory and wake-ups, with the room list
 // alone and with three rooms open. Prints figures; it is not a test. The platform plugin comes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures a real user's login while others guess passwords: the attackers, each on a
 // connection from a loopback network of its own (127.0.1.10, 127.0.2.10, ...), log in with a wrong
 // password again and again, each as soon as its last try was answered; meanwhile the user logs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pushes framed notifications through the lobby connection's receive path over loopback and
 // prints packets per second, bytes per second and heap allocations per packet on the receiving
 // thread once the buffer pool has warmed up.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Floods an open, visible chat room with chat lines through the real connection and router:
 // a lobby on 127.0.0.1 logs the client in, lets it enter one room, then sends 20,000 room
 // events in one go. Prints events per second until both logs show every line, and the longest

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures the lobby server with load from other processes on this machine, over loopback:
 // the login round trip, the memory of thousands of held connections, and chat lines delivered
 // per second in busy rooms. Prints figures; it is not a test. Run with --help for the knobs.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # How long the demo takes until the client shows the room list: from a built tree, on the first
 # run (a fresh demo folder: accounts made, settings written) and on a second run that reuses it;
 # or, with --fresh-clone, from a clone of this repository's HEAD through ./scripts/run.sh, the

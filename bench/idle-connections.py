@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Descriptors and resident memory of the lobby server holding idle connections.
 
 Starts the given server executable on a free loopback port with its default configuration (or

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Cross-compiles the Windows process layer with MinGW, so that a build machine without Windows
 # still notices when it stops compiling. The file needs no Qt. It is also linked against a small
 # driver that calls every entry point, which catches a declaration left without a definition.

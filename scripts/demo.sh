@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts a whole local lobby from a built tree: the lobby server on loopback, two bots that play
 # along, and the client logged in to a demo account. Closing the client stops everything.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Injects each fault listed in scripts/faults.txt into a scratch copy of the tree, rebuilds, runs
 # the test suite and reports whether the suite caught it. The work tree is never modified.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds a libFuzzer target with clang in build-fuzz and runs it for SECONDS on a scratch copy
 # of its checked-in seeds (fuzz/<name>/corpus for target fuzz_<name>), so the seeds stay small,
 # with the dictionary beside them if there is one (fuzz/<name>/*.dict).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and starts a whole local lobby (server, two bots, the client
 # logged in to a demo account; see scripts/demo.sh). With --client it starts only the client,
 # which connects to TILEPARLOR_LOBBY_HOST / TILEPARLOR_LOBBY_PORT (default localhost:14142).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages the client, its tests and its tools need.
 # Idempotent and quiet when everything is already there.
 set -euo pipefail
@@ -11,6 +12,7 @@ packages=(
   qt6-httpserver-dev qt6-websockets-dev prometheus
   libqt6sql6-sqlite libqt6sql6-psql postgresql-15 postgresql-common systemd
   clang libclang-rt-14-dev xvfb xauth xdotool imagemagick wine64
+  desktop-file-utils appstream
 )
 
 missing=()

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and runs the whole test suite offscreen: once in a normal
 # build, once under AddressSanitizer and UndefinedBehaviorSanitizer (the end-to-end
 # runs, which start many processes and wait on them, only in the first). Then runs the Windows

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes a private certificate authority and server certificates signed by it, for a private
 # lobby, the demo and the tests. Keys are P-256, without a passphrase, readable by their owner.
 #
@@ -40,7 +41,7 @@ server)
   cat "$dir/$ca.pem" >>"$dir/$name.pem"
   ;;
 *)
-  sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '3,11p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 2
   ;;
 esac

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes, as the server's side of the connection, into the client's real
 // ProtocolSocket and MainWindow (offscreen), after a login scripted with valid replies. Each
 // input gets a fresh window; when the client ends itself (a fatal error, or the exit on a close

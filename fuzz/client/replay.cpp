@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs inputs through the client's fuzz harness without libFuzzer: every file named, and every
 // file in every folder named. A crash, a sanitizer report or a hang fails the run. With
 // --running, every input must also leave the client running: the seeds are valid transcripts.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the client target's seeds into a folder: valid transcripts of what the lobby sends in a
 // login, a walk of the room list, a room entry, a room session, a recruit, an application, a
 // game start and a battle, each behind the option byte that brings the client to the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes, as one client's side of a connection, into the server's frame decoder
 // and request dispatcher, in process and without sockets. A second, well-behaved user hosts a
 // recruit in the game room, so that requests aimed at other users' matches find one. After each

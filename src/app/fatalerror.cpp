@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two ways the program ends itself, alone in this file so that a program linking the core
 // library can bring definitions of its own: the fuzz harness turns both into an unwind.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Starting and watching the external programs the client depends on: the port-mapping tool and

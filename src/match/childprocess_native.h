@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The operating-system side of the process runner. Everything here takes byte strings in the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // POSIX process layer. The command-line interface of the programs we start was made for
 // Windows, so the command line is split into words as a Windows C runtime would split it and
 // that becomes the whole argument vector, first word included.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // POSIX details of the process runner that callers other than the runner itself may need.

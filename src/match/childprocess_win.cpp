@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows process layer: a thin wrapper over the Win32 process functions.
 
 #include "match/childprocess_native.h"

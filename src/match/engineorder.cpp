@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "match/engineorder.h"
 
 #include "app/globals.h"

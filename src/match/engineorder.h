@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The orders the client gives the game engine through its input pipe, one fixed-size block each:

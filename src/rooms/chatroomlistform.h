@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include "lobbymessages.h"
@@ -76,6 +77,7 @@ class ChatRoomListForm : public QWidget
     uint requestRoom = 0;
     QSignalMapper* mapper = nullptr;
     bool busy = false;
+    bool roomsListed = false;
     // One single-shot tick at a time; a walk in flight arms the next one when it ends.
     QTimer* refreshTimer;
 };

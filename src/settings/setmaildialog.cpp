@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/setmaildialog.h"
 
 #include "ui_setmaildialog.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/setpassdialog.h"
 
 #include "ui_setpassdialog.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "botplayer.h"
 #include "support/fakelobbyserver.h"
 #include "support/wire.h"

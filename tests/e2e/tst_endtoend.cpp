@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "accounts/accountregdialog.h"
 #include "accounts/accountregkeydialog.h"
 #include "accounts/accountregmaildialog.h"

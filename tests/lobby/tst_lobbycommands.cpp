@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lobby core's commands without windows: when a request goes out, how its reply is read and
 // what the core reports of it, and the account requests the core assembles. The plain requests a
 // window sends byte for byte are checked in the widget tests.

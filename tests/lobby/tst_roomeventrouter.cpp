@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The room-event router's rules without windows: scripted events go in, and what the rooms and
 // the match windows were told comes out as one list of effects.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port-mapping steps around the lobby connection, with a stand-in tool: a shell script
 // written beside the test executable (never beside the client) that records its arguments and
 // sleeps a while.

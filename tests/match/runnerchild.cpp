@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Started by the runner's tests. Writes each of its arguments, ended by a NUL, to the descriptor
 // numbered $RUNNERCHILD_FD, then the word "SIGPIPE ignored" if it inherited that disposition, and
 // ends. Started as just "linger", it first ignores the polite ways to end it, and after reporting

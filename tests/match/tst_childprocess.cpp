@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The process runner on POSIX, driven with runnerchild, which reports its argument vector into a
 // file it inherits; and the engine's order blocks and the pipes they travel through.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole matches as the main window runs them: scripted room events from the fake lobby server
 // drive the match dialogs, and the battle runs a shell script as its engine from a temporary game
 // folder through real pipes.

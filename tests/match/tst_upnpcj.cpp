@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port-mapping tool against a stand-in Internet gateway on 127.0.0.1. The tool is always given
 // UPNPCJ_GATEWAY_URL, so it never looks for the real router.
 

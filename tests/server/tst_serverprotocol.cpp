@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "addressgroup.h"
 #include "support/lobbyframes.h"
 #include "support/rawclient.h"

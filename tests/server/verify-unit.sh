@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks a systemd unit with systemd-analyze verify. It exits 0 even for keys it ignores, so
 # any output at all fails the check. Exit 77 (skipped) when systemd-analyze is missing.
 command -v systemd-analyze >/dev/null ||

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dialogs that set up, change and use the account: what each form refuses, what it sends, how
 // it shows the server's answer, and how the registration dialogs let the user give up.
 #include "accounts/accountregdialog.h"

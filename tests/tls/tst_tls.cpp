@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TLS on the lobby's port: the server tells TLS from plain by the first byte, and the client
 // says nothing, not even its hello, to a server whose certificate does not check out.
 #include "lobbytls.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Cross-compiles the Windows process layer with a driver, which is also its own child program, and
 # runs it under wine in a private, throwaway prefix. Fails with a clear message when wine or MinGW
 # is missing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the Windows process and pipe layer for real (under wine on Linux build machines): starts
 // itself again as the client starts the engine, feeds that child the three order blocks, reads its
 // echo, and checks exit codes, including the forced one of a child that ignores its input.

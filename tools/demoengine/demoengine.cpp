@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for the game's engine, for development and tests; it is not the game. Started as
 // "--parlor R W" with R the read end of its order pipe and W the write end of an output pipe it
 // never uses, it reads one 272-byte order block after another and shows the latest order with a

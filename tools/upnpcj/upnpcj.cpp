@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // UPnPCJ: forwards the game's incoming port on the home router to this machine, or removes the
 // forwarding again. The client runs it with one of exactly two command lines:
 //
