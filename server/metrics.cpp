@@ -7,7 +7,7 @@
 namespace
 {
 // The refusal texts that tell of a limit, as a prefix and a suffix, and the limit's setting.
-// Texts that name their room or network have those between the two.
+// A room, network or account that a text names comes after the prefix.
 struct LimitText {
     QLatin1String prefix, suffix;
     const char* limit;
