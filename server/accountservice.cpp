@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 
 constexpr int registrationKeyLength = 20;
 constexpr int generatedPasswordLength = 12;
@@ -91,7 +92,13 @@ bool AccountService::queuePasswordJob(const QString& address, const PasswordJob&
                                       std::function<void(const PasswordJobResult&)> done)
 {
     const bool suspect = addressGuard.failedLately(address, monotonicMs());
-    return passwordJobs.submit(queueKey(address), suspect, job, std::move(done));
+    QElapsedTimer queued;
+    queued.start();
+    return passwordJobs.submit(queueKey(address), suspect, job,
+                               [this, queued, done = std::move(done)](const PasswordJobResult& r) {
+                                   passwordSeconds.observe(queued.nsecsElapsed());
+                                   done(r);
+                               });
 }
 
 QString AccountService::queueKey(const QString& address) const

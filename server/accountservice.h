@@ -2,6 +2,7 @@
 #pragma once
 
 #include "addressguard.h"
+#include "metrics.h"
 #include "passwords.h"
 
 #include <QFileSystemWatcher>
@@ -63,6 +64,9 @@ class AccountService : public QObject
     // jobs waiting or running now.
     const QHash<QString, quint64>& loginOutcomes() const { return outcomes; }
     int passwordJobsQueued() const { return passwordJobs.jobs(); }
+    // From the queueing of a password job to its result: the wait for a thread is what grows
+    // when guessers or a crowd of logins fill the queue.
+    const Histogram& passwordJobSeconds() const { return passwordSeconds; }
 
     // Runs the password and store jobs still queued or running to their end, for an orderly
     // exit.
@@ -111,6 +115,8 @@ class AccountService : public QObject
     QFileSystemWatcher unlockRequests;
     QTimer forgetTimer;
     QHash<QString, quint64> outcomes;
+    // One PBKDF2 check takes some 20 ms on a free thread; a full queue waits seconds.
+    Histogram passwordSeconds{{0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10, 30}};
     // Last member: destroyed first, so it waits for the jobs while the rest is intact.
     PasswordQueue passwordJobs;
 };

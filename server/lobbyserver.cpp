@@ -7,6 +7,7 @@
 #include "lobbywire.h"
 #include "prometheustext.h"
 #include "serverconfig.h"
+#include "storeworker.h"
 #include "tlsidentity.h"
 
 #include <QDir>
@@ -55,7 +56,7 @@ int descriptorLimit()
 } // namespace
 
 LobbyServer::LobbyServer(ServerConfig& config, StoreWorker& store, Outbox& outbox)
-    : config(config), lobby(config, notifier),
+    : config(config), storeFigures(store.figures()), lobby(config, notifier),
       addressGuard(config.failedLoginsPerMinute, config.loginBanSeconds,
                    config.registrationMailsPerHour),
       accounts(config, store, outbox, addressGuard), dispatcher(lobby, notifier, accounts),
@@ -342,6 +343,19 @@ QByteArray LobbyServer::metricsReport() const
         out.sample(double(outcome.value()), {{"outcome", outcome.key()}});
     out.gauge("tileparlor_password_jobs", "Password checks waiting or running.",
               accounts.passwordJobsQueued());
+    out.family("tileparlor_password_check_seconds", "histogram",
+               "Password checks and hashes from queueing to result, in seconds.");
+    accounts.passwordJobSeconds().write(out);
+    static const QString operations[] = {"read", "write"};
+    out.family("tileparlor_store_operation_seconds", "histogram",
+               "Store reads (a statement) and writes (a transaction), in seconds.");
+    for (const auto operation : {StoreFigures::Read, StoreFigures::Write})
+        storeFigures.seconds[operation].write(out, {{"operation", operations[operation]}});
+    out.family("tileparlor_store_errors_total", "counter",
+               "Store reads and writes that failed, by operation.");
+    for (const auto operation : {StoreFigures::Read, StoreFigures::Write})
+        out.sample(double(storeFigures.errors[operation].load(std::memory_order_relaxed)),
+                   {{"operation", operations[operation]}});
     out.counter("tileparlor_chat_deliveries_total", "Chat lines delivered, one per member reached.",
                 double(lobby.chatDeliveries()));
     out.counter("tileparlor_frames_received_total", "Frames read from clients.", metrics.framesIn);
@@ -379,6 +393,11 @@ QByteArray LobbyServer::metricsReport() const
     for (auto refusal = metrics.refusalsByKind.cbegin(); refusal != metrics.refusalsByKind.cend();
          ++refusal)
         out.sample(double(refusal.value()), {{"kind", refusal.key()}});
+    out.family("tileparlor_limit_hits_total", "counter",
+               "Refusals for a limit of the server, by the limit's setting.");
+    for (auto limit = metrics.limitHits.cbegin(); limit != metrics.limitHits.cend(); ++limit)
+        out.sample(double(limit.value()), {{"limit", limit.key()}});
+    out.sample(double(metrics.offenders), {{"limit", "refusalsPerMinute"}});
     out.counter("tileparlor_deadline_disconnects_total",
                 "Connections ended by a deadline: hello, login or an unfinished frame.",
                 metrics.timeouts);

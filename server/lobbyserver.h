@@ -71,6 +71,7 @@ class LobbyServer : public QObject
     void logMetrics();
 
     ServerConfig& config;
+    const StoreFigures& storeFigures;
     Metrics metrics;
     Notifier notifier;
     Lobby lobby;

@@ -86,7 +86,10 @@ int main(int argc, char** argv)
     }
     // The server's store lives on a thread of its own, which alone may use the connection.
     StoreWorker store;
-    if (!store.open([&database](QString& error) { return SqlStore::open(database, error); }, error))
+    const auto openStore = [&database, &store](QString& error) {
+        return SqlStore::open(database, error, &store.figures());
+    };
+    if (!store.open(openStore, error))
         return fail(error);
 
     raiseOpenFileLimit();

@@ -17,9 +17,9 @@ void PrometheusText::family(const QByteArray& name, const char* type, const char
     out += "# HELP " + name + ' ' + help + "\n# TYPE " + name + ' ' + type + '\n';
 }
 
-void PrometheusText::sample(double value, const Labels& labels)
+void PrometheusText::sample(double value, const Labels& labels, const char* suffix)
 {
-    out += current;
+    out += current + suffix;
     if (!labels.isEmpty()) {
         out += '{';
         for (qsizetype i = 0; i < labels.size(); ++i)

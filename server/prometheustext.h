@@ -15,8 +15,8 @@ class PrometheusText
     using Labels = QList<std::pair<QByteArray, QString>>;
 
     void family(const QByteArray& name, const char* type, const char* help);
-    // A sample of the family last begun.
-    void sample(double value, const Labels& labels = {});
+    // A sample of the family last begun; a histogram's samples add a suffix to its name.
+    void sample(double value, const Labels& labels = {}, const char* suffix = "");
 
     // A family of one sample.
     void counter(const QByteArray& name, const char* help, double value);

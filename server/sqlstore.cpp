@@ -143,11 +143,13 @@ int SqlStore::currentSchemaVersion()
     return schemaSteps().constLast().version;
 }
 
-std::unique_ptr<SqlStore> SqlStore::open(const QString& location, QString& error)
+std::unique_ptr<SqlStore> SqlStore::open(const QString& location, QString& error,
+                                         StoreFigures* figures)
 {
     static int opened = 0;
     const QString name = QString("tileparlor-store-%1").arg(++opened);
     std::unique_ptr<SqlStore> store(new SqlStore(name));
+    store->figures = figures;
     store->db = addConnection(location, name, error);
     if (!error.isEmpty())
         return nullptr;
@@ -297,6 +299,8 @@ bool SqlStore::upgradeSchema(QString& error)
 bool SqlStore::run(QSqlQuery& query, const QString& sql, const QVariantList& values)
 {
     const QString statement = dialect(sql);
+    QElapsedTimer started;
+    started.start();
     failed = false;
     for (int attempt = 0;; ++attempt) {
         query = QSqlQuery(db);
@@ -308,22 +312,38 @@ bool SqlStore::run(QSqlQuery& query, const QString& sql, const QVariantList& val
             ok = query.exec();
         }
         if (ok)
-            return true;
+            break;
         // A lost connection took its transaction along: the statement must not run again alone.
         if (attempt > 0 || inTransaction || !reopenIfLost()) {
             qWarning().noquote() << "store: error:" << query.lastError().text();
             failed = true;
-            return false;
+            break;
         }
     }
+    // A transaction's statements are timed and counted with it.
+    if (!inTransaction)
+        measure(StoreFigures::Read, started);
+    return !failed;
+}
+
+void SqlStore::measure(StoreFigures::Operation operation, const QElapsedTimer& started)
+{
+    if (!figures)
+        return;
+    figures->seconds[operation].observe(started.nsecsElapsed());
+    if (failed)
+        figures->errors[operation].fetch_add(1, std::memory_order_relaxed);
 }
 
 bool SqlStore::transaction(const std::function<bool(QSqlQuery&)>& work, QString* error)
 {
+    QElapsedTimer started;
+    started.start();
     if (!db.transaction() && !(reopenIfLost() && db.transaction())) {
         const QString why = "no transaction: " + db.lastError().text();
         qWarning().noquote() << "store:" << why;
         failed = true;
+        measure(StoreFigures::Write, started);
         if (error && error->isEmpty())
             *error = why;
         return false;
@@ -345,6 +365,7 @@ bool SqlStore::transaction(const std::function<bool(QSqlQuery&)>& work, QString*
     if (!done)
         db.rollback();
     inTransaction = false;
+    measure(StoreFigures::Write, started);
     return done;
 }
 

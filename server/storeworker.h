@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "metrics.h"
 #include "store.h"
 
 #include <QObject>
@@ -55,6 +56,8 @@ class StoreWorker : public QObject
 
     // Jobs queued or running, or whose results have not been handed back yet.
     int jobs() const { return pending; }
+    // For the store to time its work in, from its thread, and for the scrapes to read.
+    StoreFigures& figures() { return measured; }
     // Runs the jobs to their end and hands back their results, also those of the jobs that
     // the results queue meanwhile.
     void finishAll();
@@ -76,4 +79,5 @@ class StoreWorker : public QObject
     Store* store = nullptr;
     QThread* thread = nullptr;
     int pending = 0;
+    StoreFigures measured;
 };

@@ -246,19 +246,35 @@ class ServerProtocolTest : public QObject
                                           QRegularExpression::MultilineOption);
             return line.match(QString::fromUtf8(text)).captured(1).toDouble();
         };
-        const QString refusedEntries = "tileparlor_refusals_total{kind=\"enter room #\"}";
-        const QString unknownLogins = "tileparlor_logins_total{outcome=\"unknown_account\"}";
         RawClient stranger;
         QVERIFY(stranger.open(lobby.port(), true, QHostAddress("127.0.9.1")));
         const QByteArray before = scrape();
-        stranger.send(authenticateRequest("nobody", "x"));
-        PLAY({&idle, enter(150), enterRefused(1)});
-        // The login's answer waits for a password check of its own.
-        QTRY_COMPARE(value(scrape(), unknownLogins), value(before, unknownLogins) + 1);
+        // Two password checks fail; the first lets no more, so the third meets the lock.
+        const QByteArray guess = authenticateRequest("nobody", "x");
+        const QByteArray refused = authenticateReply(1, 0, 1, ""); // idle is the one user
+        PLAY({&stranger, guess, refused}, {&stranger, guess, refused}, {&stranger, guess, refused},
+             {&idle, enter(150), enterRefused(1)});
         const QByteArray after = scrape();
-        QCOMPARE(value(after, refusedEntries), value(before, refusedEntries) + 1);
-        const QString entries = "tileparlor_requests_total{request=\"EnterRoom\"}";
-        QCOMPARE(value(after, entries), value(before, entries) + 1);
+        const std::pair<QString, double> moved[] = {
+            {"tileparlor_refusals_total{kind=\"enter room #\"}", 1},
+            {"tileparlor_logins_total{outcome=\"unknown_account\"}", 2},
+            {"tileparlor_requests_total{request=\"EnterRoom\"}", 1},
+            {"tileparlor_limit_hits_total{limit=\"lockAfterFailures\"}", 1},
+            {"tileparlor_password_check_seconds_count", 2},
+            // Each login that gets past the limits reads the account and the bans.
+            {"tileparlor_store_operation_seconds_count{operation=\"read\"}", 4},
+            {"tileparlor_store_errors_total{operation=\"read\"}", 0}};
+        for (const auto& [series, by] : moved)
+            QVERIFY2(value(after, series) - value(before, series) == by, qPrintable(series));
+        // Buckets count everything up to their bound: never falling, the last one all.
+        QList<double> buckets;
+        const QRegularExpression bucket(
+            "^tileparlor_password_check_seconds_bucket\\{le=\"[^\"]+\"\\} (\\S+)$",
+            QRegularExpression::MultilineOption);
+        for (const auto& found : bucket.globalMatch(QString::fromUtf8(after)))
+            buckets << found.captured(1).toDouble();
+        QVERIFY(buckets.size() > 10 && std::is_sorted(buckets.cbegin(), buckets.cend()));
+        QCOMPARE(buckets.last(), value(after, "tileparlor_password_check_seconds_count"));
         QVERIFY(value(after, "tileparlor_users") >= 1);
         QVERIFY(value(after, "process_open_fds") > 0);
         QProcess promtool;
