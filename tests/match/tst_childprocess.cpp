@@ -86,14 +86,6 @@ class ChildProcessTest : public QObject
         QVERIFY(timer.elapsed() < 5000 && (timer.elapsed() >= 300) == linger);
     }
 
-    // Neither a program nor a descriptor is left behind.
-    void startFailureLeavesNothing()
-    {
-        const int freeFd = lowestFreeFd();
-        QVERIFY(!startProcess(temp.filePath("missing"), QStringLiteral("engine --parlor 1 2")));
-        QCOMPARE(lowestFreeFd(), freeFd);
-    }
-
     void orderBlock_data()
     {
         QTest::addColumn<QByteArray>("codec");

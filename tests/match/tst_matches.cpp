@@ -89,12 +89,9 @@ struct MatchRun : LobbyWindow {
         return waitFor<BattleDialog>();
     }
 
-    // The own recruit with its minimum reached, はなこ's offer, the wait for her game, or her
-    // game with own as guest.
+    // The own recruit with its minimum reached, はなこ's offer, or the wait for her game.
     QDialog* openDialog(const QString& kind)
     {
-        if (kind == "battle")
-            return startBattle(hanako);
         send({{EventRecruitStart, kind == "recruit" ? own : hanako, 1, "", 4}});
         if (kind == "recruit")
             return waitFor<ChatRecruitMatchDialog>();
@@ -159,8 +156,7 @@ class MatchesTest : public QObject
         QTest::addColumn<quint32>("result");
         QTest::addColumn<QString>("refusal");
         const auto row = [](const char* name, const char* kind, const char* trigger,
-                            const QByteArray& sent, quint32 result = 0,
-                            const QString& refusal = {}) {
+                            const QByteArray& sent, quint32 result, const QString& refusal) {
             QTest::newRow(name) << QString(kind) << QString(trigger) << sent << result << refusal;
         };
         row("start refused", "recruit", "Yes", inGame<StartBattleRequest>(), 1,
@@ -171,12 +167,10 @@ class MatchesTest : public QObject
             7, "対戦の応募に失敗しました。\nすでに満席です。");
         row("withdrawal by Escape refused", "wait", "Escape", inGame<CancelApplyRequest>(), 1,
             "対戦の募集への応募をキャンセルするのに失敗しました。");
-        // The router ends every kind of match on a leave; a battle's engine is stopped too.
-        row("leave the room", "battle", "leave", inGame<LeaveRoomRequest>());
     }
 
-    // What the buttons, the title-bar button, Escape and leaving the room send from a match dialog,
-    // and how the dialog ends: the refusal shows a box; leaving the room ends the match.
+    // What the buttons, the title-bar button and Escape send from a match dialog, and how the
+    // dialog ends: the refusal shows a box. (A leave ends every kind of match: tst_lobbycore.)
     void commands()
     {
         QFETCH(QString, kind);
@@ -194,18 +188,14 @@ class MatchesTest : public QObject
             QTest::keyClick(dialog, Qt::Key_Escape);
         else if (trigger == "close")
             dialog->close();
-        else if (trigger == "leave")
-            child<QPushButton>(run.room(gameRoom), "pushButtonLeave")->click();
         else
             press(dialog, QDialogButtonBox::Yes);
         EXPECT_CLIENT_BYTES(run.server, sent);
-        if (trigger != "leave") {
-            // While the command is out, closing the dialog sends nothing.
-            QTRY_VERIFY(!dialog->isEnabled());
-            dialog->close();
-            EXPECT_NOTHING_MORE(run);
-            QVERIFY(dialog->isVisible());
-        }
+        // While the command is out, closing the dialog sends nothing.
+        QTRY_VERIFY(!dialog->isEnabled());
+        dialog->close();
+        EXPECT_NOTHING_MORE(run);
+        QVERIFY(dialog->isVisible());
         // Everything but the box follows from the server's events, not from the reply. The window
         // may take the dialog down while its box is up: the box goes with it.
         Modals modals([&](QWidget* box) {
@@ -215,12 +205,8 @@ class MatchesTest : public QObject
         run.reply(result);
         QTRY_VERIFY(!dialog && run.window->isEnabled() && !run.socket()->isCommandOpen());
         QVERIFY(otherBattle->isEnabledTo(run.window.get()));
-        QCOMPARE(modals.seen.join(""),
-                 refusal.isEmpty() ? ""
-                                   : boxText(QMessageBox::Information, "対戦マッチング", refusal));
-        // A guest's engine joins the host at the address the game's start gave, and is stopped.
-        if (kind == "battle")
-            QCOMPARE(run.engineRead(), engineBlockHex(2, hostAddress.toUtf8()) + engineBlockHex(0));
+        QCOMPARE(modals.seen,
+                 QStringList{boxText(QMessageBox::Information, "対戦マッチング", refusal)});
         EXPECT_NOTHING_MORE(run);
     }
 

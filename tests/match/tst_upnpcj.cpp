@@ -13,75 +13,76 @@ class UpnpToolTest : public QObject
     Q_OBJECT
 
   private slots:
-    void commandLine_data();
-    void commandLine();
-};
 
-void UpnpToolTest::commandLine_data()
-{
-    QTest::addColumn<QString>("arguments");
-    QTest::addColumn<int>("faultCode");
-    // The elements of the one action the tool sends; none when the command line is rejected.
-    QTest::addColumn<QByteArrayList>("action");
-    const QByteArrayList remove = {"#DeletePortMapping\"",
-                                   "<NewExternalPort>14141</NewExternalPort>",
-                                   "<NewProtocol>TCP</NewProtocol>"};
-    const QByteArrayList add = QByteArrayList{"#AddPortMapping\""} + remove.mid(1) +
-                               QByteArrayList{"<NewInternalPort>14141</NewInternalPort>",
-                                              "<NewInternalClient>127.0.0.1</NewInternalClient>"};
-    QTest::newRow("open") << "/open 14141 TCP" << 0 << add;
-    QTest::newRow("close") << "/close 14141 TCP" << 0 << remove;
-    QTest::newRow("open refused") << "/open 14141 TCP" << 718 << add;
-    QTest::newRow("close refused") << "/close 14141 TCP" << 714 << remove;
-    QTest::newRow("other port") << "/open 14142 TCP" << 0 << QByteArrayList();
-    QTest::newRow("no slash") << "open 14141 TCP" << 0 << QByteArrayList();
-    QTest::newRow("extra word") << "/open 14141 TCP now" << 0 << QByteArrayList();
-}
+    void commandLine_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<int>("faultCode");
+        // The elements of the one action the tool sends; none when the command line is rejected.
+        QTest::addColumn<QByteArrayList>("action");
+        const QByteArrayList remove = {"#DeletePortMapping\"",
+                                       "<NewExternalPort>14141</NewExternalPort>",
+                                       "<NewProtocol>TCP</NewProtocol>"};
+        const QByteArrayList add =
+            QByteArrayList{"#AddPortMapping\""} + remove.mid(1) +
+            QByteArrayList{"<NewInternalPort>14141</NewInternalPort>",
+                           "<NewInternalClient>127.0.0.1</NewInternalClient>"};
+        QTest::newRow("open") << "/open 14141 TCP" << 0 << add;
+        QTest::newRow("close") << "/close 14141 TCP" << 0 << remove;
+        QTest::newRow("open refused") << "/open 14141 TCP" << 718 << add;
+        QTest::newRow("other port") << "/open 14142 TCP" << 0 << QByteArrayList();
+        QTest::newRow("no slash") << "open 14141 TCP" << 0 << QByteArrayList();
+        QTest::newRow("extra word") << "/open 14141 TCP now" << 0 << QByteArrayList();
+    }
 
-void UpnpToolTest::commandLine()
-{
-    QFETCH(QString, arguments);
-    QFETCH(int, faultCode);
-    QFETCH(QByteArrayList, action);
-    // Serves its description with the one service, and answers an action with faultCode unless
-    // that is 0. A request is answered once it is complete, an action with its envelope.
-    QTcpServer gateway;
-    QVERIFY(gateway.listen(QHostAddress::LocalHost));
-    QByteArrayList actions;
-    connect(&gateway, &QTcpServer::newConnection, &gateway, [&] {
-        QTcpSocket* socket = gateway.nextPendingConnection();
-        connect(socket, &QTcpSocket::readyRead, socket, [&, socket] {
-            const QByteArray request = socket->peek(socket->bytesAvailable());
-            const bool post = request.startsWith("POST ");
-            if (!request.contains("\r\n\r\n") || (post && !request.contains(":Envelope>")))
-                return;
-            if (post)
-                actions << socket->readAll();
-            const QByteArray body =
-                !post ? "<root><service><serviceType>urn:schemas-upnp-org:service:WANIPConnection:1"
-                        "</serviceType><controlURL>/ctl</controlURL></service></root>"
-                : faultCode ? "<errorCode>" + QByteArray::number(faultCode) + "</errorCode>"
-                            : QByteArray("<done/>");
-            socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) +
-                          "\r\nConnection: close\r\n\r\n" + body);
-            socket->disconnectFromHost();
+    void commandLine()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(int, faultCode);
+        QFETCH(QByteArrayList, action);
+        // Serves its description with the one service, and answers an action with faultCode unless
+        // that is 0. A request is answered once it is complete, an action with its envelope.
+        QTcpServer gateway;
+        QVERIFY(gateway.listen(QHostAddress::LocalHost));
+        QByteArrayList actions;
+        connect(&gateway, &QTcpServer::newConnection, &gateway, [&] {
+            QTcpSocket* socket = gateway.nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [&, socket] {
+                const QByteArray request = socket->peek(socket->bytesAvailable());
+                const bool post = request.startsWith("POST ");
+                if (!request.contains("\r\n\r\n") || (post && !request.contains(":Envelope>")))
+                    return;
+                if (post)
+                    actions << socket->readAll();
+                const QByteArray body =
+                    !post       ? "<root><service><serviceType>urn:schemas-upnp-org:service:"
+                                  "WANIPConnection:1"
+                                  "</serviceType><controlURL>/ctl</controlURL></service></root>"
+                    : faultCode ? "<errorCode>" + QByteArray::number(faultCode) + "</errorCode>"
+                                : QByteArray("<done/>");
+                socket->write(
+                    "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) +
+                    "\r\nConnection: close\r\n\r\n" + body);
+                socket->disconnectFromHost();
+            });
         });
-    });
-    qputenv("UPNPCJ_GATEWAY_URL", QByteArray("http://127.0.0.1:") +
-                                      QByteArray::number(gateway.serverPort()) + "/rootDesc.xml");
-    QProcess tool;
-    // What the tool says shows in the test log.
-    tool.setProcessChannelMode(QProcess::ForwardedChannels);
-    QSignalSpy finished(&tool, &QProcess::finished);
-    tool.start(UPNPCJ_PATH, arguments.split(' '));
-    QVERIFY(finished.wait(30000));
-    QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
-    // 2 for a command line it does not take, before any traffic; 1 for a refusal.
-    QCOMPARE(tool.exitCode(), action.isEmpty() ? 2 : faultCode != 0 ? 1 : 0);
-    QCOMPARE(actions.size(), action.isEmpty() ? 0 : 1);
-    for (const QByteArray& element : action)
-        QVERIFY2(actions.first().contains(element), element.constData());
-}
+        qputenv("UPNPCJ_GATEWAY_URL", QByteArray("http://127.0.0.1:") +
+                                          QByteArray::number(gateway.serverPort()) +
+                                          "/rootDesc.xml");
+        QProcess tool;
+        // What the tool says shows in the test log.
+        tool.setProcessChannelMode(QProcess::ForwardedChannels);
+        QSignalSpy finished(&tool, &QProcess::finished);
+        tool.start(UPNPCJ_PATH, arguments.split(' '));
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+        // 2 for a command line it does not take, before any traffic; 1 for a refusal.
+        QCOMPARE(tool.exitCode(), action.isEmpty() ? 2 : faultCode != 0 ? 1 : 0);
+        QCOMPARE(actions.size(), action.isEmpty() ? 0 : 1);
+        for (const QByteArray& element : action)
+            QVERIFY2(actions.first().contains(element), element.constData());
+    }
+};
 
 QTEST_GUILESS_MAIN(UpnpToolTest)
 #include "tst_upnpcj.moc"

@@ -78,283 +78,279 @@ class RoomsTest : public QObject
     Q_OBJECT
 
   private slots:
-    void walk_data();
-    void walk();
-    void duringWalk();
-    void createRoom();
-    void chatRoom();
-    void batchedLog_data();
-    void batchedLog();
-};
 
-void RoomsTest::walk_data()
-{
-    QTest::addColumn<int>("height");
-    QTest::addColumn<quint32>("roomCount");
-    QTest::addColumn<QList<quint32>>("asked");
-    QTest::addColumn<QList<RoomInfo>>("answers");
-    QTest::addColumn<QStringList>("rows");
-    const RoomInfo game{"対戦部屋", 2, 10000, 0, 0, 1, 0};
-    const RoomInfo locked{"対戦部屋", 2, 10001, chatOnlyGameId, 1, 5, 0};
-    QTest::newRow("lower than a row") << rowHeight - 1 << 100u << QList<quint32>{0}
-                                      << QList<RoomInfo>{room(1)} << QStringList{roomRow(0)};
-    // One row fits, yet a second one is placed below the visible area.
-    QTest::newRow("one row") << rowHeight << 100u << QList<quint32>{0, 1}
-                             << QList<RoomInfo>{room(1), room(2)}
-                             << QStringList{roomRow(0), roomRow(1)};
-    QTest::newRow("row texts, numbers without a room skipped, no further room")
-        << 4 * rowHeight << 10u << QList<quint32>{0, 1, 3, 5}
-        << QList<RoomInfo>{game, room(3, 1), locked, room(noRoom, 0, 2)}
-        << QStringList{"No.0 (2/10000) [Open]\n対戦部屋\n星環演武",
-                       "No.3 (2/無制限) [Locked]\n対戦部屋\nチャット専用部屋", roomRow(5),
-                       noRoomRow};
-    QTest::newRow("no room at all") << rowHeight << 0u << QList<quint32>{0}
-                                    << QList<RoomInfo>{room(noRoom, 1)} << QStringList{noRoomRow};
-    QTest::newRow("next number not below the count")
-        << 3 * rowHeight << 2u << QList<quint32>{0, 1} << QList<RoomInfo>{room(1), room(2)}
-        << QStringList{roomRow(0), roomRow(1), noRoomRow};
-}
-
-void RoomsTest::walk()
-{
-    QFETCH(int, height);
-    QFETCH(quint32, roomCount);
-    QFETCH(QList<quint32>, asked);
-    QFETCH(QList<RoomInfo>, answers);
-    QFETCH(QStringList, rows);
-    LobbyWindow run;
-    VERIFY_STEP(run, loggedIn(roomCount));
-    // The connection carries one command at a time: no walk while another one is out.
-    QWidget commandOwner;
-    run.socket()->beginCommand(&commandOwner, SLOT(deleteLater()));
-    run.tick();
-    EXPECT_NOTHING_MORE(run);
-    run.socket()->endCommand();
-    WALK(run, height, asked, answers);
-    EXPECT_NOTHING_MORE(run);
-    QStringList texts;
-    for (QPushButton* row : shownRows(run)) {
-        texts << (row->isEnabled() ? "" : "(disabled) ") + row->text();
-        // All three lines inside the button's frame.
-        QStyleOptionButton option;
-        option.initFrom(row);
-        const auto frame =
-            row->style()->subElementRect(QStyle::SE_PushButtonContents, &option, row);
-        QVERIFY(row->fontMetrics().lineSpacing() * 3 <= frame.height());
+    void walk_data()
+    {
+        QTest::addColumn<int>("height");
+        QTest::addColumn<quint32>("roomCount");
+        QTest::addColumn<QList<quint32>>("asked");
+        QTest::addColumn<QList<RoomInfo>>("answers");
+        QTest::addColumn<QStringList>("rows");
+        const RoomInfo game{"対戦部屋", 2, 10000, 0, 0, 1, 0};
+        const RoomInfo locked{"対戦部屋", 2, 10001, chatOnlyGameId, 1, 5, 0};
+        QTest::newRow("lower than a row") << rowHeight - 1 << 100u << QList<quint32>{0}
+                                          << QList<RoomInfo>{room(1)} << QStringList{roomRow(0)};
+        // One row fits, yet a second one is placed below the visible area.
+        QTest::newRow("one row") << rowHeight << 100u << QList<quint32>{0, 1}
+                                 << QList<RoomInfo>{room(1), room(2)}
+                                 << QStringList{roomRow(0), roomRow(1)};
+        QTest::newRow("row texts, numbers without a room skipped, no further room")
+            << 4 * rowHeight << 10u << QList<quint32>{0, 1, 3, 5}
+            << QList<RoomInfo>{game, room(3, 1), locked, room(noRoom, 0, 2)}
+            << QStringList{"No.0 (2/10000) [Open]\n対戦部屋\n星環演武",
+                           "No.3 (2/無制限) [Locked]\n対戦部屋\nチャット専用部屋", roomRow(5),
+                           noRoomRow};
+        QTest::newRow("no room at all")
+            << rowHeight << 0u << QList<quint32>{0} << QList<RoomInfo>{room(noRoom, 1)}
+            << QStringList{noRoomRow};
+        QTest::newRow("next number not below the count")
+            << 3 * rowHeight << 2u << QList<quint32>{0, 1} << QList<RoomInfo>{room(1), room(2)}
+            << QStringList{roomRow(0), roomRow(1), noRoomRow};
     }
-    QCOMPARE(texts, rows);
-}
 
-// A walk holds back the rows alone: typing goes on, and 部屋の作成 pressed meanwhile opens its
-// dialog once the walk is over. Then the scroll bar keeps the last page full, and an entry is
-// refused with the server's reason.
-void RoomsTest::duringWalk()
-{
-    LobbyWindow run;
-    VERIFY_STEP(run, loggedIn(5));
-    AdminDialog admin(run.window.get(), run.window->lobby().accounts());
-    admin.show();
-    Modals boxes;
-    auto* field = child<QLineEdit>(&admin, "lineGmes");
-    WALK(run, rowHeight, {0, 4}, {room(4, 1), room(noRoom)}, [&] {
-        QTest::keyClicks(field, "abc");
-        child<QPushButton>(run.roomList(), "pushCreateRoom")->click();
-        QVERIFY(boxes.seen.isEmpty() && run.server.nothingMoreFrom(run.window.get()));
-    });
-    QCOMPARE(field->text(), QString("abc"));
-    QTRY_COMPARE(boxes.seen, QStringList{"ChatRoomCreateDialog \"チャットルームを新しく作る\""});
-
-    auto* scroll = child<QScrollBar>(run.roomList(), "scrList");
-    scroll->setValue(scroll->maximum());
-    QCOMPARE(shownRows(run)[0]->text(), QString("\nloading No.3...\n"));
-    WALK(run, rowHeight, {3, 4}, {room(4), room(noRoom)});
-    for (quint32 result : {2, 3, 5, 9}) {
-        shownRows(run)[1]->click();
-        EXPECT_CLIENT_BYTES(run.server, frameBytes(EnterRoomRequest{4, ""}));
-        const qsizetype shown = boxes.seen.size();
-        run.server.send(frameBytes(EnterRoomReply{result}));
-        QTRY_VERIFY(run.window->isEnabled() && boxes.seen.size() > shown);
-    }
-    const auto refused = [](const QString& reason) {
-        return boxText(QMessageBox::Information, "チャットルームへ入室",
-                       "入室できませんでした。" + reason);
-    };
-    QCOMPARE(boxes.seen.mid(1),
-             QStringList({refused("\n満席です。"), refused("\nパスワードが違います。"),
-                          refused("\n部屋に入りすぎです。\nほかの部屋を退室してください。"),
-                          refused("")}));
-}
-
-// The form refuses what the server would and keeps the capacity within 2 to 100. This server
-// makes rooms for the game only.
-void RoomsTest::createRoom()
-{
-    LobbyWindow run;
-    VERIFY_STEP(run, loggedIn());
-    Modals boxes;
-    ChatRoomCreateDialog dialog(run.roomList(), run.window->lobby().rooms());
-    dialog.show();
-    auto* capacity = child<QSpinBox>(&dialog, "spinUser");
-    capacity->setValue(1);
-    QCOMPARE(capacity->value(), 2);
-    capacity->setValue(101);
-    child<QComboBox>(&dialog, "comboGame")->setCurrentIndex(1);
-    const auto submit = [&dialog](const QString& title, const QString& password) {
-        typeInto(&dialog, "lineTitle", title);
-        child<QCheckBox>(&dialog, "checkPass")->setChecked(!password.isEmpty());
-        typeInto(&dialog, "linePass", password);
-        press(&dialog, QDialogButtonBox::Ok);
-    };
-    submit("", "");
-    submit(kana(48), "");
-    submit("対戦", "123456789");
-    submit(kana(47), "12345678");
-    EXPECT_CLIENT_BYTES(run.server, frameBytes(CreateRoomRequest{kana(47), "12345678", 100, 0}));
-    run.server.send(frameBytes(ResultReply{noRoom}));
-    QTRY_VERIFY(!dialog.isVisible());
-    // Three warnings, then the server's refusal.
-    QCOMPARE(boxes.seen.mid(3),
-             QStringList{boxText(QMessageBox::Information, "チャットルームの作成",
-                                 "新しいチャットルームを作れませんでした。")});
-}
-
-// A room from its entering to its leaving: every kind of event with its line in the log. The
-// room is locked, and the room asks for the members' names in the order sent.
-void RoomsTest::chatRoom()
-{
-    LobbyWindow run;
-    VERIFY_STEP(run, loggedIn(5));
-    WALK(run, rowHeight, {0, 4}, {room(4, 1), room(noRoom, 0, 1)});
-    Modals boxes([](QWidget* modal) {
-        if (qobject_cast<ChatRoomEnterPasswordDialog*>(modal)) {
-            typeInto(modal, "linePass", "秘密");
-            press(modal, QDialogButtonBox::Ok);
+    void walk()
+    {
+        QFETCH(int, height);
+        QFETCH(quint32, roomCount);
+        QFETCH(QList<quint32>, asked);
+        QFETCH(QList<RoomInfo>, answers);
+        QFETCH(QStringList, rows);
+        LobbyWindow run;
+        VERIFY_STEP(run, loggedIn(roomCount));
+        // The connection carries one command at a time: no walk while another one is out.
+        QWidget commandOwner;
+        run.socket()->beginCommand(&commandOwner, SLOT(deleteLater()));
+        run.tick();
+        EXPECT_NOTHING_MORE(run);
+        run.socket()->endCommand();
+        WALK(run, height, asked, answers);
+        EXPECT_NOTHING_MORE(run);
+        QStringList texts;
+        for (QPushButton* row : shownRows(run)) {
+            texts << (row->isEnabled() ? "" : "(disabled) ") + row->text();
+            // All three lines inside the button's frame.
+            QStyleOptionButton option;
+            option.initFrom(row);
+            const auto frame =
+                row->style()->subElementRect(QStyle::SE_PushButtonContents, &option, row);
+            QVERIFY(row->fontMetrics().lineSpacing() * 3 <= frame.height());
         }
-    });
-    shownRows(run)[0]->click();
-    EXPECT_CLIENT_BYTES(run.server, frameBytes(EnterRoomRequest{4, "秘密"}));
-    run.server.send(enteredReply({taro, hanako}));
-    ChatRoomForm* form = run.serveRoom(4, room(noRoom), {{taro, "たろう"}, {hanako, "はなこ"}});
-    QVERIFY2(form, qPrintable(run.server.failure()));
-    QTRY_COMPARE(run.allRoomsLog(), QString("(4) *** 入室しました ***"));
-    // Undo takes back what the user typed, never the lines received.
-    QTest::keyClick(
-        child<QPlainTextEdit>(child<QSplitter>(run.window.get(), "splitterSub"), "textLog"),
-        Qt::Key_Z, Qt::ControlModifier);
-    QCOMPARE(run.allRoomsLog(), QString("(4) *** 入室しました ***"));
-    // Chat lines are messages, not commands, cut to 128 characters; each waits for the server's
-    // echo, and an empty one is not sent.
-    auto* line = child<QLineEdit>(form, "lineSpeak");
-    for (const QString& typed : {QString("こんにちは"), QString(129, 'x'), QString()}) {
-        line->setText(typed);
-        QTest::keyClick(line, Qt::Key_Return);
+        QCOMPARE(texts, rows);
     }
-    EXPECT_CLIENT_BYTES(run.server, frameBytes(SpeakRequest{4, "こんにちは"}) +
-                                        frameBytes(SpeakRequest{4, QString(128, 'x')}));
-    EXPECT_NOTHING_MORE(run);
-    // Sends the events at once to an emptied log.
-    auto* log = child<QPlainTextEdit>(form, "textLog");
-    const auto play = [&](const QList<Event>& events) {
-        log->clear();
-        QByteArray frames;
-        for (const Event& event : events)
-            frames += roomEventFrame(4, event);
-        run.server.send(frames);
-    };
-    // Entering again renames in place; applicants count once each, in order, and stay while the
-    // game runs.
-    play({{EventSpeak, hanako, 0, "やあ"},
-          {EventSpeak, 99, 0, "誰"},
-          {EventApply, taro, hanako},
-          {EventEnter, jiro, 0, "じろう"},
-          {EventEnter, hanako, 0, "花子"},
-          {EventRecruitStart, hanako},
-          {EventApply, taro, hanako},
-          {EventApply, jiro, hanako},
-          {EventApply, taro, hanako},
-          {EventApplyCancel, taro, hanako},
-          {EventRecruitStart, hanako},
-          {EventGameStart, hanako, 0, "127.0.0.1"},
-          {EventGameLeave, taro, hanako}});
-    const QString hana = "*** 花子さん";
-    QTRY_COMPARE(log->toPlainText().split('\n'),
-                 QStringList({"[はなこ] やあ", "[Unknown] 誰",
-                              "*** はなこさんの募集にたろうさんが応募しました ***",
-                              "*** じろうさんが入室しました ***", "*** 花子さんが入室しました ***",
-                              hana + "が対戦相手を募集しはじめました ***",
-                              hana + "の募集にたろうさんが応募しました ***",
-                              hana + "の募集にじろうさんが応募しました ***",
-                              hana + "の募集にたろうさんが応募しました ***",
-                              hana + "の募集に応募していたたろうさんがキャンセルしました ***",
-                              hana + "が対戦相手を募集しはじめました ***",
-                              hana + "が主催しているゲームが開始しました ***",
-                              hana + "が主催しているゲームからたろうさんが抜けました ***"}));
-    QCOMPARE(members(form), (QStringList{"参加者 3/8", "たろう", "花子", "じろう"}));
-    QCOMPARE(form->findRecruitment(hanako).applicants, QList<uint>{jiro});
-    play({{EventLeave, jiro},
-          {EventGameEnd, hanako},
-          {EventLeave, 99},
-          {EventRecruitStart, hanako},
-          {EventRecruitCancel, hanako},
-          {EventLeave, hanako}});
-    QTRY_COMPARE(log->toPlainText().split('\n'),
-                 QStringList({"*** じろうさんが退室しました ***",
-                              hana + "が主催していたゲームが終了しました ***",
-                              hana + "が対戦相手を募集しはじめました ***",
-                              hana + "が対戦相手の募集をキャンセルしました ***",
-                              hana + "が退室しました ***"}));
-    QCOMPARE(members(form), (QStringList{"参加者 1/8", "たろう"}));
-    QVERIFY(!form->isRecruitmentMember(hanako, hanako));
-    for (quint32 result : {1, 0}) {
-        child<QPushButton>(form, "pushButtonLeave")->click();
-        EXPECT_CLIENT_BYTES(run.server, frameBytes(LeaveRoomRequest{4}));
-        run.server.send(frameBytes(ResultReply{result}));
-        QTRY_VERIFY(run.window->isEnabled() && boxes.seen.size() == 2);
-    }
-    QTRY_VERIFY(!run.room(4));
-    QCOMPARE(boxes.seen[1],
-             boxText(QMessageBox::Information, "チャットルームから退室", "退室できませんでした。"));
-}
 
-void RoomsTest::batchedLog_data()
-{
-    QTest::addColumn<QList<int>>("bursts");
-    QTest::addColumn<bool>("scrolledBack");
-    const int block = BatchedLog::linesPerBlock;
-    QTest::newRow("one by one past a block") << QList<int>(block + 2, 1) << false;
-    QTest::newRow("bursts across blocks") << QList<int>{3, 2 * block + 1, block - 3, 5} << false;
-    QTest::newRow("scrolled back") << QList<int>{block, 1, block + 1} << true;
-}
+    // A walk holds back the rows alone: typing goes on, and 部屋の作成 pressed meanwhile opens its
+    // dialog once the walk is over. Then the scroll bar keeps the last page full, and an entry is
+    // refused with the server's reason.
+    void duringWalk()
+    {
+        LobbyWindow run;
+        VERIFY_STEP(run, loggedIn(5));
+        AdminDialog admin(run.window.get(), run.window->lobby().accounts());
+        admin.show();
+        Modals boxes;
+        auto* field = child<QLineEdit>(&admin, "lineGmes");
+        WALK(run, rowHeight, {0, 4}, {room(4, 1), room(noRoom)}, [&] {
+            QTest::keyClicks(field, "abc");
+            child<QPushButton>(run.roomList(), "pushCreateRoom")->click();
+            QVERIFY(boxes.seen.isEmpty() && run.server.nothingMoreFrom(run.window.get()));
+        });
+        QCOMPARE(field->text(), QString("abc"));
+        QTRY_COMPARE(boxes.seen,
+                     QStringList{"ChatRoomCreateDialog \"チャットルームを新しく作る\""});
 
-// Lines keep their text and breaks whatever block they share, a view at its end follows them
-// while one the user scrolled back stays where it is, and each line selects as one.
-void RoomsTest::batchedLog()
-{
-    QFETCH(QList<int>, bursts);
-    QFETCH(bool, scrolledBack);
-    QPlainTextEdit view;
-    view.resize(300, 100);
-    view.show();
-    auto* log = new BatchedLog(&view);
-    QScrollBar* bar = view.verticalScrollBar();
-    QStringList lines;
-    for (int burst = 0; burst < bursts.size(); ++burst) {
-        for (int i = 0; i < bursts[burst]; ++i)
-            log->append(lines.emplaceBack(QString("line %1 ").arg(lines.size()).repeated(2)));
-        QTRY_COMPARE(view.toPlainText(), lines.join('\n'));
-        // The first burst finds the view at its end.
-        QCOMPARE(bar->value(), scrolledBack && burst > 0 ? 0 : bar->maximum());
-        if (scrolledBack)
-            bar->setValue(0);
+        auto* scroll = child<QScrollBar>(run.roomList(), "scrList");
+        scroll->setValue(scroll->maximum());
+        QCOMPARE(shownRows(run)[0]->text(), QString("\nloading No.3...\n"));
+        WALK(run, rowHeight, {3, 4}, {room(4), room(noRoom)});
+        for (quint32 result : {3, 9}) {
+            shownRows(run)[1]->click();
+            EXPECT_CLIENT_BYTES(run.server, frameBytes(EnterRoomRequest{4, ""}));
+            const qsizetype shown = boxes.seen.size();
+            run.server.send(frameBytes(EnterRoomReply{result}));
+            QTRY_VERIFY(run.window->isEnabled() && boxes.seen.size() > shown);
+        }
+        // A reason the form does not know leaves the reason out.
+        const QString refused = "入室できませんでした。";
+        QCOMPARE(boxes.seen.mid(1),
+                 QStringList({boxText(QMessageBox::Information, "チャットルームへ入室",
+                                      refused + "\nパスワードが違います。"),
+                              boxText(QMessageBox::Information, "チャットルームへ入室", refused)}));
     }
-    // A triple click selects one line with its break, wherever it lies in its block.
-    const int shown = scrolledBack ? 1 : int(lines.size()) - 2;
-    QTextCursor line(view.document()->find(lines[shown]));
-    const QPoint at = view.cursorRect(line).center();
-    QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, at);
-    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at);
-    QCOMPARE(view.textCursor().selection().toPlainText(), lines[shown] + '\n');
-}
+
+    // The form refuses what the server would and keeps the capacity within 2 to 100. This server
+    // makes rooms for the game only.
+    void createRoom()
+    {
+        LobbyWindow run;
+        VERIFY_STEP(run, loggedIn());
+        Modals boxes;
+        ChatRoomCreateDialog dialog(run.roomList(), run.window->lobby().rooms());
+        dialog.show();
+        auto* capacity = child<QSpinBox>(&dialog, "spinUser");
+        capacity->setValue(1);
+        QCOMPARE(capacity->value(), 2);
+        capacity->setValue(101);
+        child<QComboBox>(&dialog, "comboGame")->setCurrentIndex(1);
+        const auto submit = [&dialog](const QString& title, const QString& password) {
+            typeInto(&dialog, "lineTitle", title);
+            child<QCheckBox>(&dialog, "checkPass")->setChecked(!password.isEmpty());
+            typeInto(&dialog, "linePass", password);
+            press(&dialog, QDialogButtonBox::Ok);
+        };
+        submit("", "");
+        submit(kana(48), "");
+        submit("対戦", "123456789");
+        submit(kana(47), "12345678");
+        EXPECT_CLIENT_BYTES(run.server,
+                            frameBytes(CreateRoomRequest{kana(47), "12345678", 100, 0}));
+        run.server.send(frameBytes(ResultReply{noRoom}));
+        QTRY_VERIFY(!dialog.isVisible());
+        // Three warnings, then the server's refusal.
+        QCOMPARE(boxes.seen.mid(3),
+                 QStringList{boxText(QMessageBox::Information, "チャットルームの作成",
+                                     "新しいチャットルームを作れませんでした。")});
+    }
+
+    // A room from its entering to its leaving: every kind of event with its line in the log. The
+    // room is locked, and the room asks for the members' names in the order sent.
+    void chatRoom()
+    {
+        LobbyWindow run;
+        VERIFY_STEP(run, loggedIn(5));
+        WALK(run, rowHeight, {0, 4}, {room(4, 1), room(noRoom, 0, 1)});
+        Modals boxes([](QWidget* modal) {
+            if (qobject_cast<ChatRoomEnterPasswordDialog*>(modal)) {
+                typeInto(modal, "linePass", "秘密");
+                press(modal, QDialogButtonBox::Ok);
+            }
+        });
+        shownRows(run)[0]->click();
+        EXPECT_CLIENT_BYTES(run.server, frameBytes(EnterRoomRequest{4, "秘密"}));
+        run.server.send(enteredReply({taro, hanako}));
+        ChatRoomForm* form = run.serveRoom(4, room(noRoom), {{taro, "たろう"}, {hanako, "はなこ"}});
+        QVERIFY2(form, qPrintable(run.server.failure()));
+        QTRY_COMPARE(run.allRoomsLog(), QString("(4) *** 入室しました ***"));
+        // Undo takes back what the user typed, never the lines received.
+        QTest::keyClick(
+            child<QPlainTextEdit>(child<QSplitter>(run.window.get(), "splitterSub"), "textLog"),
+            Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(run.allRoomsLog(), QString("(4) *** 入室しました ***"));
+        // Chat lines are messages, not commands, cut to 128 characters; each waits for the server's
+        // echo, and an empty one is not sent.
+        auto* line = child<QLineEdit>(form, "lineSpeak");
+        for (const QString& typed : {QString("こんにちは"), QString(129, 'x'), QString()}) {
+            line->setText(typed);
+            QTest::keyClick(line, Qt::Key_Return);
+        }
+        EXPECT_CLIENT_BYTES(run.server, frameBytes(SpeakRequest{4, "こんにちは"}) +
+                                            frameBytes(SpeakRequest{4, QString(128, 'x')}));
+        EXPECT_NOTHING_MORE(run);
+        // Sends the events at once to an emptied log.
+        auto* log = child<QPlainTextEdit>(form, "textLog");
+        const auto play = [&](const QList<Event>& events) {
+            log->clear();
+            QByteArray frames;
+            for (const Event& event : events)
+                frames += roomEventFrame(4, event);
+            run.server.send(frames);
+        };
+        // Entering again renames in place; applicants count once each, in order, and stay while the
+        // game runs.
+        play({{EventSpeak, hanako, 0, "やあ"},
+              {EventSpeak, 99, 0, "誰"},
+              {EventApply, taro, hanako},
+              {EventEnter, jiro, 0, "じろう"},
+              {EventEnter, hanako, 0, "花子"},
+              {EventRecruitStart, hanako},
+              {EventApply, taro, hanako},
+              {EventApply, jiro, hanako},
+              {EventApply, taro, hanako},
+              {EventApplyCancel, taro, hanako},
+              {EventRecruitStart, hanako},
+              {EventGameStart, hanako, 0, "127.0.0.1"},
+              {EventGameLeave, taro, hanako}});
+        const QString hana = "*** 花子さん";
+        QTRY_COMPARE(
+            log->toPlainText().split('\n'),
+            QStringList({"[はなこ] やあ", "[Unknown] 誰",
+                         "*** はなこさんの募集にたろうさんが応募しました ***",
+                         "*** じろうさんが入室しました ***", "*** 花子さんが入室しました ***",
+                         hana + "が対戦相手を募集しはじめました ***",
+                         hana + "の募集にたろうさんが応募しました ***",
+                         hana + "の募集にじろうさんが応募しました ***",
+                         hana + "の募集にたろうさんが応募しました ***",
+                         hana + "の募集に応募していたたろうさんがキャンセルしました ***",
+                         hana + "が対戦相手を募集しはじめました ***",
+                         hana + "が主催しているゲームが開始しました ***",
+                         hana + "が主催しているゲームからたろうさんが抜けました ***"}));
+        QCOMPARE(members(form), (QStringList{"参加者 3/8", "たろう", "花子", "じろう"}));
+        QCOMPARE(form->findRecruitment(hanako).applicants, QList<uint>{jiro});
+        play({{EventLeave, jiro},
+              {EventGameEnd, hanako},
+              {EventLeave, 99},
+              {EventRecruitStart, hanako},
+              {EventRecruitCancel, hanako},
+              {EventLeave, hanako}});
+        QTRY_COMPARE(log->toPlainText().split('\n'),
+                     QStringList({"*** じろうさんが退室しました ***",
+                                  hana + "が主催していたゲームが終了しました ***",
+                                  hana + "が対戦相手を募集しはじめました ***",
+                                  hana + "が対戦相手の募集をキャンセルしました ***",
+                                  hana + "が退室しました ***"}));
+        QCOMPARE(members(form), (QStringList{"参加者 1/8", "たろう"}));
+        QVERIFY(!form->isRecruitmentMember(hanako, hanako));
+        for (quint32 result : {1, 0}) {
+            child<QPushButton>(form, "pushButtonLeave")->click();
+            EXPECT_CLIENT_BYTES(run.server, frameBytes(LeaveRoomRequest{4}));
+            run.server.send(frameBytes(ResultReply{result}));
+            QTRY_VERIFY(run.window->isEnabled() && boxes.seen.size() == 2);
+        }
+        QTRY_VERIFY(!run.room(4));
+        QCOMPARE(boxes.seen[1], boxText(QMessageBox::Information, "チャットルームから退室",
+                                        "退室できませんでした。"));
+    }
+
+    void batchedLog_data()
+    {
+        QTest::addColumn<QList<int>>("bursts");
+        QTest::addColumn<bool>("scrolledBack");
+        const int block = BatchedLog::linesPerBlock;
+        QTest::newRow("one by one past a block") << QList<int>(block + 2, 1) << false;
+        QTest::newRow("bursts across blocks")
+            << QList<int>{3, 2 * block + 1, block - 3, 5} << false;
+        QTest::newRow("scrolled back") << QList<int>{block, 1, block + 1} << true;
+    }
+
+    // Lines keep their text and breaks whatever block they share, a view at its end follows them
+    // while one the user scrolled back stays where it is, and each line selects as one.
+    void batchedLog()
+    {
+        QFETCH(QList<int>, bursts);
+        QFETCH(bool, scrolledBack);
+        QPlainTextEdit view;
+        view.resize(300, 100);
+        view.show();
+        auto* log = new BatchedLog(&view);
+        QScrollBar* bar = view.verticalScrollBar();
+        QStringList lines;
+        for (int burst = 0; burst < bursts.size(); ++burst) {
+            for (int i = 0; i < bursts[burst]; ++i)
+                log->append(lines.emplaceBack(QString("line %1 ").arg(lines.size()).repeated(2)));
+            QTRY_COMPARE(view.toPlainText(), lines.join('\n'));
+            // The first burst finds the view at its end.
+            QCOMPARE(bar->value(), scrolledBack && burst > 0 ? 0 : bar->maximum());
+            if (scrolledBack)
+                bar->setValue(0);
+        }
+        // A triple click selects one line with its break, wherever it lies in its block.
+        const int shown = scrolledBack ? 1 : int(lines.size()) - 2;
+        QTextCursor line(view.document()->find(lines[shown]));
+        const QPoint at = view.cursorRect(line).center();
+        QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(view.textCursor().selection().toPlainText(), lines[shown] + '\n');
+    }
+};
 
 QTEST_MAIN(RoomsTest)
 #include "tst_rooms.moc"

@@ -1,16 +1,26 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The room-event router's rules without windows: scripted events go in, and what the rooms and
-// the match windows were told comes out as one list of effects.
+// The lobby core without windows. The room-event router's rules: scripted events go in, and what
+// the rooms and the match windows were told comes out as one list of effects. The core's commands:
+// when a request goes out, how its reply is read and what the core reports of it. The account
+// requests, the walk and the entry are checked through their windows (tst_settingsdialogs,
+// tst_rooms), which show all the core does with them.
 
 #include "support/childscenario.h"
+#include "support/connectedlobby.h"
 #include "support/dialogtesting.h"
 #include "support/modalanswer.h"
 
 #include "app/globals.h"
+#include "lobby/lobbycore.h"
 #include "lobby/lobbyroom.h"
 #include "lobby/recruitment.h"
 #include "lobby/roomeventrouter.h"
 #include "lobbywire.h"
+
+#include <QAction>
+#include <QMetaEnum>
+
+#include <memory>
 
 namespace
 {
@@ -269,9 +279,68 @@ int runRouterScenario(const QString& name)
             routing.run(c.steps);
     return 99;
 }
+
+using M = MatchCommands;
+using R = RoomCommands;
+
+// The core past the hello, and what it reported.
+struct CoreLobby : ConnectedCore {
+    LobbyCore& core = client;
+    QStringList reported;
+    // A command's asker.
+    std::unique_ptr<QAction> asker = std::make_unique<QAction>();
+
+    bool open()
+    {
+        const auto idle = [this](bool on) { reported << (on ? "idle" : "busy"); };
+        QObject::connect(&core.matches(), &M::commandState, &core, idle);
+        QObject::connect(&core.rooms(), &R::commandState, &core, idle);
+        QObject::connect(&core.matches(), &M::replied, &core,
+                         [this](QObject* asker, M::Command command, uint roomId, quint32 result) {
+                             reported
+                                 << QString("%1 %2 %3 %4")
+                                        .arg(asker ? "asker" : "nobody",
+                                             QMetaEnum::fromType<M::Command>().valueToKey(command))
+                                        .arg(roomId)
+                                        .arg(result);
+                         });
+        QObject::connect(&core.rooms(), &R::leaveReplied, &core,
+                         [this](uint roomId, quint32 result) {
+                             reported << QString("left %1: %2").arg(roomId).arg(result);
+                         });
+        return Connected::open();
+    }
+};
+
+// Each command is asked while the own name's lookup is out, so it waits for the connection; its
+// asker may go meanwhile, or while the command is out.
+enum Asked { Waiting, GoneWhileWaiting, GoneWhileOut };
+
+// A match command, or the leave for -1.
+struct CommandCase {
+    const char* name;
+    Asked asked;
+    int command;
+    QByteArray sent = {};
+    QByteArray reply = {};
+    // What the core reported, one signal after another.
+    QString reported = {};
+};
+
+const CommandCase commandCases[] = {
+    {"recruit refused", Waiting, M::Recruit, frameBytes(RecruitMatchRequest{room}),
+     frameBytes(ResultReply{1}), "busy; asker Recruit 4 1; idle"},
+    // The router deleted the dialog on an event that overtook the reply: the reply is still read.
+    {"match asker gone while out", GoneWhileOut, M::Apply,
+     frameBytes(ApplyMatchRequest{room, hanako}), frameBytes(ResultReply{0}),
+     "busy; nobody Apply 4 0; idle"},
+    {"match asker gone before the connection was free", GoneWhileWaiting, M::CancelApply},
+    {"leave refused", Waiting, -1, frameBytes(LeaveRoomRequest{room}), frameBytes(ResultReply{1}),
+     "busy; left 4: 1; idle"},
+};
 } // namespace
 
-class RoomEventRouterTest : public QObject
+class LobbyCoreTest : public QObject
 {
     Q_OBJECT
 
@@ -311,7 +380,46 @@ class RoomEventRouterTest : public QObject
         QTRY_COMPARE(effects.size(), expected.size());
         QCOMPARE(effects, expected);
     }
+
+    void commands_data()
+    {
+        QTest::addColumn<int>("index");
+        for (int i = 0; i < int(std::size(commandCases)); ++i)
+            QTest::newRow(commandCases[i].name) << i;
+    }
+
+    void commands()
+    {
+        QFETCH(int, index);
+        const CommandCase& c = commandCases[index];
+        // A request sent while another is out is fatal: its box must end the run, not stall it.
+        auto answers = answerEveryModalWindow();
+        CoreLobby lobby;
+        VERIFY_STEP(lobby, open());
+        lobby.core.requestOwnName();
+        if (c.command < 0)
+            lobby.core.rooms().leaveRoom(lobby.asker.get(), room);
+        else
+            lobby.core.matches().send(lobby.asker.get(), M::Command(c.command), room, hanako);
+        EXPECT_CLIENT_BYTES(lobby.server, getNameRequest(ownUserId));
+        EXPECT_NOTHING_MORE(lobby);
+        if (c.asked == GoneWhileWaiting)
+            lobby.asker.reset();
+        QSignalSpy named(&lobby.core, &LobbyCore::named);
+        lobby.server.send(nameReply(0, "たろう"));
+        // What waited on the connection runs in the turn after the lookup's end.
+        QVERIFY(named.wait());
+        QCoreApplication::processEvents();
+        if (!c.sent.isEmpty())
+            EXPECT_CLIENT_BYTES(lobby.server, c.sent);
+        if (c.asked == GoneWhileOut)
+            lobby.asker.reset();
+        lobby.server.sendSplit(c.reply);
+        QTRY_COMPARE(lobby.reported.join("; "), c.reported);
+        QVERIFY(!lobby.core.socket()->isCommandOpen());
+        EXPECT_NOTHING_MORE(lobby);
+    }
 };
 
-TILEPARLOR_TEST_MAIN_WITH_SCENARIOS(RoomEventRouterTest, runRouterScenario)
-#include "tst_roomeventrouter.moc"
+TILEPARLOR_TEST_MAIN_WITH_SCENARIOS(LobbyCoreTest, runRouterScenario)
+#include "tst_lobbycore.moc"
