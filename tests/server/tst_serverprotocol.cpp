@@ -300,10 +300,22 @@ class ServerProtocolTest : public QObject
         QVERIFY2(answer.contains(answered.toUtf8()), answer.constData());
     }
 
-    // A kick ends the connection named. Bans are stored and the login checks them, by account
-    // from anywhere and by address range.
-    void operatorKicksAndBans()
+    // Failed logins lock bob (one a minute is allowed) until the operator lifts the lock of the
+    // running server; whom a lock spares, such as bob at the address of his logins, is the
+    // guard's (tst_serverlogins). A kick ends the connection named. Bans are stored and the login
+    // checks them, by account from anywhere and by address range.
+    void operatorLiftsLocksKicksAndBans()
     {
+        RawClient guesser, later;
+        const QByteArray refused = authenticateReply(1, 0, 1, ""); // idle is in the lobby
+        QVERIFY(guesser.open(lobby.port(), true, network(5)));
+        PLAY({&guesser, authenticateRequest("bob", "wrong"), refused},
+             {&guesser, authenticateRequest("bob", "wrong"), refused},
+             {&guesser, authenticateRequest("bob", "secret"), refused});
+        EXPECT_LOG(lobby, "refused: login: account locked after failed logins: bob");
+        QVERIFY(lobby.command({"unlock-account", "bob"}));
+        EXPECT_LOG(lobby, "account bob: failed logins forgotten and lock lifted");
+        QVERIFY(later.login(lobby.port(), names[bob], bob, network(5)));
         LOGIN(victim, carol);
         LOGIN(online, bob);
         QVERIFY(lobby.command({"control", "kick", "Carol", "spam"}));
@@ -463,23 +475,6 @@ class ServerProtocolTest : public QObject
         PLAY({&refused, authenticateRequest("alice", "secret"), authenticateReply(1, 0, 0, "")});
         QVERIFY(tight.command({"control", "unban", "account", "alice"}));
         QVERIFY(admitted.login(tight.port(), names[alice], alice));
-    }
-
-    // Failed logins lock bob (one a minute is allowed) until the operator lifts the lock of the
-    // running server. Whom a lock spares, such as bob at the address of his logins, is the
-    // guard's (tst_serverlogins).
-    void lockedAccountAndItsOperator()
-    {
-        RawClient guesser, later;
-        const QByteArray refused = authenticateReply(1, 0, 1, ""); // idle is in the lobby
-        QVERIFY(guesser.open(lobby.port(), true, network(5)));
-        PLAY({&guesser, authenticateRequest("bob", "wrong"), refused},
-             {&guesser, authenticateRequest("bob", "wrong"), refused},
-             {&guesser, authenticateRequest("bob", "secret"), refused});
-        EXPECT_LOG(lobby, "refused: login: account locked after failed logins: bob");
-        QVERIFY(lobby.command({"unlock-account", "bob"}));
-        EXPECT_LOG(lobby, "account bob: failed logins forgotten and lock lifted");
-        QVERIFY(later.login(lobby.port(), names[bob], bob, network(5)));
     }
 
     // IPv4 by the prefix given, IPv4-mapped as IPv4, IPv6 by /64 whatever the prefix.
