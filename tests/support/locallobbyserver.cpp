@@ -7,15 +7,19 @@
 #include <QRegularExpression>
 
 #include <csignal>
+#include <memory>
 #include <sys/prctl.h>
 
-namespace
-{
 // Account creations running at once: each one spends its time hashing the password.
-constexpr int creationBatch = 4;
-constexpr int creationTimeoutMs = 60000;
+static constexpr int creationBatch = 4;
+static constexpr int creationTimeoutMs = 60000;
 
-} // namespace
+// A subcommand that ended in time and succeeded.
+static bool succeeded(QProcess& process)
+{
+    return process.waitForFinished(creationTimeoutMs) &&
+           process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
 
 void endWithThisProcess(QProcess& process)
 {
@@ -50,10 +54,8 @@ bool LocalLobbyServer::createAccounts(const QVector<LobbyAccount>& accounts, QSt
     // race for.
     for (qsizetype first = 0, size = 1; first < accounts.size();
          first += size, size = creationBatch) {
-        QVector<QProcess*> batch;
-        for (qsizetype i = first; i < qMin(first + size, accounts.size()); ++i) {
-            auto* creation = new QProcess;
-            const LobbyAccount& account = accounts[i];
+        std::vector<std::unique_ptr<QProcess>> batch;
+        for (const LobbyAccount& account : accounts.mid(first, size)) {
             QStringList arguments =
                 commonArguments() +
                 QStringList{"create-account", account.name, account.password, account.handle};
@@ -61,17 +63,12 @@ bool LocalLobbyServer::createAccounts(const QVector<LobbyAccount>& accounts, QSt
                 arguments << "--mail" << account.mail;
             if (account.admin)
                 arguments << "--admin";
-            creation->start(program, arguments);
-            batch.append(creation);
+            batch.push_back(std::make_unique<QProcess>());
+            batch.back()->start(program, arguments);
         }
-        for (QProcess* creation : batch) {
-            const bool done = creation->waitForFinished(creationTimeoutMs) &&
-                              creation->exitStatus() == QProcess::NormalExit &&
-                              creation->exitCode() == 0;
-            if (!done && error.isEmpty())
+        for (const auto& creation : batch)
+            if (!succeeded(*creation) && error.isEmpty())
                 error = "create-account: " + QString::fromUtf8(creation->readAllStandardError());
-        }
-        qDeleteAll(batch);
         if (!error.isEmpty())
             return false;
     }
@@ -81,11 +78,11 @@ bool LocalLobbyServer::createAccounts(const QVector<LobbyAccount>& accounts, QSt
 bool LocalLobbyServer::command(const QStringList& arguments, QByteArray* output)
 {
     QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, commonArguments() + arguments);
-    const bool done = process.waitForFinished(creationTimeoutMs) &&
-                      process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    const bool done = succeeded(process);
     if (output)
-        *output = process.readAllStandardOutput();
+        *output = process.readAll();
     return done;
 }
 

@@ -33,7 +33,7 @@ class LocalLobbyServer
     // Creates the accounts with the server's own subcommand, a few processes at a time.
     bool createAccounts(const QVector<LobbyAccount>& accounts, QString& error);
     // Runs one of the server's subcommands on this data folder; true when it succeeded. What
-    // it printed goes to output, when given.
+    // it printed, on either stream, goes to output, when given.
     bool command(const QStringList& arguments, QByteArray* output = nullptr);
     // Starts the server on port 0 and waits until it says where it listens.
     bool start(QString& error, int timeoutMs = 30000);
