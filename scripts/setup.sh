@@ -13,6 +13,7 @@ packages=(
   libqt6sql6-sqlite libqt6sql6-psql postgresql-15 postgresql-common systemd
   clang libclang-rt-14-dev xvfb xauth xdotool imagemagick wine64
   debhelper lintian go-md2man strace
+  desktop-file-utils appstream
 )
 
 missing=()

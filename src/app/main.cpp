@@ -7,6 +7,9 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    // Ties the windows to the installed menu entry and its icon: Wayland matches by this name,
+    // X11 desktops by the window class (the entry's StartupWMClass).
+    QGuiApplication::setDesktopFileName("org.tileparlor.TileParlor");
     prepareClientProcess();
 
     MainWindow window;

@@ -5,6 +5,7 @@
 
 #include "accounts/accountselectdialog.h"
 #include "app/globals.h"
+#include "app/paths.h"
 #include "mainwindow/admindialog.h"
 #include "mainwindow/gameversioncheck.h"
 #include "mainwindow/updatedialog.h"
@@ -19,7 +20,6 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <QSettings>
 #include <QSoundEffect>
@@ -30,14 +30,16 @@ static const char* const upnpTool = "UPnPCJ.exe";
 static const int upnpPollMs = 100;
 static const quint32 upnpReleaseMs = 1000;
 
-// The bell lies in the working directory of an installed client; a development run finds the
-// copy the build puts beside the executable.
+static QString upnpToolPath()
+{
+    return shippedFile(upnpTool, Shipped::Helper, QCoreApplication::applicationDirPath());
+}
+
+// A missing bell stays silent.
 static QUrl bellLocation()
 {
-    const QString name = "bell.wav";
-    if (QFileInfo::exists(name))
-        return QUrl::fromLocalFile(QFileInfo(name).absoluteFilePath());
-    return QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/" + name);
+    return QUrl::fromLocalFile(
+        shippedFile("bell.wav", Shipped::Data, QCoreApplication::applicationDirPath()));
 }
 
 MainWindow::MainWindow(QWidget* parent)
@@ -84,8 +86,8 @@ MainWindow::MainWindow(QWidget* parent)
 // The game's engines need TCP 14141 forwarded on the router before anyone can join a match.
 void MainWindow::startPortMapping()
 {
-    upnpProcess = startProcessIn(QCoreApplication::applicationDirPath(), upnpTool,
-                                 "UPnPCJ.exe /open 14141 TCP");
+    const QString tool = upnpToolPath();
+    upnpProcess = tool.isEmpty() ? nullptr : startProcess(tool, "UPnPCJ.exe /open 14141 TCP");
     if (!upnpProcess) {
         emit started();
         return;
@@ -277,8 +279,7 @@ void MainWindow::doSocketClosed(ProtocolSocket::CloseReason cr)
 {
     // The program ends right below; the closing tool finishes on its own.
     if (portMapRequested)
-        startProcessIn(QCoreApplication::applicationDirPath(), upnpTool,
-                       "UPnPCJ.exe /close 14141 TCP");
+        startProcess(upnpToolPath(), "UPnPCJ.exe /close 14141 TCP");
     switch (cr) {
     case ProtocolSocket::NormalClose:
         exitProcess(0);

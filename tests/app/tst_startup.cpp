@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/gameinfo.h"
 #include "app/globals.h"
+#include "app/paths.h"
 #include "app/startup.h"
 #include "support/childscenario.h"
 #include "support/dialogtesting.h"
@@ -9,6 +10,7 @@
 
 #include <QFile>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTextCodec>
 #include <QTimer>
 #include <QtTest>
@@ -55,6 +57,35 @@ class StartupTest : public QObject
         openSettingsStores();
         QVERIFY(privateFile());
         QCOMPARE(userSettings->value("account/password", "").toString(), QString("secret"));
+    }
+
+    // Files laid out under a scratch prefix; the executable sits in its bin folder.
+    void shippedFileLookup_data()
+    {
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<Shipped>("kind");
+        QTest::addColumn<QString>("found");
+        const QStringList installed{"libexec/tileparlor/f", "share/tileparlor/f"};
+        QTest::newRow("beside wins")
+            << installed + QStringList{"bin/f"} << Shipped::Helper << "bin/f";
+        QTest::newRow("helper installed") << installed << Shipped::Helper << "libexec/tileparlor/f";
+        QTest::newRow("data installed") << installed << Shipped::Data << "share/tileparlor/f";
+        QTest::newRow("nowhere") << QStringList{"share/tileparlor/f"} << Shipped::Helper << "";
+    }
+
+    void shippedFileLookup()
+    {
+        QFETCH(QStringList, present);
+        QFETCH(Shipped, kind);
+        QFETCH(QString, found);
+        QTemporaryDir prefix;
+        for (const QString& file : present) {
+            QVERIFY(QDir(prefix.path()).mkpath(QFileInfo(file).path()));
+            QVERIFY(QFile(prefix.filePath(file)).open(QIODevice::WriteOnly));
+        }
+        QVERIFY(QDir(prefix.path()).mkpath("bin"));
+        QCOMPARE(shippedFile("f", kind, prefix.filePath("bin")),
+                 found.isEmpty() ? found : prefix.filePath(found));
     }
 
     void fatal_data()

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""Draws the client's own artwork and bell sound: data/images/*.png and data/bell.wav.
+"""Draws the client's own artwork and bell sound: data/images/*.png, data/bell.wav and the
+application icon in data/icons/hicolor/<size>/apps/tileparlor.png.
 
 Run from the repository root: python3 tools/artwork/make_artwork.py
 Everything is computed from simple shapes and gradients; no outside material is used.
@@ -62,6 +63,53 @@ def guide(x, y):
     return bytes((0, 0, 0, 0))
 
 
+def rounded_box(u, v, x0, y0, x1, y1, r):
+    # Inside a rectangle with rounded corners, in the icon's unit square.
+    dx = max(x0 + r - u, 0, u - (x1 - r))
+    dy = max(y0 + r - v, 0, v - (y1 - r))
+    return x0 <= u <= x1 and y0 <= v <= y1 and dx * dx + dy * dy <= r * r
+
+
+def icon_colour(u, v):
+    # A white tile with a red circle and a blue bar, standing on a green felt square; the tile's
+    # shadow falls to the lower right.
+    if rounded_box(u, v, 0.27, 0.13, 0.75, 0.87, 0.07):
+        if (u - 0.51) ** 2 + (v - 0.38) ** 2 <= 0.13 ** 2:
+            inner = (u - 0.51) ** 2 + (v - 0.38) ** 2 <= 0.07 ** 2
+            return (250, 246, 236, 255) if inner else (205, 40, 50, 255)
+        if rounded_box(u, v, 0.37, 0.62, 0.65, 0.72, 0.03):
+            return (40, 80, 170, 255)
+        return (250, 246, 236, 255)
+    if rounded_box(u, v, 0.30, 0.16, 0.79, 0.91, 0.07):
+        return (10, 50, 30, 255)
+    if rounded_box(u, v, 0.04, 0.04, 0.96, 0.96, 0.18):
+        shade = int(40 * v)
+        return (30, 125 - shade, 75 - shade // 2, 255)
+    return (0, 0, 0, 0)
+
+
+def icon(size):
+    # Four by four samples a pixel, so that the small sizes keep smooth edges.
+    n = 4
+
+    def pixel(x, y):
+        total = [0, 0, 0, 0]
+        for i in range(n):
+            for j in range(n):
+                c = icon_colour((x + (i + 0.5) / n) / size, (y + (j + 0.5) / n) / size)
+                for k in range(3):
+                    total[k] += c[k] * c[3]
+                total[3] += c[3]
+        if total[3] == 0:
+            return bytes((0, 0, 0, 0))
+        return bytes([round(total[k] / total[3]) for k in range(3)] + [round(total[3] / n / n)])
+
+    return pixel
+
+
+ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
+
+
 def bell(path):
     rate, seconds = 22050, 0.35
     frames = bytearray()
@@ -81,3 +129,7 @@ if __name__ == "__main__":
     write_png(os.path.join(ROOT, "images", "back0.png"), 64, 88, tile)
     write_png(os.path.join(ROOT, "images", "guide0.png"), 144, 240, guide)
     bell(os.path.join(ROOT, "bell.wav"))
+    for size in ICON_SIZES:
+        folder = os.path.join(ROOT, "icons", "hicolor", "%dx%d" % (size, size), "apps")
+        os.makedirs(folder, exist_ok=True)
+        write_png(os.path.join(folder, "tileparlor.png"), size, size, icon(size))
