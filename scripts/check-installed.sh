@@ -47,7 +47,9 @@ XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg QT_QPA_PLATFORM=offscreen
   UPNPCJ_GATEWAY_URL=http://127.0.0.1:$(<"$work/port")/installed-client.xml \
   tileparlor >"$work/client.log" 2>&1 &
 client_pid=$!
-wait_until 20 grep -q "port mapping done" "$work/client.log" &&
-  grep -q installed-client.xml "$work/asked" 2>/dev/null ||
-  { cat "$work/client.log" >&2; fail "the installed client did not run its helper"; }
+if ! wait_until 20 grep -q "port mapping done" "$work/client.log" ||
+  ! grep -q installed-client.xml "$work/asked" 2>/dev/null; then
+  cat "$work/client.log" >&2
+  fail "the installed client did not run its helper"
+fi
 echo "check-installed: server, unit, manual pages, client's helper and bell all in place"
