@@ -13,6 +13,8 @@
 
 #include <QCloseEvent>
 #include <QSignalMapper>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTimer>
 
 namespace
@@ -31,12 +33,34 @@ QString rowText(const RoomEntry& entry, bool open)
            (entry.locked() ? "Locked]\n" : "Open]\n") + entry.title + "\n" +
            (entry.gameId == chatOnlyGameId ? QString("チャット専用部屋") : gameTitle(entry.gameId));
 }
+// The list counts its rows in the form's row height, so the text adapts to the row: the largest
+// size at which three lines show whole inside the button's frame. With a Japanese font beside a
+// Latin one (IPA Gothic and DejaVu Sans on Debian), the desktop's default size leaves the first
+// and last lines cut.
+QFont rowFont(const QPushButton& row)
+{
+    QStyleOptionButton option;
+    option.initFrom(&row);
+    const QRect room = row.style()->subElementRect(QStyle::SE_PushButtonContents, &option, &row);
+    QFont font = row.font();
+    for (int size = QFontInfo(font).pixelSize(); size > 6; --size) {
+        font.setPixelSize(size);
+        // Centred as the button centres it: half-pixel offsets count.
+        const QRect text = QFontMetrics(font).boundingRect(room, Qt::AlignCenter | Qt::TextDontClip,
+                                                           "Ag部屋\nAg部屋\nAg部屋");
+        if (room.contains(text))
+            break;
+    }
+    return font;
+}
 } // namespace
 
 ChatRoomListForm::ChatRoomListForm(LobbyCore& core, QWidget* parent)
     : QWidget(parent), ui(new Ui::ChatRoomListForm), core(core), refreshTimer(new QTimer(this))
 {
     ui->setupUi(this);
+    // Set on each button: a button's font from the platform wins over the list area's.
+    ui->btnListBase->setFont(rowFont(*ui->btnListBase));
     setUserName(core.ownName());
     connect(&core, &LobbyCore::ownNameChanged, this, &ChatRoomListForm::setUserName);
     setConnectionCount(core.connectionCount());
@@ -135,8 +159,10 @@ void ChatRoomListForm::rebuildRows(uint wanted)
 {
     while (uint(rowButtons.size()) > wanted)
         delete rowButtons.takeLast();
-    while (uint(rowButtons.size()) < wanted)
+    while (uint(rowButtons.size()) < wanted) {
         rowButtons.append(new QPushButton(loadingText, ui->widgetList));
+        rowButtons.last()->setFont(ui->btnListBase->font());
+    }
     extraRowCount = wanted;
 
     delete mapper;
@@ -204,6 +230,11 @@ void ChatRoomListForm::finishWalk()
 
     core.rooms().endWalk();
     armRefresh();
+    if (entryCount > 0 && !roomsListed) {
+        roomsListed = true;
+        // Scripts wait for it before they picture the list.
+        qInfo("[ChatRoomListForm] first rooms listed");
+    }
     if (entryCount == 0) {
         topRoom = 0;
         countdown = 1;

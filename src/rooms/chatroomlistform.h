@@ -77,6 +77,7 @@ class ChatRoomListForm : public QWidget
     uint requestRoom = 0;
     QSignalMapper* mapper = nullptr;
     bool busy = false;
+    bool roomsListed = false;
     // One single-shot tick at a time; a walk in flight arms the next one when it ends.
     QTimer* refreshTimer;
 };

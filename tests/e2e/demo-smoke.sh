@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# The real client as the demo starts it, on a virtual X display: it reaches the room list, a
-# screenshot of it is kept, and File → 終了 ends client, server and bots with exit code 0,
-# leaving no process behind.
+# The real client as the demo starts it, on a virtual X display: it reaches the room list and
+# lists the bots' rooms, a screenshot of its window is kept, and File → 終了 ends client, server
+# and bots with exit code 0, leaving no process behind.
 #
 #   tests/e2e/demo-smoke.sh BUILD_DIR
 #
@@ -48,7 +48,9 @@ shown || fail "the client did not reach the room list"
 
 window=$(timeout 10 xdotool search --sync --onlyvisible --name '^tileParlor$' | head -1)
 [ -n "$window" ] || fail "no tileParlor window"
-import -window root "$artifacts/demo-room-list.png"
+# The picture shows the bots' rooms (data/screenshots/room-list.png is one).
+wait_until 30 grep -q "first rooms listed" "$work/demo.err" || fail "the room list stayed empty"
+import -window "$window" "$artifacts/demo-room-list.png"
 
 # File (Alt+F), then 終了 (X) once the menu is up.
 windows() { xdotool search --onlyvisible --class tileparlor | wc -l; }

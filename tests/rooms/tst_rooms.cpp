@@ -16,6 +16,7 @@
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QStyleOptionButton>
 #include <QTextDocumentFragment>
 
 namespace
@@ -132,8 +133,15 @@ void RoomsTest::walk()
     WALK(run, height, asked, answers);
     EXPECT_NOTHING_MORE(run);
     QStringList texts;
-    for (QPushButton* row : shownRows(run))
+    for (QPushButton* row : shownRows(run)) {
         texts << (row->isEnabled() ? "" : "(disabled) ") + row->text();
+        // All three lines inside the button's frame.
+        QStyleOptionButton option;
+        option.initFrom(row);
+        const auto frame =
+            row->style()->subElementRect(QStyle::SE_PushButtonContents, &option, row);
+        QVERIFY(row->fontMetrics().lineSpacing() * 3 <= frame.height());
+    }
     QCOMPARE(texts, rows);
 }
 
