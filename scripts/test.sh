@@ -32,7 +32,8 @@ done
 ./scripts/package.sh
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+# --reinstall: a machine that ran this before holds the same version, which apt would keep.
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install --reinstall -y -qq --no-install-recommends \
   ./build-deb/tileparlor_*.deb ./build-deb/tileparlor-server_*.deb ./build-deb/tileparlor-bot_*.deb \
   >/dev/null
 ./scripts/check-installed.sh
