@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Installs the Debian packages the client, its tests and its tools need.
+# Installs the Debian packages the client, its tests, its tools and its packaging need.
 # Idempotent and quiet when everything is already there.
 set -euo pipefail
 
@@ -12,6 +12,7 @@ packages=(
   qt6-httpserver-dev qt6-websockets-dev prometheus
   libqt6sql6-sqlite libqt6sql6-psql postgresql-15 postgresql-common systemd
   clang libclang-rt-14-dev xvfb xauth xdotool imagemagick wine64
+  debhelper lintian go-md2man strace
   desktop-file-utils appstream
 )
 

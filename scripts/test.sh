@@ -3,7 +3,8 @@
 # Installs what is missing, builds, and runs the whole test suite offscreen: once in a normal
 # build, once under AddressSanitizer and UndefinedBehaviorSanitizer (the end-to-end
 # runs, which start many processes and wait on them, only in the first). Then runs the Windows
-# process layer under wine and each fuzz target for a minute.
+# process layer under wine and each fuzz target for a minute, and builds, installs and checks
+# the Debian packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -26,3 +27,13 @@ run_suite build-asan "e2e" -DTILEPARLOR_SANITIZE=ON
 for target in fuzz_server fuzz_client; do
   ./scripts/fuzz.sh "$target" 60
 done
+
+# The Debian packages: built, checked by lintian, installed here, and checked installed.
+./scripts/package.sh
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+# --reinstall: a machine that ran this before holds the same version, which apt would keep.
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install --reinstall -y -qq --no-install-recommends \
+  ./build-deb/tileparlor_*.deb ./build-deb/tileparlor-server_*.deb ./build-deb/tileparlor-bot_*.deb \
+  >/dev/null
+./scripts/check-installed.sh
