@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Manual pages written in Markdown beside the program they describe, turned into roff by
 # go-md2man (Debian: go-md2man). AUTO builds them when the converter is there, so a developer
 # without it still builds everything else; the package build asks for ON.

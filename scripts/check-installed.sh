@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks the installed packages (scripts/package.sh, then apt-get install ./build-deb/*.deb):
 # the server answers --help, its unit passes systemd-analyze verify, every manual page is found,
 # and the installed client runs its port-mapping helper from libexec and has its bell in share.

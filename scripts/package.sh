@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian packages tileparlor, tileparlor-server and tileparlor-bot from the working
 # tree (git-tracked files, as they are now) and checks them with lintian, which must report no
 # error and no warning beyond those overridden in debian/*.lintian-overrides.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The long options a program's --help lists and those its manual page's source describes (in
 # bold) must be the same: an option added, renamed or dropped on one side only fails here.
 #
