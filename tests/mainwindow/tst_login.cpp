@@ -75,30 +75,57 @@ class LoginTest : public QObject
         QCOMPARE(modals.seen, seen);
     }
 
-    // Closing the window does nothing during the login. A missing handle name is asked for, then
-    // an older game is noticed, then the list shows with the administrator tool beside it. A
-    // connection count that comes before the list is kept for it; unknown notifications are
-    // skipped. Once running, the menu's exit sends Quit once.
+    // Closing the window does nothing during the login. The account dialog comes back until an
+    // account is stored, and after a refused login. A missing handle name is asked for, then an
+    // older game is noticed, then the list shows with the administrator tool beside it (the exact
+    // "true" only: the scenarios use "True"). A connection count that comes before the list is
+    // kept for it; unknown notifications are skipped. While the settings window is open the room
+    // list must not walk: the walk's command would disable the main window and grey the settings
+    // window out with it. Once running, the menu's exit sends Quit once.
     void loginWalkFromHelloToQuit()
     {
-        LobbyWindow run;
+        LobbyWindow run("");
         QVERIFY(!run.window->close());
         userSettings->setValue("admin", "true");
         machineSettings->setValue("SeikanEmbu", run.env.path(""));
         QFile version(run.env.path("ver."));
         QVERIFY(version.open(QIODevice::WriteOnly) &&
                 version.write(QByteArray::fromHex("00000101")) && version.flush());
-        Modals modals([](QWidget* modal) {
-            if (qobject_cast<SetNameDialog*>(modal)) {
+        const QStringList accounts = {"", "", "player3", "player2"};
+        int runs = 0;
+        bool stayedEnabled = false;
+        // A failed expect leaves the settings dialog disabled, and failure() tells why.
+        Modals modals([&](QWidget* modal) {
+            if (auto* dialog = qobject_cast<AccountSelectDialog*>(modal)) {
+                const QString id = accounts.value(runs++);
+                if (!id.isEmpty()) {
+                    userSettings->setValue("account/id", id);
+                    userSettings->setValue("account/password", "secret");
+                }
+                dialog->done(id.isEmpty() ? QDialog::Rejected : QDialog::Accepted);
+            } else if (qobject_cast<SetNameDialog*>(modal)) {
                 typeInto(modal, "lineEdit", "じろう");
                 press(modal, QDialogButtonBox::Ok);
+            } else if (auto* settings = qobject_cast<UserSettingDialog*>(modal)) {
+                run.server.expect(getNameRequest(9));
+                run.server.send(nameReply(0, "じろう"));
+                run.server.expect(frameBytes(GetMailRequest{}));
+                run.server.send(frameBytes(MailReply{"jiro@example.org"}));
+                if (QTest::qWaitFor([settings] { return settings->isEnabled(); }, 5000)) {
+                    run.tick();
+                    stayedEnabled = run.server.nothingMoreFrom(run.window.get()) &&
+                                    settings->isEnabled() && run.window->isEnabled();
+                }
+                settings->accept();
             }
         });
         QVERIFY(run.helloPassed());
-        EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player1", "pass word"));
+        // Nothing is sent with the incomplete account: the first request carries the stored one.
+        EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player3", "secret"));
+        run.server.send(authenticateReply(3, 0, 0, ""));
+        EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player2", "secret"));
         run.server.send(authenticateReply(0, 9, 12, "本日のお知らせ"));
         EXPECT_CLIENT_BYTES(run.server, getNameRequest(9));
-        // The count comes before the room list exists, and is kept for it.
         run.server.send(nameReply(0, "") + frameBytes(ConnectionCountNotification{33}));
         EXPECT_CLIENT_BYTES(run.server, frameBytes(SetNameRequest{"じろう"}) + getNameRequest(9));
         run.server.send(nameReply(0, "じろう"));
@@ -109,78 +136,30 @@ class LoginTest : public QObject
                         frameBytes(SystemMessageNotification{"メンテナンス"}));
         QTRY_COMPARE(textOf(run.window.get(), "lineSysMessage"), QString("メンテナンス"));
         VERIFY_STEP(run, listShown(3));
-        QCOMPARE(modals.seen, QStringList({"SetNameDialog \"ハンドル名の変更\"",
-                                           "UpdateDialog \"新しいソフトウェアを発見\""}));
         QCOMPARE(textOf(run.roomList(), "lineName"), QString("じろう"));
         QCOMPARE(textOf(run.roomList(), "lineConnection"), QString("33"));
         const auto* tool = run.window->findChild<AdminDialog*>();
         QVERIFY(tool && tool->isVisible());
-        run.window->findChild<QAction*>("action_X")->trigger();
-        EXPECT_CLIENT_BYTES(run.server, frameBytes(QuitRequest{}));
-        QVERIFY(!run.window->isEnabled());
-        QVERIFY(!run.window->close());
-        EXPECT_NOTHING_MORE(run);
-    }
-
-    // The account dialog comes back until an account is stored, and after a refused login.
-    void accountIsAskedForUntilStoredAndAfterRefusal()
-    {
-        LobbyWindow run("");
-        const QStringList accounts = {"", "", "player3", "player2"};
-        int runs = 0;
-        Modals modals([&](QWidget* modal) {
-            auto* dialog = qobject_cast<AccountSelectDialog*>(modal);
-            if (!dialog)
-                return;
-            const QString id = accounts.value(runs++);
-            if (!id.isEmpty()) {
-                userSettings->setValue("account/id", id);
-                userSettings->setValue("account/password", "secret");
-            }
-            dialog->done(id.isEmpty() ? QDialog::Rejected : QDialog::Accepted);
-        });
-        QVERIFY(run.helloPassed());
-        // Nothing is sent with the incomplete account: the first request carries the stored one.
-        EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player3", "secret"));
-        run.server.send(authenticateReply(3, 0, 0, ""));
-        EXPECT_CLIENT_BYTES(run.server, authenticateRequest("player2", "secret"));
-        const QString select = "AccountSelectDialog \"tileParlorへようこそ\"";
-        QCOMPARE(modals.seen,
-                 QStringList({select, select, select,
-                              boxText(QMessageBox::Warning, "アカウント情報",
-                                      "ログインに失敗しました。\nアカウント名、パスワードを確認して"
-                                      "ください。"),
-                              select}));
-    }
-
-    // While the settings window is open the room list must not walk: the walk's command would
-    // disable the main window and grey the settings window out with it. The administrator tool
-    // is for the exact "true" only.
-    void settingsMenuHoldsTheRoomList()
-    {
-        LobbyWindow run;
-        userSettings->setValue("admin", "True");
-        VERIFY_STEP(run, loggedIn(1));
-        QVERIFY(run.window->findChildren<AdminDialog*>().isEmpty());
-        bool stayedEnabled = false;
-        // A failed expect leaves the dialog disabled, and failure() tells why.
-        Modals settings([&](QWidget* dialog) {
-            run.server.expect(getNameRequest(run.ownId));
-            run.server.send(nameReply(0, "たろう"));
-            run.server.expect(frameBytes(GetMailRequest{}));
-            run.server.send(frameBytes(MailReply{"taro@example.org"}));
-            if (QTest::qWaitFor([dialog] { return dialog->isEnabled(); }, 5000)) {
-                run.tick();
-                stayedEnabled = run.server.nothingMoreFrom(run.window.get()) &&
-                                dialog->isEnabled() && run.window->isEnabled();
-            }
-            static_cast<QDialog*>(dialog)->accept();
-        });
         run.window->findChild<QAction*>("action_S")->trigger();
         QVERIFY2(stayedEnabled, qPrintable(run.server.failure()));
         // Held, not stopped: the first tick afterwards walks.
         run.tick();
         EXPECT_CLIENT_BYTES(run.server, getRoomInfoRequest(0));
+        run.server.send(roomInfoReply({"", 1, 8, chatOnlyGameId, 0, noRoom, 1}));
+        QTRY_VERIFY(child<QWidget>(run.roomList(), "widgetList")->isEnabled());
+        const QString select = "AccountSelectDialog \"tileParlorへようこそ\"";
+        QCOMPARE(modals.seen, QStringList({select, select, select,
+                                           boxText(QMessageBox::Warning, "アカウント情報",
+                                                   "ログインに失敗しました。\nアカウント名、"
+                                                   "パスワードを確認してください。"),
+                                           select, "SetNameDialog \"ハンドル名の変更\"",
+                                           "UpdateDialog \"新しいソフトウェアを発見\"",
+                                           "UserSettingDialog \"ユーザー設定\""}));
+        run.window->findChild<QAction*>("action_X")->trigger();
+        EXPECT_CLIENT_BYTES(run.server, frameBytes(QuitRequest{}));
+        QVERIFY(!run.window->isEnabled());
+        QVERIFY(!run.window->close());
+        EXPECT_NOTHING_MORE(run);
     }
 
     // The tool maps the port before the connection, which waits for it (the scenario checks), and
@@ -246,6 +225,7 @@ static int runConnectionEnd(const QString& name)
         qputenv("TILEPARLOR_LOBBY_CA", "/nonexistent/ca.pem");
     }
     LobbyWindow run;
+    userSettings->setValue("admin", "True");
     // The update notice's two texts go to stderr; every window is answered as it comes.
     auto answers = answerEveryModalWindow([](QWidget* window) {
         if (qobject_cast<UpdateDialog*>(window))
@@ -264,6 +244,8 @@ static int runConnectionEnd(const QString& name)
         return 90;
     } else if (QFile::exists(besideTest("UPnPCJ.exe")) && recordedRuns().isEmpty()) {
         return 92;
+    } else if (run.window->findChild<AdminDialog*>()) {
+        return 93;
     } else if (name == "disconnect") {
         run.server.disconnectClient();
     } else {

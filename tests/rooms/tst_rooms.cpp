@@ -229,12 +229,13 @@ class RoomsTest : public QObject
         run.server.send(enteredReply({taro, hanako}));
         ChatRoomForm* form = run.serveRoom(4, room(noRoom), {{taro, "たろう"}, {hanako, "はなこ"}});
         QVERIFY2(form, qPrintable(run.server.failure()));
-        QTRY_COMPARE(run.allRoomsLog(), QString("(4) *** 入室しました ***"));
+        // The window and each room hold a log of the same name; this one sits below the tabs.
+        auto* allRooms =
+            child<QPlainTextEdit>(child<QSplitter>(run.window.get(), "splitterSub"), "textLog");
+        QTRY_COMPARE(allRooms->toPlainText(), QString("(4) *** 入室しました ***"));
         // Undo takes back what the user typed, never the lines received.
-        QTest::keyClick(
-            child<QPlainTextEdit>(child<QSplitter>(run.window.get(), "splitterSub"), "textLog"),
-            Qt::Key_Z, Qt::ControlModifier);
-        QCOMPARE(run.allRoomsLog(), QString("(4) *** 入室しました ***"));
+        QTest::keyClick(allRooms, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(allRooms->toPlainText(), QString("(4) *** 入室しました ***"));
         // Chat lines are messages, not commands, cut to 128 characters; each waits for the server's
         // echo, and an empty one is not sent.
         auto* line = child<QLineEdit>(form, "lineSpeak");
@@ -245,58 +246,50 @@ class RoomsTest : public QObject
         EXPECT_CLIENT_BYTES(run.server, frameBytes(SpeakRequest{4, "こんにちは"}) +
                                             frameBytes(SpeakRequest{4, QString(128, 'x')}));
         EXPECT_NOTHING_MORE(run);
-        // Sends the events at once to an emptied log.
+        // Sends the events at once to an emptied log; returns the lines they leave in it, in order.
         auto* log = child<QPlainTextEdit>(form, "textLog");
-        const auto play = [&](const QList<Event>& events) {
+        const auto play = [&](const QList<std::pair<Event, QString>>& script) {
             log->clear();
             QByteArray frames;
-            for (const Event& event : events)
+            QStringList lines;
+            for (const auto& [event, line] : script) {
                 frames += roomEventFrame(4, event);
+                if (!line.isEmpty())
+                    lines << line;
+            }
             run.server.send(frames);
+            return lines;
         };
         // Entering again renames in place; applicants count once each, in order, and stay while the
         // game runs.
-        play({{EventSpeak, hanako, 0, "やあ"},
-              {EventSpeak, 99, 0, "誰"},
-              {EventApply, taro, hanako},
-              {EventEnter, jiro, 0, "じろう"},
-              {EventEnter, hanako, 0, "花子"},
-              {EventRecruitStart, hanako},
-              {EventApply, taro, hanako},
-              {EventApply, jiro, hanako},
-              {EventApply, taro, hanako},
-              {EventApplyCancel, taro, hanako},
-              {EventRecruitStart, hanako},
-              {EventGameStart, hanako, 0, "127.0.0.1"},
-              {EventGameLeave, taro, hanako}});
-        const QString hana = "*** 花子さん";
-        QTRY_COMPARE(
-            log->toPlainText().split('\n'),
-            QStringList({"[はなこ] やあ", "[Unknown] 誰",
-                         "*** はなこさんの募集にたろうさんが応募しました ***",
-                         "*** じろうさんが入室しました ***", "*** 花子さんが入室しました ***",
-                         hana + "が対戦相手を募集しはじめました ***",
-                         hana + "の募集にたろうさんが応募しました ***",
-                         hana + "の募集にじろうさんが応募しました ***",
-                         hana + "の募集にたろうさんが応募しました ***",
-                         hana + "の募集に応募していたたろうさんがキャンセルしました ***",
-                         hana + "が対戦相手を募集しはじめました ***",
-                         hana + "が主催しているゲームが開始しました ***",
-                         hana + "が主催しているゲームからたろうさんが抜けました ***"}));
+        const QString hana = "*** 花子さん", applies = "の募集にたろうさんが応募しました ***",
+                      game = "が主催しているゲーム";
+        QStringList lines = play(
+            {{{EventSpeak, hanako, 0, "やあ"}, "[はなこ] やあ"},
+             {{EventSpeak, 99, 0, "誰"}, "[Unknown] 誰"},
+             {{EventApply, taro, hanako}, "*** はなこさん" + applies},
+             {{EventEnter, jiro, 0, "じろう"}, "*** じろうさんが入室しました ***"},
+             {{EventEnter, hanako, 0, "花子"}, hana + "が入室しました ***"},
+             {{EventRecruitStart, hanako}, hana + "が対戦相手を募集しはじめました ***"},
+             {{EventApply, taro, hanako}, hana + applies},
+             {{EventApply, jiro, hanako}, hana + "の募集にじろうさんが応募しました ***"},
+             {{EventApply, taro, hanako}, hana + applies},
+             {{EventApplyCancel, taro, hanako},
+              hana + "の募集に応募していたたろうさんがキャンセルしました ***"},
+             {{EventRecruitStart, hanako}, hana + "が対戦相手を募集しはじめました ***"},
+             {{EventGameStart, hanako, 0, "127.0.0.1"}, hana + game + "が開始しました ***"},
+             {{EventGameLeave, taro, hanako}, hana + game + "からたろうさんが抜けました ***"}});
+        QTRY_COMPARE(log->toPlainText().split('\n'), lines);
         QCOMPARE(members(form), (QStringList{"参加者 3/8", "たろう", "花子", "じろう"}));
         QCOMPARE(form->findRecruitment(hanako).applicants, QList<uint>{jiro});
-        play({{EventLeave, jiro},
-              {EventGameEnd, hanako},
-              {EventLeave, 99},
-              {EventRecruitStart, hanako},
-              {EventRecruitCancel, hanako},
-              {EventLeave, hanako}});
-        QTRY_COMPARE(log->toPlainText().split('\n'),
-                     QStringList({"*** じろうさんが退室しました ***",
-                                  hana + "が主催していたゲームが終了しました ***",
-                                  hana + "が対戦相手を募集しはじめました ***",
-                                  hana + "が対戦相手の募集をキャンセルしました ***",
-                                  hana + "が退室しました ***"}));
+        lines =
+            play({{{EventLeave, jiro}, "*** じろうさんが退室しました ***"},
+                  {{EventGameEnd, hanako}, hana + "が主催していたゲームが終了しました ***"},
+                  {{EventLeave, 99}, ""},
+                  {{EventRecruitStart, hanako}, hana + "が対戦相手を募集しはじめました ***"},
+                  {{EventRecruitCancel, hanako}, hana + "が対戦相手の募集をキャンセルしました ***"},
+                  {{EventLeave, hanako}, hana + "が退室しました ***"}});
+        QTRY_COMPARE(log->toPlainText().split('\n'), lines);
         QCOMPARE(members(form), (QStringList{"参加者 1/8", "たろう"}));
         QVERIFY(!form->isRecruitmentMember(hanako, hanako));
         for (quint32 result : {1, 0}) {

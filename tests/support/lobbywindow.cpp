@@ -3,9 +3,7 @@
 
 #include "app/globals.h"
 
-#include <QPlainTextEdit>
 #include <QSettings>
-#include <QSplitter>
 #include <QTest>
 #include <QTimer>
 
@@ -71,11 +69,4 @@ ChatRoomForm* LobbyWindow::serveRoom(quint32 roomId, const RoomInfo& info,
     }
     const auto shown = [this, roomId] { return room(roomId) && window->isEnabled(); };
     return QTest::qWaitFor(shown, 5000) ? room(roomId) : nullptr;
-}
-
-// The window and each room hold a log of the same name; this one sits below the tabs.
-QString LobbyWindow::allRoomsLog() const
-{
-    auto* below = window->findChild<QSplitter*>("splitterSub");
-    return below->findChild<QPlainTextEdit*>("textLog")->toPlainText();
 }

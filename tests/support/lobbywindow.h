@@ -25,7 +25,6 @@ struct LobbyWindow {
     std::unique_ptr<MainWindow> window;
 
     explicit LobbyWindow(const QString& password = "pass word");
-    ~LobbyWindow() { window.reset(); }
 
     bool helloPassed();
     // Hello, Authenticate (12 users connected) and GetName with this result, up to the GetCount
@@ -42,7 +41,6 @@ struct LobbyWindow {
 
     ChatRoomForm* room(quint32 roomId) const { return roomTabOf(window.get(), roomId); }
     ChatRoomListForm* roomList() const { return roomListOf(window.get()); }
-    QString allRoomsLog() const;
     ProtocolSocket* socket() const { return window->findChild<ProtocolSocket*>(); }
     QObject* root() const { return window.get(); }
     // One refresh tick of the room list.
