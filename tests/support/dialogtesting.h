@@ -78,11 +78,12 @@ inline int keepRunningUntilExit()
     return 99;
 }
 
-// Checks a scenario's exit through fatalError with the given message.
+// Checks a scenario's exit through fatalError with the given message; the scenario runs once.
 #define VERIFY_FATAL_EXIT(result, message)                                                         \
     do {                                                                                           \
-        QVERIFY((result).finished);                                                                \
-        QCOMPARE((result).exitCode, 1);                                                            \
-        QVERIFY2((result).stdErr.contains(QString("critical error: \"%1\"").arg(message)),         \
-                 qPrintable((result).stdErr));                                                     \
+        const auto& exited_ = (result);                                                            \
+        QVERIFY(exited_.finished);                                                                 \
+        QCOMPARE(exited_.exitCode, 1);                                                             \
+        QVERIFY2(exited_.stdErr.contains(QString("critical error: \"%1\"").arg(message)),          \
+                 qPrintable(exited_.stdErr));                                                      \
     } while (false)
