@@ -51,11 +51,6 @@ inline void typeInto(const QObject* dialog, const char* lineEdit, const QString&
     child<QLineEdit>(dialog, lineEdit)->setText(text);
 }
 
-inline QString textOf(const QObject* dialog, const char* lineEdit)
-{
-    return child<QLineEdit>(dialog, lineEdit)->text();
-}
-
 inline void press(const QObject* dialog, QDialogButtonBox::StandardButton which)
 {
     child<QDialogButtonBox>(dialog, "buttonBox")->button(which)->click();

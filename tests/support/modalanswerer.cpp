@@ -39,12 +39,10 @@ void ModalAnswerer::answer(const QPointer<QWidget>& window)
         beforeAnswer(window);
     if (!window || !window->isVisible())
         return;
-    if (auto* box = qobject_cast<QMessageBox*>(window.data())) {
-        const QList<QAbstractButton*> buttons = box->buttons();
-        if (!buttons.isEmpty()) {
-            buttons.first()->click();
-            return;
-        }
+    const auto* box = qobject_cast<QMessageBox*>(window.data());
+    if (box && !box->buttons().isEmpty()) {
+        box->buttons().first()->click();
+        return;
     }
     if (auto* dialog = qobject_cast<QDialog*>(window.data()))
         dialog->reject();
