@@ -105,62 +105,56 @@ class SettingsDialogsTest : public QObject
                             int result, const QString& text = {}) {
             QTest::newRow(name) << QString(kind) << typed << result << text;
         };
-        const QString mail = "user@example.jp";
-        const QString longMail = "メールアドレスが長すぎます。\n入力しなおしてください。";
+        const auto retype = [](const QString& why) { return why + "\n入力しなおしてください。"; };
+        const auto tooLong = [&](const QString& what) { return retype(what + "が長すぎます。"); };
         const QString key = " " + kana(31) + " ";
         const QString bytes71 = kana(23) + "ab";
 
         row("name missing", "name", {""}, refused, "ハンドル名を入力してください。");
         row("name 39 kana", "name", {kana(39)}, sent);
-        row("name 40 kana", "name", {kana(40)}, refused,
-            "ハンドル名が長すぎます。\n入力しなおしてください。");
+        row("name 40 kana", "name", {kana(40)}, refused, tooLong("ハンドル名"));
         row("mail 215 bytes", "mail", {kana(70) + "@a.jp"}, sent);
         // The length is checked before the form.
-        row("mail 216 bytes and wrong", "mail", {kana(72)}, refused, longMail);
+        row("mail 216 bytes and wrong", "mail", {kana(72)}, refused, tooLong("メールアドレス"));
         row("mail without full stop", "mail", {"user@localhost"}, refused,
-            "メールアドレスが間違っています。\n入力しなおしてください。");
+            retype("メールアドレスが間違っています。"));
 
         // The length is checked first, and on the new password, not on its confirmation.
         row("new password 72 bytes, confirmation differs", "password", {"old", kana(24), "new"},
-            refused, "パスワード名が長すぎます。\n入力しなおしてください。");
+            refused, tooLong("パスワード名"));
         row("new password differs in case", "password", {"old", "Secret", "secret"}, refused,
-            "新しいパスワードの入力ミスです。\n入力しなおしてください。");
+            retype("新しいパスワードの入力ミスです。"));
         row("passwords 71 bytes each, changed", "password", {bytes71, bytes71, bytes71}, 0,
             "パスワードの変更が完了しました。");
         row("current password wrong", "password", {"old", "new", "new"}, 1,
             "現在のパスワードが一致しません。\nご確認ください。");
 
         row("mail 192 bytes", "regmail", {kana(62) + "@ab.jp", kana(62) + "@ab.jp"}, refused,
-            longMail);
+            tooLong("メールアドレス"));
         row("mail 191 bytes, registered", "regmail", {kana(62) + "@a.jp", kana(62) + "@a.jp"}, 0,
             "メールアドレスの登録が完了しました。\n"
             "登録したメールアドレスに、アカウント登録用のキーが送られています。\n"
             "お手数ですがメールをご確認ください。");
-        row("mail in use", "regmail", {mail, mail}, 1,
+        row("mail in use", "regmail", {"user@example.jp", "user@example.jp"}, 1,
             "入力したメールアドレスはすでに登録されてます。\nご確認ください。");
 
-        row("key 96 bytes", "key", {kana(32), kana(32)}, refused,
-            "登録キーが長すぎます。\n入力しなおしてください。");
+        row("key 96 bytes", "key", {kana(32), kana(32)}, refused, tooLong("登録キー"));
         row("key 95 bytes untrimmed, account created", "key", {key, key}, 0,
             "アカウントの登録が完了しました。\n登録したメールアドレスに、ログイン用の情報が送られて"
             "います。\nお手数ですがメールをご確認ください。");
         row("key already used", "key", {"7F3A-91C2", "7F3A-91C2"}, 1,
             "入力した登録キーはすでに登録されてます。\nご確認ください。");
 
-        row("account 72 bytes", "account", {kana(24), "secret"}, refused,
-            "アカウントが長すぎます。\n入力しなおしてください。");
-        row("password 72 bytes", "account", {"player1", kana(24)}, refused,
-            "パスワードが長すぎます。\n入力しなおしてください。");
+        row("account 72 bytes", "account", {kana(24), "secret"}, refused, tooLong("アカウント"));
+        row("password 72 bytes", "account", {"player1", kana(24)}, refused, tooLong("パスワード"));
         row("71 bytes each, stored untrimmed", "account", {" " + kana(23) + " ", bytes71}, sent);
 
         row("empty broadcast", "admin", {""}, sent);
         row("broadcast 287 bytes", "admin", {kana(95) + "!!"}, sent);
-        row("broadcast 288 bytes", "admin", {kana(96)}, refused,
-            "グローバルメッセージが長すぎます。\n入力しなおしてください。");
+        row("broadcast 288 bytes", "admin", {kana(96)}, refused, tooLong("グローバルメッセージ"));
 
         row("room password 8 kana", "room", {kana(8)}, sent);
-        row("room password 9 characters", "room", {"123456789"}, refused,
-            "パスワードが長すぎます。\n入力しなおしてください。");
+        row("room password 9 characters", "room", {"123456789"}, refused, tooLong("パスワード"));
 
         // Only the choice itself gives up for good, with Quit; the steps lead back to it.
         const QString giveUp = "tileParlorを利用するにはアカウント情報が必要です。\n"
