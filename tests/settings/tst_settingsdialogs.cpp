@@ -84,9 +84,7 @@ QByteArray requestOf(const QString& kind, const QStringList& typed)
 
 // Sent without an answer (stored, for the account); refused with the text as warning; left as
 // typed says (how, then the answer to the text's question); or answered with that result.
-constexpr int sent = -2;
-constexpr int refused = -1;
-constexpr int left = -3;
+enum { left = -3, sent, refused };
 
 } // namespace
 

@@ -16,17 +16,12 @@ LobbyWindow::LobbyWindow(const QString& password)
     window->show();
 }
 
-bool LobbyWindow::helloPassed()
+bool LobbyWindow::named(const QString& name, quint32 result)
 {
     if (!server.expect(clientHello()))
         return false;
     server.send(serverHello(0));
-    return true;
-}
-
-bool LobbyWindow::named(const QString& name, quint32 result)
-{
-    if (!helloPassed() || !server.expect(authenticateRequest("player1", "pass word")))
+    if (!server.expect(authenticateRequest("player1", "pass word")))
         return false;
     server.send(authenticateReply(0, ownId, 12, "本日のお知らせ"));
     if (!server.expect(getNameRequest(ownId)))

@@ -26,7 +26,6 @@ struct LobbyWindow {
 
     explicit LobbyWindow(const QString& password = "pass word");
 
-    bool helloPassed();
     // Hello, Authenticate (12 users connected) and GetName with this result, up to the GetCount
     // request.
     bool named(const QString& name = "たろう", quint32 result = 0);

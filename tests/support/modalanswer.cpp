@@ -9,7 +9,8 @@ QString boxText(QMessageBox::Icon icon, const QString& title, const QString& tex
         .arg(QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(icon), title, text);
 }
 
-QString describeModal(const QWidget* modal)
+// A modal window's class and title, or a message box as boxText names it.
+static QString describeModal(const QWidget* modal)
 {
     if (const auto* box = qobject_cast<const QMessageBox*>(modal))
         return boxText(box->icon(), box->windowTitle(), box->text());

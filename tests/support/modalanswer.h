@@ -10,8 +10,6 @@
 
 // A message box as checks name it: its icon, title and text.
 QString boxText(QMessageBox::Icon icon, const QString& title, const QString& text);
-// A modal window's class and title, or a message box as boxText names it.
-QString describeModal(const QWidget* modal);
 
 // Every modal window shown while it lives, described in order. act answers a window as the test
 // wants; one it leaves up gets ModalAnswerer's answer. Arrange it before the call that opens it.
