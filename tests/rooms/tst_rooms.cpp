@@ -190,9 +190,8 @@ class RoomsTest : public QObject
         QCOMPARE(capacity->value(), 2);
         capacity->setValue(101);
         child<QComboBox>(&dialog, "comboGame")->setCurrentIndex(1);
-        const QList<QStringList> submitted = {
-            {"", ""}, {kana(48), ""}, {"対戦", "123456789"}, {kana(47), "12345678"}};
-        for (const QStringList& typed : submitted) {
+        for (const QStringList& typed : QList<QStringList>{
+                 {"", ""}, {kana(48), ""}, {"対戦", "123456789"}, {kana(47), "12345678"}}) {
             typeInto(&dialog, "lineTitle", typed[0]);
             child<QCheckBox>(&dialog, "checkPass")->setChecked(!typed[1].isEmpty());
             typeInto(&dialog, "linePass", typed[1]);

@@ -239,8 +239,8 @@ class SettingsDialogsTest : public QObject
     void fatal()
     {
         // A result the dialog does not list: client and server disagree on the protocol.
-        VERIFY_FATAL_EXIT(runScenario("password 3"), "プロトコル異常");
-        VERIFY_FATAL_EXIT(runScenario("name refused"), "なぜか自分の名前が取得できなかった");
+        VERIFY_FATAL_EXIT(runScenario("password"), "プロトコル異常");
+        VERIFY_FATAL_EXIT(runScenario("settings"), "なぜか自分の名前が取得できなかった");
     }
 };
 
@@ -249,16 +249,15 @@ static int runSettingsScenario(const QString& name)
     ConnectedCore lobby;
     auto answers = answerEveryModalWindow();
     ownUserId = 0x01020304;
-    const bool named = name == "name refused";
     if (!lobby.open())
         return 90;
     // The settings window asks for the own name as it opens.
-    auto dialog = makeDialog(named ? "settings" : "password", lobby.client.accounts());
+    auto dialog = makeDialog(name, lobby.client.accounts());
     dialog->show();
+    const bool named = name == "settings";
     if (!named)
-        submit(dialog.get(), "password", {"old", "new", "new"});
-    if (!lobby.server.expect(named ? getNameRequest(ownUserId)
-                                   : requestOf("password", {"old", "new"})))
+        submit(dialog.get(), name, {"old", "new", "new"});
+    if (!lobby.server.expect(named ? getNameRequest(ownUserId) : requestOf(name, {"old", "new"})))
         return 91;
     lobby.server.send(named ? nameReply(1, "") : frameBytes(ResultReply{3}));
     return keepRunningUntilExit();
