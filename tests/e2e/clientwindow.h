@@ -54,8 +54,7 @@ class ClientWindow
     bool clickWhenOffered(const std::function<QPushButton*()>& offered)
     {
         QPushButton* button = nullptr;
-        const bool found = waitIdle([&] { return (button = offered()) != nullptr; });
-        return found && (button->click(), true);
+        return waitIdle([&] { return (button = offered()) != nullptr; }) && (button->click(), true);
     }
     // Enters a room with a click on the room list's row that shows its title, once one does, and
     // returns the room's tab once it is shown, else null. Rows that are loading or hold no room

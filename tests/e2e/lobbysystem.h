@@ -76,31 +76,26 @@ class LobbySystem
     // Null when the bot did not get into its room.
     BotProcess* addBot(const LobbyAccount& account, const QStringList& options)
     {
-        BotProcess* bot =
-            bots.emplace_back(std::make_unique<BotProcess>(port(), caFile(), account, options))
-                .get();
+        auto& bot =
+            *bots.emplace_back(std::make_unique<BotProcess>(port(), caFile(), account, options));
         // "ready 0 of 1" when it could not get in.
-        if (bot->said("ready ") && bot->log().contains("ready 1 of 1"))
-            return bot;
-        failure = "bot " + account.name + " did not get in: " + bot->log();
+        if (bot.said("ready ") && bot.log().contains("ready 1 of 1"))
+            return &bot;
+        failure = "bot " + account.name + " did not get in: " + bot.log();
         return nullptr;
     }
 
-    // The value of the line "label: value" in the newest mail to the address that has one.
-    QString mailedValue(const QString& address, const QString& label) const
+    // The value of the line "label: value" in the newest mail that has one.
+    QString mailed(const QString& label) const
     {
         const QDir outbox(data.filePath("outbox"));
+        QString mails; // newest first: they are named by the time they were written
+        for (const QString& name :
+             outbox.entryList({"*.eml"}, QDir::Files, QDir::Name | QDir::Reversed))
+            mails += contents(outbox.filePath(name));
         const QRegularExpression line("^" + QRegularExpression::escape(label) + ": ([^\r\n]*)",
                                       QRegularExpression::MultilineOption);
-        // Named by the time they were written.
-        for (const QString& name :
-             outbox.entryList({"*.eml"}, QDir::Files, QDir::Name | QDir::Reversed)) {
-            const QString mail = contents(outbox.filePath(name));
-            const QRegularExpressionMatch value = line.match(mail);
-            if (mail.contains("To: <" + address + ">") && value.hasMatch())
-                return value.captured(1);
-        }
-        return "";
+        return line.match(mails).captured(1);
     }
 
     QString failure; // why a step failed, with the logs that tell
