@@ -60,32 +60,22 @@ class StartupTest : public QObject
     }
 
     // Files laid out under a scratch prefix; the executable sits in its bin folder.
-    void shippedFileLookup_data()
-    {
-        QTest::addColumn<QStringList>("present");
-        QTest::addColumn<Shipped>("kind");
-        QTest::addColumn<QString>("found");
-        const QStringList installed{"libexec/tileparlor/f", "share/tileparlor/f"};
-        QTest::newRow("beside wins")
-            << installed + QStringList{"bin/f"} << Shipped::Helper << "bin/f";
-        QTest::newRow("helper installed") << installed << Shipped::Helper << "libexec/tileparlor/f";
-        QTest::newRow("data installed") << installed << Shipped::Data << "share/tileparlor/f";
-        QTest::newRow("nowhere") << QStringList{"share/tileparlor/f"} << Shipped::Helper << "";
-    }
-
     void shippedFileLookup()
     {
-        QFETCH(QStringList, present);
-        QFETCH(Shipped, kind);
-        QFETCH(QString, found);
-        QTemporaryDir prefix;
-        for (const QString& file : present) {
-            QVERIFY(QDir(prefix.path()).mkpath(QFileInfo(file).path()));
-            QVERIFY(QFile(prefix.filePath(file)).open(QIODevice::WriteOnly));
+        const QStringList installed{"bin/", "libexec/tileparlor/f", "share/tileparlor/f"};
+        for (const auto& [present, kind, found] :
+             {std::tuple{installed + QStringList{"bin/f"}, Shipped::Helper, "bin/f"},
+              {installed, Shipped::Helper, "libexec/tileparlor/f"},
+              {installed, Shipped::Data, "share/tileparlor/f"},
+              {QStringList{"bin/", "share/tileparlor/f"}, Shipped::Helper, ""}}) {
+            QTemporaryDir prefix;
+            for (const QString& file : present)
+                QVERIFY(
+                    QDir(prefix.path()).mkpath(QFileInfo(file).path()) &&
+                    (file.endsWith('/') || QFile(prefix.filePath(file)).open(QFile::WriteOnly)));
+            QCOMPARE(shippedFile("f", kind, prefix.filePath("bin")),
+                     *found ? prefix.filePath(found) : QString());
         }
-        QVERIFY(QDir(prefix.path()).mkpath("bin"));
-        QCOMPARE(shippedFile("f", kind, prefix.filePath("bin")),
-                 found.isEmpty() ? found : prefix.filePath(found));
     }
 
     void fatal_data()

@@ -54,11 +54,10 @@ struct FakeRoom : LobbyRoom {
     }
     Recruitment* recruitOf(uint hostId) const
     {
-        for (const Recruitment& recruit : recruits) {
-            if (recruit.hostId == hostId)
-                return const_cast<Recruitment*>(&recruit);
-        }
-        return nullptr;
+        const auto found =
+            std::find_if(recruits.begin(), recruits.end(),
+                         [hostId](const Recruitment& r) { return r.hostId == hostId; });
+        return found == recruits.end() ? nullptr : const_cast<Recruitment*>(&*found);
     }
     bool isLoading() const override { return loading; }
     QString roomTitle() const override { return "title"; }
@@ -338,6 +337,13 @@ const CommandCase commandCases[] = {
     {"leave refused", Waiting, -1, frameBytes(LeaveRoomRequest{room}), frameBytes(ResultReply{1}),
      "busy; left 4: 1; idle"},
 };
+// A data row per case, tagged with its name.
+template <class Case, size_t count> void rowPerCase(const Case (&all)[count])
+{
+    QTest::addColumn<int>("index");
+    for (int i = 0; i < int(count); ++i)
+        QTest::newRow(all[i].name) << i;
+}
 } // namespace
 
 class LobbyCoreTest : public QObject
@@ -345,12 +351,7 @@ class LobbyCoreTest : public QObject
     Q_OBJECT
 
   private slots:
-    void routes_data()
-    {
-        QTest::addColumn<int>("index");
-        for (int i = 0; i < int(std::size(cases)); ++i)
-            QTest::newRow(cases[i].name) << i;
-    }
+    void routes_data() { rowPerCase(cases); }
 
     void routes()
     {
@@ -381,12 +382,7 @@ class LobbyCoreTest : public QObject
         QCOMPARE(effects, expected);
     }
 
-    void commands_data()
-    {
-        QTest::addColumn<int>("index");
-        for (int i = 0; i < int(std::size(commandCases)); ++i)
-            QTest::newRow(commandCases[i].name) << i;
-    }
+    void commands_data() { rowPerCase(commandCases); }
 
     void commands()
     {

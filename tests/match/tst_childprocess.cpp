@@ -86,32 +86,21 @@ class ChildProcessTest : public QObject
         QVERIFY(timer.elapsed() < 5000 && (timer.elapsed() >= 300) == linger);
     }
 
-    void orderBlock_data()
-    {
-        QTest::addColumn<QByteArray>("codec");
-        QTest::addColumn<QString>("address");
-        // The join order's byte, then the text at offset 16; the rest of the block is zero.
-        QTest::addColumn<QByteArray>("text");
-        const QString kana(QChar(0x3042));
-        const QString emoji = QString::fromUtf8("\xF0\x9F\x8E\xAE");
-        QTest::newRow("256 bytes cut to 255, room for the NUL")
-            << QByteArray("UTF-8") << QString(256, 'a') << QByteArray(255, 'a');
-        QTest::newRow("cut before a kana that does not fit whole")
-            << QByteArray("UTF-8") << "a" + kana.repeated(85) << "a" + kana.toUtf8().repeated(84);
-        QTest::newRow("cut before a surrogate pair")
-            << QByteArray("UTF-8") << "ab" + emoji.repeated(64)
-            << "ab" + emoji.toUtf8().repeated(63);
-        // The engine reads the system's 8-bit encoding: two bytes a kana in Shift-JIS.
-        QTest::newRow("Shift-JIS") << QByteArray("Shift_JIS") << kana.repeated(130)
-                                   << QByteArray("\x82\xa0").repeated(127);
-    }
+    // The join order's byte, then the text at offset 16, the rest zero: the text is cut to leave
+    // room for a NUL, never inside a character, and in the system's 8-bit encoding the engine
+    // reads (two bytes a kana in Shift-JIS).
     void orderBlock()
     {
-        QFETCH(QByteArray, codec);
-        QFETCH(QString, address);
-        QFETCH(QByteArray, text);
-        localCodec = QTextCodec::codecForName(codec);
-        QCOMPARE(::orderBlock(JoinOrder, address).toHex(), engineBlockHex(JoinOrder, text));
+        const QString kana(QChar(0x3042));
+        const QString emoji = QString::fromUtf8("\xF0\x9F\x8E\xAE");
+        for (const auto& [codec, address, text] :
+             {std::tuple{"UTF-8", QString(256, 'a'), QByteArray(255, 'a')},
+              {"UTF-8", "a" + kana.repeated(85), "a" + kana.toUtf8().repeated(84)},
+              {"UTF-8", "ab" + emoji.repeated(64), "ab" + emoji.toUtf8().repeated(63)},
+              {"Shift_JIS", kana.repeated(130), QByteArray("\x82\xa0").repeated(127)}}) {
+            localCodec = QTextCodec::codecForName(codec);
+            QCOMPARE(::orderBlock(JoinOrder, address).toHex(), engineBlockHex(JoinOrder, text));
+        }
     }
 
     // The engine inherits its end of each pipe; the client's end stays out of it.

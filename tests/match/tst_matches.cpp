@@ -102,6 +102,8 @@ struct MatchRun : LobbyWindow {
     }
 };
 
+// The dialog, what ends it, the request, the refusing result and the box's text.
+using CommandRow = std::tuple<QString, QString, QByteArray, quint32, QString>;
 } // namespace
 
 class MatchesTest : public QObject
@@ -150,14 +152,10 @@ class MatchesTest : public QObject
 
     void commands_data()
     {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("trigger");
-        QTest::addColumn<QByteArray>("sent");
-        QTest::addColumn<quint32>("result");
-        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<CommandRow>("row");
         const auto row = [](const char* name, const char* kind, const char* trigger,
                             const QByteArray& sent, quint32 result, const QString& refusal) {
-            QTest::newRow(name) << QString(kind) << QString(trigger) << sent << result << refusal;
+            QTest::newRow(name) << CommandRow{kind, trigger, sent, result, refusal};
         };
         row("start refused", "recruit", "Yes", inGame<StartBattleRequest>(), 1,
             "ゲームの開始に失敗しました。");
@@ -173,11 +171,8 @@ class MatchesTest : public QObject
     // dialog ends: the refusal shows a box. (A leave ends every kind of match: tst_lobbycore.)
     void commands()
     {
-        QFETCH(QString, kind);
-        QFETCH(QString, trigger);
-        QFETCH(QByteArray, sent);
-        QFETCH(quint32, result);
-        QFETCH(QString, refusal);
+        QFETCH(CommandRow, row);
+        const auto& [kind, trigger, sent, result, refusal] = row;
         MatchRun run;
         VERIFY_STEP(run, open());
         QPointer<QDialog> dialog = run.openDialog(kind);

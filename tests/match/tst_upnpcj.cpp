@@ -8,6 +8,8 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+using Run = std::tuple<QString, int, QByteArrayList>;
+
 class UpnpToolTest : public QObject
 {
     Q_OBJECT
@@ -16,10 +18,9 @@ class UpnpToolTest : public QObject
 
     void commandLine_data()
     {
-        QTest::addColumn<QString>("arguments");
-        QTest::addColumn<int>("faultCode");
-        // The elements of the one action the tool sends; none when the command line is rejected.
-        QTest::addColumn<QByteArrayList>("action");
+        // The arguments, the gateway's fault code, and the elements of the one action the tool
+        // sends (none when the command line is rejected).
+        QTest::addColumn<Run>("run");
         const QByteArrayList remove = {"#DeletePortMapping\"",
                                        "<NewExternalPort>14141</NewExternalPort>",
                                        "<NewProtocol>TCP</NewProtocol>"};
@@ -27,25 +28,24 @@ class UpnpToolTest : public QObject
             QByteArrayList{"#AddPortMapping\""} + remove.mid(1) +
             QByteArrayList{"<NewInternalPort>14141</NewInternalPort>",
                            "<NewInternalClient>127.0.0.1</NewInternalClient>"};
-        QTest::newRow("open") << "/open 14141 TCP" << 0 << add;
-        QTest::newRow("close") << "/close 14141 TCP" << 0 << remove;
-        QTest::newRow("open refused") << "/open 14141 TCP" << 718 << add;
-        QTest::newRow("other port") << "/open 14142 TCP" << 0 << QByteArrayList();
-        QTest::newRow("no slash") << "open 14141 TCP" << 0 << QByteArrayList();
-        QTest::newRow("extra word") << "/open 14141 TCP now" << 0 << QByteArrayList();
+        QTest::newRow("open") << Run{"/open 14141 TCP", 0, add};
+        QTest::newRow("close") << Run{"/close 14141 TCP", 0, remove};
+        QTest::newRow("open refused") << Run{"/open 14141 TCP", 718, add};
+        QTest::newRow("other port") << Run{"/open 14142 TCP", 0, {}};
+        QTest::newRow("no slash") << Run{"open 14141 TCP", 0, {}};
+        QTest::newRow("extra word") << Run{"/open 14141 TCP now", 0, {}};
     }
 
     void commandLine()
     {
-        QFETCH(QString, arguments);
-        QFETCH(int, faultCode);
-        QFETCH(QByteArrayList, action);
+        QFETCH(Run, run);
+        const auto& [arguments, faultCode, action] = run;
         // Serves its description with the one service, and answers an action with faultCode unless
         // that is 0. A request is answered once it is complete, an action with its envelope.
         QTcpServer gateway;
         QVERIFY(gateway.listen(QHostAddress::LocalHost));
         QByteArrayList actions;
-        connect(&gateway, &QTcpServer::newConnection, &gateway, [&] {
+        connect(&gateway, &QTcpServer::newConnection, &gateway, [&, faultCode = faultCode] {
             QTcpSocket* socket = gateway.nextPendingConnection();
             connect(socket, &QTcpSocket::readyRead, socket, [&, socket] {
                 const QByteArray request = socket->peek(socket->bytesAvailable());
