@@ -43,14 +43,10 @@ class TlsTest : public QObject
     // The server with a copy of the localhost certificate, which a test may replace.
     bool launch(TestServer& server, bool required)
     {
-        const QString certificate = server.data.filePath("server.pem");
-        const QString key = server.data.filePath("server.key");
-        return QFile::copy(file("localhost.pem"), certificate) &&
-               QFile::copy(file("localhost.key"), key) &&
-               server.launch(QString("[tls]\ncertificate=%1\nkey=%2\nrequired=%3\n")
-                                 .arg(certificate, key, required ? "true" : "false")
-                                 .toUtf8(),
-                             {});
+        const QString ini("[tls]\ncertificate=%1/server.pem\nkey=%1/server.key\nrequired=%2\n");
+        return QFile::copy(file("localhost.pem"), server.data.filePath("server.pem")) &&
+               QFile::copy(file("localhost.key"), server.data.filePath("server.key")) &&
+               server.launch(ini.arg(server.data.path(), required ? "true" : "false").toUtf8(), {});
     }
 
     bool handshake(QSslSocket& socket, quint16 port)
