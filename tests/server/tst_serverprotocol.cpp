@@ -7,8 +7,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
-#include <csignal>
-
 // The lobby, listening on every address, with two permanent rooms: 0 for game 0, 1 a locked chat
 // room for two. Its rate limits are as low as the cases allow, so that they meet them at their
 // edge.
@@ -70,10 +68,6 @@ static int play(const std::vector<Step>& steps)
 using Offence = std::tuple<int, QByteArray, QByteArray>;
 // A subcommand's words, whether it succeeds, and a part of what it prints.
 using Command = std::tuple<QStringList, bool, QString>;
-// The stalling client's user (0 for none), the bytes it sends, and the reason logged.
-using Stall = std::tuple<quint32, QByteArray, QString>;
-// The other client's network, whether the holder leaves first, and the other's room number.
-using Holding = std::tuple<int, bool, quint32>;
 // Networks one digit each, how many clients log in, and which connections get the hello.
 using Connections = std::tuple<QByteArray, int, QByteArray>;
 // The new file, what the log says of it, the message it sends (if any), and whether a second
@@ -167,15 +161,14 @@ class ServerProtocolTest : public QObject
     void badInputEndsTheConnection_data()
     {
         QTest::addColumn<Offence>("row");
-        const auto bad = [](const char* logged, int stage, const QByteArray& bytes) {
-            QTest::newRow(logged) << Offence{stage, bytes, {}};
+        const auto bad = [](const char* logged, int stage, const QByteArray& bytes,
+                            const QByteArray& lastBytes = {}) {
+            QTest::newRow(logged) << Offence{stage, bytes, lastBytes};
         };
-        QTest::newRow("Quit before login") << Offence{0, clientHello() + frameBytes(QuitRequest{}),
-                                                      serverHello(0) + closing(CloseNormal)};
-        QTest::newRow("other version")
-            << Offence{0, frame(Wire().u32(helloMagic).u32(3)), serverHello(1)};
-        QTest::newRow("other magic")
-            << Offence{0, frame(Wire().u32(0x12345678).u32(2)), serverHello(2)};
+        bad("Quit before login", 0, clientHello() + frameBytes(QuitRequest{}),
+            serverHello(0) + closing(CloseNormal));
+        bad("other version", 0, frame(Wire().u32(helloMagic).u32(3)), serverHello(1));
+        bad("other magic", 0, frame(Wire().u32(0x12345678).u32(2)), serverHello(2));
         bad("frame length 1025", 2, Wire().u32(1025));
         bad("unknown request code 25", 2, request(25));
         bad("field userId runs past the payload", 2, request(GetName));
@@ -262,20 +255,12 @@ class ServerProtocolTest : public QObject
             {"tileparlor_requests_total{request=\"EnterRoom\"}", 1},
             {"tileparlor_limit_hits_total{limit=\"lockAfterFailures\"}", 1},
             {"tileparlor_password_check_seconds_count", 2},
+            {"tileparlor_password_check_seconds_bucket{le=\"+Inf\"}", 2},
             // Each login that gets past the limits reads the account and the bans.
             {"tileparlor_store_operation_seconds_count{operation=\"read\"}", 4},
             {"tileparlor_store_errors_total{operation=\"read\"}", 0}};
         for (const auto& [series, by] : moved)
             QVERIFY2(value(after, series) - value(before, series) == by, qPrintable(series));
-        // Buckets count everything up to their bound: never falling, the last one all.
-        QList<double> buckets;
-        const QRegularExpression bucket(
-            "^tileparlor_password_check_seconds_bucket\\{le=\"[^\"]+\"\\} (\\S+)$",
-            QRegularExpression::MultilineOption);
-        for (const auto& found : bucket.globalMatch(QString::fromUtf8(after)))
-            buckets << found.captured(1).toDouble();
-        QVERIFY(buckets.size() > 10 && std::is_sorted(buckets.cbegin(), buckets.cend()));
-        QCOMPARE(buckets.last(), value(after, "tileparlor_password_check_seconds_count"));
         QVERIFY(value(after, "tileparlor_users") >= 1);
         QVERIFY(value(after, "process_open_fds") > 0);
         QProcess promtool;
@@ -305,8 +290,6 @@ class ServerProtocolTest : public QObject
         refused("controls", {"message", "a\x01"}, "control characters");
         QTest::newRow("newline in an account name") << Command{
             {"create-account", "carol\nadmin", "secret", "C"}, false, "control characters"};
-        QTest::newRow("C1 control in a handle name") << Command{
-            {"create-account", "carol", "secret", "C\u009b31m"}, false, "control characters"};
     }
     void operatorCommands()
     {
@@ -320,7 +303,7 @@ class ServerProtocolTest : public QObject
     // Failed logins lock bob (one a minute is allowed) until the operator lifts the lock of the
     // running server; whom a lock spares, such as bob at the address of his logins, is the
     // guard's (tst_serverlogins). A kick ends the connection named. Bans are stored and the login
-    // checks them, by account from anywhere and by address range.
+    // checks them (the ranges an address falls in are the store's, tst_serverstore).
     void operatorLiftsLocksKicksAndBans()
     {
         RawClient guesser, later;
@@ -342,23 +325,16 @@ class ServerProtocolTest : public QObject
         QByteArray audit;
         QTRY_VERIFY(lobby.command({"control", "audit", "1"}, &audit) &&
                     audit.contains("\tkick\tCarol\tspam\n"));
-        // Only the server's owner may open it.
-        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
-                                          QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
-        QCOMPARE(QFileInfo(lobby.data.filePath("control")).permissions() & others, 0);
+        // Only the server's owner may open it: no permission for its group (0x70) or others (7).
+        QCOMPARE(QFileInfo(lobby.data.filePath("control")).permissions() & 0x77, 0);
         QVERIFY(lobby.command({"control", "ban", "account", "BOB", "forever", "cheating"}));
         QVERIFY(online.expectClosed(closing(CloseByOperator)));
-        RawClient again, ranged, back;
+        RawClient again, back;
         QVERIFY(!again.login(lobby.port(), names[bob], bob));
-        QVERIFY(lobby.command({"control", "ban", "range", "127.0.9.0/24", "60"}));
-        QVERIFY(!ranged.login(lobby.port(), names[carol], carol, QHostAddress("127.0.9.7")));
         QByteArray listed;
         QVERIFY(lobby.command({"control", "bans"}, &listed));
-        QVERIFY2(listed.contains("account\tBOB\tforever\tcheating\n") &&
-                     listed.contains("range\t127.0.9.0/24\t"),
-                 listed.constData());
-        QVERIFY(lobby.command({"control", "unban", "account", "bob"}) &&
-                lobby.command({"control", "unban", "range", "127.0.9.0/24"}));
+        QVERIFY2(listed.contains("account\tBOB\tforever\tcheating\n"), listed.constData());
+        QVERIFY(lobby.command({"control", "unban", "account", "bob"}));
         QVERIFY(back.login(lobby.port(), names[bob], bob));
     }
 
@@ -483,15 +459,13 @@ class ServerProtocolTest : public QObject
              {&outside, authenticateRequest("bob", "again"), authenticateReply(1, 0, 0, "")},
              {&outside, authenticateRequest("bob", "secret"), authenticateReply(1, 0, 0, "")});
         EXPECT_LOG(tight, "refused: login: address barred");
-        // A ban is the database's: it holds after a restart until it is lifted.
+        // A ban is the database's: it holds after a restart.
         QVERIFY(tight.command({"control", "ban", "account", "alice", "forever"}));
         QString error;
         QVERIFY(tight.stop() == 0 && tight.start(error));
-        RawClient refused, admitted;
+        RawClient refused;
         QVERIFY(refused.open(tight.port()));
         PLAY({&refused, authenticateRequest("alice", "secret"), authenticateReply(1, 0, 0, "")});
-        QVERIFY(tight.command({"control", "unban", "account", "alice"}));
-        QVERIFY(admitted.login(tight.port(), names[alice], alice));
     }
 
     // IPv4 by the prefix given, IPv4-mapped as IPv4, IPv6 by /64 whatever the prefix.
@@ -530,26 +504,18 @@ class ServerProtocolTest : public QObject
         QCOMPARE(accepted, expected);
     }
 
-    // A client that holds its connection without getting anywhere is cut off, while a user who
-    // logged in before it and stays silent is not.
-    void deadlines_data()
-    {
-        QTest::addColumn<Stall>("row");
-        QTest::newRow("no login") << Stall{0, {}, "closed: no login in time"};
-        QTest::newRow("half a frame") << Stall{bob, frameBytes(GetCountRequest{}).left(5),
-                                               "closed: a frame unfinished for 1 s"};
-    }
-
+    // A client that holds its connection without getting anywhere is cut off, past the hello or
+    // in half a frame, while a user who logged in before them and stays silent is not.
     void deadlines()
     {
-        QFETCH(Stall, row);
-        const auto& [user, bytes, why] = row;
-        RawClient silent, stalling;
+        RawClient silent, idler, stalling;
         QVERIFY(silent.login(abuse.port(), names[alice], alice, network(1)));
-        QVERIFY(stalling.login(abuse.port(), names[user], user, network(2)));
-        stalling.send(bytes);
-        QVERIFY(stalling.expectClosed());
-        EXPECT_LOG(abuse, why);
+        QVERIFY(idler.open(abuse.port(), true, network(2)) &&
+                stalling.login(abuse.port(), names[bob], bob, network(3)));
+        stalling.send(frameBytes(GetCountRequest{}).left(5));
+        QVERIFY(idler.expectClosed() && stalling.expectClosed());
+        EXPECT_LOG(abuse, "closed: no login in time");
+        EXPECT_LOG(abuse, "closed: a frame unfinished for 1 s");
         PLAY({&silent, frameBytes(GetCountRequest{}), u32Reply(200)});
     }
 
@@ -569,53 +535,30 @@ class ServerProtocolTest : public QObject
         QCOMPARE(abuse.log().count(refused), before + 1);
     }
 
-    // Values a client chose reach the log with their control characters escaped: an account
-    // name "a", the character, "b".
-    void logEscapes_data()
-    {
-        QTest::addColumn<int>("character");
-        QTest::addColumn<QString>("logged");
-        QTest::newRow("newline") << 0x0A << "a\\nb";
-        QTest::newRow("terminal escape") << 0x1B << "a\\x1bb";
-        QTest::newRow("delete") << 0x7F << "a\\x7fb";
-        QTest::newRow("C1 next line") << 0x85 << "a\\x85b";
-        QTest::newRow("line separator") << 0x2028 << "a\\u2028b";
-        QTest::newRow("backslash") << int('\\') << "a\\\\b";
-    }
-
+    // Values a client chose reach the log with their control characters escaped: a newline, a
+    // terminal escape, DEL, a C1 control, a line separator and the backslash itself.
     void logEscapes()
     {
-        QFETCH(int, character);
-        QFETCH(QString, logged);
-        const QString name = QString("a%1b").arg(QChar(character));
+        const QString name = "a\nz\x1bz\x7fz\u0085z\u2028z\\z";
         RawClient guesser;
         QVERIFY(guesser.open(abuse.port(), true, network(1)));
         PLAY({&guesser, authenticateRequest(name, "x"), authenticateReply(1, 0, 0, {})});
-        EXPECT_LOG(abuse, "refused: login: unknown account " + logged);
-        QVERIFY(!abuse.log().contains("unknown account " + name.toUtf8()));
+        EXPECT_LOG(abuse, "refused: login: unknown account a\\nz\\x1bz\\x7fz\\x85z\\u2028z\\\\z");
     }
 
-    // The creator of a room holds it for its network until it leaves.
-    void roomsPerNetwork_data()
-    {
-        QTest::addColumn<Holding>("row");
-        QTest::newRow("same network") << Holding{1, false, noRoom};
-        QTest::newRow("other network") << Holding{2, false, 2};
-        QTest::newRow("holder gone") << Holding{1, true, 1};
-    }
-
+    // The creator of a room holds it for its network until it leaves; another network's is
+    // apart.
     void roomsPerNetwork()
     {
-        QFETCH(Holding, row);
-        const auto& [otherNetwork, holderLeaves, created] = row;
-        RawClient holder, other;
-        QVERIFY(holder.login(abuse.port(), names[alice], alice, network(1, 1)));
-        QVERIFY(other.login(abuse.port(), names[bob], bob, network(otherNetwork, 2)));
+        RawClient holder, other, neighbour;
+        QVERIFY(holder.login(abuse.port(), names[alice], alice, network(1, 1)) &&
+                other.login(abuse.port(), names[bob], bob, network(2, 2)));
         const QByteArray room = create("t", 2, chatOnlyGameId);
-        PLAY({&holder, room, u32Reply(1)},
-             {&holder, holderLeaves ? frameBytes(LeaveRoomRequest{1}) : none,
-              holderLeaves ? ok : none},
-             {&other, room, u32Reply(created)});
+        PLAY({&holder, room, u32Reply(1)}, {&other, room, u32Reply(2)});
+        // Bob again, from the holder's network: his first connection, and its room, go.
+        QVERIFY(neighbour.login(abuse.port(), names[bob], bob, network(1, 3)));
+        PLAY({&neighbour, room, u32Reply(noRoom)}, {&holder, frameBytes(LeaveRoomRequest{1}), ok},
+             {&neighbour, room, u32Reply(1)});
     }
 
     // Out of descriptors, the server stops accepting for a while, once logged, and takes the
@@ -661,21 +604,13 @@ class ServerProtocolTest : public QObject
     {
         QFETCH(Reload, row);
         const auto& [ini, logged, message, secondAccepted] = row;
-        // Writes the file, sends SIGHUP and waits for the server's answer in the log. A server
-        // that has died has pid 0, and kill(0) would reach this whole process group.
-        const auto reload = [&](const QByteArray& file, const QByteArray& answer) {
-            return scarce.logsAfter(answer, [&] {
-                return scarce.writeConfig(file) && scarce.pid() > 0 &&
-                       ::kill(pid_t(scarce.pid()), SIGHUP) == 0;
-            });
-        };
-        QVERIFY(reload(welcome, "configuration reloaded"));
+        QVERIFY(scarce.writeConfig(welcome) && scarce.hangUp("configuration reloaded"));
         QVERIFY(scarce.logsAfter("account alice: failed logins forgotten", [&] {
             return scarce.command({"unlock-account", "alice"});
         }));
         RawClient watcher, second;
         QVERIFY(watcher.login(scarce.port(), names[alice], alice, network(1, 1)));
-        QVERIFY(reload(ini, logged));
+        QVERIFY(scarce.writeConfig(ini) && scarce.hangUp(logged));
         // The notification, if any, comes before the reply to a request sent after it.
         const QByteArray notice =
             message.isEmpty() ? QByteArray() : frameBytes(SystemMessageNotification{message});

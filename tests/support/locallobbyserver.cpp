@@ -56,15 +56,13 @@ bool LocalLobbyServer::createAccounts(const QVector<LobbyAccount>& accounts, QSt
          first += size, size = creationBatch) {
         std::vector<std::unique_ptr<QProcess>> batch;
         for (const LobbyAccount& account : accounts.mid(first, size)) {
-            QStringList arguments =
-                commonArguments() +
-                QStringList{"create-account", account.name, account.password, account.handle};
+            QStringList arguments{"create-account", account.name, account.password, account.handle};
             if (!account.mail.isEmpty())
                 arguments << "--mail" << account.mail;
             if (account.admin)
                 arguments << "--admin";
             batch.push_back(std::make_unique<QProcess>());
-            batch.back()->start(program, arguments);
+            batch.back()->start(program, commonArguments() + arguments);
         }
         for (const auto& creation : batch)
             if (!succeeded(*creation) && error.isEmpty())

@@ -7,9 +7,7 @@
 #include <QVector>
 
 struct LobbyAccount {
-    QString name;
-    QString password;
-    QString handle;
+    QString name, password, handle;
     // Optional; initialised so that accounts given as {name, password, handle} stay complete.
     QString mail = {};
     bool admin = false;

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+
 // The log of the server has the text, within the usual bound.
 #define EXPECT_LOG(server, text) QTRY_VERIFY((server).log().contains(QString(text).toUtf8()))
 
@@ -49,5 +51,12 @@ class TestServer : public TestDataFolder, public LocalLobbyServer
     {
         const qsizetype before = log().count(text);
         return step() && QTest::qWaitFor([&] { return log().count(text) > before; }, 10000);
+    }
+
+    // Sends SIGHUP and waits for the answer in the log. A server that has died has pid 0, and
+    // kill(0) would reach this whole process group.
+    bool hangUp(const QByteArray& answer)
+    {
+        return logsAfter(answer, [this] { return pid() > 0 && ::kill(pid_t(pid()), SIGHUP) == 0; });
     }
 };

@@ -14,7 +14,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
+using Plain = std::tuple<bool, bool, quint32>;
+using Trust = std::tuple<QString, QString, bool>;
 
 class TlsTest : public QObject
 {
@@ -34,24 +35,18 @@ class TlsTest : public QObject
                                     {"server", dir.path(), "other", "foreign", "localhost"},
                                     {"server", dir.path(), "ca", "expired", "localhost", "-1"},
                                     {"server", dir.path(), "ca", "wronghost", "lobby.invalid"}};
-        for (const QStringList& arguments : runs) {
-            if (QProcess::execute(CERTIFICATE_SCRIPT, arguments) != 0)
-                return false;
-        }
-        return true;
+        return std::all_of(std::begin(runs), std::end(runs), [](const QStringList& arguments) {
+            return QProcess::execute(CERTIFICATE_SCRIPT, arguments) == 0;
+        });
     }
 
     // The server with a copy of the localhost certificate, which a test may replace.
     bool launch(TestServer& server, bool required)
     {
-        const QString certificate = server.data.filePath("server.pem");
-        const QString key = server.data.filePath("server.key");
-        return QFile::copy(file("localhost.pem"), certificate) &&
-               QFile::copy(file("localhost.key"), key) &&
-               server.launch(QString("[tls]\ncertificate=%1\nkey=%2\nrequired=%3\n")
-                                 .arg(certificate, key, required ? "true" : "false")
-                                 .toUtf8(),
-                             {});
+        const QString ini("[tls]\ncertificate=%1/server.pem\nkey=%1/server.key\nrequired=%2\n");
+        return QFile::copy(file("localhost.pem"), server.data.filePath("server.pem")) &&
+               QFile::copy(file("localhost.key"), server.data.filePath("server.key")) &&
+               server.launch(ini.arg(server.data.path(), required ? "true" : "false").toUtf8(), {});
     }
 
     bool handshake(QSslSocket& socket, quint16 port)
@@ -76,8 +71,7 @@ class TlsTest : public QObject
                 QFile::remove(server.data.filePath("server" + suffix));
                 QFile::copy(file(name + suffix), server.data.filePath("server" + suffix));
             }
-            return server.logsAfter(logged,
-                                    [&] { return ::kill(pid_t(server.pid()), SIGHUP) == 0; });
+            return server.hangUp(logged);
         };
         QVERIFY(reload("missing", "TLS settings not reloaded"));
         QSslSocket kept;
@@ -88,22 +82,20 @@ class TlsTest : public QObject
         QCOMPARE(renewed.sslHandshakeErrors().value(0).error(), QSslError::CertificateExpired);
     }
 
+    // Whether the server requires TLS, whether the client speaks it, and the hello's result.
     void serverTellsTlsFromPlain_data()
     {
-        QTest::addColumn<bool>("required");
-        QTest::addColumn<bool>("tls");
-        QTest::addColumn<quint32>("result");
-        QTest::newRow("plain beside TLS") << false << false << quint32(HelloAccepted);
-        QTest::newRow("TLS beside plain") << false << true << quint32(HelloAccepted);
-        QTest::newRow("plain where TLS is required") << true << false << quint32(HelloPlainRefused);
-        QTest::newRow("TLS where it is required") << true << true << quint32(HelloAccepted);
+        QTest::addColumn<Plain>("row");
+        QTest::newRow("plain beside TLS") << Plain{false, false, HelloAccepted};
+        QTest::newRow("TLS beside plain") << Plain{false, true, HelloAccepted};
+        QTest::newRow("plain where TLS is required") << Plain{true, false, HelloPlainRefused};
+        QTest::newRow("TLS where it is required") << Plain{true, true, HelloAccepted};
     }
 
     void serverTellsTlsFromPlain()
     {
-        QFETCH(bool, required);
-        QFETCH(bool, tls);
-        QFETCH(quint32, result);
+        QFETCH(Plain, row);
+        const auto& [required, tls, result] = row;
         TestServer server;
         QVERIFY(launch(server, required));
         QSslSocket socket;
@@ -124,29 +116,22 @@ class TlsTest : public QObject
                     socket.waitForDisconnected(10000));
     }
 
+    // The server's certificate, the client's CA file, and whether the client trusts the server.
     void clientTalksOnlyToAConfirmedServer_data()
     {
-        QTest::addColumn<QString>("certificate");
-        QTest::addColumn<QString>("authorities");
-        QTest::addColumn<bool>("confirmed");
-        QTest::newRow("from the lobby's CA") << "localhost"
-                                             << "ca.pem" << true;
-        QTest::newRow("from another CA") << "foreign"
-                                         << "ca.pem" << false;
-        QTest::newRow("expired") << "expired"
-                                 << "ca.pem" << false;
-        QTest::newRow("for another host") << "wronghost"
-                                          << "ca.pem" << false;
-        QTest::newRow("no certificate in the CA file") << "localhost"
-                                                       << "ca.key" << false;
+        QTest::addColumn<Trust>("row");
+        QTest::newRow("from the lobby's CA") << Trust{"localhost", "ca.pem", true};
+        QTest::newRow("from another CA") << Trust{"foreign", "ca.pem", false};
+        QTest::newRow("expired") << Trust{"expired", "ca.pem", false};
+        QTest::newRow("for another host") << Trust{"wronghost", "ca.pem", false};
+        QTest::newRow("no certificate in the CA file") << Trust{"localhost", "ca.key", false};
     }
 
     // A TLS stand-in server records what reaches it inside the tunnel.
     void clientTalksOnlyToAConfirmedServer()
     {
-        QFETCH(QString, certificate);
-        QFETCH(QString, authorities);
-        QFETCH(bool, confirmed);
+        QFETCH(Trust, row);
+        const auto& [certificate, authorities, confirmed] = row;
         QString error;
         const auto identity =
             loadTlsIdentity(file(certificate + ".pem"), file(certificate + ".key"), error);
