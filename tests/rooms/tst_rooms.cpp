@@ -73,6 +73,9 @@ QStringList members(const ChatRoomForm* form)
 }
 } // namespace
 
+// The list's height, the lobby's room count, the numbers asked, their answers and the rows shown.
+using Walk = std::tuple<int, quint32, QList<quint32>, QList<RoomInfo>, QStringList>;
+
 class RoomsTest : public QObject
 {
     Q_OBJECT
@@ -81,40 +84,29 @@ class RoomsTest : public QObject
 
     void walk_data()
     {
-        QTest::addColumn<int>("height");
-        QTest::addColumn<quint32>("roomCount");
-        QTest::addColumn<QList<quint32>>("asked");
-        QTest::addColumn<QList<RoomInfo>>("answers");
-        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<Walk>("walk");
         const RoomInfo game{"対戦部屋", 2, 10000, 0, 0, 1, 0};
         const RoomInfo locked{"対戦部屋", 2, 10001, chatOnlyGameId, 1, 5, 0};
-        QTest::newRow("lower than a row") << rowHeight - 1 << 100u << QList<quint32>{0}
-                                          << QList<RoomInfo>{room(1)} << QStringList{roomRow(0)};
+        QTest::newRow("lower than a row") << Walk{rowHeight - 1, 100, {0}, {room(1)}, {roomRow(0)}};
         // One row fits, yet a second one is placed below the visible area.
-        QTest::newRow("one row") << rowHeight << 100u << QList<quint32>{0, 1}
-                                 << QList<RoomInfo>{room(1), room(2)}
-                                 << QStringList{roomRow(0), roomRow(1)};
-        QTest::newRow("row texts, numbers without a room skipped, no further room")
-            << 4 * rowHeight << 10u << QList<quint32>{0, 1, 3, 5}
-            << QList<RoomInfo>{game, room(3, 1), locked, room(noRoom, 0, 2)}
-            << QStringList{"No.0 (2/10000) [Open]\n対戦部屋\n星環演武",
-                           "No.3 (2/無制限) [Locked]\n対戦部屋\nチャット専用部屋", roomRow(5),
-                           noRoomRow};
-        QTest::newRow("no room at all")
-            << rowHeight << 0u << QList<quint32>{0} << QList<RoomInfo>{room(noRoom, 1)}
-            << QStringList{noRoomRow};
-        QTest::newRow("next number not below the count")
-            << 3 * rowHeight << 2u << QList<quint32>{0, 1} << QList<RoomInfo>{room(1), room(2)}
-            << QStringList{roomRow(0), roomRow(1), noRoomRow};
+        QTest::newRow("one row") << Walk{
+            rowHeight, 100, {0, 1}, {room(1), room(2)}, {roomRow(0), roomRow(1)}};
+        QTest::newRow("row texts, numbers without a room skipped, no further room") << Walk{
+            4 * rowHeight,
+            10,
+            {0, 1, 3, 5},
+            {game, room(3, 1), locked, room(noRoom, 0, 2)},
+            {"No.0 (2/10000) [Open]\n対戦部屋\n星環演武",
+             "No.3 (2/無制限) [Locked]\n対戦部屋\nチャット専用部屋", roomRow(5), noRoomRow}};
+        QTest::newRow("no room at all") << Walk{rowHeight, 0, {0}, {room(noRoom, 1)}, {noRoomRow}};
+        QTest::newRow("next number not below the count") << Walk{
+            3 * rowHeight, 2, {0, 1}, {room(1), room(2)}, {roomRow(0), roomRow(1), noRoomRow}};
     }
 
     void walk()
     {
-        QFETCH(int, height);
-        QFETCH(quint32, roomCount);
-        QFETCH(QList<quint32>, asked);
-        QFETCH(QList<RoomInfo>, answers);
-        QFETCH(QStringList, rows);
+        QFETCH(Walk, walk);
+        const auto& [height, roomCount, asked, answers, rows] = walk;
         LobbyWindow run;
         VERIFY_STEP(run, loggedIn(roomCount));
         // The connection carries one command at a time: no walk while another one is out.
