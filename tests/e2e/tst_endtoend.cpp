@@ -9,15 +9,12 @@
 #include "mainwindow/mainwindow.h"
 #include "match/battledialog.h"
 #include "rooms/chatroomform.h"
-#include "rooms/chatroomlistform.h"
 #include "settings/setnamedialog.h"
 #include "support/dialogtesting.h"
 #include "support/modalanswer.h"
 #include "support/windowtabs.h"
 
-#include <QPlainTextEdit>
 #include <QRadioButton>
-#include <QRegularExpression>
 
 namespace
 {
@@ -54,22 +51,22 @@ class EndToEndTest : public QObject
                     typeInto(modal, qPrintable(fields[i]), values[i]);
                 press(modal, QDialogButtonBox::Ok);
             };
-            if (modal->inherits("AccountSelectDialog")) {
+            if (qobject_cast<AccountSelectDialog*>(modal)) {
                 for (const char* choice : {"rdoFirst", "rdoKey", "rdoExist"})
                     if (enabled()) {
                         child<QRadioButton>(modal, choice)->setChecked(true);
                         press(modal, QDialogButtonBox::Ok);
                     }
             } else if (!enabled()) {
-            } else if (modal->inherits("AccountRegMailDialog")) {
+            } else if (qobject_cast<AccountRegMailDialog*>(modal)) {
                 submit({"lineEditMail0", "lineEditMail1"}, {"new@example.jp", "new@example.jp"});
-            } else if (modal->inherits("AccountRegKeyDialog")) {
+            } else if (qobject_cast<AccountRegKeyDialog*>(modal)) {
                 submit({"lineEditKey0", "lineEditKey1"},
                        {lobby.mailed("登録キー"), lobby.mailed("登録キー")});
-            } else if (modal->inherits("AccountRegDialog")) {
+            } else if (qobject_cast<AccountRegDialog*>(modal)) {
                 submit({"lineEditAccount", "lineEditPassword"},
                        {lobby.mailed("アカウント"), lobby.mailed("パスワード")});
-            } else if (modal->inherits("SetNameDialog")) {
+            } else if (qobject_cast<SetNameDialog*>(modal)) {
                 submit({"lineEdit"}, {"しんいり"});
             } else {
                 return;
